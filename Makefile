@@ -1,0 +1,38 @@
+# The two set-up commands: `make run` and `make test`.
+SHELL := /bin/bash
+JOBS ?= 2
+FIXTURES := build/fixtures
+DRAVOLIN := build/release/src/cli/dravolin
+RUN_ENV := XDG_CONFIG_HOME=$(CURDIR)/build/run/config XDG_STATE_HOME=$(CURDIR)/build/run/state
+RUN_OPTS := --config $(CURDIR)/build/run/dravolin.ini --log-dir $(CURDIR)/build/run/logs
+
+.PHONY: all deps build test run bench fixtures clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j$(JOBS)
+
+fixtures: deps
+	@bash tests/fixtures/build-images.sh $(FIXTURES)
+
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
+test: deps
+	@cmake --preset sanitize >/dev/null
+	@cmake --build --preset sanitize -j$(JOBS)
+	@ctest --preset sanitize -j$(JOBS)
+
+# The main job on the bundled demo disk.
+run: build fixtures
+	@echo "== Partitions of the demo disk"
+	@$(RUN_ENV) $(DRAVOLIN) partitions $(FIXTURES)/demo.img $(RUN_OPTS)
+
+bench: build fixtures
+	@bash bench/run-benchmarks.sh build/release
+
+clean:
+	rm -rf build recovered

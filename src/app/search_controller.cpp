@@ -1,0 +1,271 @@
+#include "app/search_controller.h"
+
+#include <chrono>
+
+#include "common/format.h"
+
+namespace dravolin {
+
+std::uint64_t SteadyTickSource::nowMs() const {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
+// ---- clock
+
+void ElapsedClock::start(std::uint64_t now) {
+  startTick_ = now;
+  pausedTicks_ = 0;
+  hours_ = minutes_ = seconds_ = 0;
+}
+
+void ElapsedClock::tick(std::uint64_t now) {
+  std::uint64_t elapsed = now - startTick_;
+  std::uint64_t seconds = elapsed >= pausedTicks_ ? (elapsed - pausedTicks_) / 1000 : 0;
+  if (seconds > 59) {
+    pausedTicks_ = 0;
+    seconds -= 60;
+    minutes_ += 1;
+    startTick_ = now;
+  }
+  if (minutes_ >= 60) {
+    hours_ += 1;
+    minutes_ -= 60;
+  }
+  seconds_ = static_cast<int>(seconds);
+}
+
+void ElapsedClock::pause(std::uint64_t now) { pauseTick_ = now; }
+
+void ElapsedClock::resume(std::uint64_t now) { pausedTicks_ += now - pauseTick_; }
+
+std::string ElapsedClock::text() const { return formatText("%d : %d : %d", hours_, minutes_, seconds_); }
+
+// ---- statistics
+
+void StatisticsDisplay::update(const SearchStatistics& s, int recoveryMode, std::int64_t partitionEnd) {
+  if (detailsHidden_) {
+    if (detailsJustHidden_) {
+      detailsJustHidden_ = false;
+      texts_.visible = false;
+    }
+    return;
+  }
+  if (refreshCounter_ == 0) {
+    texts_.visible = true;
+    if (s.format == StatisticsFormat::Sector)
+      texts_.value = std::to_string(s.value) + "/" + std::to_string(partitionEnd);
+    else
+      texts_.value = formatMegaGiga(s.value);
+    if (recoveryMode != kRawRecoverySearch) texts_.directories = std::to_string(s.directories);
+    texts_.files = std::to_string(s.files);
+    texts_.lastName = s.lastName;
+  }
+  refreshCounter_ = (refreshCounter_ + 1) % 300;
+}
+
+void StatisticsDisplay::hideDetails() {
+  detailsHidden_ = true;
+  detailsJustHidden_ = true;
+}
+
+void StatisticsDisplay::showDetails() {
+  detailsHidden_ = false;
+  detailsJustHidden_ = false;
+  texts_.visible = true;
+}
+
+// ---- worker choice
+
+static bool isFat(const std::string& t) { return t == "FAT12" || t == "FAT16" || t == "FAT32"; }
+
+WorkerKind chooseWorker(const WizardState& s) {
+  if (s.RecoveryMode == kRawRecoverySearch) return WorkerKind::RawCarving;
+  if (s.ImageCreationMode) return WorkerKind::ImageCreation;
+  if (isFat(s.FileSystemType)) {
+    if (s.LostPartitionSearch) return s.LostSearchPass <= 1 ? WorkerKind::LostPartitionSearch : WorkerKind::None;
+    if (s.ExhaustiveSearch) return WorkerKind::FatExhaustive;
+    return WorkerKind::FatDirectoryTree;
+  }
+  if (s.FileSystemType == "NTFS") {
+    if (s.LostPartitionSearch && s.LostSearchPass == 1) return WorkerKind::NtfsChosenTree;
+    if (s.ExhaustiveSearch || s.LostPartitionSearch) return WorkerKind::NtfsExhaustive;
+    return WorkerKind::NtfsMftWalk;
+  }
+  return WorkerKind::None;
+}
+
+// ---- controller
+
+SearchController::SearchController(Session& session, Prompter& prompter, const TickSource& ticks)
+    : session_(session), prompter_(prompter), ticks_(ticks), kind_(chooseWorker(session.state)) {
+  session_.state.CurrentStep = 4;
+}
+
+SearchController::~SearchController() {
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    paused_ = false;
+  }
+  resumed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void SearchController::start(Worker worker) {
+  if (!session_.state.LoadFromLog) {
+    searchParameters_ = session_.state.volumeParameters;
+    searchFileSystem_ = session_.state.FileSystemType;
+  }
+  clock_.start(ticks_.nowMs());
+  if (kind_ == WorkerKind::None || !worker) {
+    ended_.store(true);
+    return;
+  }
+  // A lost-partition pass on NTFS counts itself once started.
+  if (kind_ == WorkerKind::NtfsExhaustive && session_.state.LostPartitionSearch) ++session_.state.LostSearchPass;
+  thread_ = std::jthread([this, worker = std::move(worker)] {
+    try {
+      worker(*this);
+    } catch (const JobCancelled&) {
+      // Back: the worker unwound at a checkpoint.
+    } catch (const std::exception& e) {
+      std::lock_guard lock(mutex_);
+      error_ = e.what();
+    }
+    ended_.store(true);
+  });
+}
+
+void SearchController::pause() {
+  std::lock_guard lock(mutex_);
+  if (paused_) return;
+  paused_ = true;
+  clock_.pause(ticks_.nowMs());
+}
+
+void SearchController::resume() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!paused_) return;
+    paused_ = false;
+    clock_.resume(ticks_.nowMs());
+  }
+  resumed_.notify_all();
+}
+
+bool SearchController::paused() const {
+  std::lock_guard lock(mutex_);
+  return paused_;
+}
+
+void SearchController::stop() {
+  stopRequested_.store(true);
+  resume();
+}
+
+void SearchController::back(const std::function<void()>& freeLists) {
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    paused_ = false;
+  }
+  resumed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  if (freeLists) freeLists();
+  session_.state.ExhaustiveSearch = false;
+}
+
+void SearchController::checkpoint() {
+  std::unique_lock lock(mutex_);
+  resumed_.wait(lock, [this] { return !paused_ || cancelled_; });
+  if (cancelled_) throw JobCancelled();
+}
+
+bool SearchController::isExhaustiveLostOrImaging() const {
+  return kind_ == WorkerKind::FatExhaustive || kind_ == WorkerKind::NtfsExhaustive ||
+         kind_ == WorkerKind::LostPartitionSearch || kind_ == WorkerKind::ImageCreation;
+}
+
+SearchOutcome SearchController::finish(const std::function<SearchTotals()>& totals) {
+  if (thread_.joinable()) thread_.join();
+  {
+    std::lock_guard lock(mutex_);
+    if (cancelled_) return SearchOutcome::Cancelled;
+    if (!error_.empty()) return SearchOutcome::Failed;
+  }
+  tick();
+  const auto& s = session_.state;
+  const Completion done = completion_.load();
+  if (s.RecoveryMode == kRawRecoverySearch)
+    return done == Completion::WorkerFinished ? SearchOutcome::Close : SearchOutcome::Failed;
+  if (s.ImageCreationMode && done == Completion::WorkerFinished) return SearchOutcome::Close;
+  SearchTotals t = totals ? totals() : SearchTotals{};
+  if (done == Completion::LostPassDone) {
+    session_.activityLog().appendLines({"\r\n", "Step 2 (b) :", "-------", "Analysing Files/Directories Information : ",
+                                        "Time Elapsed : " + clock_.text(),
+                                        "Directories Found : " + std::to_string(t.directories),
+                                        "Files Found : " + std::to_string(t.files)});
+    return SearchOutcome::LostPassList;
+  }
+  if (!stopRequested_.load() || isExhaustiveLostOrImaging()) {
+    if (done == Completion::SearchDone) {
+      writeStep3Block(t);
+      return SearchOutcome::ShowResults;
+    }
+    if (!stopRequested_.load()) return SearchOutcome::Failed;
+  }
+  // A plain search that stopped or finished by itself.
+  writeStep3Block(t);
+  stopRequested_.store(false);
+  return SearchOutcome::ShowResults;
+}
+
+void SearchController::writeStep3Block(const SearchTotals& t) {
+  std::string analysing = "Analysing Files/Directories Information : ";
+  if (session_.state.ExhaustiveSearch) analysing += "Switching to Exhaustive Mode ";
+  session_.activityLog().appendLines({"\r\n", "Step 3 :", "-------", analysing, "Time Elapsed : " + clock_.text(),
+                                      "Total Size : " + formatMegaGiga(t.totalSize),
+                                      "Directories Found : " + std::to_string(t.directories),
+                                      "Files Found : " + std::to_string(t.files)});
+}
+
+void SearchController::tick() {
+  std::lock_guard lock(mutex_);
+  if (!paused_) clock_.tick(ticks_.nowMs());
+}
+
+std::string SearchController::clockText() const {
+  std::lock_guard lock(mutex_);
+  return clock_.text();
+}
+
+std::string SearchController::status() const {
+  std::lock_guard lock(mutex_);
+  return status_;
+}
+
+StatisticsDisplay::Texts SearchController::statisticsTexts() const {
+  std::lock_guard lock(mutex_);
+  return statistics_.texts();
+}
+
+void SearchController::setPercent(int percent) { percent_.store(percent < 0 ? 0 : percent > 100 ? 100 : percent); }
+
+void SearchController::setStatus(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  status_ = text;
+}
+
+void SearchController::setLastName(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  statistics_.setLastName(name);
+}
+
+void SearchController::updateStatistics(const SearchStatistics& statistics) {
+  std::lock_guard lock(mutex_);
+  statistics_.update(statistics, session_.state.RecoveryMode, session_.state.PartitionEnd);
+}
+
+}  // namespace dravolin

@@ -1,0 +1,188 @@
+#pragma once
+// Step 3 without windows: chooses the worker for the committed selection,
+// runs it on its own thread under the Job contract, keeps the elapsed-time
+// clock and the statistics texts, handles pause, stop and back, and on
+// completion writes the step's block to the activity report and tells the
+// front end where the wizard goes next.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/session.h"
+#include "common/job.h"
+
+namespace dravolin {
+
+// Milliseconds from a steady clock; tests give a fake one.
+class TickSource {
+ public:
+  virtual ~TickSource() = default;
+  virtual std::uint64_t nowMs() const = 0;
+};
+
+class SteadyTickSource final : public TickSource {
+ public:
+  std::uint64_t nowMs() const override;
+};
+
+// The clock shown as "%d : %d : %d". Seconds are counted from the start of
+// the current minute less the time paused within it; at each minute rollover
+// the paused time is forgotten.
+class ElapsedClock {
+ public:
+  void start(std::uint64_t now);
+  void tick(std::uint64_t now);  // the once-a-second timer
+  void pause(std::uint64_t now);
+  void resume(std::uint64_t now);
+  std::string text() const;
+  int hours() const { return hours_; }
+  int minutes() const { return minutes_; }
+  int seconds() const { return seconds_; }
+
+ private:
+  std::uint64_t startTick_ = 0;
+  std::uint64_t pausedTicks_ = 0;
+  std::uint64_t pauseTick_ = 0;
+  int hours_ = 0, minutes_ = 0, seconds_ = 0;
+};
+
+// What UpdateSearchStatistics shows. Values change on the first call and on
+// every 300th call after it, and not at all while the details are hidden.
+class StatisticsDisplay {
+ public:
+  struct Texts {
+    std::string value;        // "2048/4194303" or "12.500 MB"
+    std::string directories;  // left alone in raw mode
+    std::string files;
+    std::string lastName;
+    bool visible = true;
+  };
+  void update(const SearchStatistics& statistics, int recoveryMode, std::int64_t partitionEnd);
+  void setLastName(const std::string& name) {
+    if (!detailsHidden_) texts_.lastName = name;
+  }
+  void hideDetails();
+  void showDetails();
+  bool detailsHidden() const { return detailsHidden_; }
+  const Texts& texts() const { return texts_; }
+  int refreshCounter() const { return refreshCounter_; }
+
+ private:
+  bool detailsHidden_ = false;
+  bool detailsJustHidden_ = false;
+  int refreshCounter_ = 0;
+  Texts texts_;
+};
+
+enum class WorkerKind {
+  None,
+  RawCarving,
+  ImageCreation,
+  LostPartitionSearch,
+  FatExhaustive,
+  FatDirectoryTree,
+  NtfsChosenTree,
+  NtfsExhaustive,
+  NtfsMftWalk,
+};
+
+// The worker for the wizard state, tested in the wizard's order.
+WorkerKind chooseWorker(const WizardState& state);
+
+// Where the wizard goes when the worker has ended.
+enum class SearchOutcome {
+  Running,        // not finished yet
+  Close,          // raw carving or imaging finished: back to the caller
+  LostPassList,   // a lost-partition pass ended: the list of found file systems
+  ShowResults,    // the result browser
+  Cancelled,      // Back: the lists were freed
+  Failed,         // the worker ended with an error (see error())
+};
+
+struct SearchTotals {
+  std::uint64_t totalSize = 0;
+  std::uint64_t directories = 0;
+  std::uint64_t files = 0;
+};
+
+class SearchController final : public Job {
+ public:
+  using Worker = std::function<void(Job&)>;
+
+  SearchController(Session& session, Prompter& prompter, const TickSource& ticks);
+  ~SearchController() override;
+
+  WorkerKind kind() const { return kind_; }
+  // The copy of the volume parameters and type that the worker reads.
+  const VolumeParameters& searchVolumeParameters() const { return searchParameters_; }
+  const std::string& searchFileSystem() const { return searchFileSystem_; }
+
+  // Copies the volume parameters, starts the clock and runs the worker.
+  void start(Worker worker);
+  void pause();
+  void resume();
+  bool paused() const;
+  // Stop after the user confirmed it: the worker sees StopRequested and
+  // finishes as its rules say.
+  void stop();
+  // Back after the user confirmed it: the worker unwinds at its next
+  // checkpoint, then freeLists runs and ExhaustiveSearch is cleared.
+  void back(const std::function<void()>& freeLists);
+  // Waits for the worker and applies the completion rules; totals gives
+  // the counts of the Step 3 block (or of the lost pass).
+  SearchOutcome finish(const std::function<SearchTotals()>& totals);
+  bool workerEnded() const { return ended_.load(); }
+
+  // The clock's once-a-second timer.
+  void tick();
+  std::string clockText() const;
+  int percent() const { return percent_.load(); }
+  std::string status() const;
+  StatisticsDisplay::Texts statisticsTexts() const;
+  StatisticsDisplay& statisticsDisplay() { return statistics_; }
+  Completion completion() const { return completion_.load(); }
+  const std::string& error() const { return error_; }
+
+  // Job
+  void setPercent(int percent) override;
+  void setStatus(const std::string& text) override;
+  void setLastName(const std::string& name) override;
+  void updateStatistics(const SearchStatistics& statistics) override;
+  void checkpoint() override;
+  bool stopRequested() const override { return stopRequested_.load(); }
+  void requestStop() override { stopRequested_.store(true); }
+  void complete(Completion completion) override { completion_.store(completion); }
+  Prompter& prompter() override { return prompter_; }
+
+ private:
+  void writeStep3Block(const SearchTotals& totals);
+  bool isExhaustiveLostOrImaging() const;
+
+  Session& session_;
+  Prompter& prompter_;
+  const TickSource& ticks_;
+  WorkerKind kind_;
+  VolumeParameters searchParameters_;
+  std::string searchFileSystem_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable resumed_;
+  bool paused_ = false;
+  bool cancelled_ = false;
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> ended_{false};
+  std::atomic<int> percent_{0};
+  std::atomic<Completion> completion_{Completion::None};
+  std::string status_;
+  std::string error_;
+  ElapsedClock clock_;
+  StatisticsDisplay statistics_;
+  std::jthread thread_;
+};
+
+}  // namespace dravolin

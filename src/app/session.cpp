@@ -1,0 +1,35 @@
+#include "app/session.h"
+
+#include "common/format.h"
+
+namespace dravolin {
+
+Session::Session(const EnvironmentOptions& options)
+    : options_(options),
+      config_(options.configFile.value_or(defaultConfigFile())),
+      dataFolder_(resolveDataFolder(config_)),
+      messages_(dataFolder_),
+      activityLog_(LogKind::Activity, resolveLogFolder(config_, "Activity Log", options.logDir)),
+      recoveryLog_(LogKind::Recovery, resolveLogFolder(config_, "Recovery Log", options.logDir)) {}
+
+void Session::setSource(std::unique_ptr<SectorSource> source, DeviceInfo device) {
+  reader_.reset();
+  source_ = std::move(source);
+  device_ = std::move(device);
+  if (source_) reader_ = std::make_unique<SectorReader>(*source_);
+  listing_ = {};
+}
+
+void Session::writeStartBlock(const std::tm& now) {
+  activityLog_.appendLines({"-----------------------Start--------------------------", state.caption,
+                            kVersionText, formatDateLine(now)});
+}
+
+void Session::changeLogFolder(LogKind kind, const std::filesystem::path& folder) {
+  const char* name = kind == LogKind::Activity ? "Activity Log" : "Recovery Log";
+  config_.setValue(kAppKey, name, folder.string());
+  config_.save();
+  (kind == LogKind::Activity ? activityLog_ : recoveryLog_).setFolder(folder);
+}
+
+}  // namespace dravolin

@@ -1,0 +1,101 @@
+#pragma once
+// The state of one run of the wizard: every choice carried from step to step,
+// the open source, the logs and the saving settings. Created by the front end
+// and passed by reference; there are no process-wide globals.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_environment.h"
+#include "app/messages.h"
+#include "common/config_store.h"
+#include "disk/devices.h"
+#include "disk/sector_reader.h"
+#include "entries/found_entries.h"
+#include "logs/log_file.h"
+#include "partition/partition_listing.h"
+#include "partition/volume_parameters.h"
+#include "results/saving_settings.h"
+
+namespace dravolin {
+
+inline constexpr const char* kApplicationTitle = "Dravolin";
+inline constexpr const char* kVersionText = "Version 0.1.0";
+
+// Values of RecoveryMode.
+inline constexpr int kDesktopRecovery = 0;
+inline constexpr int kImageRecovery = 6;
+inline constexpr int kRawRecovery = 9;
+inline constexpr int kRawRecoverySearch = 10;
+
+struct WizardState {
+  int RecoveryMode = kDesktopRecovery;
+  bool ImageCreationMode = false;
+  int CurrentStep = 0;
+  std::uint32_t SelectedDrive = 0;
+  std::string selectedDeviceText = "Select Disk";
+  bool SourceIsImage = false;
+  std::filesystem::path imageFolder;
+  bool multiFileImage = false;
+  SectorNumber PartitionStart = 0;
+  std::int64_t PartitionEnd = 0;  // 0 until a selection is committed
+  std::string FileSystemType;
+  VolumeParameters volumeParameters;
+  bool ExhaustiveSearch = false;
+  bool LostPartitionSearch = false;
+  int LostSearchPass = 0;
+  bool LoadFromLog = false;
+  std::string caption = std::string(kApplicationTitle) + " - Desktop Recovery";
+  std::string selectedNodeText;
+  int selectedPartitionIndex = -1;
+};
+
+class Session {
+ public:
+  explicit Session(const EnvironmentOptions& options);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  WizardState state;
+  SavingSettings savingSettings;
+  FoundEntries entries;  // what the last search found
+
+  ConfigStore& config() { return config_; }
+  LogFile& activityLog() { return activityLog_; }
+  LogFile& recoveryLog() { return recoveryLog_; }
+  const MessageCatalog& messages() const { return messages_; }
+  const std::filesystem::path& dataFolder() const { return dataFolder_; }
+  const EnvironmentOptions& options() const { return options_; }
+
+  // The open source and its reader; null until Step 1 chose one.
+  SectorSource* source() { return source_.get(); }
+  SectorReader* reader() { return reader_.get(); }
+  const DeviceInfo& device() const { return device_; }
+  void setSource(std::unique_ptr<SectorSource> source, DeviceInfo device);
+
+  // Partitions of the chosen disk, listed when Step 2 opens.
+  PartitionListing& listing() { return listing_; }
+
+  // The start block of the activity report: the start line, the caption,
+  // the version text and the date line.
+  void writeStartBlock(const std::tm& now);
+
+  // Moves a log to another folder and stores the choice in the settings.
+  void changeLogFolder(LogKind kind, const std::filesystem::path& folder);
+
+ private:
+  EnvironmentOptions options_;
+  ConfigStore config_;
+  std::filesystem::path dataFolder_;
+  MessageCatalog messages_;
+  LogFile activityLog_;
+  LogFile recoveryLog_;
+  std::unique_ptr<SectorSource> source_;
+  std::unique_ptr<SectorReader> reader_;
+  DeviceInfo device_;
+  PartitionListing listing_;
+};
+
+}  // namespace dravolin

@@ -1,0 +1,97 @@
+#include "app/source_resolver.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <filesystem>
+
+#include "disk/file_source.h"
+#include "disk/image_set.h"
+
+namespace dravolin {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::uint32_t nextDiskNumber(const std::vector<DeviceInfo>& devices) {
+  std::uint32_t n = 0;
+  for (const auto& d : devices)
+    if (!d.floppy) ++n;
+  return n;
+}
+
+Result<OpenedSource> openImageSet(const ImageSetLayout& layout, const std::vector<DeviceInfo>& devices) {
+  auto set = ImageSetSource::open(layout);
+  if (!set) return std::unexpected(set.error());
+  OpenedSource opened;
+  opened.device = makeImageDevice(nextDiskNumber(devices), layout.pieces.front().string(), layout.totalBytes);
+  opened.source = std::move(*set);
+  return opened;
+}
+
+std::optional<std::uint32_t> diskNumber(const std::string& name) {
+  if (name.size() < 5 || name.compare(0, 4, "Disk") != 0) return std::nullopt;
+  std::uint32_t n = 0;
+  for (std::size_t i = 4; i < name.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i])) || n > 100000) return std::nullopt;
+    n = n * 10 + static_cast<std::uint32_t>(name[i] - '0');
+  }
+  return n;
+}
+
+}  // namespace
+
+Result<OpenedSource> openSource(const std::string& name, const std::vector<DeviceInfo>& devices) {
+  if (auto number = diskNumber(name); number && !fs::exists(name)) {
+    for (const auto& d : devices) {
+      if (d.floppy || d.number != *number) continue;
+      auto file = FileSectorSource::open(d.devicePath);
+      if (!file) return std::unexpected(file.error());
+      return OpenedSource{std::move(*file), d};
+    }
+    return makeError(ErrorKind::NotFound, name + ": no such disk (see 'dravolin disks')");
+  }
+  std::error_code ec;
+  auto status = fs::status(name, ec);
+  if (ec || !fs::exists(status)) return makeError(ErrorKind::NotFound, name + ": No such file or directory");
+  if (fs::is_directory(status)) {
+    auto layout = discoverImageFolder(name);
+    if (!layout) return makeError(ErrorKind::NotFound, name + ": " + layout.error().message);
+    return openImageSet(*layout, devices);
+  }
+  if (fs::is_block_file(status)) {
+    auto file = FileSectorSource::open(name);
+    if (!file) return std::unexpected(file.error());
+    DeviceInfo info;
+    std::string canonical = fs::weakly_canonical(name, ec).string();
+    bool found = false;
+    for (const auto& d : devices) {
+      if (fs::weakly_canonical(d.devicePath, ec).string() == canonical) {
+        info = d;
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      info.number = nextDiskNumber(devices);
+      info.name = "Disk" + std::to_string(info.number);
+      info.devicePath = name;
+      info.model = name;
+      info.mediaType = "Fixed hard disk media";
+      info.sizeBytes = (*file)->sizeInBytes();
+      info.cylinders = info.sizeBytes / 512 / 16065;
+    }
+    return OpenedSource{std::move(*file), info};
+  }
+  if (fs::is_regular_file(status)) {
+    if (auto series = discoverPieceSeries(name)) return openImageSet(*series, devices);
+    ImageSetLayout single;
+    single.pieces.push_back(name);
+    single.totalBytes = fs::file_size(name, ec);
+    single.multiFile = false;
+    return openImageSet(single, devices);
+  }
+  return makeError(ErrorKind::InvalidArgument, name + ": not a disk, an image file or an image folder");
+}
+
+}  // namespace dravolin

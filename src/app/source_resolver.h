@@ -1,0 +1,25 @@
+#pragma once
+// Turns what the user named as a source into an open, read-only sector
+// source: a block device, a disk number ("Disk0"), a raw image file, a piece
+// 0 of a series written by the imaging ("disk0.img", "disk1.img", ...), or a
+// folder holding an image set.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "disk/devices.h"
+#include "disk/sector_source.h"
+
+namespace dravolin {
+
+struct OpenedSource {
+  std::unique_ptr<SectorSource> source;
+  DeviceInfo device;
+};
+
+// Opens the source read-only. devices is the machine's disk list (an image
+// becomes the disk after the last of them). Errors carry one line for the user.
+Result<OpenedSource> openSource(const std::string& name, const std::vector<DeviceInfo>& devices);
+
+}  // namespace dravolin

@@ -1,0 +1,116 @@
+#include "app/wizard_steps.h"
+
+#include "common/format.h"
+#include "partition/manual_range.h"
+#include "partition/volume_check.h"
+
+namespace dravolin {
+
+std::string stepOneTitle(int recoveryMode) {
+  switch (recoveryMode) {
+    case kImageRecovery: return "Step 1 : Image Recovery";
+    case kRawRecovery:
+    case kRawRecoverySearch: return "Step 1 : Raw Recovery";
+    default: return "Step 1 : Desktop Recovery";
+  }
+}
+
+void commitStep1(Session& session, int recoveryMode) {
+  auto& log = session.activityLog();
+  log.appendLines({"\r\n", stepOneTitle(recoveryMode), "-------", "Device Information : "});
+  log.appendLines(deviceInformationRows(session.device()));
+  auto& s = session.state;
+  s.SelectedDrive = session.device().number;
+  s.selectedDeviceText = session.device().name;
+  s.SourceIsImage = session.device().image;
+  s.RecoveryMode = recoveryMode;
+  s.ImageCreationMode = recoveryMode == kImageRecovery;
+  if (recoveryMode == kDesktopRecovery && session.reader()) session.reader()->setPolicy(BadSectorPolicy::Retry);
+  if (recoveryMode == kDesktopRecovery) s.CurrentStep = 1;
+  else if (recoveryMode == kImageRecovery) s.CurrentStep = 6;
+  else s.CurrentStep = 9;
+}
+
+static bool hasVolumeCheck(const std::string& type) {
+  return type == "FAT12" || type == "FAT16" || type == "FAT32" || type == "NTFS";
+}
+
+bool runVolumeCheck(Session& session) {
+  auto& s = session.state;
+  if (!hasVolumeCheck(s.FileSystemType) || !session.reader()) return true;
+  return checkVolume(*session.reader(), s.FileSystemType, s.PartitionStart,
+                     static_cast<SectorNumber>(s.PartitionEnd), s.volumeParameters);
+}
+
+static void setSelectionEnd(Session& session) {
+  if (session.reader()) session.reader()->setSelectionEnd(session.state.PartitionEnd);
+}
+
+bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive) {
+  auto& s = session.state;
+  s.FileSystemType = partition.fileSystem;
+  s.PartitionStart = partition.start;
+  s.PartitionEnd = static_cast<std::int64_t>(partition.end);
+  s.selectedNodeText = partition.label();
+  s.selectedPartitionIndex = partition.ordinal - 1;
+  session.activityLog().appendLines({
+      "\r\n", "Step 2 :", "-------", "Selected Information : " + partition.label(),
+      "Partition Type : " + partition.fileSystem,
+      "Partition Size : " + formatPartitionSize((partition.end - partition.start) * kSectorSize),
+      "Start Sector : " + std::to_string(partition.start), "End Sector : " + std::to_string(partition.end),
+      searchExhaustive ? "Search Exhaustive : Checked" : "Search Exhaustive : Not Checked"});
+  s.LostPartitionSearch = searchExhaustive;
+  s.LostSearchPass = 0;
+  bool accepted = runVolumeCheck(session);
+  setSelectionEnd(session);
+  return accepted;
+}
+
+std::expected<void, std::string> commitWholeDisk(Session& session, bool searchExhaustive) {
+  auto& s = session.state;
+  SectorNumber start = 0;
+  if (s.ImageCreationMode || (s.SourceIsImage && searchExhaustive)) start = 0;
+  else if (searchExhaustive || s.RecoveryMode == kRawRecovery) start = 63;
+  else return std::unexpected(std::string("Select partition type"));
+  const std::uint64_t end = session.device().sizeBytes / kSectorSize;
+  if (!(static_cast<std::int64_t>(end) > static_cast<std::int64_t>(start)))
+    return std::unexpected(std::string("End sector should be bigger than Start sector"));
+  s.PartitionStart = start;
+  s.PartitionEnd = static_cast<std::int64_t>(end);
+  s.FileSystemType = "UNKNOWN";
+  s.selectedNodeText = session.device().name;
+  const auto& d = session.device();
+  session.activityLog().appendLines({"\r\n", "Step 2 :", "-------", "Selected Information : " + d.name,
+                                     "Model Number : " + d.model, "Media Type : " + d.mediaType,
+                                     "Disk Size : " + std::to_string(d.sizeBytes),
+                                     searchExhaustive ? "Search Exhaustive : Checked"
+                                                      : "Search Exhaustive : Not Checked"});
+  s.LostPartitionSearch = searchExhaustive;
+  s.LostSearchPass = 0;
+  setSelectionEnd(session);
+  return {};
+}
+
+std::expected<void, std::string> commitManualRange(Session& session, const std::string& startText,
+                                                   const std::string& endText,
+                                                   const std::string& fileSystem) {
+  auto& s = session.state;
+  s.CurrentStep = 5;
+  bool allowUnknown = s.RecoveryMode == kRawRecovery || s.RecoveryMode == kRawRecoverySearch ||
+                      s.ImageCreationMode;
+  auto range = validateManualRange(startText, endText, fileSystem, s.FileSystemType, allowUnknown);
+  if (!range) return std::unexpected(range.error());
+  bool wholeDisk = s.FileSystemType == "UNKNOWN" || s.FileSystemType.empty();
+  s.PartitionStart = range->start;
+  s.PartitionEnd = static_cast<std::int64_t>(range->end);
+  s.FileSystemType = range->fileSystem;
+  if (wholeDisk) s.selectedNodeText = "Partition - 1 (" + s.FileSystemType + " )";
+  s.LostSearchPass = 0;
+  session.activityLog().appendLines({"\r\n", "Step 2 (a) :", "-------", "Partition Range Information : ",
+                                     "Starting Range : " + startText, "Ending Range : " + endText,
+                                     "File System : " + s.FileSystemType});
+  setSelectionEnd(session);
+  return {};
+}
+
+}  // namespace dravolin

@@ -1,0 +1,43 @@
+#pragma once
+// The commits of the first wizard steps, without windows: choosing a disk,
+// a partition of its table, the whole disk, or a range typed by hand. Each
+// validates with the wizard's messages, writes its block to the activity
+// report and sets the wizard state.
+#include <expected>
+#include <string>
+#include <vector>
+
+#include "app/session.h"
+
+namespace dravolin {
+
+// The step names of the three disk pages, by RecoveryMode.
+std::string stepOneTitle(int recoveryMode);
+
+// Step 1: writes "Step 1 : ..." with the Device Information rows, sets
+// SelectedDrive and the mode values, and for Desktop Recovery sets the
+// bad-sector policy back to Retry.
+void commitStep1(Session& session, int recoveryMode);
+
+// Step 2 with a partition of the listing: writes the Step 2 block and runs
+// the volume check for FAT and NTFS. Returns whether the check accepted
+// (always true for other types).
+bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive = false);
+
+// Step 2 with the disk node: the whole disk, from sector 0 in imaging (or an
+// image with the exhaustive box), from 63 with the box or in raw recovery;
+// "Select partition type" otherwise.
+std::expected<void, std::string> commitWholeDisk(Session& session, bool searchExhaustive);
+
+// Step 2 (a): validates the typed range ("Start sector is not valid." ...),
+// sets the range and type and writes the Step 2 (a) block. fileSystem is
+// "FAT12", "FAT16", "FAT32", "NTFS" or "UNKNOWN".
+std::expected<void, std::string> commitManualRange(Session& session, const std::string& startText,
+                                                   const std::string& endText,
+                                                   const std::string& fileSystem);
+
+// Runs the volume check of the committed selection; true when accepted or
+// when the type has no check.
+bool runVolumeCheck(Session& session);
+
+}  // namespace dravolin

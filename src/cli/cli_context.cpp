@@ -1,0 +1,255 @@
+#include "cli/cli_context.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <thread>
+
+#include "app/source_resolver.h"
+#include "app/wizard_steps.h"
+
+namespace dravolin::cli {
+
+// Set by main's SIGINT handler: the number of Ctrl-C presses.
+extern volatile std::sig_atomic_t interruptCount;
+
+// ---- prompter
+
+TerminalPrompter::TerminalPrompter() : interactive_(isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {}
+
+std::string TerminalPrompter::askLine(const std::string& question) {
+  std::cerr << question << std::flush;
+  std::string line;
+  if (!std::getline(std::cin, line)) return {};
+  return line;
+}
+
+BadSectorAnswer TerminalPrompter::askBadSector() {
+  if (badSector_) return *badSector_;
+  if (!interactive_) return BadSectorAnswer::RetryAll;
+  for (;;) {
+    std::string a = askLine(
+        "\nBad Sectors Encountered: Encountered Bad Sector(s) while reading disk.\n"
+        "[r]etry, [s]kip, retry [a]ll, s[k]ip all? ");
+    if (a == "r" || a.empty()) return BadSectorAnswer::Retry;
+    if (a == "s") return BadSectorAnswer::Skip;
+    if (a == "a") return BadSectorAnswer::RetryAll;
+    if (a == "k") return BadSectorAnswer::SkipAll;
+  }
+}
+
+ReplaceAnswer TerminalPrompter::askReplace(const std::string& path) {
+  if (replace_) return *replace_;
+  if (!interactive_) {
+    std::cerr << path << ": exists; not replaced (no terminal to ask; use --on-exists)\n";
+    return ReplaceAnswer::No;
+  }
+  for (;;) {
+    std::string a = askLine("\n" + path +
+                            " already exists. Replace? [y]es, [n]o, yes to [a]ll, n[o] to all, "
+                            "[r]ename, rename a[l]l: ");
+    if (a == "y") return ReplaceAnswer::Yes;
+    if (a == "n") return ReplaceAnswer::No;
+    if (a == "a") return ReplaceAnswer::YesToAll;
+    if (a == "o") return ReplaceAnswer::NoToAll;
+    if (a == "r") return ReplaceAnswer::Rename;
+    if (a == "l") return ReplaceAnswer::RenameAll;
+  }
+}
+
+bool TerminalPrompter::askYesNo(const std::string& text) {
+  if (yes_) return true;
+  std::string shown = text;
+  for (std::size_t at = 0; (at = shown.find("\r\n", at)) != std::string::npos;) shown.replace(at, 2, "\n");
+  if (!interactive_) {
+    std::cerr << shown << "\nNo (no terminal to ask; use --yes)\n";
+    return false;
+  }
+  std::string a = askLine("\n" + shown + " [y/N] ");
+  return a == "y" || a == "Y" || a == "yes";
+}
+
+void TerminalPrompter::inform(const std::string& text) { std::cerr << text << "\n"; }
+
+// ---- context
+
+void CliContext::addCommonOptions(CLI::App& command, bool readsDisk) {
+  command.add_flag("--json", common.json, "Machine-readable output on stdout");
+  command.add_flag("-q,--quiet", common.quiet, "No progress line");
+  command.add_option("--config", common.configFile, "Settings file (default in the XDG config folder)");
+  command.add_option("--log-dir", common.logDir, "Folder of the activity report and recovery history");
+  if (readsDisk)
+    command.add_option("--bad-sectors", common.badSectors, "How unreadable sectors are handled")
+        ->check(CLI::IsMember({"ask", "retry", "skip", "retry-all", "skip-all"}));
+}
+
+void CliContext::addChoiceOptions(CLI::App& command, bool allowWholeDisk) {
+  auto* partition = command.add_option("--partition", choice.partition, "The N-th partition of the listing");
+  auto* range = command.add_option("--range", choice.range, "A sector range START END (END exclusive)")
+                    ->expected(2);
+  command.add_option("--fs", choice.fileSystem, "File system of the range")
+      ->check(CLI::IsMember({"FAT12", "FAT16", "FAT32", "NTFS", "UNKNOWN"}));
+  range->excludes(partition);
+  if (allowWholeDisk) {
+    auto* whole = command.add_flag("--whole-disk", choice.wholeDisk, "Sectors 0 to the end of the disk");
+    whole->excludes(partition)->excludes(range);
+  } else {
+    command.add_flag("--whole-disk", choice.wholeDisk, "Not available: this command needs a file system");
+  }
+}
+
+Session& CliContext::session() {
+  if (!session_) {
+    EnvironmentOptions options;
+    if (!common.configFile.empty()) options.configFile = common.configFile;
+    if (!common.logDir.empty()) options.logDir = common.logDir;
+    session_ = std::make_unique<Session>(options);
+  }
+  return *session_;
+}
+
+const std::vector<DeviceInfo>& CliContext::devices() {
+  if (!devices_) devices_ = enumerateDevices();
+  return *devices_;
+}
+
+void CliContext::openSource(const std::string& name, bool commit, int recoveryMode) {
+  auto opened = dravolin::openSource(name, devices());
+  if (!opened) throw CliExit{kExitFailure, opened.error().message};
+  Session& s = session();
+  s.setSource(std::move(opened->source), opened->device);
+  s.reader()->setPrompter(&prompter_);
+  if (commit) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    s.state.caption = std::string(kApplicationTitle) +
+                      (recoveryMode == kImageRecovery ? " - Image Recovery"
+                       : recoveryMode == kRawRecovery ? " - Raw Recovery"
+                                                      : " - Desktop Recovery");
+    s.writeStartBlock(local);
+    // Image sets are entered in the geometry cache as the next disk.
+    if (s.device().image) {
+      cacheDevice(s.config(), s.device());
+      s.config().save();
+    }
+    commitStep1(s, recoveryMode);
+  }
+  const std::string& policy = common.badSectors;
+  std::optional<BadSectorAnswer> fixed;
+  if (policy == "retry") fixed = BadSectorAnswer::Retry;
+  else if (policy == "skip") fixed = BadSectorAnswer::Skip;
+  else if (policy == "retry-all") s.reader()->setPolicy(BadSectorPolicy::RetryAll);
+  else if (policy == "skip-all") s.reader()->setPolicy(BadSectorPolicy::SkipAll);
+  else if (policy.empty() && !prompter_.interactive()) s.reader()->setPolicy(BadSectorPolicy::RetryAll);
+  prompter_.setBadSectorAnswer(fixed);
+}
+
+const PartitionListing& CliContext::listPartitions() {
+  Session& s = session();
+  if (!listed_ && s.reader()) {
+    s.listing() = dravolin::listPartitions(*s.reader());
+    listed_ = true;
+  }
+  return s.listing();
+}
+
+std::string describeChoices(const PartitionListing& listing) {
+  std::string out;
+  for (const auto& p : listing.partitions)
+    out += "  --partition " + std::to_string(p.ordinal) + "   " + p.label() + "\n";
+  if (out.empty()) out = "  (no partitions recognised: use --range START END --fs TYPE)\n";
+  return out;
+}
+
+void CliContext::commitChoice(ChoiceRule rule) {
+  Session& s = session();
+  const auto& listing = listPartitions();
+  if (choice.wholeDisk) {
+    if (rule == ChoiceRule::NeedsFileSystem)
+      throw CliExit{kExitUsage, "--whole-disk is not available here: this command needs a file system; choose one of:\n" +
+                                    describeChoices(listing)};
+    const std::uint64_t sectors = s.source()->sectorCount();
+    auto r = commitManualRange(s, "0", std::to_string(sectors), "UNKNOWN");
+    if (!r) throw CliExit{kExitFailure, r.error()};
+    return;
+  }
+  if (!choice.range.empty()) {
+    std::string type = choice.fileSystem.empty() ? "UNKNOWN" : choice.fileSystem;
+    if (rule == ChoiceRule::NeedsFileSystem && type == "UNKNOWN")
+      throw CliExit{kExitUsage, "--range needs --fs FAT12|FAT16|FAT32|NTFS for this command"};
+    s.state.FileSystemType = "UNKNOWN";
+    auto r = commitManualRange(s, choice.range[0], choice.range[1], type);
+    if (!r) throw CliExit{kExitFailure, r.error()};
+    if (!runVolumeCheck(s))
+      throw CliExit{kExitFailure, "The range " + choice.range[0] + " to " + choice.range[1] +
+                                      " does not hold a valid " + type + " volume (boot sector check failed)"};
+    return;
+  }
+  const PartitionEntry* chosen = nullptr;
+  if (choice.partition) {
+    for (const auto& p : listing.partitions)
+      if (p.ordinal == *choice.partition) chosen = &p;
+    if (!chosen)
+      throw CliExit{kExitUsage, "There is no partition " + std::to_string(*choice.partition) + "; choose one of:\n" +
+                                    describeChoices(listing)};
+  } else if (rule == ChoiceRule::NeedsFileSystem && listing.partitions.size() == 1) {
+    chosen = &listing.partitions.front();
+  } else {
+    std::string what = rule == ChoiceRule::Explicit ? "--partition N, --range START END or --whole-disk"
+                                                    : "--partition N or --range START END --fs TYPE";
+    std::string extra = listing.protectiveMbr ? "GPT partition table: not supported yet; use --range\n" : "";
+    throw CliExit{kExitUsage, extra + "Choose what to work on with " + what + ":\n" + describeChoices(listing)};
+  }
+  if (!commitPartition(s, *chosen))
+    throw CliExit{kExitFailure, chosen->label() + ": the volume check failed (boot sector or FAT not valid)"};
+}
+
+bool CliContext::progressEnabled() const { return !common.quiet && isatty(STDERR_FILENO); }
+
+bool CliContext::interrupted() const { return interruptCount > 0; }
+
+SearchOutcome CliContext::runJob(SearchController& controller, SearchController::Worker worker,
+                                 const std::function<SearchTotals()>& totals) {
+  controller.start(std::move(worker));
+  bool stopped = false;
+  bool showProgress = progressEnabled();
+  int lastInterrupts = 0;
+  while (!controller.workerEnded()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    controller.tick();
+    int presses = interruptCount;
+    if (presses != lastInterrupts) {
+      lastInterrupts = presses;
+      if (presses == 1 && !stopped) {
+        stopped = true;
+        if (showProgress) std::cerr << "\nStopping...\n";
+        controller.stop();
+      } else if (presses >= 2) {
+        controller.back({});
+        if (showProgress) std::cerr << "\n";
+        return SearchOutcome::Cancelled;
+      }
+    }
+    if (showProgress) {
+      std::string status = controller.status();
+      if (status.size() > 50) status = status.substr(0, 47) + "...";
+      std::fprintf(stderr, "\r%3d%%  %-50s  %s   ", controller.percent(), status.c_str(),
+                   controller.clockText().c_str());
+      std::fflush(stderr);
+    }
+  }
+  if (showProgress) std::fprintf(stderr, "\r%3d%%  %-50s  %s\n", controller.percent(), "done",
+                                 controller.clockText().c_str());
+  return controller.finish(totals);
+}
+
+void CliContext::printJson(const nlohmann::json& document) const {
+  std::cout << document.dump(2) << std::endl;
+}
+
+}  // namespace dravolin::cli

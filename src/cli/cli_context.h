@@ -1,0 +1,123 @@
+#pragma once
+// What every subcommand shares: the common options, the session, the
+// terminal prompter, the opening of SOURCE, the choice of what to work on,
+// running a job with a progress line, and the exit codes.
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/search_controller.h"
+#include "app/session.h"
+#include "common/prompter.h"
+
+namespace dravolin::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
+
+// Ends a command with an exit code and one line on stderr.
+struct CliExit {
+  int code = kExitFailure;
+  std::string message;
+};
+
+struct CommonOptions {
+  std::string configFile;
+  std::string logDir;
+  bool json = false;
+  bool quiet = false;
+  std::string badSectors;  // ask|retry|skip|retry-all|skip-all; empty = by terminal
+};
+
+struct ChoiceOptions {
+  std::optional<int> partition;
+  std::vector<std::string> range;  // START END
+  std::string fileSystem;          // --fs
+  bool wholeDisk = false;
+};
+
+// How a command picks what to work on.
+enum class ChoiceRule {
+  NeedsFileSystem,  // scan, recover, find: one recognised partition may be implied
+  Explicit,         // carve, image: never chosen implicitly; --whole-disk allowed
+};
+
+// Answers questions from options, or on the terminal when there is one.
+class TerminalPrompter final : public Prompter {
+ public:
+  TerminalPrompter();
+  void setBadSectorAnswer(std::optional<BadSectorAnswer> answer) { badSector_ = answer; }
+  void setReplaceAnswer(std::optional<ReplaceAnswer> answer) { replace_ = answer; }
+  void setYes(bool yes) { yes_ = yes; }
+  bool interactive() const { return interactive_; }
+
+  BadSectorAnswer askBadSector() override;
+  ReplaceAnswer askReplace(const std::string& path) override;
+  bool askYesNo(const std::string& text) override;
+  void inform(const std::string& text) override;
+
+ private:
+  std::string askLine(const std::string& question);
+  bool interactive_;
+  std::optional<BadSectorAnswer> badSector_;
+  std::optional<ReplaceAnswer> replace_;
+  bool yes_ = false;
+};
+
+class CliContext {
+ public:
+  CommonOptions common;
+  ChoiceOptions choice;
+
+  // Adds --json, --quiet, --config, --log-dir (and --bad-sectors when the
+  // command reads a disk) to a subcommand.
+  void addCommonOptions(CLI::App& command, bool readsDisk);
+  // Adds --partition, --range, --fs, --whole-disk.
+  void addChoiceOptions(CLI::App& command, bool allowWholeDisk);
+
+  Session& session();
+  TerminalPrompter& prompter() { return prompter_; }
+
+  // Lists the machine's disks once.
+  const std::vector<DeviceInfo>& devices();
+
+  // Opens SOURCE read-only into the session. When commit is set this is
+  // Step 1 of the wizard: the start block and the Step 1 block go to the
+  // activity report and the bad-sector policy is reset, then --bad-sectors
+  // applies.
+  void openSource(const std::string& name, bool commit, int recoveryMode = kDesktopRecovery);
+
+  // Lists the partitions of the open source into the session.
+  const PartitionListing& listPartitions();
+
+  // Commits the choice as the wizard would; throws CliExit on a refusal.
+  void commitChoice(ChoiceRule rule);
+
+  // Runs a worker under a search controller with a progress line on stderr
+  // when it is a terminal. The first Ctrl-C stops the job as the Stop button
+  // does; the second cancels it. Returns the outcome.
+  SearchOutcome runJob(SearchController& controller, SearchController::Worker worker,
+                       const std::function<SearchTotals()>& totals);
+  bool interrupted() const;
+
+  // Prints a JSON document on stdout.
+  void printJson(const nlohmann::json& document) const;
+  bool progressEnabled() const;
+
+ private:
+  std::unique_ptr<Session> session_;
+  std::optional<std::vector<DeviceInfo>> devices_;
+  TerminalPrompter prompter_;
+  bool listed_ = false;
+};
+
+// Text of a choice list for usage errors: one "  --partition N   Partition - N ( TYPE )" line each.
+std::string describeChoices(const PartitionListing& listing);
+
+}  // namespace dravolin::cli

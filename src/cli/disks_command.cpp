@@ -1,0 +1,35 @@
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "disk/devices.h"
+
+namespace dravolin::cli {
+
+CommandRunner registerDisksCommand(CLI::App& app, CliContext& context) {
+  auto* command = app.add_subcommand("disks", "List the disks of this machine with their device information");
+  context.addCommonOptions(*command, false);
+  return [command, &context]() -> int {
+    const auto& devices = context.devices();
+    // The enumeration refreshes the geometry cache, as Step 1 does.
+    writeGeometryCache(context.session().config(), devices);
+    context.session().config().save();
+    if (context.common.json) {
+      nlohmann::json list = nlohmann::json::array();
+      for (const auto& d : devices)
+        list.push_back({{"number", d.number}, {"name", d.name}, {"device", d.devicePath}, {"model", d.model},
+                        {"media_type", d.mediaType}, {"size_bytes", d.sizeBytes}, {"cylinders", d.cylinders},
+                        {"heads", d.heads}, {"sectors_per_track", d.sectorsPerTrack}, {"floppy", d.floppy}});
+      context.printJson({{"disks", list}});
+      return kExitOk;
+    }
+    if (devices.empty()) std::printf("No disks found.\n");
+    for (const auto& d : devices) {
+      std::printf("%-14s %-16s %10llu MB  %-22s %s\n", d.name.c_str(), d.devicePath.c_str(),
+                  static_cast<unsigned long long>(d.sizeBytes / 1048576), d.mediaType.c_str(), d.model.c_str());
+    }
+    (void)command;
+    return kExitOk;
+  };
+}
+
+}  // namespace dravolin::cli

@@ -1,0 +1,29 @@
+#pragma once
+// Errors inside the core: "not this structure", "corrupt" and "I/O error" are
+// different answers, so callers can tell a blank sector from a failing disk.
+#include <expected>
+#include <string>
+
+namespace dravolin {
+
+enum class ErrorKind {
+  NotFound,        // not this structure / nothing there
+  Corrupt,         // the structure is there but its fields make no sense
+  Io,              // the source could not be read or written
+  InvalidArgument, // the caller asked for something impossible
+  Cancelled,       // the job was cancelled
+};
+
+struct Error {
+  ErrorKind kind = ErrorKind::Io;
+  std::string message;
+};
+
+template <typename T>
+using Result = std::expected<T, Error>;
+
+inline std::unexpected<Error> makeError(ErrorKind kind, std::string message) {
+  return std::unexpected<Error>(Error{kind, std::move(message)});
+}
+
+}  // namespace dravolin

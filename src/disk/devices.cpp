@@ -1,0 +1,207 @@
+#include "disk/devices.h"
+
+#include <fcntl.h>
+#include <linux/hdreg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+namespace dravolin {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kCacheKey = "Zoza Windows";
+
+std::string readLine(const fs::path& p) {
+  std::ifstream in(p);
+  std::string s;
+  std::getline(in, s);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.erase(s.begin());
+  return s;
+}
+
+bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+bool isWholeDisk(const std::string& name) {
+  for (const char* prefix : {"sd", "nvme", "vd", "mmcblk", "hd", "xvd"})
+    if (startsWith(name, prefix)) {
+      // mmcblk0boot0 and mmcblk0rpmb are hardware areas, not disks.
+      return name.find("boot") == std::string::npos && name.find("rpmb") == std::string::npos;
+    }
+  return false;
+}
+
+void fillGeometry(DeviceInfo& d) {
+  d.heads = 255;
+  d.sectorsPerTrack = 63;
+  int fd = ::open(d.devicePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd >= 0) {
+    hd_geometry geometry{};
+    if (ioctl(fd, HDIO_GETGEO, &geometry) == 0 && geometry.heads > 0 && geometry.sectors > 0) {
+      d.heads = geometry.heads;
+      d.sectorsPerTrack = geometry.sectors;
+    }
+    ::close(fd);
+  }
+  d.cylinders = d.sizeBytes / 512 / (std::uint64_t{d.heads} * d.sectorsPerTrack);
+}
+
+DeviceInfo describe(const fs::path& sysDir, const fs::path& devRoot, const std::string& name) {
+  DeviceInfo d;
+  d.devicePath = (devRoot / name).string();
+  d.sizeBytes = std::stoull("0" + readLine(sysDir / "size")) * 512;  // always 512-byte units
+  if (startsWith(name, "loop")) {
+    d.model = readLine(sysDir / "loop" / "backing_file");
+    d.mediaType = "Loop device";
+  } else {
+    d.model = readLine(sysDir / "device" / "model");
+    if (d.model.empty()) d.model = readLine(sysDir / "device" / "name");
+    d.mediaType = readLine(sysDir / "removable") == "1" ? "Removable media" : "Fixed hard disk media";
+  }
+  fillGeometry(d);
+  return d;
+}
+
+}  // namespace
+
+bool naturalLess(const std::string& a, const std::string& b) {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    bool da = std::isdigit(static_cast<unsigned char>(a[i])), db = std::isdigit(static_cast<unsigned char>(b[j]));
+    if (da && db) {
+      std::size_t ei = i, ej = j;
+      while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei]))) ++ei;
+      while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej]))) ++ej;
+      std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
+      na.erase(0, std::min(na.find_first_not_of('0'), na.size()));
+      nb.erase(0, std::min(nb.find_first_not_of('0'), nb.size()));
+      if (na.size() != nb.size()) return na.size() < nb.size();
+      if (na != nb) return na < nb;
+      i = ei;
+      j = ej;
+    } else {
+      if (a[i] != b[j]) return a[i] < b[j];
+      ++i;
+      ++j;
+    }
+  }
+  // A shorter name sorts first ("sda" before "sdaa").
+  return (a.size() - i) < (b.size() - j);
+}
+
+std::vector<DeviceInfo> enumerateDevices(const fs::path& sysBlock, const fs::path& devRoot) {
+  std::vector<std::string> disks, loops, floppies;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(sysBlock, ec)) {
+    std::string name = entry.path().filename().string();
+    if (isWholeDisk(name)) disks.push_back(name);
+    else if (startsWith(name, "loop") && !readLine(entry.path() / "loop" / "backing_file").empty())
+      loops.push_back(name);
+    else if (startsWith(name, "fd")) floppies.push_back(name);
+  }
+  std::sort(disks.begin(), disks.end(), naturalLess);
+  std::sort(loops.begin(), loops.end(), naturalLess);
+  std::sort(floppies.begin(), floppies.end(), naturalLess);
+  std::vector<DeviceInfo> out;
+  std::uint32_t number = 0;
+  for (const auto* group : {&disks, &loops}) {
+    for (const auto& name : *group) {
+      DeviceInfo d = describe(sysBlock / name, devRoot, name);
+      d.number = number++;
+      d.name = "Disk" + std::to_string(d.number);
+      out.push_back(std::move(d));
+    }
+  }
+  for (const auto& name : floppies) {
+    DeviceInfo d = describe(sysBlock / name, devRoot, name);
+    d.floppy = true;
+    d.name = "Floppy Drive";
+    d.mediaType = "Floppy";
+    d.number = number;  // floppies take no disk number of their own
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+DeviceInfo makeImageDevice(std::uint32_t number, const std::string& firstFile, std::uint64_t totalBytes) {
+  DeviceInfo d;
+  d.number = number;
+  d.name = "Disk" + std::to_string(number);
+  std::error_code ec;
+  auto canonical = fs::weakly_canonical(fs::absolute(firstFile, ec), ec);
+  d.devicePath = ec ? firstFile : canonical.string();
+  d.model = d.devicePath;
+  d.mediaType = "Image";
+  d.sizeBytes = totalBytes;
+  d.heads = 255;
+  d.sectorsPerTrack = 63;
+  d.cylinders = totalBytes / 512 / 16065;
+  d.image = true;
+  return d;
+}
+
+std::vector<std::string> deviceInformationRows(const DeviceInfo& d) {
+  return {
+      "Physical Disk Number : " + std::to_string(d.number),
+      "Model   : " + d.model,
+      "Media Type   : " + d.mediaType,
+      "Cylinder   : " + std::to_string(d.cylinders),
+      "Head   : " + std::to_string(d.heads),
+      "Sectors Per Track   : " + std::to_string(d.sectorsPerTrack),
+      "Disk Size  : " + std::to_string(d.sizeBytes / 1048576) + " MB",
+  };
+}
+
+void cacheDevice(ConfigStore& store, const DeviceInfo& d) {
+  std::string key = "Disk" + std::to_string(d.number);
+  std::string base = std::string(kCacheKey) + "\\";
+  store.setValue(kCacheKey, key, d.name);
+  store.setValue(base + "Cylinder", key, std::to_string(d.cylinders));
+  store.setValue(base + "Head", key, std::to_string(d.heads));
+  store.setValue(base + "SectorsPerTrack", key, std::to_string(d.sectorsPerTrack));
+  store.setValue(base + "Size", key, std::to_string(d.sizeBytes));
+  store.setValue(base + "Model", key, d.model);
+  store.setValue(base + "MediaType", key, d.mediaType);
+  store.setValue(base + "DisplayDevice", key, d.devicePath);
+}
+
+void writeGeometryCache(ConfigStore& store, const std::vector<DeviceInfo>& devices) {
+  std::string base = std::string(kCacheKey) + "\\";
+  for (const char* sub : {"Cylinder", "Head", "MediaType", "Model", "SectorsPerTrack", "Size", "DisplayDevice"})
+    store.removeSection(base + sub);
+  store.removeSection(kCacheKey);
+  for (const auto& d : devices)
+    if (!d.floppy) cacheDevice(store, d);
+}
+
+DeviceInfo readCachedDevice(const ConfigStore& store, std::uint32_t number) {
+  DeviceInfo d;
+  std::string key = "Disk" + std::to_string(number);
+  std::string base = std::string(kCacheKey) + "\\";
+  d.number = number;
+  d.name = key;
+  auto num = [&](const char* sub) {
+    std::string v = store.value(base + sub, key);
+    try {
+      return v.empty() ? 0ULL : std::stoull(v);
+    } catch (...) {
+      return 0ULL;
+    }
+  };
+  d.cylinders = num("Cylinder");
+  d.heads = static_cast<std::uint32_t>(num("Head"));
+  d.sectorsPerTrack = static_cast<std::uint32_t>(num("SectorsPerTrack"));
+  d.sizeBytes = num("Size");
+  d.model = store.value(base + "Model", key);
+  d.mediaType = store.value(base + "MediaType", key);
+  d.devicePath = store.value(base + "DisplayDevice", key);
+  d.image = d.mediaType == "Image";
+  return d;
+}
+
+}  // namespace dravolin

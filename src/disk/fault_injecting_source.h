@@ -1,0 +1,34 @@
+#pragma once
+// Wraps a source and fails every transfer that touches a sector of a list,
+// as a failing disk does. Used by tests of the bad-sector rules.
+#include <cstdint>
+#include <set>
+
+#include "disk/sector_source.h"
+
+namespace dravolin {
+
+class FaultInjectingSource final : public SectorSource {
+ public:
+  FaultInjectingSource(SectorSource& inner, std::set<SectorNumber> badSectors)
+      : inner_(inner), bad_(std::move(badSectors)) {}
+
+  std::uint64_t sizeInBytes() const override { return inner_.sizeInBytes(); }
+  TransferStatus read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) override;
+  TransferStatus write(SectorNumber first, std::uint32_t count,
+                       std::span<const std::byte> data) override;
+  bool isImage() const override { return inner_.isImage(); }
+  std::string description() const override { return inner_.description(); }
+
+  // Number of transfers attempted, for tests that check the fallback pattern.
+  std::uint64_t readCalls() const { return readCalls_; }
+  void makeGood(SectorNumber sector) { bad_.erase(sector); }
+
+ private:
+  bool touchesBad(SectorNumber first, std::uint32_t count) const;
+  SectorSource& inner_;
+  std::set<SectorNumber> bad_;
+  std::uint64_t readCalls_ = 0;
+};
+
+}  // namespace dravolin

@@ -1,0 +1,153 @@
+#include "disk/sector_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace dravolin {
+namespace {
+
+bool isRetry(BadSectorAnswer a) { return a == BadSectorAnswer::Retry || a == BadSectorAnswer::RetryAll; }
+
+std::span<std::byte> slice(std::span<std::byte> buffer, std::uint64_t firstSector, std::uint64_t count) {
+  return buffer.subspan(firstSector * kSectorSize, count * kSectorSize);
+}
+
+}  // namespace
+
+BadSectorAnswer SectorReader::consultPolicy() {
+  BadSectorPolicy current = policy_.load();
+  if (current == BadSectorPolicy::RetryAll) return BadSectorAnswer::RetryAll;
+  if (current == BadSectorPolicy::SkipAll) return BadSectorAnswer::SkipAll;
+  BadSectorAnswer answer = prompter_ ? prompter_->askBadSector() : BadSectorAnswer::Retry;
+  policy_.store(static_cast<BadSectorPolicy>(answer));
+  return answer;
+}
+
+void SectorReader::lose(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {
+  std::memset(buffer.data(), 0, std::uint64_t{count} * kSectorSize);
+  if (unreadable_)
+    for (std::uint32_t i = 0; i < count; ++i) unreadable_(first + i);
+}
+
+void SectorReader::retrySectorBySector(SectorNumber first, std::uint32_t count,
+                                       std::span<std::byte> buffer) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    auto one = slice(buffer, i, 1);
+    if (source_.read(first + i, 1, one) != TransferStatus::Ok) lose(first + i, 1, one);
+  }
+}
+
+// The rules for a device transfer that failed: up to 40 sectors are one
+// transfer; longer requests are 40-sector chunks and one remainder.
+int SectorReader::readFailedDevice(SectorNumber first, std::uint32_t count,
+                                   std::span<std::byte> buffer) {
+  if (count <= kChunkSectors) {
+    if (isRetry(consultPolicy())) retrySectorBySector(first, count, buffer);
+    else lose(first, count, buffer);
+    return 0;
+  }
+  int result = 1;
+  const std::uint32_t chunks = count / kChunkSectors;
+  for (std::uint32_t c = 0; c < chunks; ++c) {
+    SectorNumber chunkFirst = first + std::uint64_t{c} * kChunkSectors;
+    auto part = slice(buffer, std::uint64_t{c} * kChunkSectors, kChunkSectors);
+    if (source_.read(chunkFirst, kChunkSectors, part) == TransferStatus::Ok) {
+      result = 1;
+      continue;
+    }
+    result = 0;
+    if (isRetry(consultPolicy())) retrySectorBySector(chunkFirst, kChunkSectors, part);
+    else lose(chunkFirst, kChunkSectors, part);
+  }
+  const std::uint32_t rest = count - chunks * kChunkSectors;
+  if (rest > 0) {
+    SectorNumber restFirst = first + std::uint64_t{chunks} * kChunkSectors;
+    auto part = slice(buffer, std::uint64_t{chunks} * kChunkSectors, rest);
+    if (source_.read(restFirst, rest, part) != TransferStatus::Ok) {
+      lose(restFirst, rest, part);
+      return 0;
+    }
+  }
+  return result;
+}
+
+int SectorReader::ReadSector(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {
+  const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
+  if (buffer.size() < bytes) return 0;
+  auto target = buffer.first(bytes);
+  if (beyondEnd(first)) {
+    std::memset(target.data(), 0, bytes);
+    return 0;
+  }
+  TransferStatus status = source_.read(first, count, target);
+  if (status == TransferStatus::Ok) return 1;
+  if (source_.isImage() && (status == TransferStatus::PastEnd || status == TransferStatus::Missing)) {
+    // An image file that does not reach the sector: one more attempt on
+    // Retry, zeros otherwise.
+    if (isRetry(consultPolicy()) && source_.read(first, count, target) == TransferStatus::Ok) return 1;
+    std::memset(target.data(), 0, bytes);
+    return 0;
+  }
+  return readFailedDevice(first, count, target);
+}
+
+int SectorReader::ReadSectorsAs(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer,
+                                std::uint32_t unit) {
+  const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
+  if (buffer.size() < bytes || unit == 0) return 0;
+  // Calls of the series that start beyond the selection end read zeros.
+  std::uint64_t served = count;
+  if (selectionEnd_ > 0) {
+    auto end = static_cast<std::uint64_t>(selectionEnd_);
+    served = first > end ? 0 : std::min<std::uint64_t>(count, ((end - first) / unit + 1) * unit);
+  }
+  if (served < count) std::memset(buffer.data() + served * kSectorSize, 0, (count - served) * kSectorSize);
+  if (served == 0) return 0;
+  auto target = buffer.first(served * kSectorSize);
+  if (source_.read(first, static_cast<std::uint32_t>(served), target) == TransferStatus::Ok)
+    return served == count ? 1 : 0;
+  // A failure: replay the series call by call so every rule applies as it
+  // would have to each call.
+  int result = 0;
+  for (std::uint64_t done = 0; done < served; done += unit) {
+    auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(unit, served - done));
+    result = ReadSector(first + done, n, slice(buffer, done, n));
+  }
+  return served == count ? result : 0;
+}
+
+int SectorReader::WriteSector(SectorNumber first, std::uint32_t count, std::span<const std::byte> data) {
+  const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
+  if (data.size() < bytes) return 0;
+  if (source_.write(first, count, data.first(bytes)) == TransferStatus::Ok) return 1;
+  auto rewrite = [&](SectorNumber from, std::uint64_t offsetSectors, std::uint32_t n) {
+    for (std::uint32_t i = 0; i < n; ++i)
+      (void)source_.write(from + i, 1, data.subspan((offsetSectors + i) * kSectorSize, kSectorSize));
+  };
+  if (count <= kChunkSectors) {
+    rewrite(first, 0, count);
+    return 0;
+  }
+  int result = 1;
+  const std::uint32_t chunks = count / kChunkSectors;
+  for (std::uint32_t c = 0; c < chunks; ++c) {
+    std::uint64_t offset = std::uint64_t{c} * kChunkSectors;
+    if (source_.write(first + offset, kChunkSectors, data.subspan(offset * kSectorSize, kChunkSectors * kSectorSize)) ==
+        TransferStatus::Ok) {
+      result = 1;
+      continue;
+    }
+    result = 0;
+    rewrite(first + offset, offset, kChunkSectors);
+  }
+  const std::uint32_t rest = count - chunks * kChunkSectors;
+  if (rest > 0) {
+    std::uint64_t offset = std::uint64_t{chunks} * kChunkSectors;
+    if (source_.write(first + offset, rest, data.subspan(offset * kSectorSize, std::uint64_t{rest} * kSectorSize)) !=
+        TransferStatus::Ok)
+      return 0;
+  }
+  return result;
+}
+
+}  // namespace dravolin

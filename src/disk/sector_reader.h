@@ -1,0 +1,73 @@
+#pragma once
+// ReadSector and WriteSector: the one path by which sectors are read from a
+// source and written to an imaging target. On top of a SectorSource they add
+// the end guard of the committed selection, the bad-sector policy and the
+// 40-sector chunk rules for failures. Healthy disks are read in one transfer
+// per call; the chunk and sector-by-sector rules run only when a transfer
+// fails, so results are the same as if every call were chunked, and what
+// could not be read is zero-filled, never left stale.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "common/prompter.h"
+#include "disk/sector_source.h"
+
+namespace dravolin {
+
+enum class BadSectorPolicy { Retry = 0, Skip = 1, RetryAll = 2, SkipAll = 3 };
+
+inline constexpr std::uint32_t kChunkSectors = 40;
+
+class SectorReader {
+ public:
+  explicit SectorReader(SectorSource& source, Prompter* prompter = nullptr)
+      : source_(source), prompter_(prompter) {}
+
+  SectorSource& source() { return source_; }
+  void setPrompter(Prompter* prompter) { prompter_ = prompter; }
+
+  // End sector of the committed selection; 0 means no selection yet.
+  void setSelectionEnd(std::int64_t end) { selectionEnd_ = end; }
+  std::int64_t selectionEnd() const { return selectionEnd_; }
+
+  BadSectorPolicy policy() const { return policy_.load(); }
+  void setPolicy(BadSectorPolicy policy) { policy_.store(policy); }
+
+  // Called with each sector that stayed unreadable (zero-filled).
+  void setUnreadableSink(std::function<void(SectorNumber)> sink) { unreadable_ = std::move(sink); }
+
+  // Reads count sectors into buffer (count * 512 bytes). Nonzero on success.
+  // A request whose first sector lies beyond the selection end reads zeros
+  // and returns 0; one that starts at or below it is served whole.
+  int ReadSector(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
+
+  // Reads like a series of ReadSector calls of unit sectors each (the end
+  // guard and the failure rules applied per call), but in one transfer while
+  // the disk is healthy. Returns the result of the last call of the series.
+  int ReadSectorsAs(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer,
+                    std::uint32_t unit);
+
+  // Writes count sectors to the source (imaging targets only). Nonzero on
+  // success. A failed transfer is written again sector by sector; the
+  // bad-sector policy is not consulted.
+  int WriteSector(SectorNumber first, std::uint32_t count, std::span<const std::byte> data);
+
+ private:
+  BadSectorAnswer consultPolicy();
+  int readFailedDevice(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
+  void retrySectorBySector(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
+  void lose(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
+  bool beyondEnd(SectorNumber first) const {
+    return selectionEnd_ > 0 && first > static_cast<std::uint64_t>(selectionEnd_);
+  }
+
+  SectorSource& source_;
+  Prompter* prompter_;
+  std::int64_t selectionEnd_ = 0;
+  std::atomic<BadSectorPolicy> policy_{BadSectorPolicy::Retry};
+  std::function<void(SectorNumber)> unreadable_;
+};
+
+}  // namespace dravolin

@@ -1,0 +1,49 @@
+#pragma once
+// One interface over everything that holds sectors: block devices, raw image
+// files, image sets, in-memory buffers and test wrappers.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace dravolin {
+
+inline constexpr std::size_t kSectorSize = 512;
+using SectorNumber = std::uint64_t;
+
+enum class TransferStatus {
+  Ok,       // every byte was transferred (bytes past the end of a file read as zeros)
+  IoError,  // the medium failed
+  PastEnd,  // the first sector lies beyond the end of the source
+  Missing,  // the file that holds the sector does not exist (an image piece)
+};
+
+class SectorSource {
+ public:
+  virtual ~SectorSource() = default;
+  SectorSource() = default;
+  SectorSource(const SectorSource&) = delete;
+  SectorSource& operator=(const SectorSource&) = delete;
+
+  // Size in bytes of the whole source.
+  virtual std::uint64_t sizeInBytes() const = 0;
+  // Number of sectors; a partial last sector counts as one.
+  std::uint64_t sectorCount() const { return (sizeInBytes() + kSectorSize - 1) / kSectorSize; }
+
+  // Reads count sectors into out (count * 512 bytes). On a status other than
+  // Ok the contents of out are unspecified; the caller zero-fills.
+  virtual TransferStatus read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) = 0;
+
+  // Writes count sectors; only imaging targets are opened for writing.
+  virtual TransferStatus write(SectorNumber first, std::uint32_t count,
+                               std::span<const std::byte> data);
+
+  // True for image files and image sets (their own bad-sector rule applies to
+  // reads beyond their end).
+  virtual bool isImage() const { return false; }
+
+  // Human-readable name (path of the device or of the first file).
+  virtual std::string description() const = 0;
+};
+
+}  // namespace dravolin

@@ -1,0 +1,137 @@
+#include "partition/partition_listing.h"
+
+#include <array>
+#include <set>
+
+#include "partition/mbr.h"
+
+namespace dravolin {
+namespace {
+
+using SectorBuffer = std::array<std::byte, kSectorSize>;
+
+// Reads into a cleared buffer, so a failed read identifies by type byte only.
+SectorBuffer readOne(SectorReader& reader, SectorNumber sector) {
+  SectorBuffer buffer{};
+  (void)reader.ReadSector(sector, 1, buffer);
+  return buffer;
+}
+
+void addPartition(PartitionListing& listing, const std::string& name, SectorNumber start,
+                  std::uint64_t length, std::uint8_t type, bool logical) {
+  PartitionEntry entry;
+  entry.ordinal = static_cast<int>(listing.partitions.size()) + 1;
+  entry.fileSystem = name;
+  entry.start = start;
+  entry.end = start + length;
+  entry.typeByte = type;
+  entry.logical = logical;
+  listing.partitions.push_back(entry);
+}
+
+}  // namespace
+
+std::string PartitionEntry::label() const {
+  return "Partition - " + std::to_string(ordinal) + " ( " + fileSystem + " )";
+}
+
+std::optional<std::string> identifyPartition(ByteSpan boot, std::uint8_t type, bool logical) {
+  if (matchesAscii(boot, 82, "FAT32")) return "FAT32";
+  if (matchesAscii(boot, 54, "FAT16")) return "FAT16";
+  if (matchesAscii(boot, 54, "FAT12")) return "FAT12";
+  if (matchesAscii(boot, 3, "NTFS")) return "NTFS";
+  switch (type) {
+    case 0x04: case 0x06: case 0x0E: return "FAT16";
+    case 0x0B: case 0x0C: return "FAT32";
+    case 0x07: return "NTFS";
+    case 0x01: if (logical) return "FAT16"; break;
+    default: break;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> identifyWholeVolume(ByteSpan sector0) {
+  std::optional<std::string> name;
+  if (matchesAscii(sector0, 54, "FAT12")) name = "FAT12";
+  if (matchesAscii(sector0, 57, "16")) name = "FAT16";
+  if (matchesAscii(sector0, 85, "32")) name = "FAT32";
+  if (matchesAscii(sector0, 3, "NTFS")) name = "NTFS";
+  return name;
+}
+
+PartitionListing listPartitions(SectorReader& reader) {
+  PartitionListing listing;
+  SectorBuffer mbr = readOne(reader, 0);
+  listing.hasSignature = hasBootRecordSignature(mbr);
+  if (!listing.hasSignature) return listing;
+
+  if (auto whole = identifyWholeVolume(mbr)) {
+    listing.wholeVolume = true;
+    std::uint64_t total = *whole == "NTFS" ? readU32(mbr, 40) : readU32(mbr, 32);
+    // Small FAT volumes keep their sector count in the 16-bit field at 19
+    // and leave the 32-bit one at 0.
+    if (total == 0 && *whole != "NTFS") total = readU16(mbr, 19);
+    addPartition(listing, *whole, 0, total, 0, false);
+    return listing;
+  }
+
+  std::optional<SectorNumber> extendedBase;
+  for (const auto& entry : parsePartitionRecord(mbr)) {
+    if (entry.type == 0x00) continue;
+    if (entry.type == 0xEE) listing.protectiveMbr = true;
+    if (isExtendedType(entry.type)) {
+      extendedBase = entry.firstSector;
+      continue;
+    }
+    if (listing.partitions.size() >= kMaxPartitions) break;
+    SectorBuffer boot = readOne(reader, entry.firstSector);
+    if (auto name = identifyPartition(boot, entry.type, false))
+      addPartition(listing, *name, entry.firstSector, entry.sectorCount, entry.type, false);
+  }
+  if (!extendedBase) return listing;
+
+  // Each EBR's link is relative to the extended base X, and so are the
+  // logical partitions' starts relative to their own EBR.
+  const SectorNumber base = *extendedBase;
+  std::uint64_t link = 0;
+  std::set<SectorNumber> visited;
+  while (listing.partitions.size() < kMaxPartitions) {
+    SectorNumber ebrSector = base + link;
+    if (!visited.insert(ebrSector).second) break;
+    SectorBuffer ebr = readOne(reader, ebrSector);
+    std::optional<std::uint64_t> next;
+    for (const auto& entry : parsePartitionRecord(ebr)) {
+      if (entry.type == 0x00) continue;
+      if (isExtendedType(entry.type)) {
+        next = entry.firstSector;
+        continue;
+      }
+      if (listing.partitions.size() >= kMaxPartitions) break;
+      SectorNumber start = ebrSector + entry.firstSector;
+      SectorBuffer boot = readOne(reader, start);
+      if (auto name = identifyPartition(boot, entry.type, true))
+        addPartition(listing, *name, start, entry.sectorCount, entry.type, true);
+    }
+    if (!next) break;
+    link = *next;
+  }
+  return listing;
+}
+
+std::vector<int> partitionPieSlices(const std::vector<PartitionEntry>& partitions, std::uint64_t diskBytes) {
+  if (partitions.size() <= 1 || diskBytes == 0) return {100};
+  std::vector<int> slices;
+  int sum = 0;
+  for (std::size_t i = 0; i + 1 < partitions.size(); ++i) {
+    const auto& p = partitions[i];
+    std::uint64_t bytes = (p.end > p.start ? p.end - p.start : 0) * kSectorSize;
+    // bytes * 100 may overflow for huge partitions; divide first when needed.
+    std::uint64_t percent = bytes <= UINT64_MAX / 100 ? bytes * 100 / diskBytes : bytes / diskBytes * 100;
+    slices.push_back(static_cast<int>(percent));
+    sum += static_cast<int>(percent);
+  }
+  slices.push_back(100 - sum);
+  return slices;
+}
+
+}  // namespace dravolin

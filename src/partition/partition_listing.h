@@ -1,0 +1,52 @@
+#pragma once
+// The partitions of a disk as the wizard lists them: the whole-volume test on
+// sector 0, the four primary entries, then the chain of extended boot
+// records. Only FAT12, FAT16, FAT32 and NTFS are listed.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/byte_reader.h"
+#include "disk/sector_reader.h"
+
+namespace dravolin {
+
+inline constexpr std::size_t kMaxPartitions = 26;
+
+struct PartitionEntry {
+  int ordinal = 0;             // 1, 2, ...
+  std::string fileSystem;      // "FAT12", "FAT16", "FAT32" or "NTFS"
+  SectorNumber start = 0;      // absolute
+  SectorNumber end = 0;        // absolute, one past the last sector
+  std::uint8_t typeByte = 0;   // 0 for a volume without a table
+  bool logical = false;
+  // "Partition - n ( TYPE )"
+  std::string label() const;
+};
+
+struct PartitionListing {
+  bool hasSignature = false;     // sector 0 carries a boot-record signature
+  bool protectiveMbr = false;    // a GPT disk: a primary entry of type 0xEE
+  bool wholeVolume = false;      // sector 0 is itself a boot sector
+  std::vector<PartitionEntry> partitions;
+};
+
+// Name by the boot sector ("FAT32" at 82, "FAT16" at 54, "FAT12" at 54,
+// "NTFS" at 3), else by the type byte; nullopt when neither is known.
+// Logical partitions also take type 0x01 as FAT16.
+std::optional<std::string> identifyPartition(ByteSpan bootSector, std::uint8_t typeByte, bool logical);
+
+// The whole-volume test on sector 0: FAT16, FAT32, NTFS (later matches win),
+// and FAT12 for a floppy; nullopt when sector 0 is not a boot sector.
+std::optional<std::string> identifyWholeVolume(ByteSpan sector0);
+
+// Reads the disk through the reader and lists its partitions. The walk of the
+// extended chain ends at an EBR without a link, at a revisited EBR and at 26
+// partitions.
+PartitionListing listPartitions(SectorReader& reader);
+
+// Integer percentages of the pie chart, one per partition.
+std::vector<int> partitionPieSlices(const std::vector<PartitionEntry>& partitions, std::uint64_t diskBytes);
+
+}  // namespace dravolin

@@ -1,0 +1,64 @@
+#pragma once
+// Helpers shared by the tests: temporary folders, scripted prompters,
+// fixture paths, running the command line, hashing files.
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/prompter.h"
+
+namespace dravolin::test {
+
+// A folder that is removed with everything in it when the object dies.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Answers questions from queues; records what was asked.
+class ScriptedPrompter final : public Prompter {
+ public:
+  std::deque<BadSectorAnswer> badSectorAnswers;
+  std::deque<ReplaceAnswer> replaceAnswers;
+  std::deque<bool> yesNoAnswers;
+  std::vector<std::string> questions;
+  std::vector<std::string> messages;
+  int badSectorQuestions = 0;
+
+  BadSectorAnswer askBadSector() override;
+  ReplaceAnswer askReplace(const std::string& path) override;
+  bool askYesNo(const std::string& text) override;
+  void inform(const std::string& text) override { messages.push_back(text); }
+};
+
+// Path of a fixture image built by tests/fixtures/build-images.sh.
+std::filesystem::path fixturePath(const std::string& name);
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the dravolin binary with arguments (each passed as is) and captures
+// its output. Settings and logs go to the given folder.
+CommandResult runDravolin(const std::vector<std::string>& arguments, const std::filesystem::path& home);
+
+// Runs a shell command and returns its standard output; exit code in *status.
+std::string runShell(const std::string& command, int* status = nullptr);
+
+std::string sha256File(const std::filesystem::path& file);
+std::string readFile(const std::filesystem::path& file);
+void writeFile(const std::filesystem::path& file, const std::string& bytes);
+
+}  // namespace dravolin::test

@@ -69,8 +69,40 @@ DeviceInfo describe(const fs::path& sysDir, const fs::path& devRoot, const std::
 
 }  // namespace
 
+namespace {
+
+// Compares names digit runs as numbers and letter runs of the drive letters
+// shorter first, so "sdz" comes before "sdaa" as the kernel names them.
+bool naturalLessFrom(const std::string& a, const std::string& b, std::size_t i, std::size_t j);
+
+const char* const kDiskPrefixes[] = {"mmcblk", "nvme", "loop", "xvd", "sd", "vd", "hd", "fd"};
+
+std::size_t knownPrefix(const std::string& name) {
+  for (const char* p : kDiskPrefixes)
+    if (name.rfind(p, 0) == 0) return std::string(p).size();
+  return 0;
+}
+
+}  // namespace
+
 bool naturalLess(const std::string& a, const std::string& b) {
-  std::size_t i = 0, j = 0;
+  std::size_t pa = knownPrefix(a), pb = knownPrefix(b);
+  if (pa > 0 && pb > 0 && a.compare(0, pa, b, 0, pb) == 0) {
+    auto letters = [](const std::string& s, std::size_t from) {
+      std::size_t e = from;
+      while (e < s.size() && std::isalpha(static_cast<unsigned char>(s[e]))) ++e;
+      return e - from;
+    };
+    std::size_t la = letters(a, pa), lb = letters(b, pb);
+    if (la != lb) return la < lb;
+    return naturalLessFrom(a, b, pa, pb);
+  }
+  return naturalLessFrom(a, b, 0, 0);
+}
+
+namespace {
+
+bool naturalLessFrom(const std::string& a, const std::string& b, std::size_t i, std::size_t j) {
   while (i < a.size() && j < b.size()) {
     bool da = std::isdigit(static_cast<unsigned char>(a[i])), db = std::isdigit(static_cast<unsigned char>(b[j]));
     if (da && db) {
@@ -93,6 +125,8 @@ bool naturalLess(const std::string& a, const std::string& b) {
   // A shorter name sorts first ("sda" before "sdaa").
   return (a.size() - i) < (b.size() - j);
 }
+
+}  // namespace
 
 std::vector<DeviceInfo> enumerateDevices(const fs::path& sysBlock, const fs::path& devRoot) {
   std::vector<std::string> disks, loops, floppies;

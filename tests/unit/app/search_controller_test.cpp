@@ -1,0 +1,224 @@
+#include "app/search_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace dravolin {
+namespace {
+
+class FakeTicks final : public TickSource {
+ public:
+  std::uint64_t now = 1'000'000;
+  std::uint64_t nowMs() const override { return now; }
+};
+
+TEST(ElapsedClock, PausedTimeWithinAMinuteIsNotCounted) {
+  ElapsedClock clock;
+  std::uint64_t t = 5000;
+  clock.start(t);
+  clock.tick(t += 10'000);
+  EXPECT_EQ(clock.text(), "0 : 0 : 10");
+  clock.pause(t);
+  t += 30'000;  // paused for 30 seconds
+  clock.resume(t);
+  clock.tick(t += 5'000);
+  EXPECT_EQ(clock.text(), "0 : 0 : 15");
+  // Run on past the minute: the rollover forgets the pause time.
+  clock.tick(t += 45'000);
+  EXPECT_EQ(clock.text(), "0 : 1 : 0");
+  clock.tick(t += 1'000);
+  EXPECT_EQ(clock.text(), "0 : 1 : 1") << "the new minute counts from the rollover tick";
+}
+
+TEST(ElapsedClock, HoursRollOver) {
+  ElapsedClock clock;
+  std::uint64_t t = 0;
+  clock.start(t);
+  for (int minute = 0; minute < 61; ++minute) clock.tick(t += 61'000);
+  EXPECT_EQ(clock.hours(), 1);
+  EXPECT_EQ(clock.minutes(), 1);
+}
+
+TEST(StatisticsDisplay, RefreshesOnTheFirstAndEvery300thCall) {
+  StatisticsDisplay display;
+  SearchStatistics s{2048, 3, 4, "A.TXT", StatisticsFormat::Sector};
+  display.update(s, kDesktopRecovery, 4194303);
+  EXPECT_EQ(display.texts().value, "2048/4194303");
+  EXPECT_EQ(display.texts().directories, "3");
+  for (int call = 2; call <= 300; ++call) {
+    s.files = static_cast<std::uint64_t>(call);
+    display.update(s, kDesktopRecovery, 4194303);
+  }
+  EXPECT_EQ(display.texts().files, "4") << "calls 2..300 change nothing";
+  s.files = 301;
+  display.update(s, kDesktopRecovery, 4194303);
+  EXPECT_EQ(display.texts().files, "301");
+}
+
+TEST(StatisticsDisplay, SizeFormatRawModeAndHiddenDetails) {
+  StatisticsDisplay display;
+  display.update({1073741825ULL, 9, 1, "x", StatisticsFormat::Size}, kRawRecoverySearch, 0);
+  EXPECT_EQ(display.texts().value, "1.000 GB");
+  EXPECT_EQ(display.texts().directories, "") << "raw mode leaves the directory count alone";
+  StatisticsDisplay hidden;
+  hidden.hideDetails();
+  hidden.update({5, 1, 1, "y", StatisticsFormat::Size}, kDesktopRecovery, 0);
+  EXPECT_FALSE(hidden.texts().visible);
+  EXPECT_EQ(hidden.texts().files, "");
+  hidden.showDetails();
+  hidden.update({5, 1, 1, "y", StatisticsFormat::Size}, kDesktopRecovery, 0);
+  EXPECT_EQ(hidden.texts().files, "1");
+}
+
+TEST(WorkerChoice, FollowsTheWizardOrder) {
+  struct Case {
+    int mode;
+    bool imaging;
+    const char* type;
+    bool lost;
+    int pass;
+    bool exhaustive;
+    WorkerKind kind;
+  };
+  const Case cases[] = {
+      {kRawRecoverySearch, true, "FAT16", false, 0, false, WorkerKind::RawCarving},
+      {kImageRecovery, true, "NTFS", false, 0, false, WorkerKind::ImageCreation},
+      {0, false, "FAT32", true, 0, false, WorkerKind::LostPartitionSearch},
+      {0, false, "FAT16", true, 1, false, WorkerKind::LostPartitionSearch},
+      {0, false, "FAT16", true, 2, false, WorkerKind::None},
+      {0, false, "FAT12", false, 0, true, WorkerKind::FatExhaustive},
+      {0, false, "FAT32", false, 0, false, WorkerKind::FatDirectoryTree},
+      {0, false, "NTFS", true, 1, false, WorkerKind::NtfsChosenTree},
+      {0, false, "NTFS", true, 0, false, WorkerKind::NtfsExhaustive},
+      {0, false, "NTFS", false, 0, true, WorkerKind::NtfsExhaustive},
+      {0, false, "NTFS", false, 0, false, WorkerKind::NtfsMftWalk},
+      {0, false, "UNKNOWN", false, 0, false, WorkerKind::None},
+  };
+  for (const auto& c : cases) {
+    WizardState s;
+    s.RecoveryMode = c.mode;
+    s.ImageCreationMode = c.imaging;
+    s.FileSystemType = c.type;
+    s.LostPartitionSearch = c.lost;
+    s.LostSearchPass = c.pass;
+    s.ExhaustiveSearch = c.exhaustive;
+    EXPECT_EQ(chooseWorker(s), c.kind) << c.type << " mode " << c.mode << " pass " << c.pass;
+  }
+}
+
+class SearchControllerTest : public ::testing::Test {
+ protected:
+  SearchControllerTest() : session(options()) {
+    session.state.FileSystemType = "FAT32";
+    session.state.volumeParameters.FatSectors = 77;
+  }
+  EnvironmentOptions options() {
+    EnvironmentOptions o;
+    o.configFile = dir / "dravolin.ini";
+    o.logDir = dir.path();
+    return o;
+  }
+  std::string activityLog() { return test::readFile(dir / "Activity Log.txt"); }
+
+  test::TempDir dir;
+  Session session;
+  test::ScriptedPrompter prompter;
+  FakeTicks ticks;
+};
+
+TEST_F(SearchControllerTest, FinishedSearchWritesTheStep3Block) {
+  SearchController controller(session, prompter, ticks);
+  EXPECT_EQ(controller.kind(), WorkerKind::FatDirectoryTree);
+  controller.start([](Job& job) {
+    job.setPercent(150);
+    job.complete(Completion::SearchDone);
+  });
+  ticks.now += 3000;
+  auto outcome = controller.finish([] { return SearchTotals{1073741825ULL, 2, 3}; });
+  EXPECT_EQ(outcome, SearchOutcome::ShowResults);
+  EXPECT_EQ(controller.percent(), 100);
+  EXPECT_EQ(controller.searchVolumeParameters().FatSectors, 77u);
+  EXPECT_EQ(activityLog(),
+            "\r\n\r\n\r\nStep 3 :\r\n-------\r\nAnalysing Files/Directories Information : \r\nTime Elapsed : 0 : 0 : 3"
+            "\r\nTotal Size : 1.000 GB\r\nDirectories Found : 2\r\nFiles Found : 3");
+}
+
+TEST_F(SearchControllerTest, ExhaustiveSearchIsNamedInTheBlock) {
+  session.state.ExhaustiveSearch = true;
+  SearchController controller(session, prompter, ticks);
+  controller.start([](Job& job) { job.complete(Completion::SearchDone); });
+  controller.finish({});
+  EXPECT_NE(activityLog().find("Analysing Files/Directories Information : Switching to Exhaustive Mode "),
+            std::string::npos);
+}
+
+TEST_F(SearchControllerTest, PauseBlocksTheWorkerAtItsCheckpointAndStopEndsIt) {
+  SearchController controller(session, prompter, ticks);
+  std::atomic<int> units{0};
+  controller.pause();
+  controller.start([&](Job& job) {
+    for (;;) {
+      job.checkpoint();
+      if (job.stopRequested()) break;
+      ++units;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    job.requestStop();
+    job.complete(Completion::Stopped);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(units.load(), 0) << "a paused worker does no work";
+  controller.resume();
+  while (units.load() < 3) std::this_thread::yield();
+  controller.stop();
+  EXPECT_EQ(controller.finish({}), SearchOutcome::ShowResults);
+  EXPECT_FALSE(controller.stopRequested()) << "cleared after a plain search stopped";
+  EXPECT_NE(activityLog().find("Step 3 :"), std::string::npos);
+}
+
+TEST_F(SearchControllerTest, BackUnwindsTheWorkerFreesTheListsAndClearsExhaustive) {
+  session.state.ExhaustiveSearch = true;
+  session.entries.addLostNode();
+  session.entries.AddFileNode("A.TXT", u"", false, 10, 0, 2, 0, {});
+  SearchController controller(session, prompter, ticks);
+  std::atomic<bool> unwound{false};
+  controller.start([&](Job& job) {
+    struct Guard {
+      std::atomic<bool>& flag;
+      ~Guard() { flag = true; }
+    } guard{unwound};
+    for (;;) job.checkpoint();
+  });
+  controller.pause();
+  controller.back([&] { session.entries.clear(); });
+  EXPECT_TRUE(unwound.load());
+  EXPECT_EQ(session.entries.DirectoryCount, 0u);
+  EXPECT_EQ(session.entries.FileCount, 0u);
+  EXPECT_FALSE(session.state.ExhaustiveSearch);
+  EXPECT_EQ(controller.finish({}), SearchOutcome::Cancelled);
+  EXPECT_EQ(activityLog().find("Step 3 :"), std::string::npos);
+}
+
+TEST_F(SearchControllerTest, LostPassWritesTheStep2bBlock) {
+  session.state.LostPartitionSearch = true;
+  SearchController controller(session, prompter, ticks);
+  controller.start([](Job& job) { job.complete(Completion::LostPassDone); });
+  EXPECT_EQ(controller.finish([] { return SearchTotals{0, 4, 5}; }), SearchOutcome::LostPassList);
+  EXPECT_NE(activityLog().find("Step 2 (b) :\r\n-------\r\nAnalysing Files/Directories Information : "),
+            std::string::npos);
+  EXPECT_NE(activityLog().find("Directories Found : 4\r\nFiles Found : 5"), std::string::npos);
+}
+
+TEST_F(SearchControllerTest, NoWorkerForAnUnknownType) {
+  session.state.FileSystemType = "UNKNOWN";
+  SearchController controller(session, prompter, ticks);
+  controller.start([](Job&) { FAIL() << "no worker may run"; });
+  EXPECT_TRUE(controller.workerEnded());
+}
+
+}  // namespace
+}  // namespace dravolin

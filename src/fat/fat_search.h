@@ -1,0 +1,58 @@
+#pragma once
+// The two FAT searches that run as Step 3 workers.
+//
+// runFatDirectoryTreeSearch: the ordinary search. Reads the root directory
+// and then every directory found, in the order found, through the first
+// FAT; deleted directories are read over at most 26 clusters and everything
+// in them counts as deleted. It polls job.stopRequested() after each
+// directory and ends with job.requestStop() + job.complete(Completion::Stopped)
+// whether stopped or finished. When it finds nothing at all it tells the user
+// (prompter().inform), sets ctx.exhaustiveSearch and runs the exhaustive
+// search in its place, which then completes the job.
+//
+// runFatExhaustiveSearch: sweeps the data area for clusters that begin with
+// "." and "..", makes a numbered "Dir" node for each, moves those whose
+// parent is missing under "Lost", then reads the root and every found
+// directory to name them and list their files. Ends with
+// job.complete(Completion::SearchDone). A stop during the sweep ends the
+// sweep only (the remaining steps run on what was found and ignore that
+// request); a stop during the reading of the sub-directories ends the search.
+//
+// Both reset the found entries first (outside the lost-partition mode),
+// report percent, status and statistics through the job and call
+// job.checkpoint() between units of work (so Back unwinds them with
+// JobCancelled). Neither loads a search log: the caller does that instead of
+// starting a search.
+#include <cstdint>
+#include <string>
+
+#include "common/job.h"
+#include "disk/sector_reader.h"
+#include "entries/found_entries.h"
+#include "partition/volume_parameters.h"
+
+namespace dravolin {
+
+struct FatSearchContext {
+  SectorReader& reader;
+  VolumeParameters parameters;      // the search's own copy
+  std::string fileSystemType;       // "FAT12", "FAT16" or "FAT32"
+  FoundEntries& entries;
+  bool& exhaustiveSearch;           // set when the tree search switches to the exhaustive search
+  std::uint64_t partitionEnd = 0;   // exclusive end sector; 0: the reader's selection end
+  std::string oemCodePage = "CP850";  // decodes short names for the statistics' last name
+  // Lost-partition mode: the directory nodes came from the lost-partition
+  // search; the exhaustive search skips its sweep and reads only the nodes of
+  // this file system.
+  bool lostPartitionSearch = false;
+  std::uint16_t selectedFoundFileSystem = 0;
+};
+
+// The message shown when the tree search found nothing.
+inline constexpr const char* kSwitchingToExhaustiveText =
+    "Switching to Exhaustive Search for Lost files & folders. This will take long time.";
+
+void runFatDirectoryTreeSearch(Job& job, FatSearchContext& context);
+void runFatExhaustiveSearch(Job& job, FatSearchContext& context);
+
+}  // namespace dravolin

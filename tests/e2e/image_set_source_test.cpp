@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "support/test_support.h"
 
@@ -15,7 +16,7 @@ TEST(ImageSetSource, FolderPieceSeriesAndSingleFileListTheSame) {
   const fs::path image = test::fixturePath("mbr.img");
   auto expected = test::runDravolin({"partitions", image.string(), "--json"}, dir / "home");
   ASSERT_EQ(expected.exitCode, 0) << expected.err;
-  auto partitions = [](const std::string& json) { return json.substr(json.find("\"partitions\"")); };
+  auto partitions = [](const std::string& json) { return nlohmann::json::parse(json)["partitions"]; };
 
   // The real piece size is 650 MiB; the fixture is smaller, so the folder
   // holds one piece and the series below is built from a copy padded past it.

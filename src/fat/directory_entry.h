@@ -78,7 +78,7 @@ struct ShortName {
 // are not blanks, then '.' when the first extension byte is not a blank, then
 // the extension bytes that are not blanks. A first byte 0xE5 marks a deleted
 // entry and becomes '_'; a first byte 0x05 stands for a name that really
-// begins with the byte 0xE5.
+// begins with the byte 0xE5. A NUL byte ends the name.
 ShortName decodeShortName(ByteSpan entry);
 
 // The thirteen UTF-16 characters of a long-name entry, in name order.

@@ -105,6 +105,7 @@ class FatVolume {
   FatLayout layout_;
   std::vector<Block> blocks_;
   std::uint64_t useCounter_ = 0;
+  std::size_t lastBlock_ = 0;
 };
 
 }  // namespace dravolin

@@ -1,0 +1,559 @@
+#include "fat/fat_search.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "common/text_encoding.h"
+#include "fat/cluster_chain.h"
+#include "fat/directory_entry.h"
+#include "fat/fat_layout.h"
+#include "fat/result_assembly.h"
+
+namespace dravolin {
+namespace {
+
+// Directory sectors read per transfer, and the sectors kept from the previous
+// transfer so a long name that starts there can still be gathered (a long
+// name spans at most 20 entries, less than two sectors).
+constexpr std::uint32_t kDirectoryReadSectors = 256;
+constexpr std::uint32_t kHistorySectors = 2;
+// Sectors per transfer of the sweep for directory clusters.
+constexpr std::uint64_t kSweepReadSectors = 4096;
+
+int clampPercent(std::uint64_t part, std::uint64_t whole) {
+  if (whole == 0) return 100;
+  return static_cast<int>(std::min<std::uint64_t>(100, part * 100 / whole));
+}
+
+// Short names are 8-bit OEM text; the statistics show them decoded. The code
+// page is asked once per byte value, not once per name.
+class OemNames {
+ public:
+  explicit OemNames(const std::string& codePage) {
+    for (int b = 0; b < 256; ++b) {
+      if (b < 0x80) table_[b] = std::string(1, static_cast<char>(b));
+      else table_[b] = codePageToUtf8(std::string(1, static_cast<char>(b)), codePage);
+    }
+  }
+  std::string display(const std::string& narrow, const std::u16string& wide) const {
+    if (narrow.empty()) return utf16ToUtf8(wide);
+    std::string out;
+    for (char c : narrow) out += table_[static_cast<unsigned char>(c)];
+    return out;
+  }
+
+ private:
+  std::array<std::string, 256> table_;
+};
+
+// A buffer of directory sectors in directory order: a few sectors kept from
+// the previous transfer, then the sectors of the current one.
+class DirectoryBuffer {
+ public:
+  explicit DirectoryBuffer(SectorReader& reader) : reader_(reader) {
+    buffer_.resize(std::size_t{kHistorySectors + kDirectoryReadSectors} * kSectorSize);
+  }
+
+  void startDirectory() {
+    history_ = 0;
+    run_ = 0;
+  }
+
+  // Reads count sectors (at most kDirectoryReadSectors) as unit-sector calls.
+  void read(std::uint64_t first, std::uint32_t count, std::uint32_t unit) {
+    keepHistory();
+    run_ = std::min(count, kDirectoryReadSectors);
+    auto target = std::span<std::byte>(buffer_).subspan(std::size_t{kHistorySectors} * kSectorSize,
+                                                        std::size_t{run_} * kSectorSize);
+    (void)reader_.ReadSectorsAs(first, run_, target, std::max<std::uint32_t>(unit, 1));
+  }
+
+  // The kept sectors and the current transfer, laid end to end.
+  ByteSpan logical() const {
+    return ByteSpan(buffer_).subspan(std::size_t{kHistorySectors - history_} * kSectorSize,
+                                     std::size_t{history_ + run_} * kSectorSize);
+  }
+  // Byte offset in logical() of sector i of the current transfer.
+  std::size_t sectorOffset(std::uint32_t i) const { return std::size_t{history_ + i} * kSectorSize; }
+  std::uint32_t sectors() const { return run_; }
+
+ private:
+  void keepHistory() {
+    const std::uint32_t total = history_ + run_;
+    const std::uint32_t keep = std::min(total, kHistorySectors);
+    if (keep > 0 && run_ > 0) {
+      const std::size_t from = std::size_t{kHistorySectors - history_ + total - keep} * kSectorSize;
+      std::memmove(buffer_.data() + std::size_t{kHistorySectors - keep} * kSectorSize, buffer_.data() + from,
+                   std::size_t{keep} * kSectorSize);
+    }
+    history_ = keep;
+    run_ = 0;
+  }
+
+  SectorReader& reader_;
+  std::vector<std::byte> buffer_;
+  std::uint32_t history_ = 0;
+  std::uint32_t run_ = 0;
+};
+
+enum class SectorVerdict { Next, EndDirectory };
+
+// What one entry decodes to once the naming rules accepted it.
+struct AcceptedEntry {
+  DirectoryEntry fields;
+  std::uint32_t cluster = 0;
+  std::string narrow;     // empty when a long name was found
+  std::u16string wide;
+  bool deleted = false;
+};
+
+// The rules both searches apply to one entry: long-name entries and the "."
+// and ".." entries are skipped; the short name must be plausible and the
+// cluster not 0 (so empty files are never listed); a long name found before
+// the entry replaces the short name and must be plausible too.
+std::optional<AcceptedEntry> acceptEntry(ByteSpan logical, std::size_t offset, bool lowWordOnly) {
+  auto raw = logical.subspan(offset, kDirectoryEntrySize);
+  AcceptedEntry accepted;
+  accepted.fields = decodeDirectoryEntry(raw);
+  if (accepted.fields.isLongName() || isDotEntry(raw)) return std::nullopt;
+  accepted.cluster = lowWordOnly ? accepted.fields.clusterLow : accepted.fields.cluster();
+  ShortName shortName = decodeShortName(raw);
+  if (!isValidEntryName(shortName.wide) || accepted.cluster == 0) return std::nullopt;
+  accepted.deleted = shortName.deleted;
+  if (auto longName = readLongName(logical, offset)) {
+    if (!isValidEntryName(*longName)) return std::nullopt;
+    accepted.wide = std::move(*longName);
+  } else {
+    accepted.narrow = std::move(shortName.narrow);
+    accepted.wide = std::move(shortName.wide);
+  }
+  return accepted;
+}
+
+// Shared state of one search run.
+class FatSearch {
+ public:
+  FatSearch(Job& job, FatSearchContext& context, FatVolume& volume)
+      : job_(job), ctx_(context), volume_(volume), buffer_(context.reader), names_(context.oemCodePage) {
+    const std::uint64_t spc = volume.layout().SectorsPerCluster;
+    unit_ = static_cast<std::uint32_t>(spc >= 8 ? 8 : spc);
+    // A cluster is read as whole groups; with 8 or more sectors per cluster
+    // only SectorsPerCluster / 8 groups of 8.
+    clusterSectorsRead_ = spc >= 8 ? spc / 8 * 8 : spc;
+  }
+
+  void report(const AcceptedEntry& entry) {
+    job_.updateStatistics({ctx_.entries.TotalSize, ctx_.entries.DirectoryCount, ctx_.entries.FileCount,
+                           names_.display(entry.narrow, entry.wide), StatisticsFormat::Size});
+  }
+
+  // Reads a fixed run of sectors (the FAT12/16 root) sector by sector in
+  // large transfers; visit is called for each sector.
+  template <class Visit>
+  void walkFixedArea(std::uint64_t first, std::uint64_t count, Visit&& visit) {
+    buffer_.startDirectory();
+    for (std::uint64_t done = 0; done < count;) {
+      const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kDirectoryReadSectors, count - done));
+      buffer_.read(first + done, n, 1);
+      for (std::uint32_t i = 0; i < n; ++i)
+        if (visit(buffer_.logical(), buffer_.sectorOffset(i)) == SectorVerdict::EndDirectory) return;
+      done += n;
+      job_.checkpoint();
+    }
+  }
+
+  // Reads the first group of a directory's first cluster and tells whether
+  // it begins with the "." and ".." entries.
+  bool readFirstGroup(std::uint32_t cluster) {
+    buffer_.startDirectory();
+    buffer_.read(volume_.clusterToSector(cluster), unit_, unit_);
+    return beginsDirectory(buffer_.logical().subspan(buffer_.sectorOffset(0), kSectorSize));
+  }
+
+  // After readFirstGroup: visits the sectors of that group, then the rest of
+  // the chain in directory order, until visit ends the directory.
+  template <class Visit>
+  void walkDirectory(const std::vector<std::uint32_t>& chain, Visit&& visit) {
+    for (std::uint32_t i = 0; i < buffer_.sectors(); ++i)
+      if (visit(buffer_.logical(), buffer_.sectorOffset(i)) == SectorVerdict::EndDirectory) return;
+    const std::uint64_t spc = volume_.layout().SectorsPerCluster;
+    const bool wholeClusters = clusterSectorsRead_ == spc;
+    const auto maxRun = static_cast<std::uint32_t>(
+        wholeClusters ? std::max<std::uint64_t>(1, kDirectoryReadSectors / std::max<std::uint64_t>(spc, 1)) : 1);
+    bool firstCluster = true;
+    for (const ClusterRun& run : splitIntoRuns(chain, maxRun)) {
+      const std::uint64_t runStart = volume_.clusterToSector(run.first);
+      // Sectors of the run, as (offset within the run, count) pieces read in
+      // order: whole clusters when they are read whole, else the groups.
+      std::uint64_t offset = 0;
+      std::uint64_t total = wholeClusters ? std::uint64_t{run.count} * spc : clusterSectorsRead_;
+      if (firstCluster) {
+        offset = unit_;  // the first group has been read already
+        firstCluster = false;
+      }
+      while (offset < total) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kDirectoryReadSectors, total - offset));
+        buffer_.read(runStart + offset, n, unit_);
+        for (std::uint32_t i = 0; i < n; ++i)
+          if (visit(buffer_.logical(), buffer_.sectorOffset(i)) == SectorVerdict::EndDirectory) return;
+        offset += n;
+      }
+    }
+  }
+
+  Job& job_;
+  FatSearchContext& ctx_;
+  FatVolume& volume_;
+  DirectoryBuffer buffer_;
+  OemNames names_;
+  std::uint32_t unit_ = 1;
+  std::uint64_t clusterSectorsRead_ = 1;
+};
+
+std::uint64_t partitionEndOf(const FatSearchContext& ctx) {
+  if (ctx.partitionEnd > 0) return ctx.partitionEnd;
+  if (ctx.reader.selectionEnd() > 0) return static_cast<std::uint64_t>(ctx.reader.selectionEnd());
+  return ctx.reader.source().sectorCount();
+}
+
+// ---------------------------------------------------------------------------
+// The exhaustive search.
+
+class ExhaustivePass {
+ public:
+  ExhaustivePass(Job& job, FatSearchContext& ctx, FatVolume& volume)
+      : search_(job, ctx, volume), job_(job), ctx_(ctx), volume_(volume) {}
+
+  void run() {
+    partition_ = ctx_.lostPartitionSearch ? ctx_.selectedFoundFileSystem : 0;
+    if (!ctx_.lostPartitionSearch) {
+      ctx_.entries.clear();
+      ctx_.entries.addLostNode();
+      sweep();
+      markOrphans();
+    }
+    root();
+    subDirectories();
+    job_.complete(Completion::SearchDone);
+  }
+
+ private:
+  // Reads the first sector of `count` clusters that start at `first`, one
+  // every `stride` sectors, into out (one sector each). A healthy disk is read
+  // in one transfer over the whole span; when that fails, each first sector
+  // is read on its own through ReadSector, so the bad-sector rules apply to
+  // exactly the sectors the sweep looks at.
+  void readClusterStarts(std::uint64_t first, std::uint64_t count, std::uint64_t stride, std::vector<std::byte>& span,
+                         std::vector<std::byte>& out) {
+    SectorReader& reader = ctx_.reader;
+    const std::uint64_t spanSectors = (count - 1) * stride + 1;
+    out.resize(count * kSectorSize);
+    const std::int64_t end = reader.selectionEnd();
+    const bool withinSelection = end <= 0 || first + spanSectors - 1 <= static_cast<std::uint64_t>(end);
+    if (withinSelection && spanSectors <= kSweepReadSectors) {
+      span.resize(spanSectors * kSectorSize);
+      if (reader.source().read(first, static_cast<std::uint32_t>(spanSectors), span) == TransferStatus::Ok) {
+        for (std::uint64_t i = 0; i < count; ++i)
+          std::memcpy(out.data() + i * kSectorSize, span.data() + i * stride * kSectorSize, kSectorSize);
+        return;
+      }
+    }
+    for (std::uint64_t i = 0; i < count; ++i)
+      (void)reader.ReadSector(first + i * stride, 1, std::span<std::byte>(out).subspan(i * kSectorSize, kSectorSize));
+  }
+
+  // Step 1: every cluster whose first sector begins with "." and ".." naming
+  // the cluster itself becomes a numbered directory.
+  void sweep() {
+    job_.setStatus("Step 1/5 :- Searching Directories. Please Wait...");
+    const std::uint64_t spc = volume_.layout().SectorsPerCluster;
+    const std::uint64_t end = partitionEndOf(ctx_);
+    std::uint64_t sector = volume_.layout().firstDataSector();
+    std::uint64_t cluster = 2;
+    const std::uint64_t perRead = std::max<std::uint64_t>(1, kSweepReadSectors / spc);
+    std::vector<std::byte> span;
+    std::vector<std::byte> starts;
+    std::string lastName;
+    while (sector < end && cluster <= 0xFFFFFFFFull) {
+      const std::uint64_t left = (end - sector + spc - 1) / spc;
+      const std::uint64_t count = std::min<std::uint64_t>({perRead, left, std::uint64_t{0x100000000} - cluster});
+      readClusterStarts(sector, count, spc, span, starts);
+      for (std::uint64_t i = 0; i < count; ++i, sector += spc, ++cluster) {
+        ByteSpan first = ByteSpan(starts).subspan(i * kSectorSize, kSectorSize);
+        if (beginsDirectory(first)) {
+          const std::uint32_t own = makeClusterNumber(first);
+          const std::uint32_t parent = makeClusterNumber(first.subspan(kDirectoryEntrySize));
+          if (own == cluster) {
+            const std::string name = "Dir" + std::to_string(ctx_.entries.DirectoryCount);
+            ctx_.entries.AddDirectoryNode(name, u"", false, parent, own, 0, decodeDirectoryEntry(first).times(), 0);
+            lastName = name;
+          }
+        }
+        job_.setPercent(clampPercent(sector, end));
+        job_.updateStatistics({sector, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName,
+                               StatisticsFormat::Sector});
+        job_.checkpoint();
+        if (job_.stopRequested()) {
+          // The stop ends the sweep only; the steps after it run on what was
+          // found and no longer look at this request.
+          stopSeenInSweep_ = true;
+          return;
+        }
+      }
+    }
+  }
+
+  // Step 2: a directory whose parent was not found goes under "Lost"; so does
+  // one caught in a cycle of parents.
+  void markOrphans() {
+    job_.setStatus("Step 2/5 :- Searching Lost Directories. Please Wait...  ");
+    FoundEntries& entries = ctx_.entries;
+    const std::size_t count = entries.DirectoryList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t parent = entries.DirectoryList[i].parentId;
+      if (parent == 0) continue;
+      if (entries.findDirectory(parent) < 0) entries.setDirectoryParent(i, kLostId);
+      job_.setPercent(clampPercent(i, entries.DirectoryCount));
+      if (i % 1024 == 0) job_.checkpoint();
+    }
+    breakParentCycles(entries, 0, 0);
+  }
+
+  // The entry rule for one sector; a first byte 0 ends the sector (root) or
+  // the directory (sub-directories).
+  SectorVerdict processSector(ByteSpan logical, std::size_t sectorOffset, std::uint32_t parent, bool inheritedDeleted,
+                              bool lowWordOnly, SectorVerdict onEnd) {
+    FoundEntries& entries = ctx_.entries;
+    for (std::size_t p = 0; p < kEntriesPerSector; ++p) {
+      const std::size_t offset = sectorOffset + p * kDirectoryEntrySize;
+      if (readU8(logical, offset) == 0x00) return onEnd;
+      auto entry = acceptEntry(logical, offset, lowWordOnly);
+      if (!entry) continue;
+      if (inheritedDeleted) entry->deleted = true;
+      if (entry->fields.isDirectory()) {
+        const std::ptrdiff_t found = entries.findDirectory(entry->cluster, partition_);
+        if (found >= 0 && entries.DirectoryList[static_cast<std::size_t>(found)].parentId == parent) {
+          const auto index = static_cast<std::size_t>(found);
+          // A live entry that named the directory is not undone by a deleted
+          // one found after it in the same parent (a renamed folder leaves its
+          // old entry behind).
+          if (namedLive_.size() <= index) namedLive_.resize(entries.DirectoryList.size(), false);
+          if (!(entry->deleted && namedLive_[index])) {
+            entries.renameDirectory(index, entry->narrow, entry->wide, entry->deleted);
+            if (!entry->deleted) namedLive_[index] = true;
+          }
+        }
+      } else {
+        entries.AddFileNode(entry->narrow, entry->wide, entry->deleted, entry->fields.size, parent, entry->cluster, 0,
+                            entry->fields.times());
+        entries.TotalSize += entry->fields.size;
+      }
+      search_.report(*entry);
+    }
+    return SectorVerdict::Next;
+  }
+
+  // Step 3: the root directory.
+  void root() {
+    job_.setStatus("Step 3/5 :- Inserting Root Directory & Enumerating Files. Please Wait...  ");
+    const FatLayout& layout = volume_.layout();
+    auto visit = [&](bool lowWordOnly) {
+      return [this, lowWordOnly](ByteSpan logical, std::size_t offset) {
+        (void)processSector(logical, offset, 0, false, lowWordOnly, SectorVerdict::Next);
+        return SectorVerdict::Next;
+      };
+    };
+    if (layout.type == FatType::Fat32) {
+      if (layout.RootDirStart < 2 || layout.RootDirStart > 0xFFFFFFFFull) return;
+      const auto rootCluster = static_cast<std::uint32_t>(layout.RootDirStart);
+      const auto chain = directoryChain(volume_, rootCluster, false);
+      search_.readFirstGroup(rootCluster);
+      search_.walkDirectory(chain, visit(false));
+    } else if (layout.RootDirStart != 0) {
+      search_.walkFixedArea(layout.RootDirStart, layout.RootDirSectors, visit(true));
+    }
+  }
+
+  // Step 4: every directory found, named and listed.
+  void subDirectories() {
+    job_.setStatus("Step 4/5 :- Inserting Sub Directories & Enumerating Files. Please Wait...  ");
+    FoundEntries& entries = ctx_.entries;
+    const std::size_t count = entries.DirectoryList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      const DirectoryNode& node = entries.DirectoryList[i];
+      if (ctx_.lostPartitionSearch && node.partition != partition_) continue;
+      const std::uint32_t own = node.ownId;
+      const bool deleted = node.isDeleted();
+      if (own != kLostId && own >= 2) {
+        const auto chain = directoryChain(volume_, own, deleted);
+        if (search_.readFirstGroup(own)) {
+          search_.walkDirectory(chain, [&](ByteSpan logical, std::size_t offset) {
+            return processSector(logical, offset, own, deleted, false, SectorVerdict::EndDirectory);
+          });
+        }
+      }
+      job_.setPercent(clampPercent(i, entries.DirectoryCount));
+      job_.checkpoint();
+      if (!stopSeenInSweep_ && job_.stopRequested()) return;
+    }
+  }
+
+  FatSearch search_;
+  Job& job_;
+  FatSearchContext& ctx_;
+  FatVolume& volume_;
+  std::uint16_t partition_ = 0;
+  bool stopSeenInSweep_ = false;
+  std::vector<bool> namedLive_;
+};
+
+// ---------------------------------------------------------------------------
+// The directory tree search.
+
+class TreePass {
+ public:
+  TreePass(Job& job, FatSearchContext& ctx, FatVolume& volume)
+      : search_(job, ctx, volume), job_(job), ctx_(ctx), volume_(volume) {}
+
+  // Returns false when the search was stopped.
+  bool run() {
+    ctx_.entries.clear();
+    pulseStart_ = std::chrono::steady_clock::now();
+    rootPass();
+    if (job_.stopRequested()) return false;
+    return treePass();
+  }
+
+ private:
+  // The progress bar creeps from 1 to 99 every two seconds and starts over,
+  // since the search cannot know how much is left.
+  void pulse() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - pulseStart_ < std::chrono::seconds(2)) return;
+    pulseStart_ = now;
+    pulsePosition_ = pulsePosition_ + 1 >= 100 ? 0 : pulsePosition_ + 1;
+    job_.setPercent(pulsePosition_);
+  }
+
+  SectorVerdict processSector(ByteSpan logical, std::size_t sectorOffset, std::uint32_t parent, bool inheritedDeleted,
+                              bool lowWordOnly) {
+    FoundEntries& entries = ctx_.entries;
+    for (std::size_t p = 0; p < kEntriesPerSector; ++p) {
+      const std::size_t offset = sectorOffset + p * kDirectoryEntrySize;
+      if (readU8(logical, offset) == 0x00) return SectorVerdict::EndDirectory;
+      auto entry = acceptEntry(logical, offset, lowWordOnly);
+      if (!entry) continue;
+      if (inheritedDeleted) entry->deleted = true;
+      if (entry->fields.isDirectory()) {
+        entries.AddDirectoryNode(entry->narrow, entry->wide, entry->deleted, parent, entry->cluster, 0,
+                                 entry->fields.times(), 0);
+      } else {
+        entries.AddFileNode(entry->narrow, entry->wide, entry->deleted, entry->fields.size, parent, entry->cluster, 0,
+                            entry->fields.times());
+        entries.TotalSize += entry->fields.size;
+      }
+      search_.report(*entry);
+    }
+    pulse();
+    return SectorVerdict::Next;
+  }
+
+  void rootPass() {
+    const FatLayout& layout = volume_.layout();
+    if (layout.type == FatType::Fat32) {
+      if (layout.RootDirStart < 2 || layout.RootDirStart > 0xFFFFFFFFull) return;
+      const auto rootCluster = static_cast<std::uint32_t>(layout.RootDirStart);
+      const auto chain = directoryChain(volume_, rootCluster, false);
+      search_.readFirstGroup(rootCluster);
+      // In the root pass an end-of-directory entry ends its sector only.
+      search_.walkDirectory(chain, [&](ByteSpan logical, std::size_t offset) {
+        (void)processSector(logical, offset, 0, false, false);
+        return SectorVerdict::Next;
+      });
+    } else if (layout.RootDirStart != 0) {
+      search_.walkFixedArea(layout.RootDirStart, layout.RootDirSectors, [&](ByteSpan logical, std::size_t offset) {
+        (void)processSector(logical, offset, 0, false, true);
+        return SectorVerdict::Next;
+      });
+    }
+  }
+
+  // Walks the directory list from its head; nodes appended on the way are
+  // reached by the same walk. Each identifier has one node (the duplicate
+  // rule), so each directory is read once and the walk ends even when
+  // directories name each other.
+  bool treePass() {
+    FoundEntries& entries = ctx_.entries;
+    for (std::size_t i = 0; i < entries.DirectoryList.size(); ++i) {
+      const DirectoryNode& node = entries.DirectoryList[i];
+      const std::uint32_t own = node.ownId;
+      const bool deleted = node.isDeleted();
+      if (own != kLostId && search_.readFirstGroup(own)) {
+        const auto chain = directoryChain(volume_, own, deleted);
+        search_.walkDirectory(chain, [&](ByteSpan logical, std::size_t offset) {
+          return processSector(logical, offset, own, deleted, false);
+        });
+      }
+      pulse();
+      job_.checkpoint();
+      if (job_.stopRequested()) return false;
+    }
+    return true;
+  }
+
+  FatSearch search_;
+  Job& job_;
+  FatSearchContext& ctx_;
+  FatVolume& volume_;
+  std::chrono::steady_clock::time_point pulseStart_;
+  int pulsePosition_ = 0;
+};
+
+std::optional<FatVolume> openVolume(FatSearchContext& ctx) {
+  auto volume = FatVolume::open(ctx.reader, ctx.parameters, ctx.fileSystemType, partitionEndOf(ctx));
+  if (!volume) return std::nullopt;
+  return std::move(*volume);
+}
+
+}  // namespace
+
+void runFatExhaustiveSearch(Job& job, FatSearchContext& context) {
+  auto volume = openVolume(context);
+  if (!volume) {
+    // Not a FAT layout: nothing can be searched.
+    if (!context.lostPartitionSearch) {
+      context.entries.clear();
+      context.entries.addLostNode();
+    }
+    job.complete(Completion::SearchDone);
+    return;
+  }
+  ExhaustivePass(job, context, *volume).run();
+}
+
+void runFatDirectoryTreeSearch(Job& job, FatSearchContext& context) {
+  bool finished = true;
+  if (auto volume = openVolume(context)) {
+    finished = TreePass(job, context, *volume).run();
+  } else {
+    context.entries.clear();
+  }
+  FoundEntries& entries = context.entries;
+  if (!finished || entries.DirectoryCount != 0 || entries.FileCount != 0) {
+    // A later live entry may have given a directory one of its own
+    // descendants as parent; such a cycle would hide it from the tree.
+    breakParentCycles(entries, 0, 0);
+    job.requestStop();
+    job.complete(Completion::Stopped);
+    return;
+  }
+  job.prompter().inform(kSwitchingToExhaustiveText);
+  context.exhaustiveSearch = true;
+  runFatExhaustiveSearch(job, context);
+}
+
+}  // namespace dravolin

@@ -14,6 +14,7 @@
 #include "disk/devices.h"
 #include "disk/sector_reader.h"
 #include "entries/found_entries.h"
+#include "imaging/imaging_settings.h"
 #include "logs/log_file.h"
 #include "partition/partition_listing.h"
 #include "partition/volume_parameters.h"
@@ -50,6 +51,7 @@ struct WizardState {
   std::string caption = std::string(kApplicationTitle) + " - Desktop Recovery";
   std::string selectedNodeText;
   int selectedPartitionIndex = -1;
+  ImagingSettings imaging;  // set by the image-creation page
 };
 
 class Session {

@@ -53,7 +53,13 @@ Result<OpenedSource> openSource(const std::string& name, const std::vector<Devic
   }
   std::error_code ec;
   auto status = fs::status(name, ec);
-  if (ec || !fs::exists(status)) return makeError(ErrorKind::NotFound, name + ": No such file or directory");
+  if (ec || !fs::exists(status)) {
+    // The destination given to the imaging ("disk.img") names its pieces
+    // ("disk0.img", "disk1.img", ...) rather than a file of its own.
+    const fs::path firstPiece = imagePieceName(name, 0);
+    if (name.size() > 4 && fs::is_regular_file(firstPiece, ec)) return openSource(firstPiece.string(), devices);
+    return makeError(ErrorKind::NotFound, name + ": No such file or directory");
+  }
   if (fs::is_directory(status)) {
     auto layout = discoverImageFolder(name);
     if (!layout) return makeError(ErrorKind::NotFound, name + ": " + layout.error().message);

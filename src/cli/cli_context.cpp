@@ -213,14 +213,32 @@ bool CliContext::progressEnabled() const { return !common.quiet && isatty(STDERR
 
 bool CliContext::interrupted() const { return interruptCount > 0; }
 
+// " 12.5 MB/s  0:01:40 left" from the bytes moved since the start.
+static std::string transferText(const TransferProgress& progress, double seconds) {
+  if (seconds <= 0.0 || progress.doneBytes == 0) return "   -- MB/s  --:--:-- left";
+  const double rate = static_cast<double>(progress.doneBytes) / seconds;
+  const std::uint64_t left = progress.totalBytes > progress.doneBytes ? progress.totalBytes - progress.doneBytes : 0;
+  const auto remaining = static_cast<std::uint64_t>(static_cast<double>(left) / rate + 0.5);
+  char text[80];
+  std::snprintf(text, sizeof text, "%7.1f MB/s  %llu:%02llu:%02llu left", rate / 1048576.0,
+                static_cast<unsigned long long>(remaining / 3600),
+                static_cast<unsigned long long>(remaining / 60 % 60),
+                static_cast<unsigned long long>(remaining % 60));
+  return text;
+}
+
 SearchOutcome CliContext::runJob(SearchController& controller, SearchController::Worker worker,
-                                 const std::function<SearchTotals()>& totals) {
+                                 const std::function<SearchTotals()>& totals,
+                                 const std::function<TransferProgress()>& transfer) {
+  const auto started = std::chrono::steady_clock::now();
   controller.start(std::move(worker));
   bool stopped = false;
   bool showProgress = progressEnabled();
   int lastInterrupts = 0;
   while (!controller.workerEnded()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Redraw every 200 ms, but notice the end of a short job at once.
+    for (int i = 0; i < 10 && !controller.workerEnded() && interruptCount == lastInterrupts; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     controller.tick();
     int presses = interruptCount;
     if (presses != lastInterrupts) {
@@ -235,7 +253,12 @@ SearchOutcome CliContext::runJob(SearchController& controller, SearchController:
         return SearchOutcome::Cancelled;
       }
     }
-    if (showProgress) {
+    if (showProgress && transfer) {
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      std::fprintf(stderr, "\r%3d%%  %s  %s   ", controller.percent(), transferText(transfer(), seconds).c_str(),
+                   controller.clockText().c_str());
+      std::fflush(stderr);
+    } else if (showProgress) {
       std::string status = controller.status();
       if (status.size() > 50) status = status.substr(0, 47) + "...";
       std::fprintf(stderr, "\r%3d%%  %-50s  %s   ", controller.percent(), status.c_str(),

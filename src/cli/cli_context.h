@@ -21,6 +21,12 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInterrupted = 130;
 
+// Bytes a copying job has moved and will move in all.
+struct TransferProgress {
+  std::uint64_t doneBytes = 0;
+  std::uint64_t totalBytes = 0;
+};
+
 // Ends a command with an exit code and one line on stderr.
 struct CliExit {
   int code = kExitFailure;
@@ -102,8 +108,11 @@ class CliContext {
   // Runs a worker under a search controller with a progress line on stderr
   // when it is a terminal. The first Ctrl-C stops the job as the Stop button
   // does; the second cancels it. Returns the outcome.
+  // A copying job may also give how many bytes it has moved out of how
+  // many; the line then shows the rate and the time remaining.
   SearchOutcome runJob(SearchController& controller, SearchController::Worker worker,
-                       const std::function<SearchTotals()>& totals);
+                       const std::function<SearchTotals()>& totals,
+                       const std::function<TransferProgress()>& transfer = {});
   bool interrupted() const;
 
   // Prints a JSON document on stdout.

@@ -13,5 +13,6 @@ using CommandRunner = std::function<int()>;
 
 CommandRunner registerDisksCommand(CLI::App& app, CliContext& context);
 CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context);
+CommandRunner registerImageCommand(CLI::App& app, CliContext& context);
 
 }  // namespace dravolin::cli

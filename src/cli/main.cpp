@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   };
   add(registerDisksCommand);
   add(registerPartitionsCommand);
+  add(registerImageCommand);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,145 @@
+// dravolin image: a sector copy of a disk, a partition or a range into an
+// image file (or 650 MiB pieces), or onto another disk.
+#include <cstdio>
+#include <filesystem>
+
+#include "app/image_creation.h"
+#include "app/wizard_steps.h"
+#include "cli/commands.h"
+#include "imaging/image_creation.h"
+
+namespace dravolin::cli {
+namespace {
+namespace fs = std::filesystem;
+
+struct ImageOptions {
+  std::string source;
+  std::string to;
+  std::string toDisk;
+  bool multiFile = false;
+  bool overwrite = false;
+  bool yes = false;
+};
+
+// Passes questions on to the terminal but keeps the closing message of the
+// imaging, which the command prints itself (on stdout, or in the JSON).
+class MessageKeeper final : public Prompter {
+ public:
+  explicit MessageKeeper(Prompter& inner) : inner_(inner) {}
+  BadSectorAnswer askBadSector() override { return inner_.askBadSector(); }
+  ReplaceAnswer askReplace(const std::string& path) override { return inner_.askReplace(path); }
+  bool askYesNo(const std::string& text) override { return inner_.askYesNo(text); }
+  void inform(const std::string& text) override { message = text; }
+  std::string message;
+
+ private:
+  Prompter& inner_;
+};
+
+// The target named on the command line: "DiskN" or a device path.
+const TargetDisk* findTarget(const std::vector<TargetDisk>& targets, const std::string& name) {
+  std::error_code ec;
+  const fs::path wanted = fs::weakly_canonical(name, ec);
+  for (const auto& target : targets) {
+    if (target.device.name == name) return &target;
+    if (!ec && fs::weakly_canonical(target.device.devicePath, ec) == wanted) return &target;
+  }
+  return nullptr;
+}
+
+void prepareDiskTarget(CliContext& context, ImageCreationPage& page, const std::string& name) {
+  const auto targets = page.targetDisks(context.devices());
+  const TargetDisk* target = findTarget(targets, name);
+  if (!target) throw CliExit{kExitFailure, name + ": not a disk of this machine (see 'dravolin disks')"};
+  auto next = page.nextDisk(*target, context.prompter());
+  if (!next) {
+    if (next.error().empty())
+      throw CliExit{kExitFailure, "The target disk was not written (answer the question, or --yes)"};
+    throw CliExit{kExitFailure, next.error()};
+  }
+  if (auto opened = page.openTarget(); !opened) throw CliExit{kExitFailure, opened.error().message};
+}
+
+nlohmann::json resultJson(const ImagingResult& result, const ImagingSettings& settings) {
+  nlohmann::json pieces = nlohmann::json::array();
+  for (const auto& piece : result.pieces) pieces.push_back(piece.string());
+  nlohmann::json doc = {{"pieces", pieces},
+                        {"sectors_copied", result.sectorsCopied.load()},
+                        {"unreadable_sectors", result.unreadableSectors},
+                        {"bad_sector_list", result.badSectorList.string()},
+                        {"message", result.message}};
+  if (settings.ImageToDisk) doc["target_disk"] = settings.ImageTargetLabel;
+  if (!result.error.empty()) doc["error"] = result.error;
+  return doc;
+}
+
+void printResult(const ImagingResult& result, const ImagingSettings& settings) {
+  std::printf("%s\n", result.message.c_str());
+  if (settings.ImageToDisk) std::printf("Target disk: %s\n", settings.ImageTargetLabel.c_str());
+  for (const auto& piece : result.pieces) std::printf("Image file: %s\n", piece.string().c_str());
+  std::printf("Sectors copied: %llu\n", static_cast<unsigned long long>(result.sectorsCopied.load()));
+  std::printf("Unreadable sectors: %llu\n", static_cast<unsigned long long>(result.unreadableSectors));
+  if (!result.badSectorList.empty()) std::printf("Bad sector list: %s\n", result.badSectorList.string().c_str());
+}
+
+}  // namespace
+
+CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
+  auto* command = app.add_subcommand("image", "Copy a disk, partition or sector range into image files or onto another disk");
+  context.addCommonOptions(*command, true);
+  context.addChoiceOptions(*command, true);
+  auto options = std::make_shared<ImageOptions>();
+  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
+  auto* to = command->add_option("--to", options->to,
+                                 "Image path; pieces are named after it without its last four characters "
+                                 "(Image.img gives Image0.img, Image1.img, ...)");
+  auto* toDisk = command->add_option("--to-disk", options->toDisk, "Target disk (device path or DiskN); all its data is lost");
+  to->excludes(toDisk);
+  command->add_flag("--multifile", options->multiFile, "Split the image into pieces of 650 MiB")->needs(to);
+  command->add_flag("--overwrite", options->overwrite, "Replace an existing image of that name")->needs(to);
+  command->add_flag("-y,--yes", options->yes, "Answer yes to \"All data will be lost in Target Disk\"");
+
+  return [options, &context]() -> int {
+    if (options->to.empty() == options->toDisk.empty())
+      throw CliExit{kExitUsage, "Say where the copy goes: --to PATH or --to-disk DEVICE"};
+    context.prompter().setYes(options->yes);
+    context.openSource(options->source, true, kImageRecovery);
+    context.commitChoice(ChoiceRule::Explicit);
+    Session& session = context.session();
+    if (context.choice.partition) {
+      // The range page follows the partition list, prefilled with the partition.
+      auto& s = session.state;
+      auto range = commitManualRange(session, std::to_string(s.PartitionStart), std::to_string(s.PartitionEnd),
+                                     "UNKNOWN");
+      if (!range) throw CliExit{kExitFailure, range.error()};
+    }
+
+    ImageCreationPage page(session);
+    if (!options->toDisk.empty()) {
+      prepareDiskTarget(context, page, options->toDisk);
+    } else if (auto next = page.nextImage(options->to, options->multiFile, options->overwrite); !next) {
+      throw CliExit{kExitFailure, next.error()};
+    }
+
+    MessageKeeper keeper(context.prompter());
+    SteadyTickSource ticks;
+    SearchController controller(session, keeper, ticks);
+    ImagingResult result;
+    const ImagingRequest request = page.request(controller);
+    const std::uint64_t totalBytes = page.neededBytes();
+    auto outcome = context.runJob(
+        controller, [&request, &result](Job& job) { runImageCreation(job, request, result); }, {},
+        [&result, totalBytes] { return TransferProgress{result.sectorsCopied.load() * kSectorSize, totalBytes}; });
+    if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "Image creation cancelled."};
+    if (outcome != SearchOutcome::Close)
+      throw CliExit{kExitFailure, controller.error().empty() ? std::string(kImageAborted) : controller.error()};
+
+    const ImagingSettings& settings = page.settings();
+    if (context.common.json) context.printJson(resultJson(result, settings));
+    else printResult(result, settings);
+    if (!result.error.empty()) std::fprintf(stderr, "dravolin: %s\n", result.error.c_str());
+    return result.completed ? kExitOk : kExitFailure;
+  };
+}
+
+}  // namespace dravolin::cli

@@ -1,0 +1,49 @@
+#pragma once
+// The files of an image: piece n is the destination without its last four
+// characters, then n, then ".img". Without splitting there is one piece,
+// numbered 0; with splitting every piece but the last holds exactly the
+// piece size, so a shorter last piece marks the end of the set.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+#include "common/error.h"
+
+namespace dravolin {
+
+class ImagePieceWriter {
+ public:
+  explicit ImagePieceWriter(std::filesystem::path destination) : destination_(std::move(destination)) {}
+  ~ImagePieceWriter();
+  ImagePieceWriter(const ImagePieceWriter&) = delete;
+  ImagePieceWriter& operator=(const ImagePieceWriter&) = delete;
+
+  // Closes the open piece and creates the next one (piece 0 first): an
+  // existing file of that name is made writable again and truncated.
+  Result<void> createNext();
+  bool isOpen() const { return fd_ >= 0; }
+  // Writes whole sectors at a sector offset inside the open piece.
+  Result<void> write(std::uint64_t sectorInPiece, std::span<const std::byte> data);
+  // Closes the open piece; an error of the file system at close is reported.
+  Result<void> close();
+
+  std::uint64_t pieceCount() const { return pieces_.size(); }
+  const std::vector<std::filesystem::path>& pieces() const { return pieces_; }
+  const std::filesystem::path& destination() const { return destination_; }
+
+ private:
+  std::filesystem::path destination_;
+  std::vector<std::filesystem::path> pieces_;
+  int fd_ = -1;
+};
+
+// Removes piece n of a destination when a file of that name exists (left
+// from an earlier, longer image). True when a file was removed.
+bool removeStalePiece(const std::filesystem::path& destination, std::uint64_t n);
+
+// Number of pieces an image of the given size is cut into.
+std::uint64_t piecesNeeded(std::uint64_t sectors, bool multiFile, std::uint64_t pieceSectors);
+
+}  // namespace dravolin

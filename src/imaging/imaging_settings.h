@@ -1,0 +1,25 @@
+#pragma once
+// What the image-creation page decides and the imaging worker reads: where
+// the copy goes (image files or another disk) and how the files are cut.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace dravolin {
+
+struct ImagingSettings {
+  bool ImageToDisk = false;                  // true: onto another disk; false: image files
+  std::uint32_t ImageTargetDrive = 0;        // n of the target's "Disk" + n
+  std::string ImageTargetLabel;              // target name + " - " + model
+  std::filesystem::path ImageDestination;    // the image path as typed ("/x/Image.img")
+  bool MultiFileImage = false;               // split into 650 MiB pieces
+  // Where the list of unreadable sectors goes; empty: no list.
+  std::filesystem::path badSectorList;
+};
+
+// The list of unreadable sectors written beside an image file.
+inline std::filesystem::path badSectorListPath(const std::filesystem::path& destination) {
+  return std::filesystem::path(destination.string() + ".bad-sectors.txt");
+}
+
+}  // namespace dravolin

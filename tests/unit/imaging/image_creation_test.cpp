@@ -1,0 +1,306 @@
+#include "imaging/image_creation.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "disk/fault_injecting_source.h"
+#include "disk/memory_source.h"
+#include "imaging/image_pieces.h"
+#include "imaging_test_support.h"
+
+namespace dravolin {
+namespace {
+namespace fs = std::filesystem;
+using test::asString;
+using test::patternBytes;
+using test::readFile;
+using test::RecordingJob;
+
+class ImageCreationTest : public ::testing::Test {
+ protected:
+  ImageCreationTest() : log(LogKind::Activity, dir.path()) {}
+
+  // Images sectors [start, end) of source into dir/name.
+  std::unique_ptr<ImagingResult> imageToFiles(SectorReader& reader, SectorNumber start, SectorNumber end, const std::string& name,
+                             bool multiFile, std::uint64_t pieceSectors, RecordingJob& job,
+                             std::uint32_t transferSectors = 7) {
+    ImagingRequest request;
+    request.source = &reader;
+    request.start = start;
+    request.end = end;
+    request.settings.ImageDestination = dir / name;
+    request.settings.MultiFileImage = multiFile;
+    request.settings.badSectorList = badSectorListPath(dir / name);
+    request.activityLog = &log;
+    request.elapsedText = [] { return std::string("0 : 0 : 3"); };
+    request.pieceSectors = pieceSectors;
+    request.transferSectors = transferSectors;
+    auto result = std::make_unique<ImagingResult>();
+    runImageCreation(job, request, *result);
+    return result;
+  }
+  std::string activityLog() { return readFile(log.path()); }
+  std::string lastLogLine() {
+    std::string text = activityLog();
+    return text.substr(text.rfind("\r\n") + 2);
+  }
+
+  test::TempDir dir;
+  LogFile log;
+};
+
+std::string concatenated(const std::vector<fs::path>& pieces) {
+  std::string all;
+  for (const auto& p : pieces) all += readFile(p);
+  return all;
+}
+
+TEST_F(ImageCreationTest, PiecesAreNamedAndCutAtThePieceSize) {
+  struct Case {
+    std::uint64_t sectors;
+    bool multiFile;
+    std::string destination;
+    std::vector<std::pair<std::string, std::uint64_t>> pieces;  // name, bytes
+  };
+  const std::vector<Case> cases = {
+      {10, true, "exact.img", {{"exact0.img", 5120}}},                        // one full piece, no empty second
+      {11, true, "plus.img", {{"plus0.img", 5120}, {"plus1.img", 512}}},       // one sector more
+      {25, true, "three.img", {{"three0.img", 5120}, {"three1.img", 5120}, {"three2.img", 2560}}},
+      {25, false, "single.img", {{"single0.img", 12800}}},                    // no splitting
+      {3, true, "disk.raw", {{"disk0.img", 1536}}},                           // last four characters go
+      {12, true, "Image", {{"I0.img", 5120}, {"I1.img", 1024}}},
+  };
+  MemorySectorSource memory(patternBytes(0, 40));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.destination);
+    SectorReader reader(memory);
+    RecordingJob job;
+    auto result = imageToFiles(reader, 5, 5 + c.sectors, c.destination, c.multiFile, 10, job);
+    EXPECT_TRUE(result->completed);
+    EXPECT_EQ(result->message, kImageCompleted);
+    EXPECT_EQ(job.completion, Completion::WorkerFinished);
+    ASSERT_EQ(result->pieces.size(), c.pieces.size());
+    for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+      EXPECT_EQ(result->pieces[i], dir / c.pieces[i].first);
+      EXPECT_EQ(fs::file_size(result->pieces[i]), c.pieces[i].second);
+    }
+    EXPECT_EQ(concatenated(result->pieces), asString(patternBytes(5, c.sectors)));
+    EXPECT_EQ(result->sectorsCopied.load(), c.sectors);
+    EXPECT_EQ(job.lastName, result->pieces.back().string());
+    EXPECT_EQ(job.lastPercent, 100);
+  }
+}
+
+TEST_F(ImageCreationTest, AShorterImageRemovesOnlyTheStaleNextPiece) {
+  MemorySectorSource memory(patternBytes(0, 40));
+  SectorReader reader(memory);
+  RecordingJob first;
+  auto three = imageToFiles(reader, 0, 25, "set.img", true, 10, first);
+  ASSERT_EQ(three->pieces.size(), 3u);
+  fs::permissions(dir / "set1.img", fs::perms::owner_write, fs::perm_options::remove);
+
+  RecordingJob second;
+  auto one = imageToFiles(reader, 0, 8, "set.img", true, 10, second);
+  ASSERT_EQ(one->pieces.size(), 1u);
+  EXPECT_EQ(fs::file_size(dir / "set0.img"), 8u * 512);
+  EXPECT_FALSE(fs::exists(dir / "set1.img")) << "the next piece, even read-only, is removed";
+  EXPECT_TRUE(fs::exists(dir / "set2.img")) << "only the next piece goes";
+
+  // A single-file image also removes a piece 1 that would make its reader
+  // take it for the start of a series.
+  test::writeFile(dir / "set1.img", "stale");
+  RecordingJob third;
+  auto single = imageToFiles(reader, 0, 30, "set.img", false, 10, third);
+  EXPECT_TRUE(single->completed);
+  EXPECT_EQ(fs::file_size(dir / "set0.img"), 30u * 512);
+  EXPECT_FALSE(fs::exists(dir / "set1.img"));
+}
+
+TEST_F(ImageCreationTest, ReadOnlyPieceIsReplaced) {
+  MemorySectorSource memory(patternBytes(0, 10));
+  SectorReader reader(memory);
+  test::writeFile(dir / "ro0.img", std::string(9000, 'x'));
+  fs::permissions(dir / "ro0.img", fs::perms::owner_read, fs::perm_options::replace);
+  RecordingJob job;
+  auto result = imageToFiles(reader, 0, 10, "ro.img", false, 10, job);
+  EXPECT_TRUE(result->completed);
+  EXPECT_EQ(readFile(dir / "ro0.img"), asString(patternBytes(0, 10)));
+}
+
+TEST_F(ImageCreationTest, UnreadableSectorsAreZeroFilledAndListed) {
+  const std::set<SectorNumber> bad = {3, 40, 41, 199, 1000, 1023};
+  struct Case {
+    const char* name;
+    BadSectorPolicy policy;
+    int questions;  // bad-sector questions: one per failing one-sector call
+  };
+  for (const Case& c : {Case{"skip", BadSectorPolicy::Skip, 6}, Case{"retry", BadSectorPolicy::Retry, 6},
+                        Case{"skipall", BadSectorPolicy::SkipAll, 0}, Case{"retryall", BadSectorPolicy::RetryAll, 0}}) {
+    SCOPED_TRACE(c.name);
+    MemorySectorSource memory(patternBytes(0, 1100));
+    FaultInjectingSource failing(memory, bad);
+    RecordingJob job;
+    SectorReader reader(failing, &job.prompter_);
+    reader.setPolicy(c.policy);
+    reader.setSelectionEnd(1050);
+    auto result = imageToFiles(reader, 2, 1050, std::string(c.name) + ".img", false, 10000, job, 64);
+    EXPECT_TRUE(result->completed) << "unreadable sectors do not abort the copy";
+    EXPECT_EQ(job.prompter_.badSectorQuestions, c.questions);
+
+    std::string expected = asString(patternBytes(2, 1048));
+    for (SectorNumber s : bad) expected.replace((s - 2) * kSectorSize, kSectorSize, std::string(kSectorSize, '\0'));
+    EXPECT_EQ(readFile(dir / (std::string(c.name) + "0.img")), expected);
+
+    EXPECT_EQ(result->unreadableSectors, bad.size());
+    ASSERT_EQ(result->badSectorList, badSectorListPath(dir / (std::string(c.name) + ".img")));
+    EXPECT_EQ(readFile(result->badSectorList), "3\n40\n41\n199\n1000\n1023\n");
+    EXPECT_EQ(lastLogLine(), "Unreadable Sectors : 6");
+  }
+}
+
+TEST_F(ImageCreationTest, AHealthyCopyLeavesNoListAndRemovesAnOldOne) {
+  MemorySectorSource memory(patternBytes(0, 50));
+  SectorReader reader(memory);
+  test::writeFile(badSectorListPath(dir / "ok.img"), "17\n");
+  RecordingJob job;
+  auto result = imageToFiles(reader, 0, 50, "ok.img", false, 10, job);
+  EXPECT_EQ(result->unreadableSectors, 0u);
+  EXPECT_TRUE(result->badSectorList.empty());
+  EXPECT_FALSE(fs::exists(badSectorListPath(dir / "ok.img")));
+  EXPECT_NE(activityLog().find("\r\nStep 3 :\r\n-------\r\nAnalysing Imaging Creation Information : \r\n"
+                               "Time Elapsed : 0 : 0 : 3\r\nCurrent Sector : 50 / 50\r\nLast Name : " +
+                               (dir / "ok0.img").string() + "\r\nImage creation completed successfully.\r\n"
+                               "Unreadable Sectors : 0"),
+            std::string::npos)
+      << activityLog();
+  EXPECT_EQ(job.prompter_.messages, std::vector<std::string>{kImageCompleted});
+}
+
+TEST_F(ImageCreationTest, StopEndsTheCopyAsAborted) {
+  MemorySectorSource memory(patternBytes(0, 100));
+  SectorReader reader(memory);
+  RecordingJob job;
+  job.stopAfterTransfers = 2;
+  auto result = imageToFiles(reader, 0, 100, "stopped.img", true, 10, job, 4);
+  EXPECT_FALSE(result->completed);
+  EXPECT_EQ(result->message, kImageAborted);
+  EXPECT_EQ(result->currentSector, 8u);
+  EXPECT_EQ(readFile(dir / "stopped0.img"), asString(patternBytes(0, 8))) << "what was copied stays";
+  EXPECT_EQ(job.completion, Completion::WorkerFinished);
+  EXPECT_NE(activityLog().find("Current Sector : 8 / 100\r\nLast Name : " + (dir / "stopped0.img").string() +
+                               "\r\nImage creation aborted."),
+            std::string::npos);
+  EXPECT_EQ(job.prompter_.messages, std::vector<std::string>{kImageAborted});
+}
+
+TEST_F(ImageCreationTest, CancelUnwindsWithoutReport) {
+  MemorySectorSource memory(patternBytes(0, 100));
+  SectorReader reader(memory);
+  RecordingJob job;
+  job.cancelAfterTransfers = 3;
+  EXPECT_THROW(imageToFiles(reader, 0, 100, "cancelled.img", false, 10, job, 4), JobCancelled);
+  EXPECT_EQ(job.completion, Completion::None);
+  EXPECT_EQ(fs::file_size(dir / "cancelled0.img"), 12u * 512);
+  EXPECT_EQ(activityLog().find("Step 3"), std::string::npos);
+}
+
+TEST_F(ImageCreationTest, APieceThatCannotBeCreatedEndsTheWorker) {
+  MemorySectorSource memory(patternBytes(0, 10));
+  SectorReader reader(memory);
+  RecordingJob job;
+  EXPECT_THROW(imageToFiles(reader, 0, 10, "missing-folder/x.img", false, 10, job), std::runtime_error);
+  EXPECT_EQ(job.completion, Completion::None);
+  EXPECT_EQ(activityLog().find("Step 3"), std::string::npos);
+}
+
+TEST_F(ImageCreationTest, DiskTargetReceivesTheRangeFromSectorZero) {
+  MemorySectorSource memory(patternBytes(0, 300));
+  SectorReader reader(memory);
+  MemorySectorSource disk(patternBytes(5000, 260));  // what the target held before
+  SectorReader writer(disk);
+  RecordingJob job;
+  ImagingRequest request;
+  request.source = &reader;
+  request.start = 100;
+  request.end = 300;
+  request.settings.ImageToDisk = true;
+  request.settings.ImageTargetLabel = "Disk4 - Test Disk";
+  request.target = &writer;
+  request.activityLog = &log;
+  request.transferSectors = 64;
+  ImagingResult result;
+  runImageCreation(job, request, result);
+  EXPECT_TRUE(result.completed);
+  EXPECT_TRUE(result.pieces.empty());
+  std::string written = asString(disk.bytes());
+  EXPECT_EQ(written.substr(0, 200 * kSectorSize), asString(patternBytes(100, 200)));
+  EXPECT_EQ(written.substr(200 * kSectorSize), asString(patternBytes(5200, 60))) << "nothing past the copy";
+  EXPECT_EQ(job.lastName, "Disk4 - Test Disk");
+  EXPECT_NE(activityLog().find("Last Name : Disk4 - Test Disk"), std::string::npos);
+}
+
+TEST_F(ImageCreationTest, AFailedWriteAbortsTheCopy) {
+  MemorySectorSource memory(patternBytes(0, 300));
+  SectorReader reader(memory);
+  MemorySectorSource disk(100);  // too small for the range
+  SectorReader writer(disk);
+  RecordingJob job;
+  ImagingRequest request;
+  request.source = &reader;
+  request.start = 0;
+  request.end = 300;
+  request.settings.ImageToDisk = true;
+  request.target = &writer;
+  request.activityLog = &log;
+  request.transferSectors = 64;
+  ImagingResult result;
+  runImageCreation(job, request, result);
+  EXPECT_FALSE(result.completed);
+  EXPECT_EQ(result.message, kImageAborted);
+  EXPECT_FALSE(result.error.empty());
+  EXPECT_NE(activityLog().find("Image creation aborted.\r\nWrite Error : "), std::string::npos);
+}
+
+// A disk larger than 2^32 sectors whose every sector reads as its pattern.
+class HugeSource final : public SectorSource {
+ public:
+  static constexpr std::uint64_t kSectors = (std::uint64_t{1} << 32) + 100;
+  std::uint64_t sizeInBytes() const override { return kSectors * kSectorSize; }
+  TransferStatus read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) override {
+    if (first >= kSectors) return TransferStatus::PastEnd;
+    for (std::uint32_t i = 0; i < count; ++i) test::fillSector(out.data() + std::size_t{i} * kSectorSize, first + i);
+    return TransferStatus::Ok;
+  }
+  std::string description() const override { return "huge"; }
+};
+
+TEST_F(ImageCreationTest, CopyToTheEndOfADiskBeyond32BitsCompletes) {
+  HugeSource huge;
+  SectorReader reader(huge);
+  const SectorNumber start = HugeSource::kSectors - 150, end = HugeSource::kSectors;
+  reader.setSelectionEnd(static_cast<std::int64_t>(end));
+  RecordingJob job;
+  auto result = imageToFiles(reader, start, end, "huge.img", false, kImagePieceSectors, job, 64);
+  EXPECT_TRUE(result->completed);
+  EXPECT_EQ(result->message, kImageCompleted);
+  EXPECT_EQ(readFile(dir / "huge0.img"), asString(patternBytes(start, 150)));
+  EXPECT_NE(activityLog().find("Current Sector : 4294967396 / 4294967396\r\n"), std::string::npos);
+  EXPECT_EQ(job.lastPercent, 100);
+}
+
+TEST(ImagePieces, PiecesNeeded) {
+  struct Case {
+    std::uint64_t sectors;
+    bool multiFile;
+    std::uint64_t expected;
+  };
+  for (const Case& c : {Case{1, true, 1}, Case{kImagePieceSectors, true, 1}, Case{kImagePieceSectors + 1, true, 2},
+                        Case{3 * kImagePieceSectors, true, 3}, Case{3 * kImagePieceSectors, false, 1}})
+    EXPECT_EQ(piecesNeeded(c.sectors, c.multiFile, kImagePieceSectors), c.expected) << c.sectors;
+}
+
+}  // namespace
+}  // namespace dravolin

@@ -34,8 +34,10 @@ struct ClusterChain {
 // chain holds at most maxClusters clusters (0 means no bound of its own);
 // the volume's cluster count always bounds it. Values just below the end
 // value (reserved and bad-cluster marks) are followed as cluster numbers, as
-// the saving's chain checks expect. Fails with InvalidArgument when first is
-// 0 or 1.
+// the saving's chain checks expect; an entry of 1 (FAT16/FAT32) or 0 links
+// nothing and ends the chain with NotLinked. A chain cut by maxClusters ends
+// with LengthLimit: passing N keeps the first N clusters of a longer chain.
+// Fails with InvalidArgument when first is 0 or 1.
 Result<ClusterChain> buildClusterChain(FatVolume& volume, std::uint32_t first, FatCopy which,
                                        std::uint64_t maxClusters = 0);
 

@@ -150,4 +150,10 @@ int SectorReader::WriteSector(SectorNumber first, std::uint32_t count, std::span
   return result;
 }
 
+SectorBuffer readSectorOrZeros(SectorReader& reader, SectorNumber sector) {
+  SectorBuffer buffer{};
+  (void)reader.ReadSector(sector, 1, buffer);
+  return buffer;
+}
+
 }  // namespace dravolin

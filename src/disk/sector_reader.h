@@ -6,6 +6,7 @@
 // per call; the chunk and sector-by-sector rules run only when a transfer
 // fails, so results are the same as if every call were chunked, and what
 // could not be read is zero-filled, never left stale.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -69,5 +70,11 @@ class SectorReader {
   std::atomic<BadSectorPolicy> policy_{BadSectorPolicy::Retry};
   std::function<void(SectorNumber)> unreadable_;
 };
+
+using SectorBuffer = std::array<std::byte, kSectorSize>;
+
+// Reads one sector into a cleared buffer: a failed read parses as an empty
+// structure.
+SectorBuffer readSectorOrZeros(SectorReader& reader, SectorNumber sector);
 
 }  // namespace dravolin

@@ -8,14 +8,6 @@
 namespace dravolin {
 namespace {
 
-using SectorBuffer = std::array<std::byte, kSectorSize>;
-
-// Reads into a cleared buffer, so a failed read identifies by type byte only.
-SectorBuffer readOne(SectorReader& reader, SectorNumber sector) {
-  SectorBuffer buffer{};
-  (void)reader.ReadSector(sector, 1, buffer);
-  return buffer;
-}
 
 void addPartition(PartitionListing& listing, const std::string& name, SectorNumber start,
                   std::uint64_t length, std::uint8_t type, bool logical) {
@@ -61,7 +53,7 @@ std::optional<std::string> identifyWholeVolume(ByteSpan sector0) {
 
 PartitionListing listPartitions(SectorReader& reader) {
   PartitionListing listing;
-  SectorBuffer mbr = readOne(reader, 0);
+  SectorBuffer mbr = readSectorOrZeros(reader, 0);
   listing.hasSignature = hasBootRecordSignature(mbr);
   if (!listing.hasSignature) return listing;
 
@@ -84,7 +76,7 @@ PartitionListing listPartitions(SectorReader& reader) {
       continue;
     }
     if (listing.partitions.size() >= kMaxPartitions) break;
-    SectorBuffer boot = readOne(reader, entry.firstSector);
+    SectorBuffer boot = readSectorOrZeros(reader, entry.firstSector);
     if (auto name = identifyPartition(boot, entry.type, false))
       addPartition(listing, *name, entry.firstSector, entry.sectorCount, entry.type, false);
   }
@@ -98,7 +90,7 @@ PartitionListing listPartitions(SectorReader& reader) {
   while (listing.partitions.size() < kMaxPartitions) {
     SectorNumber ebrSector = base + link;
     if (!visited.insert(ebrSector).second) break;
-    SectorBuffer ebr = readOne(reader, ebrSector);
+    SectorBuffer ebr = readSectorOrZeros(reader, ebrSector);
     std::optional<std::uint64_t> next;
     for (const auto& entry : parsePartitionRecord(ebr)) {
       if (entry.type == 0x00) continue;
@@ -108,7 +100,7 @@ PartitionListing listPartitions(SectorReader& reader) {
       }
       if (listing.partitions.size() >= kMaxPartitions) break;
       SectorNumber start = ebrSector + entry.firstSector;
-      SectorBuffer boot = readOne(reader, start);
+      SectorBuffer boot = readSectorOrZeros(reader, start);
       if (auto name = identifyPartition(boot, entry.type, true))
         addPartition(listing, *name, start, entry.sectorCount, entry.type, true);
     }

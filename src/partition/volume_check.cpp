@@ -7,19 +7,12 @@
 namespace dravolin {
 namespace {
 
-using SectorBuffer = std::array<std::byte, kSectorSize>;
-
-SectorBuffer readOne(SectorReader& reader, SectorNumber sector) {
-  SectorBuffer buffer{};
-  (void)reader.ReadSector(sector, 1, buffer);
-  return buffer;
-}
 
 bool isFat12MediaByte(std::uint8_t b) { return b == 0xF0 || b >= 0xF8; }
 
 // FAT12 and FAT16: boot sector, then the media byte of the second FAT.
 bool checkFat16(SectorReader& reader, bool fat12, SectorNumber start, VolumeParameters& p) {
-  SectorBuffer boot = readOne(reader, start);
+  SectorBuffer boot = readSectorOrZeros(reader, start);
   if (!hasBootSectorSignature(boot)) return false;
   std::uint64_t reserved = readU16(boot, 14);
   std::uint64_t fatSize = readU16(boot, 22);
@@ -27,7 +20,7 @@ bool checkFat16(SectorReader& reader, bool fat12, SectorNumber start, VolumePara
   std::uint64_t rootEntries = readU16(boot, 17);
   // A cluster size of 0 would become a divisor later on.
   if (!isValidClusterSize(cluster)) return false;
-  SectorBuffer fat2 = readOne(reader, start + reserved + fatSize);
+  SectorBuffer fat2 = readSectorOrZeros(reader, start + reserved + fatSize);
   std::uint8_t media = readU8(fat2, 0);
   if (fat12 ? !isFat12MediaByte(media) : media != 0xF8) return false;
   std::uint64_t rootSectors = rootEntries / 16;
@@ -43,9 +36,9 @@ bool checkFat16(SectorReader& reader, bool fat12, SectorNumber start, VolumePara
 }
 
 bool checkFat32(SectorReader& reader, SectorNumber start, VolumeParameters& p) {
-  SectorBuffer boot = readOne(reader, start);
+  SectorBuffer boot = readSectorOrZeros(reader, start);
   if (!hasBootSectorSignature(boot)) {
-    boot = readOne(reader, start + 6);
+    boot = readSectorOrZeros(reader, start + 6);
     if (!hasBootSectorSignature(boot)) return false;
   }
   auto take = [](const SectorBuffer& b, std::uint64_t& reserved, std::uint64_t& fatSize,
@@ -57,9 +50,9 @@ bool checkFat32(SectorReader& reader, SectorNumber start, VolumeParameters& p) {
   };
   std::uint64_t reserved = 0, fatSize = 0, root = 0, cluster = 0;
   take(boot, reserved, fatSize, root, cluster);
-  if (readU8(readOne(reader, start + reserved + fatSize), 0) != 0xF8) {
-    take(readOne(reader, start + 6), reserved, fatSize, root, cluster);
-    if (readU8(readOne(reader, start + reserved + fatSize), 0) != 0xF8) return false;
+  if (readU8(readSectorOrZeros(reader, start + reserved + fatSize), 0) != 0xF8) {
+    take(readSectorOrZeros(reader, start + 6), reserved, fatSize, root, cluster);
+    if (readU8(readSectorOrZeros(reader, start + reserved + fatSize), 0) != 0xF8) return false;
   }
   if (!isValidClusterSize(cluster)) return false;
   p.FatSectors = fatSize;
@@ -80,21 +73,21 @@ std::uint64_t mftRecordSectors(const SectorBuffer& boot, std::uint64_t cluster) 
 
 bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, VolumeParameters& p) {
   SectorNumber inUse = start;
-  SectorBuffer boot = readOne(reader, start);
+  SectorBuffer boot = readSectorOrZeros(reader, start);
   // The backup boot sector is looked for at the end sector; NTFS keeps it in
   // the last sector of the volume, so the sector before the end is tried too.
   SectorNumber backup = end;
-  if (!hasBootSectorSignature(readOne(reader, end)) && end > start + 1 &&
-      hasBootSectorSignature(readOne(reader, end - 1)))
+  if (!hasBootSectorSignature(readSectorOrZeros(reader, end)) && end > start + 1 &&
+      hasBootSectorSignature(readSectorOrZeros(reader, end - 1)))
     backup = end - 1;
   if (!hasBootSectorSignature(boot)) {
     inUse = backup;
-    boot = readOne(reader, backup);
+    boot = readSectorOrZeros(reader, backup);
     if (!hasBootSectorSignature(boot)) return false;
   }
   auto switchCopy = [&] {
     inUse = inUse == start ? backup : start;
-    boot = readOne(reader, inUse);
+    boot = readSectorOrZeros(reader, inUse);
   };
   auto clusterOk = [&] { return isValidClusterSize(readU8(boot, 13)); };
   auto recordOk = [&] {
@@ -110,7 +103,7 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
     if (!clusterOk() || !recordOk()) return false;
   }
   const std::uint64_t cluster = readU8(boot, 13);
-  const SectorBuffer other = readOne(reader, inUse == start ? backup : start);
+  const SectorBuffer other = readSectorOrZeros(reader, inUse == start ? backup : start);
   auto locate = [&](std::size_t offset) -> SectorNumber {
     const SectorBuffer* copies[] = {&boot, &other};
     for (const SectorBuffer* copy : copies) {
@@ -120,7 +113,7 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
       std::uint64_t multiplier = copy == &boot ? cluster : otherCluster;
       if (clusterNumber > (UINT64_MAX - start) / multiplier) continue;
       SectorNumber sector = start + clusterNumber * multiplier;
-      if (matchesAscii(readOne(reader, sector), 0, "FILE")) return sector;
+      if (matchesAscii(readSectorOrZeros(reader, sector), 0, "FILE")) return sector;
     }
     return 0;
   };

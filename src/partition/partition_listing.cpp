@@ -8,7 +8,6 @@
 namespace dravolin {
 namespace {
 
-
 void addPartition(PartitionListing& listing, const std::string& name, SectorNumber start,
                   std::uint64_t length, std::uint8_t type, bool logical) {
   PartitionEntry entry;

@@ -7,7 +7,6 @@
 namespace dravolin {
 namespace {
 
-
 bool isFat12MediaByte(std::uint8_t b) { return b == 0xF0 || b >= 0xF8; }
 
 // FAT12 and FAT16: boot sector, then the media byte of the second FAT.

@@ -181,7 +181,7 @@ TEST(ClusterChain, EntriesOutsideTheFatEndTheChain) {
 TEST(ClusterChain, ChainsAcrossFatCacheBlocks) {
   // A FAT32 FAT of 600 sectors spans three cache blocks; the chain jumps
   // between their ends and starts.
-  SyntheticFat v(FatType::Fat32, 1, 600, 70000);
+  SyntheticFat v(FatType::Fat32, 1, 600, 100);
   v.chain({2, 40000, 3, 70001, 65000, 4});
   SectorReader reader(v.source());
   FatVolume volume(reader, *makeFatLayout(v.parameters, v.typeName));

@@ -1,0 +1,93 @@
+#include "raw/carved_file_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace dravolin {
+namespace fs = std::filesystem;
+namespace {
+
+// Sectors copied per piece: the reads keep the per-sector end guard and
+// failure rules, the writes are large.
+constexpr std::uint32_t kPieceSectors = 2048;
+
+std::optional<std::uint64_t> fileSystemFreeSpace(const fs::path& folder) {
+  std::error_code error;
+  const fs::space_info info = fs::space(folder, error);
+  if (error) return std::nullopt;
+  return static_cast<std::uint64_t>(info.available);
+}
+
+// Writes all bytes; the count actually written.
+std::size_t writeAll(int fd, const std::byte* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+}  // namespace
+
+CarvedFileWriter::CarvedFileWriter(SectorReader& reader, CarvedFileTarget target)
+    : reader_(reader), target_(std::move(target)) {
+  if (!target_.freeSpace) target_.freeSpace = fileSystemFreeSpace;
+}
+
+bool CarvedFileWriter::ensureFreeSpace(std::uint64_t needed, Job& job) {
+  for (;;) {
+    std::optional<std::uint64_t> free = target_.freeSpace(target_.savingPath);
+    if (!free || *free > needed) return true;
+    job.prompter().inform(kInsufficientTargetSpaceMessage);
+    std::string path = target_.askSavingPath ? target_.askSavingPath() : std::string();
+    while (path.empty()) {
+      if (job.prompter().askYesNo(kStopRawSearchQuestion)) return false;
+      path = target_.askSavingPath ? target_.askSavingPath() : std::string();
+    }
+    target_.savingPath = path;
+  }
+}
+
+int CarvedFileWriter::SaveCarvedFile(SectorNumber first, SectorNumber end, const std::string& name,
+                                     std::uint32_t number, std::string& lastName, Job& job) {
+  const std::uint64_t sectors = end > first ? end - first : 0;
+  if (!ensureFreeSpace(sectors * kSectorSize, job)) return kCarveStopChosen;
+
+  const fs::path folder = target_.savingPath / name;
+  std::error_code error;
+  fs::create_directory(folder, error);  // an existing folder is no error
+  const fs::path file = folder / (std::to_string(number) + "." + name);
+  if (fs::is_regular_file(fs::symlink_status(file, error)))
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
+  lastName = file.string();
+  job.setLastName(lastName);
+
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return kCarveWriteFailed;
+  if (buffer_.empty()) buffer_.resize(std::size_t{kPieceSectors} * kSectorSize);
+  for (std::uint64_t done = 0; done < sectors;) {
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPieceSectors, sectors - done));
+    const std::size_t bytes = std::size_t{count} * kSectorSize;
+    // Each sector as a read of its own: the end guard gives zeros past the
+    // selection, failures are handled sector by sector.
+    (void)reader_.ReadSectorsAs(first + done, count, buffer_, 1);
+    const std::size_t written = writeAll(fd, buffer_.data(), bytes);
+    bytesRecovered_ += written / kSectorSize * kSectorSize;
+    if (written < bytes) {
+      ::close(fd);
+      return kCarveWriteFailed;
+    }
+    done += count;
+  }
+  if (::close(fd) != 0) return kCarveWriteFailed;
+  return kCarveWritten;
+}
+
+}  // namespace dravolin

@@ -1,0 +1,62 @@
+#pragma once
+// Writing one carved file: the free-space check of the target with its
+// prompts, one folder per type below the saving path, files numbered in the
+// order found (JPEG/0.JPEG, JPEG/1.JPEG, ...), an existing file of that name
+// overwritten, the sectors copied in large pieces.
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/job.h"
+#include "disk/sector_reader.h"
+
+namespace dravolin {
+
+inline constexpr const char* kInsufficientTargetSpaceMessage =
+    "Insufficient free space on target. Please change target drive.";
+inline constexpr const char* kStopRawSearchQuestion = "Are you sure you want to stop Raw Search/Save process";
+
+// Results of SaveCarvedFile.
+inline constexpr int kCarveWriteFailed = 0;
+inline constexpr int kCarveWritten = 1;
+inline constexpr int kCarveStopChosen = 2;
+
+struct CarvedFileTarget {
+  std::filesystem::path savingPath;
+  // Free bytes of the drive holding a folder; nothing when unknown (the
+  // write is then attempted). Empty: the file system is asked.
+  std::function<std::optional<std::uint64_t>(const std::filesystem::path&)> freeSpace;
+  // The saving-path dialog shown after the target was found full: the new
+  // folder (already checked), or "" when none was given.
+  std::function<std::string()> askSavingPath;
+};
+
+class CarvedFileWriter {
+ public:
+  CarvedFileWriter(SectorReader& reader, CarvedFileTarget target);
+
+  // Writes sectors [first, end) to <saving path>/<name>/<number>.<name>.
+  // Returns kCarveWritten, kCarveWriteFailed (the file could not be created
+  // or a write came up short) or kCarveStopChosen (the user chose to stop at
+  // the free-space prompt). lastName gets the file's full path before it is
+  // created.
+  int SaveCarvedFile(SectorNumber first, SectorNumber end, const std::string& name, std::uint32_t number,
+                     std::string& lastName, Job& job);
+
+  std::uint64_t bytesRecovered() const { return bytesRecovered_.load(); }
+  const std::filesystem::path& savingPath() const { return target_.savingPath; }
+
+ private:
+  bool ensureFreeSpace(std::uint64_t needed, Job& job);
+
+  SectorReader& reader_;
+  CarvedFileTarget target_;
+  std::vector<std::byte> buffer_;
+  std::atomic<std::uint64_t> bytesRecovered_{0};
+};
+
+}  // namespace dravolin

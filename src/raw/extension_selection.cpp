@@ -1,0 +1,66 @@
+#include "raw/extension_selection.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace dravolin {
+namespace {
+
+std::string trimmedUpper(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return out;
+}
+
+std::string knownNames() {
+  std::string out;
+  for (auto name : kExtensionNames) {
+    if (!out.empty()) out += ",";
+    out += name;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::expected<ExtensionTicks, std::string> parseExtensionList(std::string_view list) {
+  ExtensionTicks ticks{};
+  std::size_t at = 0;
+  while (at <= list.size()) {
+    std::size_t comma = list.find(',', at);
+    if (comma == std::string_view::npos) comma = list.size();
+    std::string name = trimmedUpper(list.substr(at, comma - at));
+    at = comma + 1;
+    if (name.empty()) continue;
+    if (name == "ALL") {
+      ticks.fill(true);
+      continue;
+    }
+    int row = extensionRow(name);
+    if (row < 0) return std::unexpected("Unknown file type \"" + name + "\"; known types: " + knownNames() + " or all");
+    ticks[static_cast<std::size_t>(row)] = true;
+  }
+  return ticks;
+}
+
+std::expected<RawPageChoice, std::string> commitRawExtensionPage(const ExtensionTicks& ticks, LogFile& activityLog,
+                                                                 const std::function<std::string()>& savingPathDialog) {
+  activityLog.appendLines({"\r\n", "Step 2 (b) :", "-------", "Selected Extensions Information : "});
+  for (std::size_t row = 0; row < kExtensionCount; ++row)
+    if (ticks[row]) activityLog.append(kExtensionNames[row]);
+  RawPageChoice choice{buildSignatureTable(ticks), {}};
+  if (std::none_of(ticks.begin(), ticks.end(), [](bool t) { return t; }))
+    return std::unexpected(std::string(kSelectExtensionsMessage));
+  activityLog.append("\r\n");
+  choice.savingPath = savingPathDialog ? savingPathDialog() : std::string();
+  if (choice.savingPath.empty()) {
+    activityLog.append("Please specify destination/saving path");
+    return std::unexpected(std::string(kSpecifySavingPathMessage));
+  }
+  activityLog.append("Saving Path : " + choice.savingPath);
+  return choice;
+}
+
+}  // namespace dravolin

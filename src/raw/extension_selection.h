@@ -1,0 +1,35 @@
+#pragma once
+// The raw-recovery page without windows: which file types the user ticked,
+// the checks and activity-report lines of its OK button, and the table the
+// carver will search with.
+#include <expected>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "logs/log_file.h"
+#include "raw/signature_table.h"
+
+namespace dravolin {
+
+inline constexpr const char* kSelectExtensionsMessage = "Please select extensions to start.";
+inline constexpr const char* kSpecifySavingPathMessage = "Please specify destination/saving path.";
+
+// Ticks from a comma-separated list of type names (any case) or "all".
+// An unknown name is refused with a message that lists the known ones.
+std::expected<ExtensionTicks, std::string> parseExtensionList(std::string_view list);
+
+struct RawPageChoice {
+  SignatureTable table;
+  std::string savingPath;
+};
+
+// OK of the page: writes "Step 2 (b) :" with the ticked names to the
+// activity report and builds the table; refuses an empty selection ("Please
+// select extensions to start."); then runs the saving-path dialog and
+// refuses an empty path ("Please specify destination/saving path."), else
+// logs the path.
+std::expected<RawPageChoice, std::string> commitRawExtensionPage(const ExtensionTicks& ticks, LogFile& activityLog,
+                                                                 const std::function<std::string()>& savingPathDialog);
+
+}  // namespace dravolin

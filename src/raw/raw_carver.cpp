@@ -1,0 +1,288 @@
+#include "raw/raw_carver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string.h>  // memmem
+
+#include "common/format.h"
+#include "raw/scan_window.h"
+
+namespace dravolin {
+
+RawCarver::RawCarver(SectorReader& reader, SignatureTable& table, LogFile& activityLog, LogFile& recoveryLog,
+                     RawCarvingSettings settings)
+    : reader_(reader),
+      table_(table),
+      activityLog_(activityLog),
+      recoveryLog_(recoveryLog),
+      settings_(std::move(settings)),
+      dispatch_(table_),
+      writer_(reader, settings_.target),
+      noEnd_(table_.size()) {
+  statistics_.format = StatisticsFormat::Sector;
+}
+
+// ---- the worker
+
+void RawCarver::run(Job& job) {
+  job.setStatus(kRawSearchStatus);
+  result_ = {};
+  candidate_ = {};
+  statistics_.lastName.clear();
+  statistics_.files = 0;
+  // The read buffer: a large one, else a small one, else nothing at all.
+  try {
+    window_ = std::make_unique<ScanWindow>(reader_, settings_.end, settings_.blockSectors, settings_.transferBlocks);
+  } catch (const std::bad_alloc&) {
+    try {
+      settings_.blockSectors = 8;
+      settings_.transferBlocks = 1;
+      window_ = std::make_unique<ScanWindow>(reader_, settings_.end, settings_.blockSectors, 1);
+    } catch (const std::bad_alloc&) {
+      job.complete(Completion::WorkerFinished);
+      return;
+    }
+  }
+  result_.ran = true;
+  try {
+    scan(job);
+  } catch (...) {
+    window_.reset();  // gives the reader its sink back
+    throw;
+  }
+  window_.reset();
+  result_.bytesRecovered = writer_.bytesRecovered();
+  writeReports(job);
+  job.complete(Completion::WorkerFinished);
+}
+
+void RawCarver::scan(Job& job) {
+  const SectorNumber end = settings_.end;
+  SectorNumber I = settings_.start;
+  result_.currentSector = I;
+  if (!(I < end)) return;  // nothing to read
+  std::uint64_t n = std::min<std::uint64_t>(settings_.blockSectors, end - I);
+  window_->realign(I, n);
+  SectorNumber s = I;
+  for (;;) {
+    blockStart_ = I;
+    blockLength_ = n;
+    Step step = Step::Continue;
+    while (s < I + n && step == Step::Continue) {
+      window_->ensure(s, candidate_.active ? candidate_.start + 1 : s);
+      step = processSegment(job, s, std::min<SectorNumber>(I + n, window_->processableEnd()));
+    }
+    if (step == Step::Restart) {
+      // The scan resumes at the sector after the header, even behind
+      // sectors already read; the window keeps what it may reuse.
+      I = candidate_.start + 1;
+      candidate_.active = false;
+      n = std::min<std::uint64_t>(n, end - I);
+      window_->realign(I, n);
+      s = I;
+      continue;
+    }
+    I += n;
+    if (I + n > end) n = end - I;
+    const std::uint64_t percent =
+        I <= std::numeric_limits<std::uint64_t>::max() / 100 ? I * 100 / end : I / std::max<std::uint64_t>(end / 100, 1);
+    job.setPercent(static_cast<int>(std::min<std::uint64_t>(percent, 100)));
+    result_.currentSector = I;
+    job.checkpoint();
+    if (job.stopRequested()) {
+      result_.aborted = true;
+      return;
+    }
+    if (I >= end) return;
+  }
+}
+
+RawCarver::Step RawCarver::processSegment(Job& job, SectorNumber& s, SectorNumber segmentEnd) {
+  while (s < segmentEnd) {
+    if (!candidate_.active) {
+      const std::byte* base = window_->from(s).data();
+      HeaderMatch match;
+      SectorNumber t = s;
+      for (; t < segmentEnd; ++t) {
+        match = dispatch_.match(ByteSpan(base + (t - s) * kSectorSize, kSectorSize));
+        if (match.found()) break;
+        statistics(job, t);
+      }
+      s = t;
+      if (!match.found()) return Step::Continue;
+      candidate_.active = true;
+      candidate_.entry = match.entry;
+      candidate_.maxSearchSectors = std::max<std::uint32_t>(match.maxSearchSectors, 1);
+      candidate_.start = s;
+      std::memcpy(candidate_.header.data(), window_->from(s).data(), kSectorSize);
+      compound_.clear();
+    }
+    const ExtensionEntry& entry = table_[static_cast<std::size_t>(candidate_.entry)];
+    Step step = followsBySignatures(entry) ? followWithSignatures(job, s, segmentEnd)
+                                           : followSectorBySector(job, s, segmentEnd);
+    if (step != Step::Continue) return step;
+  }
+  return Step::Continue;
+}
+
+bool RawCarver::followsBySignatures(const ExtensionEntry& entry) const {
+  if (entry.hasSizeField() || entry.compound || entry.usesPageLookAhead() || entry.ends.empty()) return false;
+  return std::all_of(entry.ends.begin(), entry.ends.end(),
+                     [](const SignatureRecord& sig) { return sig.offset == kAnyOffset; });
+}
+
+// The candidate of an entry whose end is only an end signature found
+// anywhere: FindFileEnd would answer "not yet" for every sector up to the
+// first one in which a signature starts, so that sector is searched for
+// directly.
+RawCarver::Step RawCarver::followWithSignatures(Job& job, SectorNumber& s, SectorNumber segmentEnd) {
+  ExtensionEntry& entry = table_[static_cast<std::size_t>(candidate_.entry)];
+  const SectorNumber b = candidate_.start;
+  const SectorNumber giveUp = b + candidate_.maxSearchSectors;  // first sector not examined
+  const SectorNumber limit = std::min(segmentEnd, giveUp);
+  if (auto found = findEndSector(candidate_.entry, s, limit)) {
+    const SectorNumber d = found->first;
+    statistics(job, s, d);
+    s = d;
+    FileEnd end{d - b + 1 + entry.sectorsPastEnd, entry.ends[found->second].name, entry.FileCounter};
+    entry.FileCounter += 1;
+    return saveFound(job, s, end);
+  }
+  if (limit == giveUp) {
+    statistics(job, s, giveUp - 1);  // the last sector examined ends the candidate
+    return Step::Restart;
+  }
+  statistics(job, s, limit);
+  s = limit;
+  return Step::Continue;
+}
+
+RawCarver::Step RawCarver::followSectorBySector(Job& job, SectorNumber& s, SectorNumber segmentEnd) {
+  ExtensionEntry& entry = table_[static_cast<std::size_t>(candidate_.entry)];
+  const SectorNumber b = candidate_.start;
+  const ByteSpan header(candidate_.header.data(), candidate_.header.size());
+  const DatabaseLookAhead lookAheadFn = [this](SectorNumber from) { return lookAhead(from); };
+  for (; s < segmentEnd; ++s) {
+    FileEnd end;
+    const int r = FindFileEnd(entry, header, window_->from(s), b, s, compound_, end, lookAheadFn);
+    if (r == kEndFound) return saveFound(job, s, end);  // moves s past the end sector
+    if (s - b + 1 >= candidate_.maxSearchSectors || r == kEndRejected) return Step::Restart;
+    statistics(job, s);
+  }
+  return Step::Continue;
+}
+
+RawCarver::Step RawCarver::saveFound(Job& job, SectorNumber& s, const FileEnd& end) {
+  const SectorNumber b = candidate_.start;
+  const SectorNumber d = s;
+  // A compound document of a sub-type that was not ticked is dropped.
+  if (compound_.subTypeSeen && !compound_.subTypeSelected) return Step::Restart;
+  const int saved = writer_.SaveCarvedFile(b, b + end.sizeSectors, end.name, end.fileNumber, result_.lastName, job);
+  if (saved == kCarveStopChosen) {
+    job.requestStop();
+    return Step::Stop;
+  }
+  result_.filesFound += 1;  // also when the file could not be written
+  statistics_.lastName = result_.lastName;
+  CarvedFile file{result_.lastName, end.name, b, end.sizeSectors, saved == kCarveWritten};
+  if (settings_.onFile) settings_.onFile(file);
+  result_.files.push_back(std::move(file));
+  candidate_.active = false;
+  // The count of examined sectors goes on after a save: a file whose end
+  // lay in the last sector it could be looked for in also restarts.
+  if (d - b + 1 >= candidate_.maxSearchSectors) return Step::Restart;
+  statistics(job, d);
+  s = d + 1;
+  return Step::Continue;
+}
+
+std::optional<std::pair<SectorNumber, std::size_t>> RawCarver::findEndSector(int entryIndex, SectorNumber from,
+                                                                             SectorNumber limit) {
+  const ExtensionEntry& entry = table_[static_cast<std::size_t>(entryIndex)];
+  NoEndSpan& known = noEnd_[static_cast<std::size_t>(entryIndex)];
+  const bool knownValid = known.generation == window_->generation();
+  SectorNumber searchFrom = from;
+  if (knownValid && known.first <= from && from < known.end) searchFrom = known.end;
+  if (searchFrom >= limit) return std::nullopt;
+
+  const ByteSpan data = window_->from(searchFrom);
+  std::uint64_t positions = (limit - searchFrom) * kSectorSize;  // start positions to try
+  std::optional<std::pair<SectorNumber, std::size_t>> best;
+  for (std::size_t k = 0; k < entry.ends.size() && positions > 0; ++k) {
+    const auto& sig = entry.ends[k].bytes;
+    if (sig.empty()) {
+      best = {searchFrom, k};
+      break;
+    }
+    const std::size_t hay = static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), positions - 1 + sig.size()));
+    const void* hit = memmem(data.data(), hay, sig.data(), sig.size());
+    if (!hit) continue;
+    const auto at = static_cast<std::uint64_t>(static_cast<const std::byte*>(hit) - data.data());
+    best = {searchFrom + at / kSectorSize, k};
+    // Later signatures win only in an earlier sector.
+    positions = at / kSectorSize * kSectorSize;
+  }
+  const SectorNumber clearEnd = best ? best->first : limit;
+  if (knownValid && known.first <= searchFrom && searchFrom <= known.end) known.end = std::max(known.end, clearEnd);
+  else known = {searchFrom, clearEnd, window_->generation()};
+  return best;
+}
+
+std::optional<std::int64_t> RawCarver::lookAhead(SectorNumber from) {
+  const ExtensionEntry& entry = table_[static_cast<std::size_t>(candidate_.entry)];
+  if (entry.headers.empty() || entry.pageMarkers.empty() || entry.pageMarkers.front().bytes.empty())
+    return std::nullopt;
+  return lookAheadDatabaseEnd(from, settings_.end, entry.headers.front().bytes, entry.pageMarkers.front().bytes.front(),
+                              [this](SectorNumber first, std::span<std::byte> group) {
+                                (void)reader_.ReadSector(first, static_cast<std::uint32_t>(group.size() / kSectorSize),
+                                                         group);
+                              });
+}
+
+void RawCarver::statistics(Job& job, SectorNumber sector) {
+  statistics_.value = sector;
+  statistics_.files = result_.filesFound;
+  job.updateStatistics(statistics_);
+}
+
+void RawCarver::statistics(Job& job, SectorNumber first, SectorNumber end) {
+  for (SectorNumber t = first; t < end; ++t) statistics(job, t);
+}
+
+// ---- the end of the run
+
+void RawCarver::writeReports(Job& job) {
+  (void)job;
+  const std::string elapsed = settings_.elapsedText ? settings_.elapsedText() : "0 : 0 : 0";
+  const std::vector<std::string> values = {
+      "Time Elapsed : " + elapsed,
+      "Current Sector : " + std::to_string(result_.currentSector) + " / " + std::to_string(settings_.end),
+      "Bytes Recovered : " + formatMegaGiga(result_.bytesRecovered),
+      "Files Found : " + std::to_string(result_.filesFound),
+      "Last Name : " + result_.lastName};
+  std::vector<std::string> activity = {"\r\n", "Step 3 :", "-------", "Raw Recovery for Selected Extensions : "};
+  activity.insert(activity.end(), values.begin(), values.end());
+  activityLog_.appendLines(activity);
+  std::vector<std::string> recovery = {"-----------------------Start--------------------------",
+                                       settings_.caption,
+                                       settings_.versionText,
+                                       settings_.dateLine,
+                                       "\r\n",
+                                       "Raw Recovery for Selected Extensions :",
+                                       "-------------------------------------"};
+  recovery.insert(recovery.end(), values.begin(), values.end());
+  recoveryLog_.appendLines(recovery);
+  if (result_.aborted) {
+    result_.message = kRawSearchAbortedMessage;
+    activityLog_.append("Raw Search Aborted");
+    recoveryLog_.append("Raw Search Aborted");
+  } else {
+    result_.message = kRawSavingCompletedMessage;
+    activityLog_.appendLines({"Raw Search Completed", kRawSavingCompletedMessage});
+    recoveryLog_.appendLines({"Raw Search Completed", kRawSavingCompletedMessage});
+  }
+}
+
+}  // namespace dravolin

@@ -1,0 +1,128 @@
+#pragma once
+// Raw recovery: the worker that scans a sector range for the header
+// signatures of the selected types, follows each candidate to its end and
+// writes it out below the saving path, one folder per type. At the end it
+// writes its block to the activity report and the recovery history and
+// says whether the search completed or was aborted.
+#include <array>
+#include <atomic>
+#include <memory>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/job.h"
+#include "disk/sector_reader.h"
+#include "logs/log_file.h"
+#include "raw/carved_file_writer.h"
+#include "raw/file_end.h"
+#include "raw/header_match.h"
+#include "raw/signature_table.h"
+
+namespace dravolin {
+
+inline constexpr const char* kRawSearchStatus = "Searching Selected Extensions. Please Wait...";
+inline constexpr const char* kRawSearchAbortedMessage = "Raw Search Aborted.";
+inline constexpr const char* kRawSavingCompletedMessage = "Raw Saving Completed Successfully.";
+
+struct CarvedFile {
+  std::string path;
+  std::string type;
+  SectorNumber startSector = 0;
+  std::uint64_t sectors = 0;
+  bool written = false;
+};
+
+struct RawCarvingSettings {
+  SectorNumber start = 0;  // PartitionStart
+  SectorNumber end = 0;    // PartitionEnd, exclusive
+  CarvedFileTarget target;
+  // The recovery history's start block: the main caption, the version text
+  // and the date line made at program start.
+  std::string caption;
+  std::string versionText;
+  std::string dateLine;
+  // The elapsed-time clock of the progress display ("%d : %d : %d").
+  std::function<std::string()> elapsedText;
+  // Each file found, written or not, as it is found (on the worker thread).
+  std::function<void(const CarvedFile&)> onFile;
+  // Sectors per block of the scan and blocks per transfer; tests make
+  // them small to reach the edges of the buffer.
+  std::uint32_t blockSectors = 1000;
+  std::uint32_t transferBlocks = 8;
+};
+
+struct RawCarvingResult {
+  std::uint64_t filesFound = 0;
+  std::uint64_t bytesRecovered = 0;
+  SectorNumber currentSector = 0;  // the scan position when it ended
+  std::string lastName;
+  bool aborted = false;
+  bool ran = false;  // false when the read buffer could not be had
+  std::string message;
+  std::vector<CarvedFile> files;
+};
+
+class RawCarver {
+ public:
+  RawCarver(SectorReader& reader, SignatureTable& table, LogFile& activityLog, LogFile& recoveryLog,
+            RawCarvingSettings settings);
+
+  // The worker: reports percent, status and statistics through the job,
+  // polls StopRequested after every block, and completes with
+  // WorkerFinished.
+  void run(Job& job);
+
+  const RawCarvingResult& result() const { return result_; }
+  // Bytes written so far; may be read while the worker runs.
+  std::uint64_t bytesRecovered() const { return writer_.bytesRecovered(); }
+
+ private:
+  struct Candidate {
+    bool active = false;
+    int entry = -1;
+    std::uint32_t maxSearchSectors = 0;
+    SectorNumber start = 0;
+    std::array<std::byte, kSectorSize> header{};
+  };
+  // Sectors known to hold no end signature of an entry, from a search.
+  struct NoEndSpan {
+    SectorNumber first = 0, end = 0;
+    std::uint64_t generation = ~std::uint64_t{0};
+  };
+  enum class Step { Continue, Restart, Stop };
+
+  void scan(Job& job);
+  Step processSegment(Job& job, SectorNumber& s, SectorNumber segmentEnd);
+  Step followWithSignatures(Job& job, SectorNumber& s, SectorNumber segmentEnd);
+  Step followSectorBySector(Job& job, SectorNumber& s, SectorNumber segmentEnd);
+  Step saveFound(Job& job, SectorNumber& s, const FileEnd& end);
+  std::optional<std::pair<SectorNumber, std::size_t>> findEndSector(int entry, SectorNumber from, SectorNumber limit);
+  bool followsBySignatures(const ExtensionEntry& entry) const;
+  void statistics(Job& job, SectorNumber sector);
+  void statistics(Job& job, SectorNumber first, SectorNumber end);
+  std::optional<std::int64_t> lookAhead(SectorNumber from);
+  void writeReports(Job& job);
+
+  SectorReader& reader_;
+  SignatureTable& table_;
+  LogFile& activityLog_;
+  LogFile& recoveryLog_;
+  RawCarvingSettings settings_;
+  HeaderDispatch dispatch_;
+  CarvedFileWriter writer_;
+  std::unique_ptr<class ScanWindow> window_;
+  std::vector<NoEndSpan> noEnd_;
+  Candidate candidate_;
+  CompoundState compound_;
+  SearchStatistics statistics_;
+  RawCarvingResult result_;
+  // The scan's blocks: [I, I + n).
+  SectorNumber blockStart_ = 0;
+  std::uint64_t blockLength_ = 0;
+};
+
+}  // namespace dravolin

@@ -1,0 +1,82 @@
+#include "raw/scan_window.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace dravolin {
+
+ScanWindow::ScanWindow(SectorReader& reader, SectorNumber end, std::uint32_t blockSectors,
+                       std::uint32_t transferBlocks)
+    : reader_(reader),
+      end_(end),
+      blockSectors_(std::max<std::uint32_t>(blockSectors, 1)),
+      transferSectors_(blockSectors_ * std::max<std::uint32_t>(transferBlocks, 1)),
+      capacity_(4 * transferSectors_ + 4),
+      buffer_(capacity_ * kSectorSize) {
+  // The sink tells which reads came back with zero-filled sectors.
+  reader_.setUnreadableSink([this](SectorNumber) { unreadableSeen_ = true; });
+}
+
+ScanWindow::~ScanWindow() { reader_.setUnreadableSink({}); }
+
+void ScanWindow::discard(SectorNumber at) {
+  bufFirst_ = validEnd_ = at;
+  dirty_ = false;
+}
+
+bool ScanWindow::dirtyWithin(SectorNumber first, SectorNumber last) const {
+  return dirty_ && dirtyFirst_ < last && first < dirtyEnd_;
+}
+
+void ScanWindow::realign(SectorNumber origin, std::uint64_t n) {
+  origin_ = origin;
+  n_ = n;
+  if (origin < bufFirst_ || origin >= validEnd_) {
+    discard(origin);
+    return;
+  }
+  if (dirtyWithin(origin, validEnd_)) {
+    // A read that starts elsewhere may lose other sectors: read again.
+    ++generation_;
+    discard(origin);
+    return;
+  }
+  if (validEnd_ != end_ && n > 0) validEnd_ = origin + (validEnd_ - origin) / n * n;
+}
+
+void ScanWindow::ensure(SectorNumber s, SectorNumber keepFrom) {
+  if (s < bufFirst_ || s > validEnd_) discard(s);  // never happens in a forward scan
+  const SectorNumber need = s + 1 < end_ ? s + 2 : s + 1;
+  while (validEnd_ < need && validEnd_ < end_) {
+    const std::uint64_t count = std::min<std::uint64_t>(transferSectors_ / blockSectors_ * std::max<std::uint64_t>(n_, 1),
+                                                        end_ - validEnd_);
+    if ((validEnd_ - bufFirst_) + count > capacity_) {
+      // Full: move what is kept to the front; what a restart might want is
+      // kept only while it leaves room for two transfers.
+      SectorNumber keep = std::max(bufFirst_, std::min(keepFrom, s));
+      if (validEnd_ - keep > capacity_ / 2) keep = s;
+      std::memmove(buffer_.data(), buffer_.data() + (keep - bufFirst_) * kSectorSize,
+                   (validEnd_ - keep) * kSectorSize);
+      bufFirst_ = keep;
+      if (dirty_ && dirtyEnd_ <= keep) dirty_ = false;
+    }
+    unreadableSeen_ = false;
+    std::span<std::byte> target(buffer_.data() + (validEnd_ - bufFirst_) * kSectorSize, count * kSectorSize);
+    (void)reader_.ReadSectorsAs(validEnd_, static_cast<std::uint32_t>(count), target,
+                                static_cast<std::uint32_t>(std::max<std::uint64_t>(n_, 1)));
+    sectorsRead_ += count;
+    if (unreadableSeen_) {
+      dirtyFirst_ = dirty_ ? std::min(dirtyFirst_, validEnd_) : validEnd_;
+      dirtyEnd_ = validEnd_ + count;
+      dirty_ = true;
+    }
+    validEnd_ += count;
+  }
+}
+
+std::span<const std::byte> ScanWindow::from(SectorNumber s) const {
+  if (s < bufFirst_ || s >= validEnd_) return {};
+  return {buffer_.data() + (s - bufFirst_) * kSectorSize, (validEnd_ - s) * kSectorSize};
+}
+
+}  // namespace dravolin

@@ -1,0 +1,155 @@
+#include "raw/signature_table.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace dravolin {
+namespace {
+
+using namespace std::string_view_literals;
+
+struct SignatureSpec {
+  std::string_view name{};  // empty: the row's own name
+  std::string_view bytes{};
+  std::int32_t offset = 0;
+};
+
+// One row of the table. Header signatures stand at offset 0 unless given;
+// end signatures are found at any byte position unless given.
+struct RowSpec {
+  std::string_view name;
+  std::vector<SignatureSpec> headers{};
+  std::vector<SignatureSpec> ends{};
+  std::int32_t sizeOffset = kNoSizeField;
+  std::int32_t sizeLength = kNoSizeField;
+  SizeRule sizeRule = SizeRule::None;
+  std::uint32_t maxSearchSectors = kDefaultMaxSearchSectors;
+  std::uint32_t maxFileBytes = 0;
+  bool compound = false;
+  bool pageMarkers = false;
+  std::uint32_t sectorsPastEnd = 1;
+};
+
+constexpr std::int32_t kAny = kAnyOffset;
+
+const std::vector<RowSpec>& rows() {
+  static const std::vector<RowSpec> table = {
+      {.name = "AVI", .headers = {{"", "RIFF"sv}}, .sizeOffset = 4, .sizeLength = 4,
+       .sizeRule = SizeRule::CutToLimit, .maxFileBytes = 0x40000000},
+      {.name = "BMP", .headers = {{"", "BM"sv}}, .sizeOffset = 2, .sizeLength = 4,
+       .sizeRule = SizeRule::RejectOutOfRange, .maxFileBytes = 0x6400000},
+      {.name = "CDR", .headers = {{"", "RIFF"sv}}, .sizeOffset = 4, .sizeLength = 4,
+       .sizeRule = SizeRule::RejectOutOfRange, .maxFileBytes = 0x6400000},
+      {.name = "CPP", .headers = {{"", "// "sv}}, .ends = {{"", "}\r\n\x00\x00"sv, kAny}}, .maxSearchSectors = 1000},
+      // The compound document: one header, one end signature per sub-type.
+      {.name = "DOC",
+       .headers = {{"", "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv}},
+       .ends = {{"DOC", "Word.Document"sv, kAny},
+                {"PPT", "\x00\x00\x00\x14\x00\x00\x00\x5F\xC0\x91\xE3"sv, kAny},
+                {"XLS", "\x01\x00\x00\x00\x02\x00\x00\x00\x03\x00\x00\x00\x04"sv, kAny},
+                {"PMD", "DISPLAY"sv, kAny}},
+       .compound = true},
+      {.name = "DWG", .headers = {{"", "AC1015"sv}}, .ends = {{"", "\xAC\xDB\xBF\xF6\xED\xC3\x55\xFE\x00\x00"sv, kAny}},
+       .maxSearchSectors = 0x200000},
+      {.name = "EML", .headers = {{"", "MIME-"sv}}, .ends = {{"", "\r\n\x00\x00"sv, kAny}}},
+      {.name = "HTML",
+       .headers = {{"", "<html>"sv}, {"", "\r\n<html>"sv}, {"", "<HTML>"sv}, {"", "\r\n<HTML>"sv}},
+       .ends = {{"", "</html>"sv, kAny}, {"", "</HTML>"sv, kAny}},
+       .sectorsPastEnd = 0},
+      {.name = "JPEG", .headers = {{"", "JFIF"sv, 6}}, .ends = {{"", "\xFF\xD9"sv, kAny}}},
+      {.name = "MDB", .headers = {{"", "\x00\x01\x00\x00Stan"sv}}, .pageMarkers = true},
+      {.name = "PDF", .headers = {{"", "%PDF"sv}}, .ends = {{"", "%%EOF"sv, kAny}}},
+      {.name = "PMD"},
+      {.name = "PNG", .headers = {{"", "\x89PNG"sv}}, .ends = {{"", "END\xAE\x42\x60\x82"sv, kAny}}},
+      {.name = "PPT"},
+      {.name = "PSD", .headers = {{"", "8BPS"sv}},
+       .ends = {{"", "\xFF\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"sv, kAny}}},
+      {.name = "RAR", .headers = {{"", "Rar!"sv}}, .ends = {{"", "\x00\x40\x07\x00"sv, kAny}}},
+      {.name = "RTF", .headers = {{"", "{\\rtf1"sv}}, .ends = {{"", "\x00\x00"sv, kAny}}},
+      {.name = "SAM", .headers = {{"", "reg"sv}}, .sizeOffset = 0, .sizeLength = 0, .sizeRule = SizeRule::FixedSize,
+       .maxFileBytes = 0x7000},
+      {.name = "SWF", .headers = {{"", "FWS"sv}}, .sizeOffset = 4, .sizeLength = 4,
+       .sizeRule = SizeRule::RejectOutOfRange, .maxFileBytes = 0x6400000},
+      {.name = "TIF", .headers = {{"", "II*\x00"sv}},
+       .ends = {{"", "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"sv, kAny}}},
+      {.name = "WK1", .headers = {{"", "\x00\x00\x02\x00\x06\x04\x06\x00"sv}}, .ends = {{"", "\x00\x01\x00\x00\x00"sv, kAny}}},
+      {.name = "WK3", .headers = {{"", "\x00\x00\x1A\x00\x00\x10\x04\x00"sv}},
+       .ends = {{"", "\x00\x01\x00\x00\x00\x00\x00\x00"sv, kAny}}},
+      {.name = "WK4", .headers = {{"", "\x00\x00\x1A\x00\x02\x10\x04\x00"sv}}, .ends = {{"", "WK3\x00WK3"sv, kAny}}},
+      {.name = "WKS", .headers = {{"", "\x00\x00\x02\x00\x04\x04\x06\x00"sv}}, .ends = {{"", "\x00\x01\x00\x00\x00"sv, kAny}}},
+      {.name = "WPD", .headers = {{"", "\xFFWPC"sv}}, .sizeOffset = 4, .sizeLength = 4, .sizeRule = SizeRule::CutToLimit,
+       .maxFileBytes = 0x3E800},
+      {.name = "XLS"},
+      {.name = "XML", .headers = {{"", "<?xml"sv}}, .ends = {{"", "\r\n\x00\x00"sv, kAny}}},
+      {.name = "ZIP", .headers = {{"", "PK"sv}}, .ends = {{"", "PK\x05\x06"sv, kAny}}},
+  };
+  return table;
+}
+
+std::vector<std::byte> toBytes(std::string_view text) {
+  std::vector<std::byte> out(text.size());
+  std::transform(text.begin(), text.end(), out.begin(), [](char c) { return static_cast<std::byte>(c); });
+  return out;
+}
+
+SignatureRecord makeRecord(std::string_view rowName, const SignatureSpec& spec, bool selected) {
+  return SignatureRecord{std::string(spec.name.empty() ? rowName : spec.name), toBytes(spec.bytes), spec.offset,
+                         selected};
+}
+
+bool ticked(const ExtensionTicks& ticks, std::string_view name) {
+  int row = extensionRow(name);
+  return row >= 0 && ticks[static_cast<std::size_t>(row)];
+}
+
+}  // namespace
+
+int extensionRow(std::string_view name) {
+  for (std::size_t i = 0; i < kExtensionNames.size(); ++i)
+    if (kExtensionNames[i] == name) return static_cast<int>(i);
+  return -1;
+}
+
+SignatureTable buildSignatureTable(const ExtensionTicks& ticks) {
+  SignatureTable table;
+  table.reserve(rows().size());
+  for (const RowSpec& row : rows()) {
+    ExtensionEntry entry;
+    entry.name = std::string(row.name);
+    for (const auto& h : row.headers) entry.headers.push_back(makeRecord(row.name, h, false));
+    for (const auto& e : row.ends) {
+      // A compound end signature is flagged by the row of its sub-type.
+      bool flag = row.compound && ticked(ticks, e.name);
+      entry.ends.push_back(makeRecord(row.name, e, flag));
+    }
+    if (row.pageMarkers) entry.pageMarkers.push_back(makeRecord(row.name, {"", "\x01"sv, 0}, false));
+    entry.sizeOffset = row.sizeOffset;
+    entry.sizeLength = row.sizeLength;
+    entry.sizeRule = row.sizeRule;
+    entry.MaxSearchSectors = row.maxSearchSectors;
+    entry.MaxFileBytes = row.maxFileBytes;
+    entry.compound = row.compound;
+    entry.sectorsPastEnd = row.sectorsPastEnd;
+    if (row.compound) {
+      entry.selected = ticked(ticks, row.name);
+      for (const auto& e : row.ends) entry.selected = entry.selected || ticked(ticks, e.name);
+    } else {
+      // Rows without a header of their own (the compound sub-types) are
+      // never selected: the compound entry finds them.
+      entry.selected = !row.headers.empty() && ticked(ticks, row.name);
+    }
+    table.push_back(std::move(entry));
+  }
+  return table;
+}
+
+std::size_t longestSignature(const SignatureTable& table) {
+  std::size_t longest = 0;
+  for (const auto& entry : table) {
+    for (const auto& h : entry.headers) longest = std::max(longest, h.bytes.size());
+    for (const auto& e : entry.ends) longest = std::max(longest, e.bytes.size());
+  }
+  return longest;
+}
+
+}  // namespace dravolin

@@ -96,6 +96,50 @@ WorkerKind chooseWorker(const WizardState& s) {
   return WorkerKind::None;
 }
 
+SearchLabels searchLabels(const WizardState& s, WorkerKind kind) {
+  static const std::string kCurrentSector = "Current Sector            :-";
+  static const std::string kTotalSize = "Total Size                :-";
+  SearchLabels labels{kCurrentSector, "Directories Found    :-", "", true, true};
+  switch (kind) {
+    case WorkerKind::RawCarving:
+      labels.count = "Bytes Recovered    :-";
+      labels.description =
+          "Dravolin  is   now searching for selected extensions and   saving the same.  ";
+      return labels;
+    case WorkerKind::ImageCreation:
+      labels.showStatus = labels.showCounts = false;
+      labels.description =
+          "Dravolin is now making the image   file of   your selected disk / partition.  After  finishing go back "
+          "to Desktop Recovery and recover the image file by Select Image option. ";
+      return labels;
+    case WorkerKind::FatDirectoryTree:
+    case WorkerKind::NtfsMftWalk:
+      labels.value = kTotalSize;
+      labels.showStatus = false;
+      break;
+    case WorkerKind::LostPartitionSearch:
+    case WorkerKind::FatExhaustive:
+      if (s.LoadFromLog) labels.value = kTotalSize;
+      break;
+    case WorkerKind::NtfsExhaustive:
+      if (s.LoadFromLog) {
+        labels.value = kTotalSize;
+        labels.showStatus = false;
+      }
+      break;
+    default:
+      break;
+  }
+  if (s.LostPartitionSearch && s.LostSearchPass == 0)
+    labels.description =
+        "Dravolin is  now  searching  for lost partitions/ file systems. After finishing  it   will   list  you   "
+        "the  lost partitions/ file systems.  Click  next and proceed to Step 2C.";
+  else
+    labels.description =
+        "Dravolin is now searching for files and folders. After finishing it will switch on to step 4.";
+  return labels;
+}
+
 // ---- controller
 
 SearchController::SearchController(Session& session, Prompter& prompter, const TickSource& ticks)

@@ -94,6 +94,28 @@ enum class WorkerKind {
 // The worker for the wizard state, tested in the wizard's order.
 WorkerKind chooseWorker(const WizardState& state);
 
+// Labels of the Step 3 page for the worker that runs.
+struct SearchLabels {
+  std::string value;        // "Current Sector            :-" or "Total Size                :-"
+  std::string count;        // "Directories Found    :-" or, in raw mode, "Bytes Recovered    :-"
+  std::string description;  // what is running
+  bool showStatus = true;   // the worker status line
+  bool showCounts = true;   // directory and file counts
+};
+SearchLabels searchLabels(const WizardState& state, WorkerKind kind);
+
+// The pulse of the progress bar during a directory tree search: 1..99, then over.
+class ProgressPulse {
+ public:
+  int advance() {
+    position_ = position_ + 1 >= 100 ? 0 : position_ + 1;
+    return position_;
+  }
+
+ private:
+  int position_ = 0;
+};
+
 // Where the wizard goes when the worker has ended.
 enum class SearchOutcome {
   Running,        // not finished yet

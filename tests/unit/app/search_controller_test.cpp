@@ -110,6 +110,29 @@ TEST(WorkerChoice, FollowsTheWizardOrder) {
   }
 }
 
+TEST(SearchLabels, DependOnTheWorker) {
+  WizardState s;
+  auto tree = searchLabels(s, WorkerKind::FatDirectoryTree);
+  EXPECT_EQ(tree.value, "Total Size                :-");
+  EXPECT_FALSE(tree.showStatus);
+  auto raw = searchLabels(s, WorkerKind::RawCarving);
+  EXPECT_EQ(raw.value, "Current Sector            :-");
+  EXPECT_EQ(raw.count, "Bytes Recovered    :-");
+  s.LostPartitionSearch = true;
+  auto lost = searchLabels(s, WorkerKind::LostPartitionSearch);
+  EXPECT_EQ(lost.description.rfind("Dravolin is  now  searching  for lost partitions", 0), 0u);
+  EXPECT_FALSE(searchLabels(s, WorkerKind::ImageCreation).showCounts);
+}
+
+TEST(ProgressPulse, CreepsFromOneTo99AndStartsOver) {
+  ProgressPulse pulse;
+  int last = 0;
+  for (int i = 0; i < 99; ++i) last = pulse.advance();
+  EXPECT_EQ(last, 99);
+  EXPECT_EQ(pulse.advance(), 0);
+  EXPECT_EQ(pulse.advance(), 1);
+}
+
 class SearchControllerTest : public ::testing::Test {
  protected:
   SearchControllerTest() : session(options()) {

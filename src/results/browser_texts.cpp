@@ -1,0 +1,147 @@
+#include "results/browser_texts.h"
+
+#include <ctime>
+
+#include "common/format.h"
+#include "common/text_encoding.h"
+
+namespace dravolin {
+namespace {
+
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+struct FatDate {
+  unsigned year, month, day;
+};
+FatDate splitFatDate(std::uint32_t date) {
+  return {1980 + ((date >> 9) & 0x7F), (date >> 5) & 0x0F, date & 0x1F};
+}
+struct FatTime {
+  unsigned hour, minute, second;
+};
+FatTime splitFatTime(std::uint32_t time) { return {(time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2}; }
+
+bool validFatDate(const FatDate& d) { return d.month >= 1 && d.month <= 12 && d.day >= 1; }
+
+// FILETIME to broken-down UTC time; false when it lies outside what the
+// calendar conversion can hold.
+bool splitFileTime(std::uint64_t fileTime, std::tm& out) {
+  constexpr std::int64_t kEpochDifference = 11644473600LL;  // 1601-01-01 to 1970-01-01
+  const auto seconds = static_cast<std::int64_t>(fileTime / 10000000ULL) - kEpochDifference;
+  const auto t = static_cast<std::time_t>(seconds);
+  return gmtime_r(&t, &out) != nullptr;
+}
+
+std::uint64_t fileTimeOf(const EntryTimes& times, std::size_t low) {
+  return static_cast<std::uint64_t>(times[low]) | (static_cast<std::uint64_t>(times[low + 1]) << 32);
+}
+
+}  // namespace
+
+std::string entryName(const std::string& narrowName, const std::u16string& wideName, const std::string& codePage) {
+  if (narrowName.empty()) return utf16ToUtf8(wideName);
+  for (char c : narrowName)
+    if (static_cast<unsigned char>(c) >= 0x80) return codePageToUtf8(narrowName, codePage);
+  return narrowName;
+}
+
+std::string typeText(bool isFolder, bool deleted) {
+  if (isFolder) return deleted ? "Deleted Folder" : "Folder";
+  return deleted ? "Deleted File" : "File";
+}
+
+std::string monthAbbreviation(unsigned month) {
+  if (month == 0 || month > 12) return "Err";
+  return kMonths[month - 1];
+}
+
+std::string formatFatDateTime(std::uint32_t date, std::uint32_t time) {
+  const FatDate d = splitFatDate(date);
+  const FatTime t = splitFatTime(time);
+  return formatText("%02u-%s-%04u %02u:%02u", d.day, monthAbbreviation(d.month).c_str(), d.year, t.hour, t.minute);
+}
+
+std::string formatFatDate(std::uint32_t date) {
+  const FatDate d = splitFatDate(date);
+  return formatText("%02u-%s-%04u", d.day, monthAbbreviation(d.month).c_str(), d.year);
+}
+
+std::string isoFatDateTime(std::uint32_t date, std::uint32_t time) {
+  const FatDate d = splitFatDate(date);
+  if (!validFatDate(d)) return {};
+  const FatTime t = splitFatTime(time);
+  return formatText("%04u-%02u-%02uT%02u:%02u:%02u", d.year, d.month, d.day, t.hour, t.minute, t.second);
+}
+
+std::string isoFatDate(std::uint32_t date) {
+  const FatDate d = splitFatDate(date);
+  if (!validFatDate(d)) return {};
+  return formatText("%04u-%02u-%02u", d.year, d.month, d.day);
+}
+
+std::string formatFileTime(std::uint64_t fileTime) {
+  std::tm t{};
+  if (!splitFileTime(fileTime, t)) return {};
+  return formatText("%02d-%s-%04d %02d:%02d:%02d", t.tm_mday,
+                    monthAbbreviation(static_cast<unsigned>(t.tm_mon + 1)).c_str(), t.tm_year + 1900, t.tm_hour,
+                    t.tm_min, t.tm_sec);
+}
+
+std::string isoFileTime(std::uint64_t fileTime) {
+  std::tm t{};
+  if (!splitFileTime(fileTime, t)) return {};
+  return formatText("%04d-%02d-%02dT%02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                    t.tm_min, t.tm_sec);
+}
+
+CalendarDate entryDate(const EntryTimes& times, EntryDateKind kind, bool fat) {
+  const auto slot = static_cast<std::size_t>(kind) * 2;
+  if (fat) {
+    const FatDate d = splitFatDate(times[slot]);
+    return {static_cast<int>(d.year), static_cast<int>(d.month), static_cast<int>(d.day)};
+  }
+  std::tm t{};
+  if (!splitFileTime(fileTimeOf(times, slot), t)) return {};
+  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday};
+}
+
+EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat) {
+  EntryDateTexts out;
+  if (fat) {
+    out.modified = formatFatDateTime(times[0], times[1]);
+    out.created = formatFatDateTime(times[2], times[3]);
+    out.accessed = formatFatDate(times[4]);
+    out.modifiedIso = isoFatDateTime(times[0], times[1]);
+    out.createdIso = isoFatDateTime(times[2], times[3]);
+    out.accessedIso = isoFatDate(times[4]);
+  } else {
+    out.modified = formatFileTime(fileTimeOf(times, 0));
+    out.created = formatFileTime(fileTimeOf(times, 2));
+    out.accessed = formatFileTime(fileTimeOf(times, 4));
+    out.modifiedIso = isoFileTime(fileTimeOf(times, 0));
+    out.createdIso = isoFileTime(fileTimeOf(times, 2));
+    out.accessedIso = isoFileTime(fileTimeOf(times, 4));
+  }
+  return out;
+}
+
+std::string sizeInText(std::uint64_t bytes) {
+  constexpr std::uint64_t kGiB = 1073741824ULL;
+  if (bytes <= kGiB) return formatText("%.3f MB size in", static_cast<double>(bytes) / 1048576.0);
+  return formatText("%.3f GB size in", static_cast<double>(bytes) / static_cast<double>(kGiB));
+}
+
+std::string summaryText(std::uint64_t totalSize, std::uint64_t directories, std::uint64_t files) {
+  return sizeInText(totalSize) + " " + formatText("%d Directories", static_cast<int>(directories)) + " " +
+         formatText("%d Files", static_cast<int>(files));
+}
+
+std::string summaryMarkup(const std::string& summary) {
+  const std::string inner = "<font color=black size = 14>" + summary +
+                            "</font><br><hr color=red width=0><br><span class=cpp-comment>" + "<br><t></span>";
+  // The outer format holds "%%", so the size reads "110%" once formatted.
+  return "<font face=Arial size=110%>" + inner + "</font>";
+}
+
+}  // namespace dravolin

@@ -1,0 +1,41 @@
+#include "results/destination.h"
+
+#include <system_error>
+
+namespace dravolin {
+namespace fs = std::filesystem;
+
+bool CreateFolderPath(const fs::path& path) {
+  if (path.empty()) return false;
+  std::error_code error;
+  fs::path built;
+  for (const auto& part : path) {
+    built /= part;
+    if (part.empty() || part == "/") continue;
+    if (fs::is_directory(built, error)) continue;
+    fs::create_directory(built, error);
+    if (!fs::is_directory(built, error)) return false;
+  }
+  return fs::is_directory(path, error);
+}
+
+std::expected<fs::path, std::string> checkDestination(const std::string& text) {
+  if (text.empty()) return std::unexpected(std::string(kInvalidDestinationMessage));
+  std::error_code error;
+  fs::path folder = fs::absolute(fs::path(text), error);
+  if (error) return std::unexpected(std::string(kInvalidDestinationMessage));
+  folder = folder.lexically_normal();
+  if (!fs::is_directory(folder, error) && !CreateFolderPath(folder))
+    return std::unexpected(std::string(kInvalidDestinationMessage));
+  if (!fs::is_directory(folder, error)) return std::unexpected(std::string(kInvalidDestinationMessage));
+  return folder;
+}
+
+std::optional<std::uint64_t> freeSpaceOf(const fs::path& folder) {
+  std::error_code error;
+  const fs::space_info info = fs::space(folder, error);
+  if (error) return std::nullopt;
+  return static_cast<std::uint64_t>(info.available);
+}
+
+}  // namespace dravolin

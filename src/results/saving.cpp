@@ -1,0 +1,411 @@
+#include "results/saving.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "common/format.h"
+#include "fat/cluster_chain.h"
+#include "fat/fat_layout.h"
+#include "results/browser_texts.h"
+#include "results/destination.h"
+#include "results/safe_name.h"
+#include "results/save_filters.h"
+
+namespace dravolin {
+namespace fs = std::filesystem;
+namespace {
+
+// Data is read in runs of contiguous clusters of up to this many bytes and
+// written in pieces of the same size.
+constexpr std::uint64_t kCopyBufferBytes = 4ULL << 20;
+
+int percentOf(std::uint64_t done, std::uint64_t total) {
+  if (total == 0) return 100;
+  return static_cast<int>(std::min<std::uint64_t>(100, done * 100 / total));
+}
+
+std::string systemError(int code) { return std::strerror(code); }
+
+// Creates a file that must not exist yet; never follows a link.
+int createNewFile(const fs::path& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+}
+
+// Replaces an existing file: a link is removed rather than followed, a
+// read-only file is made writable first.
+int overwriteFile(const fs::path& path) {
+  std::error_code error;
+  if (fs::is_symlink(fs::symlink_status(path, error))) {
+    fs::remove(path, error);
+    return createNewFile(path);
+  }
+  int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && errno == EACCES) {
+    ::chmod(path.c_str(), 0644);
+    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+  }
+  return fd;
+}
+
+bool writeAll(int fd, const std::byte* data, std::size_t size, int& errorCode) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      errorCode = errno;
+      return false;
+    }
+    if (n == 0) {
+      errorCode = ENOSPC;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string insufficientSpaceQuestion(std::uint64_t selectedSize) {
+  return std::string("Insufficient free space on destination drive. ") + "Selected file/folder requires " +
+         formatMegaGiga(selectedSize) + " of free space. Press Yes if you want continue with it.";
+}
+
+std::string minutesSecondsText(std::uint64_t seconds) {
+  return std::to_string(seconds / 60) + " Min " + std::to_string(seconds % 60) + " Sec";
+}
+
+SavingTimes savingTimes(std::uint64_t elapsedSeconds, std::uint64_t selectedSize, std::uint64_t copiedSize) {
+  if (elapsedSeconds == 0) return {"00:00:00", "00:00:00"};
+  SavingTimes times;
+  times.elapsed = minutesSecondsText(elapsedSeconds);
+  if (copiedSize == 0) {
+    // No rate yet: nothing to divide by.
+    times.remaining = "00:00:00";
+    return times;
+  }
+  const std::uint64_t left = selectedSize > copiedSize ? selectedSize - copiedSize : 0;
+  const double rate = static_cast<double>(copiedSize) / static_cast<double>(elapsedSeconds);
+  times.remaining = minutesSecondsText(static_cast<std::uint64_t>(static_cast<double>(left) / rate));
+  return times;
+}
+
+Saver::Saver(ResultTree& tree, const SavingSettings& settings, SavingSource source)
+    : tree_(tree), settings_(settings), source_(std::move(source)) {}
+
+Saver::~Saver() = default;
+
+SavingProgress Saver::progress() const {
+  std::lock_guard lock(mutex_);
+  return progress_;
+}
+
+SavingFields Saver::fields() const {
+  const SavingProgress p = progress();
+  const std::uint64_t seconds = elapsed_ ? elapsed_() : 0;
+  const SavingTimes times = savingTimes(seconds, p.SelectedSize, p.CopiedSize);
+  return {times.elapsed, times.remaining, sizeInText(p.SelectedSize), sizeInText(p.CopiedSize), p.lastName,
+          p.directoryName};
+}
+
+void Saver::walk(const fs::path& destination,
+                 const std::function<void(const TreeItem&, const fs::path&, bool)>& visit,
+                 const std::function<bool()>& ended) const {
+  if (tree_.itemCount() == 0) return;
+  const int mode = settings_.SaveSelectionMode;
+  const TreeItem& top = tree_.item(ResultTree::kTopItem);
+  if (mode == 0 && !top.checked) return;
+  visit(top, destination, true);
+  struct Level {
+    std::size_t item;
+    std::size_t next;
+    fs::path folder;
+  };
+  std::vector<Level> stack{{ResultTree::kTopItem, 0, destination}};
+  while (!stack.empty() && !ended()) {
+    Level& level = stack.back();
+    const TreeItem& parent = tree_.item(level.item);
+    if (level.next >= parent.children.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const std::size_t childIndex = parent.children[level.next++];
+    const TreeItem& child = tree_.item(childIndex);
+    if (!selectionAccepts(mode, child.checked)) continue;
+    fs::path folder = level.folder / sanitiseName(child.name);
+    const bool saveFiles = child.id != kLostId && child.id != 0;
+    visit(child, folder, saveFiles);
+    stack.push_back({childIndex, 0, std::move(folder)});
+  }
+}
+
+SelectionCount Saver::countSelection(Job& job) const {
+  SelectionCount count;
+  FileFilter filter(settings_, tree_.isFat());
+  const FoundEntries& entries = tree_.entries();
+  job.setStatus("Calculating File Size. Please Wait...");
+  walk(
+      fs::path{},
+      [&](const TreeItem& item, const fs::path&, bool saveFiles) {
+        job.checkpoint();
+        if (!saveFiles) return;
+        for (std::size_t file : entries.childFiles(item.id)) {
+          const FileNode& node = entries.FileList[file];
+          if (!filter.passesAll(node, tree_.fileName(file))) continue;
+          ++count.SelectedFileCount;
+          count.SelectedSize += node.size;
+        }
+        job.setLastName(std::to_string(count.SelectedFileCount) + " / " + formatMegaGiga(count.SelectedSize));
+      },
+      [&] { return job.stopRequested(); });
+  return count;
+}
+
+void Saver::addIssue(const fs::path& path, const std::string& error) {
+  failures_ = true;
+  result_.errors.push_back({path.string(), error});
+}
+
+void Saver::updateProgress(Job& job, std::uint64_t fileDone, std::uint64_t fileSize) {
+  int overall;
+  {
+    std::lock_guard lock(mutex_);
+    progress_.currentPercent = percentOf(fileDone, fileSize);
+    progress_.overallPercent = percentOf(progress_.CopiedSize, progress_.SelectedSize);
+    overall = progress_.overallPercent;
+  }
+  job.setPercent(overall);
+}
+
+SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionCount& count, LogFile& recoveryLog,
+                         const std::vector<std::string>& headerLines) {
+  result_ = {};
+  policy_.reset();
+  abortSaving_ = false;
+  failures_ = false;
+  skipCurrentFile_.store(false);
+  {
+    std::lock_guard lock(mutex_);
+    progress_ = {};
+    progress_.SelectedSize = count.SelectedSize;
+  }
+  if (!elapsed_) {
+    const auto start = std::chrono::steady_clock::now();
+    elapsed_ = [start] {
+      return static_cast<std::uint64_t>(
+          std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
+    };
+  }
+  std::vector<std::string> start{kSavingStartLine};
+  start.insert(start.end(), headerLines.begin(), headerLines.end());
+  recoveryLog.appendLines(start);
+
+  if (tree_.isFat()) {
+    auto volume = FatVolume::open(source_.reader, source_.parameters, source_.fileSystemType, source_.partitionEnd);
+    if (volume) volume_ = std::make_unique<FatVolume>(std::move(*volume));
+  }
+
+  walk(
+      destination,
+      [&](const TreeItem& item, const fs::path& folder, bool saveFiles) {
+        job.checkpoint();
+        {
+          std::lock_guard lock(mutex_);
+          progress_.directoryName = folder.string();
+        }
+        job.setStatus(folder.string());
+        if (!CreateFolderPath(folder)) {
+          addIssue(folder, "the folder could not be created");
+          return;
+        }
+        if (saveFiles) saveDirectoryFiles(item.id, folder, job);
+      },
+      [&] { return abortSaving_ || job.stopRequested(); });
+
+  result_.stopped = job.stopRequested();
+  result_.aborted = abortSaving_;
+  result_.progress = progress();
+
+  const SavingFields f = fields();
+  std::vector<std::string> report{"",
+                                  "Saving Report :",
+                                  "--------------",
+                                  "Time Elapsed : " + f.timeElapsed,
+                                  "Time Remaining : " + f.timeRemaining,
+                                  "Size Required : " + f.sizeRequired,
+                                  "Size Copied : " + f.sizeCopied,
+                                  "Last Name : " + f.lastName,
+                                  "Directory Name : " + f.directoryName};
+  // What went wrong is part of the report: a file with unreadable sectors
+  // or one that could not be written is never passed over in silence.
+  for (const auto& issue : result_.errors) report.push_back("Error : " + issue.path + " : " + issue.error);
+  recoveryLog.appendLines(report);
+
+  if (result_.stopped) {
+    result_.message = kSavingAbortedMessage;
+  } else {
+    result_.completed = result_.progress.CopiedSize == result_.progress.SelectedSize && !failures_;
+    result_.message = result_.completed ? kSavingCompletedMessage : kSavingNotCompletedMessage;
+    recoveryLog.append(result_.message);
+  }
+  volume_.reset();
+  job.setPercent(100);
+  return result_;
+}
+
+void Saver::saveDirectoryFiles(std::uint32_t directoryId, const fs::path& folder, Job& job) {
+  FileFilter filter(settings_, tree_.isFat());
+  const FoundEntries& entries = tree_.entries();
+  for (std::size_t file : entries.childFiles(directoryId)) {
+    if (abortSaving_ || job.stopRequested()) return;
+    const FileNode& node = entries.FileList[file];
+    if (!filter.passesSelection(node) || !filter.passesDates(node)) continue;
+    saveFile(file, tree_.fileName(file), folder, job);
+  }
+}
+
+void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::path& folder, Job& job) {
+  const FileNode& node = tree_.entries().FileList[fileIndex];
+  FileFilter filter(settings_, tree_.isFat());
+  if (!filter.passesFileTests(node, name)) return;
+  job.checkpoint();
+  fs::path target = folder / sanitiseName(name);
+  {
+    std::lock_guard lock(mutex_);
+    progress_.lastName = name;
+    progress_.directoryName = folder.string();
+    progress_.currentPercent = 0;
+  }
+  job.setLastName(name);
+
+  int fd = createNewFile(target);
+  if (fd < 0 && errno == EEXIST) {
+    const ExistingDecision decision = policy_.decide(target, job.prompter());
+    switch (decision.action) {
+      case ExistingAction::Skip: {
+        ++result_.skipped;
+        if (decision.noFreeName)
+          addIssue(target, "every new name (up to " + std::to_string(kMaxRenameAttempts - 1) +
+                               ") is taken; the existing file was kept");
+        if (decision.countAsCopied) {
+          std::lock_guard lock(mutex_);
+          progress_.CopiedSize += node.size;
+        }
+        updateProgress(job, node.size, node.size);
+        return;
+      }
+      case ExistingAction::Overwrite:
+        fd = overwriteFile(decision.target);
+        break;
+      case ExistingAction::WriteNew:
+        target = decision.target;
+        fd = createNewFile(target);
+        break;
+    }
+  }
+  {
+    std::lock_guard lock(mutex_);
+    ++progress_.SavedFileCount;
+  }
+  if (fd < 0) {
+    const std::string reason = systemError(errno);
+    addIssue(target, "cannot create the file: " + reason);
+    const std::string question = std::string(kFileCreationTitle) + "\r\n" + target.string() + " : " + reason +
+                                 "\r\nPress Yes to abort the saving, No to skip this file.";
+    if (job.prompter().askYesNo(question)) abortSaving_ = true;
+    return;
+  }
+  copyFatFile(node, fd, target, job);
+  if (::close(fd) != 0) addIssue(target, "closing the file failed: " + systemError(errno));
+  result_.writtenFiles.push_back(target.string());
+  ++result_.filesWritten;
+  skipCurrentFile_.store(false);
+}
+
+void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Job& job) {
+  if (node.size == 0) return;
+  if (!volume_) {
+    addIssue(target, tree_.isFat() ? "the volume layout is not usable" : "saving from this file system is not supported");
+    return;
+  }
+  const FatLayout& layout = volume_->layout();
+  const std::uint64_t clusterBytes = layout.SectorsPerCluster * kSectorSize;
+  const std::uint64_t clusters = (node.size + clusterBytes - 1) / clusterBytes;
+  if (node.firstCluster < 2) {
+    addIssue(target, "the entry names no data cluster (first cluster " + std::to_string(node.firstCluster) + ")");
+    return;
+  }
+
+  // The chain by the chosen source: a FAT chain is taken only when it holds
+  // exactly the clusters the size needs; otherwise the clusters are taken
+  // as contiguous from the first one.
+  std::vector<std::uint32_t> chain;
+  std::vector<FatCopy> copies;
+  switch (settings_.FatCopySource) {
+    case 0: copies = {FatCopy::First, FatCopy::Second}; break;
+    case 1: copies = {FatCopy::First}; break;
+    case 2: copies = {FatCopy::Second}; break;
+    default: break;
+  }
+  for (FatCopy copy : copies) {
+    auto built = buildClusterChain(*volume_, node.firstCluster, copy, clusters);
+    if (built && built->clusters.size() == clusters) {
+      chain = std::move(built->clusters);
+      break;
+    }
+  }
+  if (chain.empty()) chain = contiguousChain(node.firstCluster, clusters);
+
+  const auto runLimit = static_cast<std::uint32_t>(std::max<std::uint64_t>(1, kCopyBufferBytes / clusterBytes));
+  const std::vector<ClusterRun> runs = splitIntoRuns(chain, runLimit);
+  const std::uint64_t largest = std::uint64_t{runLimit} * clusterBytes;
+  if (buffer_.size() < largest) buffer_.resize(largest);
+  const std::uint32_t unit = layout.SectorsPerCluster >= 8 ? 8 : 1;
+
+  // Sectors past the end of the volume or of the source read as zeros.
+  std::uint64_t limit = source_.reader.source().sectorCount();
+  if (source_.partitionEnd > 0) limit = std::min(limit, source_.partitionEnd);
+  std::uint64_t unreadable = 0;
+  std::uint64_t outside = 0;
+  source_.reader.setUnreadableSink([&unreadable](SectorNumber) { ++unreadable; });
+
+  std::uint64_t done = 0;
+  for (const ClusterRun& run : runs) {
+    if (done >= node.size) break;
+    if (skipCurrentFile_.load() || abortSaving_ || job.stopRequested()) break;
+    job.checkpoint();
+    const std::uint64_t first = volume_->clusterToSector(run.first);
+    const std::uint64_t sectors = std::uint64_t{run.count} * layout.SectorsPerCluster;
+    const std::uint64_t runEnd = first + sectors;
+    if (runEnd > limit) outside += runEnd - std::max(first, limit);
+    source_.reader.ReadSectorsAs(first, static_cast<std::uint32_t>(sectors), buffer_, unit);
+    const std::uint64_t piece = std::min<std::uint64_t>(node.size - done, sectors * kSectorSize);
+    int errorCode = 0;
+    if (!writeAll(fd, buffer_.data(), static_cast<std::size_t>(piece), errorCode)) {
+      source_.reader.setUnreadableSink({});
+      addIssue(target, "writing failed: " + systemError(errorCode));
+      return;
+    }
+    done += piece;
+    result_.bytesWritten += piece;
+    {
+      std::lock_guard lock(mutex_);
+      progress_.CopiedSize += piece;
+    }
+    updateProgress(job, done, node.size);
+  }
+  source_.reader.setUnreadableSink({});
+  if (unreadable > 0)
+    addIssue(target, std::to_string(unreadable) + " unreadable sector(s) were written as zeros");
+  if (outside > 0)
+    addIssue(target, std::to_string(outside) + " sector(s) beyond the end of the volume were written as zeros");
+}
+
+}  // namespace dravolin

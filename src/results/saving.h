@@ -1,0 +1,151 @@
+#pragma once
+// Saving the selected files and folders of the result tree to a destination
+// folder: the walk over the tree that both the size count and the saving
+// make, the file filters, the replace policy, the copying of a FAT file's
+// data by its cluster chain (first FAT, second FAT, contiguous clusters),
+// skip, stop and abort, the progress texts and the saving report in the
+// recovery history.
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/job.h"
+#include "disk/sector_reader.h"
+#include "logs/log_file.h"
+#include "partition/volume_parameters.h"
+#include "results/replace_policy.h"
+#include "results/result_tree.h"
+#include "results/saving_settings.h"
+
+namespace dravolin {
+
+inline constexpr const char* kSavingCompletedMessage = "Saving completed successfully.";
+inline constexpr const char* kSavingNotCompletedMessage = "Saving not completed successfully.";
+inline constexpr const char* kSavingAbortedMessage = "Saving aborted.";
+inline constexpr const char* kNothingSelectedMessage = "You have not selected any file/folder.";
+inline constexpr const char* kSavingStartLine = "-----------------------Start--------------------------";
+inline constexpr const char* kFileCreationTitle = "Error Writing Destination";
+
+// The disk the files are read from.
+struct SavingSource {
+  SectorReader& reader;
+  VolumeParameters parameters;
+  std::string fileSystemType;      // "FAT12", "FAT16", "FAT32" or "NTFS"
+  std::uint64_t partitionEnd = 0;  // exclusive end sector of the volume
+};
+
+struct SelectionCount {
+  std::int32_t SelectedFileCount = 0;
+  std::uint64_t SelectedSize = 0;
+};
+
+// "Insufficient free space on destination drive. Selected file/folder requires ..."
+std::string insufficientSpaceQuestion(std::uint64_t selectedSize);
+// Whether the free space calls for that question: the selection is not below it.
+inline bool needsFreeSpaceQuestion(std::uint64_t selectedSize, std::uint64_t freeSpace) {
+  return selectedSize >= freeSpace;
+}
+
+// The time texts of the saving dialog: "M Min S Sec", or "00:00:00" while
+// nothing has elapsed (both) or nothing has been copied yet (remaining).
+struct SavingTimes {
+  std::string elapsed;
+  std::string remaining;
+};
+SavingTimes savingTimes(std::uint64_t elapsedSeconds, std::uint64_t selectedSize, std::uint64_t copiedSize);
+std::string minutesSecondsText(std::uint64_t seconds);
+
+struct SavingProgress {
+  std::uint64_t SelectedSize = 0;
+  std::uint64_t CopiedSize = 0;
+  std::int32_t SavedFileCount = 0;
+  int currentPercent = 0;   // this file
+  int overallPercent = 0;   // CopiedSize of SelectedSize
+  std::string lastName;     // file name being written
+  std::string directoryName;  // destination path being written
+};
+
+// The fields of the dialog (and of the report) at one moment.
+struct SavingFields {
+  std::string timeElapsed, timeRemaining, sizeRequired, sizeCopied, lastName, directoryName;
+};
+
+struct SavingIssue {
+  std::string path;   // destination path (or tree path when none was made)
+  std::string error;
+};
+
+struct SavingResult {
+  bool stopped = false;          // the Stop button / Ctrl-C
+  bool aborted = false;          // the file-creation error's Abort
+  bool completed = false;        // CopiedSize equals SelectedSize and nothing failed
+  std::string message;           // the final message
+  std::uint64_t filesWritten = 0;
+  std::uint64_t bytesWritten = 0;
+  std::uint64_t skipped = 0;     // existing files left alone
+  std::vector<std::string> writtenFiles;  // destination paths, in order
+  std::vector<SavingIssue> errors;
+  SavingProgress progress;
+};
+
+class FatVolume;
+
+class Saver {
+ public:
+  Saver(ResultTree& tree, const SavingSettings& settings, SavingSource source);
+  ~Saver();
+  Saver(const Saver&) = delete;
+  Saver& operator=(const Saver&) = delete;
+
+  // Elapsed seconds without pauses; by default counted from the start of save().
+  void setElapsedClock(std::function<std::uint64_t()> elapsedSeconds) { elapsed_ = std::move(elapsedSeconds); }
+
+  // The size dialog: walks the tree as the saving does and counts the files
+  // that pass every filter.
+  SelectionCount countSelection(Job& job) const;
+
+  // The saving worker: writes the start block to the recovery history, walks
+  // the tree, copies the files and writes the report. headerLines are the
+  // caption and date lines that follow the start line.
+  SavingResult save(Job& job, const std::filesystem::path& destination, const SelectionCount& count,
+                    LogFile& recoveryLog, const std::vector<std::string>& headerLines);
+
+  // The Skip button: ends the file being written.
+  void skipCurrentFile() { skipCurrentFile_.store(true); }
+  SavingProgress progress() const;
+  SavingFields fields() const;
+
+ private:
+  // Calls visit for the root and for every tree item the selection mode
+  // admits, depth first, with the item's destination folder (below
+  // destination) and whether its files are to be saved. Stops when ended().
+  void walk(const std::filesystem::path& destination,
+            const std::function<void(const TreeItem& item, const std::filesystem::path& folder, bool saveFiles)>& visit,
+            const std::function<bool()>& ended) const;
+  void saveDirectoryFiles(std::uint32_t directoryId, const std::filesystem::path& folder, Job& job);
+  void saveFile(std::size_t fileIndex, const std::string& name, const std::filesystem::path& folder, Job& job);
+  void copyFatFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
+  void addIssue(const std::filesystem::path& path, const std::string& error);
+  void updateProgress(Job& job, std::uint64_t fileDone, std::uint64_t fileSize);
+
+  ResultTree& tree_;
+  const SavingSettings& settings_;
+  SavingSource source_;
+  std::function<std::uint64_t()> elapsed_;
+  ReplacePolicy policy_;
+  std::atomic<bool> skipCurrentFile_{false};
+  bool abortSaving_ = false;
+  bool failures_ = false;  // a read, write or creation error
+  std::unique_ptr<FatVolume> volume_;
+  std::vector<std::byte> buffer_;
+  mutable std::mutex mutex_;
+  SavingProgress progress_;
+  SavingResult result_;
+};
+
+}  // namespace dravolin

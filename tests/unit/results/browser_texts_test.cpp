@@ -1,0 +1,99 @@
+#include "results/browser_texts.h"
+
+#include <gtest/gtest.h>
+
+namespace dravolin {
+namespace {
+
+constexpr std::uint32_t fatDate(unsigned year, unsigned month, unsigned day) {
+  return ((year - 1980) << 9) | (month << 5) | day;
+}
+constexpr std::uint32_t fatTime(unsigned hour, unsigned minute, unsigned second) {
+  return (hour << 11) | (minute << 5) | (second / 2);
+}
+
+TEST(BrowserTexts, FatDatesAsTheBrowserShowsThem) {
+  struct Case {
+    std::uint32_t date, time;
+    const char* withTime;
+    const char* dateOnly;
+    const char* iso;
+  };
+  for (const Case& c : {
+           Case{fatDate(2006, 3, 7), fatTime(9, 5, 0), "07-Mar-2006 09:05", "07-Mar-2006", "2006-03-07T09:05:00"},
+           Case{fatDate(1980, 1, 1), 0, "01-Jan-1980 00:00", "01-Jan-1980", "1980-01-01T00:00:00"},
+           Case{fatDate(2107, 12, 31), fatTime(23, 59, 58), "31-Dec-2107 23:59", "31-Dec-2107", "2107-12-31T23:59:58"},
+           // Month 0 and 13..15 show "Err"; the ISO form is empty then.
+           Case{fatDate(2001, 0, 9), fatTime(12, 0, 0), "09-Err-2001 12:00", "09-Err-2001", ""},
+           Case{fatDate(2001, 13, 9), 0, "09-Err-2001 00:00", "09-Err-2001", ""},
+           Case{fatDate(2001, 15, 31), 0, "31-Err-2001 00:00", "31-Err-2001", ""},
+           // Day 0 is shown as it is.
+           Case{fatDate(2020, 6, 0), 0, "00-Jun-2020 00:00", "00-Jun-2020", ""},
+       }) {
+    SCOPED_TRACE(c.withTime);
+    EXPECT_EQ(formatFatDateTime(c.date, c.time), c.withTime);
+    EXPECT_EQ(formatFatDate(c.date), c.dateOnly);
+    EXPECT_EQ(isoFatDateTime(c.date, c.time), c.iso);
+  }
+}
+
+TEST(BrowserTexts, MonthTableAndErr) {
+  EXPECT_EQ(monthAbbreviation(0), "Err");
+  EXPECT_EQ(monthAbbreviation(1), "Jan");
+  EXPECT_EQ(monthAbbreviation(12), "Dec");
+  EXPECT_EQ(monthAbbreviation(13), "Err");
+}
+
+TEST(BrowserTexts, NtfsTimesWithSeconds) {
+  // 2006-03-07 09:05:33 UTC as 100 ns units since 1601.
+  const std::uint64_t unixSeconds = 1141722333;
+  const std::uint64_t fileTime = (unixSeconds + 11644473600ULL) * 10000000ULL;
+  EXPECT_EQ(formatFileTime(fileTime), "07-Mar-2006 09:05:33");
+  EXPECT_EQ(isoFileTime(fileTime), "2006-03-07T09:05:33");
+  EntryTimes times{static_cast<std::uint32_t>(fileTime), static_cast<std::uint32_t>(fileTime >> 32), 0, 0, 0, 0};
+  const CalendarDate d = entryDate(times, EntryDateKind::Modified, false);
+  EXPECT_EQ(d.year, 2006);
+  EXPECT_EQ(d.month, 3);
+  EXPECT_EQ(d.day, 7);
+}
+
+TEST(BrowserTexts, EntryDatesPickTheirFields) {
+  const EntryTimes times{fatDate(2010, 1, 2), fatTime(3, 4, 0), fatDate(2011, 5, 6), fatTime(7, 8, 0),
+                         fatDate(2012, 9, 10), 0};
+  const EntryDateTexts t = entryDateTexts(times, true);
+  EXPECT_EQ(t.modified, "02-Jan-2010 03:04");
+  EXPECT_EQ(t.created, "06-May-2011 07:08");
+  EXPECT_EQ(t.accessed, "10-Sep-2012");
+  EXPECT_EQ(t.accessedIso, "2012-09-10");
+  const CalendarDate created = entryDate(times, EntryDateKind::Created, true);
+  EXPECT_EQ(created.year, 2011);
+  EXPECT_EQ(created.month, 5);
+  EXPECT_EQ(created.day, 6);
+}
+
+TEST(BrowserTexts, TypeTexts) {
+  EXPECT_EQ(typeText(true, false), "Folder");
+  EXPECT_EQ(typeText(true, true), "Deleted Folder");
+  EXPECT_EQ(typeText(false, false), "File");
+  EXPECT_EQ(typeText(false, true), "Deleted File");
+}
+
+TEST(BrowserTexts, SummaryLineSwitchesToGigabytesAboveOneGibibyte) {
+  EXPECT_EQ(summaryText(1073741824ULL, 3, 12), "1024.000 MB size in 3 Directories 12 Files");
+  EXPECT_EQ(summaryText(1073741825ULL, 0, 1), "1.000 GB size in 0 Directories 1 Files");
+  EXPECT_EQ(summaryText(0, 0, 0), "0.000 MB size in 0 Directories 0 Files");
+  EXPECT_EQ(summaryMarkup("S"),
+            "<font face=Arial size=110%><font color=black size = 14>S</font><br><hr color=red width=0><br>"
+            "<span class=cpp-comment><br><t></span></font>");
+}
+
+TEST(BrowserTexts, NamesDecodeShortNamesWithTheCodePage) {
+  // 0x82 is e-acute in CP850 and a low quotation mark in Windows-1252.
+  EXPECT_EQ(entryName("CAF\x82.TXT", u"", "CP850"), "CAF\xC3\xA9.TXT");
+  EXPECT_EQ(entryName("CAF\x82.TXT", u"", "WINDOWS-1252"), "CAF\xE2\x80\x9A.TXT");
+  EXPECT_EQ(entryName("", u"Caf\u00e9 cr\u00e8me.txt", "CP850"), "Caf\xC3\xA9 cr\xC3\xA8me.txt");
+  EXPECT_EQ(entryName("PLAIN.TXT", u"", "CP850"), "PLAIN.TXT");
+}
+
+}  // namespace
+}  // namespace dravolin

@@ -1,0 +1,201 @@
+// dravolin image on the fixture disks: byte-identical image files that every
+// command reads back, and copies onto a loop device the test attaches to a
+// file of its own (never onto anything else).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "support/test_support.h"
+
+namespace dravolin {
+namespace {
+namespace fs = std::filesystem;
+using test::runDravolin;
+using test::runShell;
+
+std::string quote(const std::string& s) { return "'" + s + "'"; }
+
+// A loop device attached to a file the test made; detached when the guard
+// goes, also when an assertion ends the test early.
+class LoopGuard {
+ public:
+  explicit LoopGuard(const fs::path& file) {
+    int status = 0;
+    device_ = runShell("losetup -f --show " + quote(file.string()) + " 2>&1", &status);
+    while (!device_.empty() && device_.back() == '\n') device_.pop_back();
+    if (status != 0) {
+      failure_ = device_.empty() ? "losetup failed" : device_;
+      device_.clear();
+    }
+  }
+  ~LoopGuard() { detach(); }
+  LoopGuard(const LoopGuard&) = delete;
+  LoopGuard& operator=(const LoopGuard&) = delete;
+  void detach() {
+    if (!device_.empty()) runShell("losetup -d " + quote(device_));
+    device_.clear();
+  }
+  const std::string& device() const { return device_; }
+  const std::string& failure() const { return failure_; }
+
+ private:
+  std::string device_;
+  std::string failure_;
+};
+
+std::string bytesOf(const fs::path& file, std::uint64_t offset, std::uint64_t length) {
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::string bytes(length, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(length));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+nlohmann::json partitionsOf(const std::string& source, const fs::path& home) {
+  auto result = runDravolin({"partitions", source, "--json"}, home);
+  EXPECT_EQ(result.exitCode, 0) << source << ": " << result.err;
+  if (result.exitCode != 0) return {};
+  return nlohmann::json::parse(result.out)["partitions"];
+}
+
+TEST(ImageCommand, WholeDiskGivesAByteIdenticalImageThatListsTheSame) {
+  test::TempDir dir;
+  const fs::path source = test::fixturePath("mbr.img");
+  const std::string before = test::sha256File(source);
+  auto result = runDravolin({"image", source.string(), "--whole-disk", "--to", (dir / "copy.img").string(), "--json",
+                             "--log-dir", (dir / "logs").string()},
+                            dir / "home");
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  auto doc = nlohmann::json::parse(result.out);
+  EXPECT_EQ(doc["pieces"], nlohmann::json::array({(dir / "copy0.img").string()}));
+  EXPECT_EQ(doc["sectors_copied"], fs::file_size(source) / 512);
+  EXPECT_EQ(doc["unreadable_sectors"], 0);
+  EXPECT_EQ(doc["bad_sector_list"], "");
+  EXPECT_EQ(doc["message"], "Image creation completed successfully.");
+  EXPECT_EQ(test::sha256File(dir / "copy0.img"), before);
+  EXPECT_EQ(test::sha256File(source), before) << "the source is never written";
+  EXPECT_FALSE(fs::exists(dir / "copy.img.bad-sectors.txt"));
+
+  const std::string log = test::readFile(dir / "logs" / "Activity Log.txt");
+  EXPECT_NE(log.find("Step 1 : Image Recovery"), std::string::npos);
+  EXPECT_NE(log.find("Image Creation Type : Image\r\nDestination Image : " + (dir / "copy.img").string() +
+                     "\r\nMultifile : Not Checked"),
+            std::string::npos);
+  EXPECT_NE(log.find("Image creation completed successfully.\r\nUnreadable Sectors : 0"), std::string::npos);
+
+  // The image, by its piece or by the name it was made with, lists as the source does.
+  auto expected = partitionsOf(source.string(), dir / "home");
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(partitionsOf((dir / "copy0.img").string(), dir / "home"), expected);
+  EXPECT_EQ(partitionsOf((dir / "copy.img").string(), dir / "home"), expected);
+  auto text = runDravolin({"partitions", source.string()}, dir / "home");
+  auto textCopy = runDravolin({"partitions", (dir / "copy0.img").string()}, dir / "home");
+  auto table = [](const std::string& out) { return out.substr(out.find('\n')); };  // past the source line
+  EXPECT_EQ(table(textCopy.out), table(text.out));
+}
+
+TEST(ImageCommand, PartitionAndRangeCopyTheirSectors) {
+  test::TempDir dir;
+  const fs::path source = test::fixturePath("mbr.img");
+  auto listing = partitionsOf(source.string(), dir / "home");
+  ASSERT_GE(listing.size(), 2u);
+  const std::uint64_t start = listing[1]["start"], end = listing[1]["end"];
+  auto partition = runDravolin({"image", source.string(), "--partition", "2", "--to", (dir / "p.img").string(),
+                                "--multifile", "--json"},
+                               dir / "home");
+  ASSERT_EQ(partition.exitCode, 0) << partition.err;
+  EXPECT_EQ(test::readFile(dir / "p0.img"), bytesOf(source, start * 512, (end - start) * 512));
+
+  auto range = runDravolin({"image", source.string(), "--range", "7", "300", "--to", (dir / "r.img").string()},
+                           dir / "home");
+  ASSERT_EQ(range.exitCode, 0) << range.err;
+  EXPECT_NE(range.out.find("Image creation completed successfully."), std::string::npos);
+  EXPECT_EQ(test::readFile(dir / "r0.img"), bytesOf(source, 7 * 512, 293 * 512));
+}
+
+TEST(ImageCommand, RefusalsAndUsageErrors) {
+  test::TempDir dir;
+  const std::string source = test::fixturePath("fat16.img").string();
+  test::writeFile(dir / "old0.img", "keep me");
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"image", source, "--whole-disk", "--to", (dir / "old.img").string()}, 1,
+       "This image file already exists. Select different file"},
+      {{"image", source, "--whole-disk"}, 2, "--to PATH or --to-disk DEVICE"},
+      {{"image", source, "--to", (dir / "x.img").string()}, 2, "--whole-disk"},  // never chosen implicitly
+      {{"image", source, "--whole-disk", "--to-disk", "/dev/null", "--multifile"}, 2, ""},
+      {{"image", source, "--whole-disk", "--to", (dir / "x.img").string(), "--to-disk", "/dev/null"}, 2, ""},
+      {{"image", source, "--whole-disk", "--to-disk", "Disk999"}, 1, "not a disk of this machine"},
+      {{"image", source, "--whole-disk", "--to", (dir / "no-such-folder" / "x.img").string()}, 1,
+       "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    auto result = runDravolin(c.arguments, dir / "home");
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments.back() << "\n" << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(test::readFile(dir / "old0.img"), "keep me");
+  auto replaced = runDravolin({"image", source, "--whole-disk", "--to", (dir / "old.img").string(), "--overwrite"},
+                              dir / "home");
+  EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+  EXPECT_EQ(test::sha256File(dir / "old0.img"), test::sha256File(source));
+}
+
+TEST(ImageCommand, CopyOntoALoopDeviceOfTheTestsOwnFile) {
+  test::TempDir dir;
+  const fs::path source = test::fixturePath("mbr.img");
+  const std::uint64_t sourceBytes = fs::file_size(source);
+  // The target is a file of 0xAB bytes one MiB larger than the source.
+  const std::uint64_t targetBytes = sourceBytes + (1 << 20);
+  test::writeFile(dir / "target.img", std::string(targetBytes, '\xAB'));
+  test::writeFile(dir / "small.img", std::string(sourceBytes - 512, '\xAB'));
+  LoopGuard target(dir / "target.img");
+  if (target.device().empty()) GTEST_SKIP() << "cannot attach a loop device here: " << target.failure();
+  LoopGuard small(dir / "small.img");
+  ASSERT_FALSE(small.device().empty()) << small.failure();
+
+  // Without --yes and without a terminal the disk is not written.
+  auto unconfirmed = runDravolin({"image", source.string(), "--whole-disk", "--to-disk", target.device()}, dir / "home");
+  EXPECT_EQ(unconfirmed.exitCode, 1);
+  EXPECT_NE(unconfirmed.err.find("All data will be lost in Target Disk"), std::string::npos) << unconfirmed.err;
+  // A disk one sector too small is refused.
+  auto tooSmall = runDravolin({"image", source.string(), "--whole-disk", "--to-disk", small.device(), "--yes"},
+                              dir / "home");
+  EXPECT_EQ(tooSmall.exitCode, 1);
+  EXPECT_NE(tooSmall.err.find("Insufficient free space on target. Please change target drive."), std::string::npos)
+      << tooSmall.err;
+  // A source never goes onto its own disk.
+  auto ownDisk = runDravolin({"image", target.device(), "--whole-disk", "--to-disk", target.device(), "--yes"},
+                             dir / "home");
+  EXPECT_EQ(ownDisk.exitCode, 1);
+  EXPECT_NE(ownDisk.err.find("holds the source being imaged"), std::string::npos) << ownDisk.err;
+  auto backing = runDravolin({"image", (dir / "small.img").string(), "--whole-disk", "--to-disk", small.device(), "--yes"},
+                             dir / "home");
+  EXPECT_EQ(backing.exitCode, 1);
+  EXPECT_NE(backing.err.find("holds the source being imaged"), std::string::npos) << backing.err;
+
+  auto copied = runDravolin({"image", source.string(), "--whole-disk", "--to-disk", target.device(), "--yes",
+                             "--json"},
+                            dir / "home");
+  ASSERT_EQ(copied.exitCode, 0) << copied.err;
+  auto doc = nlohmann::json::parse(copied.out);
+  EXPECT_EQ(doc["message"], "Image creation completed successfully.");
+  EXPECT_EQ(doc["sectors_copied"], sourceBytes / 512);
+  target.detach();
+  small.detach();
+
+  EXPECT_EQ(bytesOf(dir / "target.img", 0, sourceBytes), test::readFile(source));
+  EXPECT_EQ(bytesOf(dir / "target.img", sourceBytes, 1 << 20), std::string(1 << 20, '\xAB'))
+      << "nothing past the copy is written";
+  EXPECT_EQ(test::readFile(dir / "small.img"), std::string(sourceBytes - 512, '\xAB'));
+}
+
+}  // namespace
+}  // namespace dravolin

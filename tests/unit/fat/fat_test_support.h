@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,7 +89,7 @@ class SyntheticFat {
  public:
   SyntheticFat(FatType type, std::uint32_t sectorsPerCluster, std::uint32_t fatSectors, std::uint32_t clusters,
                std::uint32_t rootEntries = 64)
-      : type_(type), source_(std::size_t{1}) {
+      : type_(type), source_(std::make_unique<MemorySectorSource>(std::size_t{1})) {
     const std::uint64_t rootSectors = type == FatType::Fat32 ? 0 : rootEntries / 16;
     parameters.ReservedSectors = 1;
     parameters.Fat1Start = 1;
@@ -100,11 +101,11 @@ class SyntheticFat {
     parameters.RootDirStart = type == FatType::Fat32 ? 2 : 1 + 2ull * fatSectors;
     parameters.ClusterBase = dataStart - 2ull * sectorsPerCluster;
     end = dataStart + std::uint64_t{clusters} * sectorsPerCluster;
-    source_.bytes().assign(end * kSectorSize, std::byte{0});
+    source_->bytes().assign(end * kSectorSize, std::byte{0});
     typeName = type == FatType::Fat12 ? "FAT12" : type == FatType::Fat16 ? "FAT16" : "FAT32";
   }
 
-  MemorySectorSource& source() { return source_; }
+  MemorySectorSource& source() { return *source_; }
   std::uint64_t clusterSector(std::uint32_t cluster) const {
     return parameters.ClusterBase + std::uint64_t{cluster} * parameters.SectorsPerCluster;
   }
@@ -114,7 +115,7 @@ class SyntheticFat {
     for (int copy = 0; copy < 2; ++copy) {
       if ((copy == 0 && !first) || (copy == 1 && !second)) continue;
       const std::uint64_t start = copy == 0 ? parameters.Fat1Start : parameters.Fat2Start;
-      std::span<std::byte> fat(source_.bytes().data() + start * kSectorSize, parameters.FatSectors * kSectorSize);
+      std::span<std::byte> fat(source_->bytes().data() + start * kSectorSize, parameters.FatSectors * kSectorSize);
       switch (type_) {
         case FatType::Fat12: {
           const std::size_t at = cluster * 3 / 2;
@@ -144,7 +145,7 @@ class SyntheticFat {
   // Writes entries one after the other over the given sectors (16 a sector).
   void writeEntries(const std::vector<std::uint64_t>& sectors, const std::vector<RawEntry>& entries) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      auto target = source_.sector(sectors.at(i / 16)).subspan((i % 16) * 32, 32);
+      auto target = source_->sector(sectors.at(i / 16)).subspan((i % 16) * 32, 32);
       std::copy(entries[i].begin(), entries[i].end(), target.begin());
     }
   }
@@ -181,7 +182,7 @@ class SyntheticFat {
 
  private:
   FatType type_;
-  MemorySectorSource source_;
+  std::unique_ptr<MemorySectorSource> source_;
 };
 
 // A Job that records what a worker reports; a stop can be requested when a

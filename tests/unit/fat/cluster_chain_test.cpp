@@ -90,6 +90,7 @@ struct ChainCase {
   std::uint64_t maxClusters;
   Clusters expected;
   ChainEnd end;
+  friend void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.what; }
 };
 
 class ChainTable : public ::testing::TestWithParam<ChainCase> {};

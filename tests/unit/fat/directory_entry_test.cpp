@@ -106,6 +106,7 @@ struct LongNameCase {
   const char* what;
   std::vector<RawEntry> entries;  // the short entry last
   std::optional<std::u16string> expected;
+  friend void PrintTo(const LongNameCase& c, std::ostream* os) { *os << c.what; }
 };
 
 std::vector<RawEntry> withShort(std::vector<RawEntry> entries, RawEntry shortOne) {
@@ -148,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                      k26},
         LongNameCase{"no long name", {shortEntry("OTHER   TXT", 0x20, 9), liveShort()}, std::nullopt},
         LongNameCase{"short entry first in the buffer", {liveShort()}, std::nullopt},
-        LongNameCase{"deleted name is gathered whole", namedEntry(k40, "ALONGF~1TXT", 0x20, 5, true), k40},
+        LongNameCase{"deleted name is gathered whole", namedEntry(k40, "ALONGF~1TXT", 0x20, 5, 0, true), k40},
         LongNameCase{"deleted 26 characters stop at the previous short entry", withShort(
                          [] {
                            auto v = std::vector<RawEntry>{deletedCopy(shortEntry("OTHER   TXT", 0x20, 9))};

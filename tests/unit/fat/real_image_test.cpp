@@ -1,0 +1,329 @@
+// Searches on small volumes made by the real tools (mkfs.fat, mtools) and
+// checked against The Sleuth Kit's listing where it helps.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "disk/file_source.h"
+#include "fat/fat_search.h"
+#include "fat_test_support.h"
+#include "partition/volume_check.h"
+
+namespace dravolin::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Paths = std::vector<std::string>;
+
+bool toolsPresent() {
+  int status = 0;
+  runShell("command -v mkfs.fat mcopy mmd mdel mdeltree >/dev/null 2>&1", &status);
+  return status == 0;
+}
+
+bool sleuthKitPresent() {
+  int status = 0;
+  runShell("command -v fls >/dev/null 2>&1", &status);
+  return status == 0;
+}
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+struct ImageSpec {
+  const char* type;
+  const char* mkfs;  // options of mkfs.fat
+  int kilobytes;
+};
+
+// Builds a volume holding live, deleted, long-named, accented and empty
+// entries:
+//   Café crème.txt, README.TXT, EMPTY.TXT (empty), Docs/, Docs/Sub/DEEP.TXT,
+//   "Docs/A rather long file name for testing.bin", and deleted:
+//   README.BAK (short name only), "Deleted long name file.dat",
+//   Gone/ with "Inside the gone folder.bin".
+fs::path buildImage(const TempDir& dir, const ImageSpec& spec) {
+  const fs::path image = dir / (std::string(spec.type) + ".img");
+  writeFile(dir / "hello.txt", "hello world\n");
+  std::string data;
+  for (int i = 0; i < 5000; ++i) data.push_back(static_cast<char>('A' + i % 23));
+  writeFile(dir / "data.bin", data);
+  writeFile(dir / "empty", "");
+  const std::string m = " -i " + quoted(image) + " ";
+  const std::string h = quoted(dir / "hello.txt");
+  const std::string d = quoted(dir / "data.bin");
+  std::ostringstream script;
+  script << "set -e; export MTOOLS_SKIP_CHECK=1; cd " << quoted(dir.path()) << ";"
+         << "mkfs.fat " << spec.mkfs << " -C " << quoted(image) << " " << spec.kilobytes << " >/dev/null;"
+         << "mcopy" << m << quoted(dir / "empty") << " ::/EMPTY.TXT;"
+         << "mmd" << m << "::/Docs ::/Docs/Sub ::/Gone;"
+         << "mcopy" << m << h << " '::/Café crème.txt';"
+         << "mcopy" << m << h << " ::/README.TXT;"
+         << "mcopy" << m << h << " ::/README.BAK;"
+         << "mcopy" << m << d << " '::/Docs/A rather long file name for testing.bin';"
+         << "mcopy" << m << h << " ::/Docs/Sub/DEEP.TXT;"
+         << "mcopy" << m << d << " '::/Gone/Inside the gone folder.bin';"
+         << "mcopy" << m << d << " '::/Deleted long name file.dat';"
+         << "mdel" << m << "'::/Deleted long name file.dat' ::/README.BAK;"
+         << "mdeltree" << m << "::/Gone;";
+  int status = 0;
+  std::string out = runShell(script.str() + " 2>&1", &status);
+  if (status != 0) ADD_FAILURE() << "building the image failed: " << out;
+  return image;
+}
+
+struct Searched {
+  FoundEntries entries;
+  bool exhaustive = false;
+  RecordingJob job;
+};
+
+// Commits the volume as the wizard would (volume check) and runs a search.
+void search(const fs::path& image, const std::string& type, bool exhaustiveSearch, Searched& out) {
+  auto source = FileSectorSource::open(image.string(), OpenMode::ReadOnly, true);
+  ASSERT_TRUE(source);
+  SectorReader reader(**source, &out.job.prompts);
+  const std::uint64_t end = (*source)->sectorCount();
+  VolumeParameters parameters;
+  ASSERT_TRUE(checkVolume(reader, type, 0, end, parameters)) << type;
+  reader.setSelectionEnd(static_cast<std::int64_t>(end));
+  out.exhaustive = exhaustiveSearch;
+  FatSearchContext ctx{.reader = reader,
+                       .parameters = parameters,
+                       .fileSystemType = type,
+                       .entries = out.entries,
+                       .exhaustiveSearch = out.exhaustive,
+                       .partitionEnd = end};
+  if (exhaustiveSearch) runFatExhaustiveSearch(out.job, ctx);
+  else runFatDirectoryTreeSearch(out.job, ctx);
+}
+
+// Regular files that The Sleuth Kit lists, "path" or "path (deleted)".
+std::set<std::string> sleuthKitFiles(const fs::path& image) {
+  int status = 0;
+  std::string out = runShell("fls -r -p " + quoted(image) + " 2>/dev/null", &status);
+  std::set<std::string> files;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("r/r ", 0) != 0) continue;
+    const bool deleted = line.find(" * ") != std::string::npos;
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    files.insert(line.substr(tab + 1) + (deleted ? " (deleted)" : ""));
+  }
+  return files;
+}
+
+std::set<std::string> ourFiles(const Paths& paths) {
+  std::set<std::string> files;
+  for (const auto& p : paths)
+    if (p.find("/ (deleted)") == std::string::npos && (p.empty() || p.back() != '/')) files.insert(p);
+  return files;
+}
+
+const ImageSpec kImages[] = {
+    {"FAT12", "-F 12", 2048},
+    {"FAT16", "-F 16 -s 4", 16384},
+    {"FAT32", "-F 32 -s 1", 40960},
+};
+
+TEST(FatRealImages, TreeSearchListsWhatTheToolsWrote) {
+  if (!toolsPresent()) GTEST_SKIP() << "mkfs.fat and mtools are needed";
+  for (const ImageSpec& spec : kImages) {
+    TempDir dir;
+    const fs::path image = buildImage(dir, spec);
+    const std::string before = sha256File(image);
+    Searched s;
+    search(image, spec.type, false, s);
+    const Paths expected = {
+        "Café crème.txt",
+        "Deleted long name file.dat (deleted)",  // whole, not cut to 13 characters
+        "Docs/",
+        "Docs/A rather long file name for testing.bin",
+        "Docs/Sub/",
+        "Docs/Sub/DEEP.TXT",
+        "Gone/ (deleted)",
+        "Gone/Inside the gone folder.bin (deleted)",
+        "README.TXT",
+        "_EADME.BAK (deleted)",
+    };
+    EXPECT_EQ(treePaths(s.entries), expected) << spec.type;
+    EXPECT_EQ(s.job.completion, Completion::Stopped);
+    EXPECT_FALSE(s.exhaustive);
+    // Sizes as written; the empty file is not listed at all.
+    std::uint64_t total = 0;
+    for (const FileNode& f : s.entries.FileList) {
+      EXPECT_EQ(f.size, nameOf(f).ends_with(".txt") || nameOf(f).ends_with(".TXT") || nameOf(f).ends_with(".BAK")
+                            ? 12u : 5000u)
+          << nameOf(f);
+      total += f.size;
+    }
+    EXPECT_EQ(s.entries.TotalSize, total);
+    if (sleuthKitPresent()) {
+      // The Sleuth Kit names the deleted short entry with its lost first
+      // letter as it finds it; compare everything else.
+      auto theirs = sleuthKitFiles(image);
+      auto ours = ourFiles(treePaths(s.entries));
+      std::erase_if(theirs, [](const std::string& p) { return p.find("EADME.BAK") != std::string::npos; });
+      std::erase_if(ours, [](const std::string& p) { return p.find("EADME.BAK") != std::string::npos; });
+      theirs.erase("EMPTY.TXT");
+      for (const auto& p : theirs)
+        if (p.rfind("_ONE/", 0) == 0) {
+          theirs.insert("Gone/" + p.substr(5));
+          theirs.erase(p);
+          break;
+        }
+      EXPECT_EQ(ours, theirs) << spec.type;
+    }
+    EXPECT_EQ(sha256File(image), before) << "the search must not write to its source";
+  }
+}
+
+TEST(FatRealImages, ExhaustiveSearchFindsTheSameTreeAndAnEmptyLost) {
+  if (!toolsPresent()) GTEST_SKIP() << "mkfs.fat and mtools are needed";
+  for (const ImageSpec& spec : kImages) {
+    TempDir dir;
+    const fs::path image = buildImage(dir, spec);
+    Searched tree;
+    search(image, spec.type, false, tree);
+    Searched sweep;
+    search(image, spec.type, true, sweep);
+    Paths expected = treePaths(tree.entries);
+    expected.push_back("Lost/");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(treePaths(sweep.entries), expected) << spec.type;
+    EXPECT_EQ(sweep.job.completion, Completion::SearchDone);
+  }
+}
+
+// Overwrites the first sector of a cluster of the image (a copy the test made).
+void zeroClusterStart(const fs::path& image, const std::string& type, std::uint32_t cluster) {
+  auto source = FileSectorSource::open(image.string());
+  ASSERT_TRUE(source);
+  SectorReader reader(**source);
+  VolumeParameters p;
+  ASSERT_TRUE(checkVolume(reader, type, 0, (*source)->sectorCount(), p));
+  const std::uint64_t sector = p.ClusterBase + std::uint64_t{cluster} * p.SectorsPerCluster;
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(sector * kSectorSize));
+  const std::string zeros(kSectorSize, '\0');
+  f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+}
+
+std::uint32_t folderCluster(const FoundEntries& entries, const std::string& name) {
+  for (const DirectoryNode& d : entries.DirectoryList)
+    if (nameOf(d) == name) return d.ownId;
+  ADD_FAILURE() << "no folder " << name;
+  return 0;
+}
+
+TEST(FatRealImages, OrphanedFolderShowsUnderLostWithItsFiles) {
+  if (!toolsPresent()) GTEST_SKIP() << "mkfs.fat and mtools are needed";
+  for (const ImageSpec& spec : kImages) {
+    TempDir dir;
+    const fs::path image = buildImage(dir, spec);
+    Searched before;
+    search(image, spec.type, false, before);
+    zeroClusterStart(image, spec.type, folderCluster(before.entries, "Docs"));
+
+    Searched sweep;
+    search(image, spec.type, true, sweep);
+    const Paths paths = treePaths(sweep.entries);
+    // Docs is gone with its long-named file; Sub has lost its parent and its
+    // name (its entry lived in Docs), and keeps its file.
+    const std::uint32_t sub = folderCluster(before.entries, "Sub");
+    const auto index = sweep.entries.findDirectory(sub);
+    ASSERT_GE(index, 0) << spec.type;
+    const DirectoryNode& node = sweep.entries.DirectoryList[static_cast<std::size_t>(index)];
+    EXPECT_EQ(node.parentId, kLostId);
+    const std::string lostSub = "Lost/" + nameOf(node) + "/";
+    EXPECT_TRUE(nameOf(node).starts_with("Dir")) << nameOf(node);
+    EXPECT_NE(std::find(paths.begin(), paths.end(), lostSub + "DEEP.TXT"), paths.end()) << spec.type;
+    EXPECT_EQ(std::find(paths.begin(), paths.end(), "Docs/"), paths.end());
+    EXPECT_NE(std::find(paths.begin(), paths.end(), "README.TXT"), paths.end());
+
+    // The tree search cannot reach Sub any more: Docs fails its "." test.
+    Searched tree;
+    search(image, spec.type, false, tree);
+    const Paths treeOnly = treePaths(tree.entries);
+    EXPECT_NE(std::find(treeOnly.begin(), treeOnly.end(), "Docs/"), treeOnly.end());
+    EXPECT_EQ(std::find(treeOnly.begin(), treeOnly.end(), "Docs/Sub/"), treeOnly.end());
+  }
+}
+
+// Writes one FAT entry into both FATs of the image.
+void setFatEntry(const fs::path& image, const std::string& type, std::uint32_t cluster, std::uint32_t value) {
+  auto source = FileSectorSource::open(image.string());
+  ASSERT_TRUE(source);
+  SectorReader reader(**source);
+  VolumeParameters p;
+  ASSERT_TRUE(checkVolume(reader, type, 0, (*source)->sectorCount(), p));
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  for (std::uint64_t start : {p.Fat1Start, p.Fat2Start}) {
+    const std::uint64_t base = start * kSectorSize;
+    if (type == "FAT12") {
+      const std::uint64_t at = base + cluster * 3 / 2;
+      unsigned char b[2];
+      f.seekg(static_cast<std::streamoff>(at));
+      f.read(reinterpret_cast<char*>(b), 2);
+      if (cluster % 2 == 0) {
+        b[0] = static_cast<unsigned char>(value & 0xFF);
+        b[1] = static_cast<unsigned char>((b[1] & 0xF0) | ((value >> 8) & 0x0F));
+      } else {
+        b[0] = static_cast<unsigned char>((b[0] & 0x0F) | ((value << 4) & 0xF0));
+        b[1] = static_cast<unsigned char>((value >> 4) & 0xFF);
+      }
+      f.seekp(static_cast<std::streamoff>(at));
+      f.write(reinterpret_cast<char*>(b), 2);
+    } else {
+      const int width = type == "FAT16" ? 2 : 4;
+      f.seekp(static_cast<std::streamoff>(base + std::uint64_t{cluster} * static_cast<std::uint64_t>(width)));
+      for (int i = 0; i < width; ++i) f.put(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+  }
+}
+
+TEST(FatRealImages, LoopingFatAndSelfNamingFolderEndWithWhatCouldBeRead) {
+  if (!toolsPresent()) GTEST_SKIP() << "mkfs.fat and mtools are needed";
+  for (const ImageSpec& spec : kImages) {
+    TempDir dir;
+    const fs::path image = buildImage(dir, spec);
+    Searched before;
+    search(image, spec.type, false, before);
+    const std::uint32_t docs = folderCluster(before.entries, "Docs");
+    const std::uint32_t sub = folderCluster(before.entries, "Sub");
+    // Docs' chain loops on itself; Sub's ".." names Sub itself.
+    setFatEntry(image, spec.type, docs, docs);
+    {
+      auto source = FileSectorSource::open(image.string());
+      SectorReader reader(**source);
+      VolumeParameters p;
+      ASSERT_TRUE(checkVolume(reader, spec.type, 0, (*source)->sectorCount(), p));
+      std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+      const std::uint64_t dotdot = (p.ClusterBase + std::uint64_t{sub} * p.SectorsPerCluster) * kSectorSize + 32;
+      f.seekp(static_cast<std::streamoff>(dotdot + 26));
+      f.put(static_cast<char>(sub & 0xFF));
+      f.put(static_cast<char>((sub >> 8) & 0xFF));
+      f.seekp(static_cast<std::streamoff>(dotdot + 20));
+      f.put(static_cast<char>((sub >> 16) & 0xFF));
+      f.put(static_cast<char>((sub >> 24) & 0xFF));
+    }
+    Searched tree;
+    search(image, spec.type, false, tree);
+    EXPECT_EQ(treePaths(tree.entries), treePaths(before.entries)) << spec.type;
+
+    Searched sweep;
+    search(image, spec.type, true, sweep);
+    const Paths paths = treePaths(sweep.entries);
+    // Sub is its own parent: it goes under "Lost" and keeps its file.
+    const auto index = sweep.entries.findDirectory(sub);
+    ASSERT_GE(index, 0);
+    const std::string name = nameOf(sweep.entries.DirectoryList[static_cast<std::size_t>(index)]);
+    EXPECT_NE(std::find(paths.begin(), paths.end(), "Lost/" + name + "/DEEP.TXT"), paths.end()) << spec.type;
+    EXPECT_EQ(sweep.job.completion, Completion::SearchDone);
+  }
+}
+
+}  // namespace
+}  // namespace dravolin::test

@@ -30,6 +30,11 @@ test: deps
 run: build fixtures
 	@echo "== Partitions of the demo disk"
 	@$(RUN_ENV) $(DRAVOLIN) partitions $(FIXTURES)/demo.img $(RUN_OPTS)
+	@echo "== Files and folders found on its FAT32 partition"
+	@$(RUN_ENV) $(DRAVOLIN) scan $(FIXTURES)/demo.img --partition 1 $(RUN_OPTS)
+	@echo "== Recovering its deleted files into ./recovered"
+	@$(RUN_ENV) $(DRAVOLIN) recover $(FIXTURES)/demo.img --partition 1 --all --deleted-only \
+	  --on-exists replace --to recovered $(RUN_OPTS)
 
 bench: build fixtures
 	@bash bench/run-benchmarks.sh build/release

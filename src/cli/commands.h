@@ -13,6 +13,9 @@ using CommandRunner = std::function<int()>;
 
 CommandRunner registerDisksCommand(CLI::App& app, CliContext& context);
 CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context);
+CommandRunner registerScanCommand(CLI::App& app, CliContext& context);
+CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context);
+CommandRunner registerFindCommand(CLI::App& app, CliContext& context);
 CommandRunner registerImageCommand(CLI::App& app, CliContext& context);
 
 }  // namespace dravolin::cli

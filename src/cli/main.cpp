@@ -32,6 +32,9 @@ int main(int argc, char** argv) {
   };
   add(registerDisksCommand);
   add(registerPartitionsCommand);
+  add(registerScanCommand);
+  add(registerRecoverCommand);
+  add(registerFindCommand);
   add(registerImageCommand);
 
   try {

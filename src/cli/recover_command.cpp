@@ -1,0 +1,195 @@
+// dravolin recover: saves the chosen files and folders of a FAT volume to a
+// destination folder, mirroring the result tree, with the saving filters and
+// the replace answers, and writes the saving report to the recovery history.
+#include <cstdio>
+#include <ctime>
+
+#include "cli/commands.h"
+#include "cli/search_results.h"
+#include "common/format.h"
+#include "results/destination.h"
+#include "results/saving.h"
+
+namespace dravolin::cli {
+namespace {
+
+struct RecoverOptions {
+  std::string source;
+  std::string to;
+  std::vector<std::string> paths;
+  bool all = false;
+  bool unselected = false;
+  bool deletedOnly = false;
+  bool liveOnly = false;
+  std::string extensions;
+  std::string modified, created, accessed;
+  std::string fatSource = "auto";
+  std::string onExists = "ask";
+  bool yes = false;
+  SearchOptions search;
+};
+
+ActiveDateRange activeRange(const std::string& option, const std::string& text) {
+  const auto [from, to] = parseDateRange(option, text);
+  // The upper date is the "Earlier" one, the lower the "After" one.
+  return ActiveDateRange{to.day, to.month, to.year, from.day, from.month, from.year};
+}
+
+void applySettings(const RecoverOptions& o, SavingSettings& settings) {
+  settings.SaveSelectionMode = o.all ? 1 : o.unselected ? 2 : 0;
+  settings.SaveDeletedFilter = o.deletedOnly ? 2 : o.liveOnly ? 1 : 0;
+  settings.FatCopySource = o.fatSource == "fat1" ? 1 : o.fatSource == "fat2" ? 2 : o.fatSource == "contiguous" ? 3 : 0;
+  if (!o.extensions.empty()) {
+    SettingsDialogModel dialog(settings);
+    std::size_t at = 0;
+    while (at <= o.extensions.size()) {
+      std::size_t comma = o.extensions.find(',', at);
+      if (comma == std::string::npos) comma = o.extensions.size();
+      std::string extension = o.extensions.substr(at, comma - at);
+      if (!extension.empty() && extension.front() == '.') extension.erase(0, 1);
+      if (auto refusal = dialog.add(extension)) throw CliExit{kExitUsage, "--ext " + extension + ": " + *refusal};
+      at = comma + 1;
+    }
+    dialog.apply();
+  }
+  if (!o.modified.empty()) settings.activeDateRanges[0] = activeRange("--modified", o.modified);
+  if (!o.created.empty()) settings.activeDateRanges[1] = activeRange("--created", o.created);
+  if (!o.accessed.empty()) settings.activeDateRanges[2] = activeRange("--accessed", o.accessed);
+}
+
+// --path P checks P as the browser's check box does. To save the checked
+// items it also checks the folders above P, without their files, so that the
+// saving walk reaches it; with --unselected P is left out, and its folders
+// stay unchecked so that the rest of them is still saved.
+void checkPath(ResultTree& tree, const std::string& path, bool withFolders) {
+  if (auto folder = tree.findFolder(path)) {
+    tree.checkFolder(*folder);
+    if (withFolders) tree.checkPathTo(*folder);
+    return;
+  }
+  if (auto file = tree.findFile(path)) {
+    tree.setFileChecked(file->file, true);
+    if (withFolders) tree.checkPathTo(file->item);
+    return;
+  }
+  throw CliExit{kExitFailure, "--path " + path + ": no such folder or file in the result tree (see 'dravolin scan')"};
+}
+
+std::string localDateLine() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return formatDateLine(local);
+}
+
+}  // namespace
+
+CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
+  auto* command = app.add_subcommand("recover", "Save files and folders of a FAT volume to a destination folder");
+  auto o = std::make_shared<RecoverOptions>();
+  command->add_option("SOURCE", o->source, "Block device, DiskN, image file or image folder")->required();
+  context.addChoiceOptions(*command, false);
+  command->add_option("--to", o->to, "Destination folder (created when missing)")->required();
+  command->add_option("--path", o->paths, "A folder or file to save, as scan prints it (repeatable)");
+  auto* all = command->add_flag("--all", o->all, "Save everything");
+  auto* unselected = command->add_flag("--unselected", o->unselected, "Save everything except the --path items");
+  all->excludes(unselected);
+  auto* deletedOnly = command->add_flag("--deleted-only", o->deletedOnly, "Save deleted files only");
+  auto* liveOnly = command->add_flag("--live-only", o->liveOnly, "Save live files only");
+  deletedOnly->excludes(liveOnly);
+  command->add_option("--ext", o->extensions, "Only these extensions, comma-separated (at most 4 characters each)");
+  command->add_option("--modified", o->modified, "Last-write date range FROM..TO (YYYY-MM-DD or DD/MM/YYYY)");
+  command->add_option("--created", o->created, "Creation date range FROM..TO");
+  command->add_option("--accessed", o->accessed, "Last-access date range FROM..TO");
+  command->add_option("--fat-source", o->fatSource, "Where cluster chains come from")
+      ->check(CLI::IsMember({"auto", "fat1", "fat2", "contiguous"}));
+  command->add_option("--on-exists", o->onExists, "Answer for files that already exist at the destination")
+      ->check(CLI::IsMember({"ask", "replace", "skip", "rename"}));
+  command->add_flag("--yes", o->yes, "Go on when the destination has too little free space");
+  context.addCommonOptions(*command, true);
+  addSearchOptions(*command, o->search);
+
+  return [o, &context]() -> int {
+    if (o->paths.empty() && !o->all && !o->unselected)
+      throw CliExit{kExitUsage, "say what to save: --path P (repeatable), --all or --unselected"};
+    context.openSource(o->source, true);
+    context.commitChoice(ChoiceRule::NeedsFileSystem);
+    Session& session = context.session();
+    applySettings(*o, session.savingSettings);
+
+    auto tree = searchAndBuildTree(context, o->search);
+    for (const auto& path : o->paths) checkPath(*tree, path, !o->unselected);
+
+    TerminalPrompter& prompter = context.prompter();
+    if (o->onExists == "replace") prompter.setReplaceAnswer(ReplaceAnswer::YesToAll);
+    else if (o->onExists == "skip") prompter.setReplaceAnswer(ReplaceAnswer::NoToAll);
+    else if (o->onExists == "rename") prompter.setReplaceAnswer(ReplaceAnswer::RenameAll);
+    if (o->yes) prompter.setYes(true);
+
+    // The destination dialog: the folder, the size count, the free space.
+    auto destination = checkDestination(o->to);
+    if (!destination) throw CliExit{kExitFailure, destination.error()};
+    Saver saver(*tree, session.savingSettings,
+                SavingSource{*session.reader(), session.state.volumeParameters, session.state.FileSystemType,
+                             static_cast<std::uint64_t>(session.state.PartitionEnd)});
+    SelectionCount count;
+    {
+      WorkerJob job(prompter);
+      runBrowserWorker(context, job, [&](Job& j) { count = saver.countSelection(j); },
+                       [&] { return "Calculating File Size. Please Wait...  " + job.lastName(); });
+      if (job.stopRequested()) throw CliExit{kExitFailure, "Saving aborted."};
+    }
+    if (count.SelectedFileCount < 1) throw CliExit{kExitFailure, kNothingSelectedMessage};
+    const auto freeSpace = freeSpaceOf(*destination);
+    if (freeSpace && needsFreeSpaceQuestion(count.SelectedSize, *freeSpace) &&
+        !prompter.askYesNo(insufficientSpaceQuestion(count.SelectedSize)))
+      throw CliExit{kExitFailure, "Saving not started: too little free space on the destination drive"};
+
+    // The saving dialog.
+    SavingResult result;
+    {
+      WorkerJob job(prompter);
+      saver.setElapsedClock([&job] { return job.activeMilliseconds() / 1000; });
+      runBrowserWorker(
+          context, job,
+          [&](Job& j) {
+            result = saver.save(j, *destination, count, session.recoveryLog(),
+                                {session.state.caption, localDateLine()});
+          },
+          [&] {
+            const SavingProgress p = saver.progress();
+            const SavingFields f = saver.fields();
+            return formatText("%3d%%  %s of %s  elapsed %s  remaining %s  %s", p.overallPercent,
+                              f.sizeCopied.c_str(), f.sizeRequired.c_str(), f.timeElapsed.c_str(),
+                              f.timeRemaining.c_str(), f.lastName.c_str());
+          });
+      if (job.cancelled()) throw CliExit{kExitInterrupted, "interrupted; partly written files are left as they are"};
+    }
+
+    if (context.common.json) {
+      nlohmann::json errors = nlohmann::json::array();
+      for (const auto& issue : result.errors) errors.push_back({{"path", issue.path}, {"error", issue.error}});
+      nlohmann::json files = nlohmann::json::array();
+      for (const auto& path : result.writtenFiles) files.push_back(path);
+      context.printJson({{"destination", destination->string()},
+                         {"files_written", result.filesWritten},
+                         {"bytes_written", result.bytesWritten},
+                         {"skipped", result.skipped},
+                         {"selected_files", count.SelectedFileCount},
+                         {"selected_bytes", count.SelectedSize},
+                         {"files", files},
+                         {"errors", errors},
+                         {"message", result.message}});
+    } else {
+      for (const auto& path : result.writtenFiles) std::printf("%s\n", path.c_str());
+      for (const auto& issue : result.errors) std::printf("Error: %s: %s\n", issue.path.c_str(), issue.error.c_str());
+      std::printf("%llu files, %llu bytes written to %s", static_cast<unsigned long long>(result.filesWritten),
+                  static_cast<unsigned long long>(result.bytesWritten), destination->string().c_str());
+      if (result.skipped > 0) std::printf(" (%llu existing files left alone)", static_cast<unsigned long long>(result.skipped));
+      std::printf("\n%s\n", result.message.c_str());
+    }
+    return result.completed ? kExitOk : kExitFailure;
+  };
+}
+
+}  // namespace dravolin::cli

@@ -1,0 +1,161 @@
+#pragma once
+// What scan, recover and find share: the --exhaustive and --code-page
+// options, running the file-system search the wizard would run on the
+// committed choice and building its result tree, the JSON form of an entry,
+// and running a result-browser worker (size count, saving, name search) with
+// a progress line and Ctrl-C handling.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "cli/cli_context.h"
+#include "common/text_encoding.h"
+#include "fat/fat_search.h"
+#include "results/result_tree.h"
+#include "results/worker_job.h"
+
+namespace dravolin::cli {
+
+// Set by main's SIGINT handler: the number of Ctrl-C presses.
+extern volatile std::sig_atomic_t interruptCount;
+
+struct SearchOptions {
+  bool exhaustive = false;
+  std::string codePage = std::string(kDefaultNameCodePage);
+};
+
+inline void addSearchOptions(CLI::App& command, SearchOptions& options) {
+  command.add_flag("--exhaustive", options.exhaustive,
+                   "Exhaustive search: sweep every cluster for folders, orphans under /Lost");
+  command.add_option("--code-page", options.codePage, "Code page of FAT short names (default CP850)")
+      ->check([](const std::string& name) {
+        return isKnownCodePage(name) ? std::string{} : "unknown code page: " + name;
+      });
+}
+
+// Runs the search for the committed choice under a search controller (Step 3)
+// and builds the result tree of what it found (Step 4).
+inline std::unique_ptr<ResultTree> searchAndBuildTree(CliContext& context, const SearchOptions& options) {
+  Session& session = context.session();
+  if (options.exhaustive) session.state.ExhaustiveSearch = true;
+  SteadyTickSource ticks;
+  SearchController controller(session, context.prompter(), ticks);
+  auto fatWorker = [&](bool exhaustive) {
+    return [&, exhaustive](Job& job) {
+      FatSearchContext search{*session.reader(),
+                              controller.searchVolumeParameters(),
+                              controller.searchFileSystem(),
+                              session.entries,
+                              session.state.ExhaustiveSearch,
+                              static_cast<std::uint64_t>(session.state.PartitionEnd),
+                              options.codePage};
+      if (exhaustive) runFatExhaustiveSearch(job, search);
+      else runFatDirectoryTreeSearch(job, search);
+    };
+  };
+  SearchController::Worker worker;
+  switch (controller.kind()) {
+    case WorkerKind::FatDirectoryTree: worker = fatWorker(false); break;
+    case WorkerKind::FatExhaustive: worker = fatWorker(true); break;
+    default:
+      throw CliExit{kExitFailure, "searching " + session.state.FileSystemType + " volumes is not available yet"};
+  }
+  const SearchOutcome outcome = context.runJob(controller, worker, [&] {
+    return SearchTotals{session.entries.TotalSize, session.entries.DirectoryCount, session.entries.FileCount};
+  });
+  if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "interrupted"};
+  if (outcome == SearchOutcome::Failed)
+    throw CliExit{kExitFailure, "the search failed" + (controller.error().empty() ? "" : ": " + controller.error())};
+  auto tree = std::make_unique<ResultTree>(session.entries, session.state.FileSystemType, options.codePage);
+  tree->build();
+  return tree;
+}
+
+// One entry of scan and find output.
+inline nlohmann::json entryJson(const std::string& path, const std::string& name, bool folder, bool deleted,
+                                std::uint64_t size, std::uint64_t id, std::uint32_t parent,
+                                const EntryDateTexts& dates) {
+  return {{"path", path},
+          {"name", name},
+          {"kind", folder ? "folder" : "file"},
+          {"type", typeText(folder, deleted)},
+          {"deleted", deleted},
+          {"size", size},
+          {"id", id},
+          {"parent", parent},
+          {"modified", dates.modified},
+          {"modified_iso", dates.modifiedIso},
+          {"created", dates.created},
+          {"created_iso", dates.createdIso},
+          {"accessed", dates.accessed},
+          {"accessed_iso", dates.accessedIso}};
+}
+
+// Runs a worker of the result browser on its own thread. The progress line
+// (when stderr is a terminal) is what line() returns; the first Ctrl-C stops
+// the job as its Stop button does, the second cancels it.
+inline void runBrowserWorker(CliContext& context, WorkerJob& job, WorkerJob::Worker worker,
+                             const std::function<std::string()>& line) {
+  const int baseline = interruptCount;
+  const bool showProgress = context.progressEnabled();
+  job.start(std::move(worker));
+  bool stopped = false;
+  while (!job.ended()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int presses = interruptCount - baseline;
+    if (presses >= 1 && !stopped) {
+      stopped = true;
+      job.stop();
+    }
+    if (presses >= 2) job.cancel();
+    if (showProgress) {
+      std::fprintf(stderr, "\r%s\033[K", line().c_str());
+      std::fflush(stderr);
+    }
+  }
+  job.wait();
+  if (showProgress) std::fprintf(stderr, "\r%s\033[K\n", line().c_str());
+  if (!job.error().empty()) throw CliExit{kExitFailure, job.error()};
+}
+
+// Dates typed as YYYY-MM-DD or DD/MM/YYYY; nothing when the text is neither.
+struct TypedDate {
+  int year = 0, month = 0, day = 0;
+};
+inline std::optional<TypedDate> parseTypedDate(const std::string& text) {
+  int a = 0, b = 0, c = 0;
+  char s1 = 0, s2 = 0;
+  char rest = 0;
+  if (std::sscanf(text.c_str(), "%d%c%d%c%d%c", &a, &s1, &b, &s2, &c, &rest) != 5) return std::nullopt;
+  TypedDate date;
+  if (s1 == '-' && s2 == '-') date = {a, b, c};
+  else if (s1 == '/' && s2 == '/') date = {c, b, a};
+  else return std::nullopt;
+  if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > 31 || date.year < 1 || date.year > 9999)
+    return std::nullopt;
+  return date;
+}
+
+// "FROM..TO" into its two halves.
+inline std::optional<std::pair<std::string, std::string>> splitRange(const std::string& text) {
+  const std::size_t dots = text.find("..");
+  if (dots == std::string::npos) return std::nullopt;
+  return std::make_pair(text.substr(0, dots), text.substr(dots + 2));
+}
+
+inline std::pair<TypedDate, TypedDate> parseDateRange(const std::string& option, const std::string& text) {
+  auto halves = splitRange(text);
+  std::optional<TypedDate> from, to;
+  if (halves) {
+    from = parseTypedDate(halves->first);
+    to = parseTypedDate(halves->second);
+  }
+  if (!from || !to)
+    throw CliExit{kExitUsage, option + " takes FROM..TO as YYYY-MM-DD or DD/MM/YYYY, not '" + text + "'"};
+  return {*from, *to};
+}
+
+}  // namespace dravolin::cli

@@ -24,6 +24,8 @@ RawCarver::RawCarver(SectorReader& reader, SignatureTable& table, LogFile& activ
   statistics_.format = StatisticsFormat::Sector;
 }
 
+RawCarver::~RawCarver() = default;
+
 // ---- the worker
 
 void RawCarver::run(Job& job) {

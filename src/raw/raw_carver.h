@@ -24,6 +24,8 @@
 
 namespace dravolin {
 
+class ScanWindow;
+
 inline constexpr const char* kRawSearchStatus = "Searching Selected Extensions. Please Wait...";
 inline constexpr const char* kRawSearchAbortedMessage = "Raw Search Aborted.";
 inline constexpr const char* kRawSavingCompletedMessage = "Raw Saving Completed Successfully.";
@@ -70,6 +72,9 @@ class RawCarver {
  public:
   RawCarver(SectorReader& reader, SignatureTable& table, LogFile& activityLog, LogFile& recoveryLog,
             RawCarvingSettings settings);
+  ~RawCarver();
+  RawCarver(const RawCarver&) = delete;
+  RawCarver& operator=(const RawCarver&) = delete;
 
   // The worker: reports percent, status and statistics through the job,
   // polls StopRequested after every block, and completes with
@@ -114,7 +119,7 @@ class RawCarver {
   RawCarvingSettings settings_;
   HeaderDispatch dispatch_;
   CarvedFileWriter writer_;
-  std::unique_ptr<class ScanWindow> window_;
+  std::unique_ptr<ScanWindow> window_;
   std::vector<NoEndSpan> noEnd_;
   Candidate candidate_;
   CompoundState compound_;

@@ -6,7 +6,7 @@ DRAVOLIN := build/release/src/cli/dravolin
 RUN_ENV := XDG_CONFIG_HOME=$(CURDIR)/build/run/config XDG_STATE_HOME=$(CURDIR)/build/run/state
 RUN_OPTS := --config $(CURDIR)/build/run/dravolin.ini --log-dir $(CURDIR)/build/run/logs
 
-.PHONY: all deps build test run bench fixtures clean
+.PHONY: all deps build test run bench fixtures fuzz clean
 
 all: build
 
@@ -38,6 +38,15 @@ run: build fixtures
 
 bench: build fixtures
 	@bash bench/run-benchmarks.sh build/release
+
+# Runs every fuzz target for FUZZ_SECONDS each (clang-19 and libFuzzer from Debian).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@scripts/install-deps --fuzz
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j$(JOBS)
+	@for f in build/fuzz/fuzz/*_fuzz; do echo "== $$f"; mkdir -p build/fuzz/corpus/$$(basename $$f); \
+	  $$f -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus/$$(basename $$f) || exit 1; done
 
 clean:
 	rm -rf build recovered

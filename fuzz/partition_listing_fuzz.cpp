@@ -1,0 +1,25 @@
+// Any bytes as a disk: the partition walk and the volume checks must end
+// and stay inside their buffers.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "disk/memory_source.h"
+#include "partition/partition_listing.h"
+#include "partition/volume_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::byte> bytes(reinterpret_cast<const std::byte*>(data), reinterpret_cast<const std::byte*>(data) + size);
+  dravolin::MemorySectorSource source(std::move(bytes));
+  dravolin::SectorReader reader(source);
+  auto listing = dravolin::listPartitions(reader);
+  for (const auto& p : listing.partitions) {
+    dravolin::VolumeParameters parameters;
+    (void)dravolin::checkVolume(reader, p.fileSystem, p.start, p.end, parameters);
+  }
+  for (const char* type : {"FAT12", "FAT16", "FAT32", "NTFS"}) {
+    dravolin::VolumeParameters parameters;
+    (void)dravolin::checkVolume(reader, type, 0, source.sectorCount(), parameters);
+  }
+  return 0;
+}

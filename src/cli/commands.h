@@ -17,5 +17,6 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context);
 CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context);
 CommandRunner registerFindCommand(CLI::App& app, CliContext& context);
 CommandRunner registerImageCommand(CLI::App& app, CliContext& context);
+CommandRunner registerCarveCommand(CLI::App& app, CliContext& context);
 
 }  // namespace dravolin::cli

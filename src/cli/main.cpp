@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
   add(registerRecoverCommand);
   add(registerFindCommand);
   add(registerImageCommand);
+  add(registerCarveCommand);
 
   try {
     app.parse(argc, argv);

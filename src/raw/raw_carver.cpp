@@ -64,6 +64,7 @@ void RawCarver::scan(Job& job) {
   const SectorNumber end = settings_.end;
   SectorNumber I = settings_.start;
   result_.currentSector = I;
+  position_.store(I);
   if (!(I < end)) return;  // nothing to read
   std::uint64_t n = std::min<std::uint64_t>(settings_.blockSectors, end - I);
   window_->realign(I, n);
@@ -92,6 +93,7 @@ void RawCarver::scan(Job& job) {
         I <= std::numeric_limits<std::uint64_t>::max() / 100 ? I * 100 / end : I / std::max<std::uint64_t>(end / 100, 1);
     job.setPercent(static_cast<int>(std::min<std::uint64_t>(percent, 100)));
     result_.currentSector = I;
+    position_.store(I);
     job.checkpoint();
     if (job.stopRequested()) {
       result_.aborted = true;

@@ -82,8 +82,10 @@ class RawCarver {
   void run(Job& job);
 
   const RawCarvingResult& result() const { return result_; }
-  // Bytes written so far; may be read while the worker runs.
+  // Bytes written so far and the scan position (the start of the next
+  // block); may be read while the worker runs.
   std::uint64_t bytesRecovered() const { return writer_.bytesRecovered(); }
+  SectorNumber scanPosition() const { return position_.load(); }
 
  private:
   struct Candidate {
@@ -128,6 +130,7 @@ class RawCarver {
   // The scan's blocks: [I, I + n).
   SectorNumber blockStart_ = 0;
   std::uint64_t blockLength_ = 0;
+  std::atomic<SectorNumber> position_{0};
 };
 
 }  // namespace dravolin

@@ -1,0 +1,175 @@
+// dravolin carve: raw recovery. Scans a disk, partition or sector range for
+// the signatures of the chosen file types and saves every file found in one
+// folder per type below the destination.
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+#include "app/wizard_steps.h"
+#include "cli/commands.h"
+#include "common/format.h"
+#include "raw/extension_selection.h"
+#include "raw/raw_carver.h"
+#include "results/destination.h"
+
+namespace dravolin::cli {
+namespace {
+
+struct CarveOptions {
+  std::string source;
+  std::string types;
+  std::string to;
+};
+
+// Passes questions to the terminal. Without a terminal the question whether
+// to stop (asked when the target is full and no other folder was given) is
+// answered Yes, the safe answer, and says so.
+class CarvePrompter final : public Prompter {
+ public:
+  explicit CarvePrompter(TerminalPrompter& inner) : inner_(inner) {}
+  BadSectorAnswer askBadSector() override { return inner_.askBadSector(); }
+  ReplaceAnswer askReplace(const std::string& path) override { return inner_.askReplace(path); }
+  bool askYesNo(const std::string& text) override {
+    if (inner_.interactive()) return inner_.askYesNo(text);
+    std::cerr << text << "\nYes (no terminal to ask)\n";
+    return true;
+  }
+  void inform(const std::string& text) override { inner_.inform(text); }
+
+ private:
+  TerminalPrompter& inner_;
+};
+
+// The saving-path dialog after a full target: another folder from the
+// terminal, checked like --to; empty when there is no terminal or no answer.
+std::string askAnotherSavingPath(TerminalPrompter& prompter) {
+  if (!prompter.interactive()) return {};
+  std::cerr << "\nAnother saving path (empty to stop): " << std::flush;
+  std::string line;
+  if (!std::getline(std::cin, line) || line.empty()) return {};
+  auto checked = checkDestination(line);
+  if (!checked) {
+    std::cerr << checked.error() << "\n";
+    return {};
+  }
+  return checked->string();
+}
+
+nlohmann::json resultJson(const RawCarvingResult& result) {
+  nlohmann::json files = nlohmann::json::array();
+  for (const auto& f : result.files)
+    if (f.written)
+      files.push_back({{"path", f.path}, {"type", f.type}, {"start_sector", f.startSector}, {"sectors", f.sectors}});
+  return {{"files", files},
+          {"files_found", result.filesFound},
+          {"bytes_recovered", result.bytesRecovered},
+          {"current_sector", result.currentSector},
+          {"last_name", result.lastName},
+          {"aborted", result.aborted},
+          {"message", result.message}};
+}
+
+void printResult(const RawCarvingResult& result, SectorNumber end, const std::string& elapsed) {
+  for (const auto& f : result.files)
+    std::printf("%s%s  (%s, start sector %llu, %llu sectors)\n", f.written ? "" : "not written: ", f.path.c_str(),
+                f.type.c_str(), static_cast<unsigned long long>(f.startSector),
+                static_cast<unsigned long long>(f.sectors));
+  std::printf("Raw Recovery for Selected Extensions :\n");
+  std::printf("Time Elapsed : %s\n", elapsed.c_str());
+  std::printf("Current Sector : %llu / %llu\n", static_cast<unsigned long long>(result.currentSector),
+              static_cast<unsigned long long>(end));
+  std::printf("Bytes Recovered : %s\n", formatMegaGiga(result.bytesRecovered).c_str());
+  std::printf("Files Found : %llu\n", static_cast<unsigned long long>(result.filesFound));
+  std::printf("Last Name : %s\n", result.lastName.c_str());
+  std::printf("%s\n", result.message.c_str());
+}
+
+}  // namespace
+
+CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
+  auto* command = app.add_subcommand(
+      "carve", "Find files of chosen types by their signatures alone and save them, one folder per type");
+  context.addCommonOptions(*command, true);
+  context.addChoiceOptions(*command, true);
+  auto options = std::make_shared<CarveOptions>();
+  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
+  std::string names;
+  for (auto name : kExtensionNames) names += (names.empty() ? "" : ",") + std::string(name);
+  command->add_option("--types", options->types, "Comma-separated file types (" + names + ") or all")->required();
+  command->add_option("--to", options->to, "Destination folder (created when missing)")->required();
+
+  return [options, &context]() -> int {
+    auto ticks = parseExtensionList(options->types);
+    if (!ticks) throw CliExit{kExitUsage, ticks.error()};
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::string dateLine = formatDateLine(local);
+
+    context.openSource(options->source, true, kRawRecovery);
+    context.commitChoice(ChoiceRule::Explicit);
+    Session& session = context.session();
+    if (context.choice.partition) {
+      // The range page follows the partition list, prefilled with the partition.
+      auto& s = session.state;
+      auto range = commitManualRange(session, std::to_string(s.PartitionStart), std::to_string(s.PartitionEnd),
+                                     "UNKNOWN");
+      if (!range) throw CliExit{kExitFailure, range.error()};
+    }
+
+    // Step 2 (b): the types and the saving path.
+    session.state.RecoveryMode = kRawRecoverySearch;
+    session.state.CurrentStep = 10;
+    std::string destinationError;
+    auto page = commitRawExtensionPage(*ticks, session.activityLog(), [&]() -> std::string {
+      auto checked = checkDestination(options->to);
+      if (!checked) {
+        destinationError = checked.error();
+        return {};
+      }
+      return checked->string();
+    });
+    if (!page) {
+      if (page.error() == kSelectExtensionsMessage) throw CliExit{kExitUsage, page.error()};
+      throw CliExit{kExitFailure, destinationError.empty() ? page.error() : destinationError};
+    }
+
+    // Step 3.
+    CarvePrompter prompter(context.prompter());
+    SteadyTickSource clock;
+    SearchController controller(session, prompter, clock);
+    const auto& state = session.state;
+    RawCarvingSettings settings;
+    settings.start = state.PartitionStart;
+    settings.end = static_cast<SectorNumber>(std::max<std::int64_t>(state.PartitionEnd, 0));
+    settings.target.savingPath = page->savingPath;
+    settings.target.askSavingPath = [&context] { return askAnotherSavingPath(context.prompter()); };
+    settings.caption = state.caption;
+    settings.versionText = kVersionText;
+    settings.dateLine = dateLine;
+    settings.elapsedText = [&controller] {
+      controller.tick();
+      return controller.clockText();
+    };
+    RawCarver carver(*session.reader(), page->table, session.activityLog(), session.recoveryLog(), settings);
+    const std::uint64_t totalBytes = (settings.end - std::min(settings.start, settings.end)) * kSectorSize;
+    auto outcome = context.runJob(
+        controller, [&carver](Job& job) { carver.run(job); }, {},
+        [&carver, &settings, totalBytes] {
+          const SectorNumber at = std::max(carver.scanPosition(), settings.start);
+          return TransferProgress{std::min<std::uint64_t>((at - settings.start) * kSectorSize, totalBytes), totalBytes};
+        });
+    if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "Raw search cancelled."};
+    if (outcome != SearchOutcome::Close)
+      throw CliExit{kExitFailure, controller.error().empty() ? std::string(kRawSearchAbortedMessage) : controller.error()};
+
+    const RawCarvingResult& result = carver.result();
+    if (context.common.json) context.printJson(resultJson(result));
+    else printResult(result, settings.end, controller.clockText());
+    return result.aborted ? kExitFailure : kExitOk;
+  };
+}
+
+}  // namespace dravolin::cli

@@ -1,0 +1,214 @@
+// dravolin carve on the carving fixture: random filler with real files of
+// many types at known sectors. Every placed file of a selected type is found,
+// in its type's folder, starting with the original bytes and as long as the
+// carving rules make it; RIFF goes to AVI when AVI and CDR are both chosen;
+// compound documents follow the chosen sub-types; a bitmap header with size
+// 0 is rejected and the PNG right after it found; the source never changes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "support/test_support.h"
+
+namespace dravolin {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::runDravolin;
+using test::TempDir;
+
+constexpr std::size_t kSector = 512;
+
+struct Placed {
+  std::string type;
+  std::uint64_t start = 0;
+  std::uint64_t size = 0;
+  std::string sha256;
+  std::string carvedType;  // "-": must not be carved
+  std::uint64_t carvedSectors = 0;
+};
+
+class CarveTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = test::fixturePath("carving");
+    int status = -1;
+    std::string out = test::runShell("bash '" + std::string(DRAVOLIN_SOURCE_DIR) +
+                                         "/tests/fixtures/build-carving-image.sh' '" + folder_.string() + "' 2>&1",
+                                     &status);
+    ASSERT_EQ(status, 0) << out;
+    std::ifstream in(folder_ / "carving.img.manifest.tsv");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      Placed p;
+      std::string carved;
+      fields >> p.type >> p.start >> p.size >> p.sha256 >> p.carvedType >> carved;
+      p.carvedSectors = carved == "-" ? 0 : std::stoull(carved);
+      placed_.push_back(p);
+    }
+    image_ = test::readFile(folder_ / "carving.img");
+  }
+
+  static fs::path imagePath() { return folder_ / "carving.img"; }
+
+  // Runs carve with --json into a fresh folder; the files by start sector.
+  std::map<std::uint64_t, json> carve(const std::vector<std::string>& extra, json* document = nullptr) {
+    std::vector<std::string> args = {"carve", imagePath().string(), "--to", (home_ / "out").string(), "--json"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto result = runDravolin(args, home_.path());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    json doc = json::parse(result.out);
+    if (document) *document = doc;
+    std::map<std::uint64_t, json> files;
+    for (const auto& f : doc["files"]) files[f["start_sector"].get<std::uint64_t>()] = f;
+    return files;
+  }
+
+  // Checks one placed file against what was carved for it.
+  void expectCarved(const Placed& p, const json& file, const std::string& type) {
+    SCOPED_TRACE(p.type + " at " + std::to_string(p.start));
+    EXPECT_EQ(file["type"], type);
+    EXPECT_EQ(file["sectors"].get<std::uint64_t>(), p.carvedSectors);
+    const fs::path path = file["path"].get<std::string>();
+    EXPECT_EQ(path.parent_path().filename(), type) << "one folder per type";
+    EXPECT_EQ(path.extension(), "." + type);
+    const std::string carved = test::readFile(path);
+    EXPECT_EQ(carved.size(), p.carvedSectors * kSector);
+    const std::string original = image_.substr(p.start * kSector, p.size);
+    const std::size_t common = std::min(carved.size(), original.size());
+    EXPECT_TRUE(carved.compare(0, common, original, 0, common) == 0) << "starts with the original bytes";
+  }
+
+  TempDir home_;
+  static inline fs::path folder_;
+  static inline std::vector<Placed> placed_;
+  static inline std::string image_;
+};
+
+TEST_F(CarveTest, EveryPlacedFileIsFoundWithItsSizeAndTheSourceIsUnchanged) {
+  const std::string before = test::sha256File(imagePath());
+  json doc;
+  auto files = carve({"--whole-disk", "--types", "all"}, &doc);
+  ASSERT_FALSE(placed_.empty());
+  std::size_t expected = 0;
+  for (const auto& p : placed_) {
+    if (p.carvedType == "-") {
+      EXPECT_EQ(files.count(p.start), 0u) << "the bitmap with size 0 is rejected";
+      EXPECT_EQ(files.count(p.start + 1), 1u) << "and the scan resumes at the next sector";
+      continue;
+    }
+    ++expected;
+    ASSERT_EQ(files.count(p.start), 1u) << p.type << " at " << p.start;
+    expectCarved(p, files[p.start], p.carvedType);
+  }
+  EXPECT_EQ(files.size(), expected) << "nothing else in the filler";
+  EXPECT_EQ(doc["files_found"].get<std::size_t>(), expected);
+  EXPECT_EQ(doc["aborted"], false);
+  EXPECT_EQ(doc["message"], "Raw Saving Completed Successfully.");
+  std::uint64_t bytes = 0;
+  for (const auto& [start, f] : files) bytes += f["sectors"].get<std::uint64_t>() * kSector;
+  EXPECT_EQ(doc["bytes_recovered"].get<std::uint64_t>(), bytes);
+  // Files of a type are numbered from 0 in the order found; compound
+  // documents share one counter.
+  std::map<std::string, int> next;
+  for (const auto& [start, f] : files) {
+    std::string type = f["type"];
+    std::string counter = type == "XLS" || type == "PPT" || type == "DOC" ? "compound" : type;
+    EXPECT_EQ(fs::path(f["path"].get<std::string>()).stem(), std::to_string(next[counter]++)) << type;
+  }
+  EXPECT_EQ(test::sha256File(imagePath()), before);
+}
+
+TEST_F(CarveTest, RiffGoesToAviWhenAviAndCdrAreChosenAndToCdrAlone) {
+  const Placed* avi = nullptr;
+  for (const auto& p : placed_)
+    if (p.type == "AVI") avi = &p;
+  ASSERT_NE(avi, nullptr);
+  auto both = carve({"--whole-disk", "--types", "cdr,avi"});
+  ASSERT_EQ(both.size(), 1u);
+  expectCarved(*avi, both.begin()->second, "AVI");
+  fs::remove_all(home_ / "out");
+  auto cdr = carve({"--whole-disk", "--types", "CDR"});
+  ASSERT_EQ(cdr.size(), 1u);
+  expectCarved(*avi, cdr.begin()->second, "CDR");
+}
+
+TEST_F(CarveTest, CompoundDocumentsFollowTheChosenSubTypes) {
+  struct Case {
+    std::string types;
+    std::set<std::string> wanted;
+  };
+  for (const Case& c : {Case{"XLS", {"XLS"}}, Case{"DOC,PPT", {"DOC", "PPT"}}, Case{"DOC", {"DOC"}}}) {
+    SCOPED_TRACE(c.types);
+    fs::remove_all(home_ / "out");
+    auto files = carve({"--whole-disk", "--types", c.types});
+    std::size_t count = 0;
+    for (const auto& p : placed_) {
+      if (p.carvedType != "DOC" && p.carvedType != "XLS" && p.carvedType != "PPT") continue;
+      if (c.wanted.count(p.carvedType)) {
+        ++count;
+        ASSERT_EQ(files.count(p.start), 1u) << p.carvedType;
+        expectCarved(p, files[p.start], p.carvedType);
+      } else {
+        EXPECT_EQ(files.count(p.start), 0u) << p.carvedType << " is dropped";
+        EXPECT_FALSE(fs::exists(home_ / "out" / p.carvedType));
+      }
+    }
+    EXPECT_EQ(files.size(), count);
+  }
+}
+
+TEST_F(CarveTest, ARangeCarvesOnlyWhatStartsInIt) {
+  auto files = carve({"--range", "1000", "1900", "--types", "all"});
+  for (const auto& p : placed_) {
+    const bool inside = p.start >= 1000 && p.start < 1900 && p.carvedType != "-";
+    EXPECT_EQ(files.count(p.start), inside ? 1u : 0u) << p.type << " at " << p.start;
+  }
+  EXPECT_FALSE(files.empty());
+}
+
+TEST_F(CarveTest, TextOutputListsTheFilesAndTheTotals) {
+  auto result = runDravolin({"carve", imagePath().string(), "--whole-disk", "--types", "png", "--to",
+                             (home_ / "out").string()},
+                            home_.path());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.out.find((home_ / "out" / "PNG" / "0.PNG").string() + "  (PNG, start sector "), std::string::npos);
+  EXPECT_NE(result.out.find("Files Found : 3\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("Current Sector : 20000 / 20000\n"), std::string::npos);
+  EXPECT_NE(result.out.find("Raw Saving Completed Successfully.\n"), std::string::npos);
+}
+
+TEST_F(CarveTest, RefusalsAndUsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string message;
+  };
+  const std::string out = (home_ / "out").string();
+  test::writeFile(home_ / "afile", "x");
+  const std::vector<Case> cases = {
+      {{"--types", "jpeg", "--to", out}, 2, "--whole-disk"},  // never chosen implicitly
+      {{"--whole-disk", "--types", "jpeg,gif", "--to", out}, 2, "GIF"},
+      {{"--whole-disk", "--types", ",", "--to", out}, 2, "Please select extensions to start."},
+      {{"--whole-disk", "--types", "jpeg", "--to", (home_ / "afile" / "x").string()}, 1,
+       "Not a valid Destination. Please specify destination."},
+      {{"--whole-disk", "--to", out}, 2, "--types"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"carve", imagePath().string()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto result = runDravolin(args, home_.path());
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.message << "\n" << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+  }
+}
+
+}  // namespace
+}  // namespace dravolin

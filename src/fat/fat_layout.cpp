@@ -116,7 +116,14 @@ const FatVolume::Block& FatVolume::block(FatCopy which, std::uint64_t index) {
   }
   const std::uint64_t start = which == FatCopy::First ? layout_.Fat1Start : layout_.Fat2Start;
   const std::uint64_t firstOffset = index * kFatBlockSectors;
-  const auto count = static_cast<std::uint32_t>(std::min(kFatBlockSectors, layout_.FatSectors - firstOffset));
+  auto count = static_cast<std::uint32_t>(std::min(kFatBlockSectors, layout_.FatSectors - firstOffset));
+  // A block never reaches past the end of the source: a FAT that claims to
+  // go further would otherwise make a healthy read of the sectors still on
+  // the disk fail with the ones that are not.
+  const std::uint64_t sourceSectors = reader_->source().sectorCount();
+  const std::uint64_t needed = start + firstOffset;
+  if (needed < sourceSectors && sourceSectors - needed < count)
+    count = static_cast<std::uint32_t>(sourceSectors - needed);
   lastBlock_ = static_cast<std::size_t>(slot - blocks_.data());
   slot->copy = which;
   slot->index = index;

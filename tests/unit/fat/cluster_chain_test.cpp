@@ -235,3 +235,43 @@ TEST(ClusterRuns, SplitsAtGapsAndAtTheRunLimit) {
 
 }  // namespace
 }  // namespace dravolin::test
+
+namespace dravolin::test {
+namespace {
+
+// A disk that fails every transfer reaching past its last sector.
+class StrictEndSource final : public SectorSource {
+ public:
+  explicit StrictEndSource(SectorSource& inner) : inner_(inner) {}
+  std::uint64_t sizeInBytes() const override { return inner_.sizeInBytes(); }
+  TransferStatus read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) override {
+    if (first + count > sectorCount()) return TransferStatus::IoError;
+    return inner_.read(first, count, out);
+  }
+  std::string description() const override { return "strict"; }
+
+ private:
+  SectorSource& inner_;
+};
+
+TEST(ClusterChain, FatClaimingToGoPastTheSourceEndIsReadUpToIt) {
+  SyntheticFat v(FatType::Fat16, 1, 4, 100);
+  v.chain({5, 6, 7});
+  VolumeParameters p = v.parameters;
+  p.FatSectors = 300;  // far beyond the 2 + 1 + 4 + ... sectors the source holds
+  p.Fat2Start = 1 + 300;
+  v.source().bytes().resize(3 * kSectorSize);  // the boot sector and two FAT sectors
+  StrictEndSource disk(v.source());
+  ScriptedPrompter prompts;
+  SectorReader reader(disk, &prompts);
+  FatVolume volume(reader, *makeFatLayout(p, v.typeName));
+  auto chain = buildClusterChain(volume, 5, FatCopy::First);
+  EXPECT_EQ(chain->clusters, (std::vector<std::uint32_t>{5, 6, 7}));
+  EXPECT_EQ(chain->end, ChainEnd::EndOfChain);
+  EXPECT_EQ(prompts.badSectorQuestions, 0);
+  // Entries in the part of the FAT that is not there read as free.
+  EXPECT_EQ(volume.readEntry(600, FatCopy::First), 0u);
+}
+
+}  // namespace
+}  // namespace dravolin::test

@@ -41,8 +41,15 @@ ShortName decodeShortName(ByteSpan entry) {
     name.narrow.push_back(static_cast<char>(byte));
     name.wide.push_back(static_cast<char16_t>(byte));
   };
+  // Windows NT records an all-lowercase 8.3 name without a long name and
+  // marks its base and extension as lowercase in byte 12; the name is shown
+  // as it was typed.
+  const std::uint8_t caseFlags = readU8(entry, 12);
+  auto lowered = [](std::uint8_t byte, bool lower) {
+    return lower && byte >= 'A' && byte <= 'Z' ? static_cast<std::uint8_t>(byte + ('a' - 'A')) : byte;
+  };
   for (std::size_t i = 0; i < 8; ++i) {
-    std::uint8_t byte = readU8(entry, i);
+    std::uint8_t byte = lowered(readU8(entry, i), (caseFlags & kLowercaseBase) != 0);
     if (i == 0 && byte == kDeletedMark) {
       name.deleted = true;
       byte = '_';
@@ -54,7 +61,7 @@ ShortName decodeShortName(ByteSpan entry) {
   }
   if (readU8(entry, 8) != ' ') name.narrow.push_back('.'), name.wide.push_back(u'.');
   for (std::size_t i = 8; i < 11; ++i) {
-    const std::uint8_t byte = readU8(entry, i);
+    const std::uint8_t byte = lowered(readU8(entry, i), (caseFlags & kLowercaseExtension) != 0);
     if (byte != ' ') append(byte);
   }
   // A NUL byte ends the text, as it would any C string built from the entry.

@@ -23,6 +23,9 @@ inline constexpr std::uint8_t kAttributeDirectory = 0x10;
 inline constexpr std::uint8_t kAttributeLongName = 0x0F;
 inline constexpr std::uint8_t kDeletedMark = 0xE5;
 inline constexpr std::uint8_t kLastLongEntryFlag = 0x40;
+// Byte 12 of a short entry: base name / extension stored in lowercase.
+inline constexpr std::uint8_t kLowercaseBase = 0x08;
+inline constexpr std::uint8_t kLowercaseExtension = 0x10;
 // Characters of one long-name entry, and the longest name gathered.
 inline constexpr std::size_t kLongNameEntryChars = 13;
 inline constexpr std::size_t kLongNameMaxChars = 255;
@@ -78,7 +81,9 @@ struct ShortName {
 // are not blanks, then '.' when the first extension byte is not a blank, then
 // the extension bytes that are not blanks. A first byte 0xE5 marks a deleted
 // entry and becomes '_'; a first byte 0x05 stands for a name that really
-// begins with the byte 0xE5. A NUL byte ends the name.
+// begins with the byte 0xE5. A NUL byte ends the name. The lowercase marks
+// of byte 12 turn the ASCII letters of the base name or of the extension to
+// lowercase ("hello.txt" as Windows NT shows it); other bytes stay raw.
 ShortName decodeShortName(ByteSpan entry);
 
 // The thirteen UTF-16 characters of a long-name entry, in name order.

@@ -47,6 +47,7 @@ TEST(ShortName, BuildsNameAndExtension) {
     std::string raw;  // 11 bytes
     std::string narrow;
     bool deleted;
+    std::uint8_t caseFlags = 0;  // byte 12
   } cases[] = {
       {"README  TXT", "README.TXT", false},
       {"FOO        ", "FOO", false},
@@ -57,9 +58,15 @@ TEST(ShortName, BuildsNameAndExtension) {
       {"\x05" "BC     TXT", "\xE5" "BC.TXT", false},  // 0x05 stands for 0xE5
       {"CAF\x90    TXT", "CAF\x90.TXT", false},     // OEM bytes kept raw
       {"AB\0\0\0\0\0\0TXT", "AB", false},           // a NUL ends the name
+      {"HELLO   TXT", "hello.txt", false, 0x18},   // lowercase base and extension
+      {"MAIN    CPP", "main.CPP", false, 0x08},
+      {"MAKEFILE   ", "MAKEFILE", false, 0x10},
+      {"\xE5" "EADME  TXT", "_eadme.txt", true, 0x18},
+      {"CAF\x90    TXT", "caf\x90.TXT", false, 0x08},  // only ASCII letters change
   };
   for (const auto& c : cases) {
     RawEntry raw = shortEntry(std::string_view(c.raw.data(), 11), 0x20, 3);
+    raw[12] = std::byte(c.caseFlags);
     ShortName name = decodeShortName(raw);
     EXPECT_EQ(name.narrow, c.narrow) << c.narrow;
     EXPECT_EQ(name.deleted, c.deleted) << c.narrow;

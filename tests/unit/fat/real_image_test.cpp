@@ -39,7 +39,7 @@ struct ImageSpec {
 
 // Builds a volume holding live, deleted, long-named, accented and empty
 // entries:
-//   Café crème.txt, README.TXT, EMPTY.TXT (empty), Docs/, Docs/Sub/DEEP.TXT,
+//   Café crème.txt, README.TXT, EMPTY.TXT (empty), Docs/, Docs/Sub/deep.txt,
 //   "Docs/A rather long file name for testing.bin", and deleted:
 //   README.BAK (short name only), "Deleted long name file.dat",
 //   Gone/ with "Inside the gone folder.bin".
@@ -62,7 +62,7 @@ fs::path buildImage(const TempDir& dir, const ImageSpec& spec) {
          << "mcopy" << m << h << " ::/README.TXT;"
          << "mcopy" << m << h << " ::/README.BAK;"
          << "mcopy" << m << d << " '::/Docs/A rather long file name for testing.bin';"
-         << "mcopy" << m << h << " ::/Docs/Sub/DEEP.TXT;"
+         << "mcopy" << m << h << " ::/Docs/Sub/deep.txt;"
          << "mcopy" << m << d << " '::/Gone/Inside the gone folder.bin';"
          << "mcopy" << m << d << " '::/Deleted long name file.dat';"
          << "mdel" << m << "'::/Deleted long name file.dat' ::/README.BAK;"
@@ -142,7 +142,7 @@ TEST(FatRealImages, TreeSearchListsWhatTheToolsWrote) {
         "Docs/",
         "Docs/A rather long file name for testing.bin",
         "Docs/Sub/",
-        "Docs/Sub/DEEP.TXT",
+        "Docs/Sub/deep.txt",  // a lowercase 8.3 name: no long name, case marks
         "Gone/ (deleted)",
         "Gone/Inside the gone folder.bin (deleted)",
         "README.TXT",
@@ -239,7 +239,7 @@ TEST(FatRealImages, OrphanedFolderShowsUnderLostWithItsFiles) {
     EXPECT_EQ(node.parentId, kLostId);
     const std::string lostSub = "Lost/" + nameOf(node) + "/";
     EXPECT_TRUE(nameOf(node).starts_with("Dir")) << nameOf(node);
-    EXPECT_NE(std::find(paths.begin(), paths.end(), lostSub + "DEEP.TXT"), paths.end()) << spec.type;
+    EXPECT_NE(std::find(paths.begin(), paths.end(), lostSub + "deep.txt"), paths.end()) << spec.type;
     EXPECT_EQ(std::find(paths.begin(), paths.end(), "Docs/"), paths.end());
     EXPECT_NE(std::find(paths.begin(), paths.end(), "README.TXT"), paths.end());
 
@@ -320,7 +320,7 @@ TEST(FatRealImages, LoopingFatAndSelfNamingFolderEndWithWhatCouldBeRead) {
     const auto index = sweep.entries.findDirectory(sub);
     ASSERT_GE(index, 0);
     const std::string name = nameOf(sweep.entries.DirectoryList[static_cast<std::size_t>(index)]);
-    EXPECT_NE(std::find(paths.begin(), paths.end(), "Lost/" + name + "/DEEP.TXT"), paths.end()) << spec.type;
+    EXPECT_NE(std::find(paths.begin(), paths.end(), "Lost/" + name + "/deep.txt"), paths.end()) << spec.type;
     EXPECT_EQ(sweep.job.completion, Completion::SearchDone);
   }
 }

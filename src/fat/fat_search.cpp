@@ -201,6 +201,7 @@ class FatSearch {
         for (std::uint32_t i = 0; i < n; ++i)
           if (visit(buffer_.logical(), buffer_.sectorOffset(i)) == SectorVerdict::EndDirectory) return;
         offset += n;
+        job_.checkpoint();
       }
     }
   }

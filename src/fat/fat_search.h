@@ -33,6 +33,8 @@
 
 namespace dravolin {
 
+// Callers initialise the members by position: new members only ever go at
+// the end, with a default.
 struct FatSearchContext {
   SectorReader& reader;
   VolumeParameters parameters;      // the search's own copy

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 #include "common/byte_reader.h"
 
@@ -64,8 +65,11 @@ Result<FatLayout> makeFatLayout(const VolumeParameters& parameters, std::string_
                                 std::uint64_t partitionEnd) {
   auto type = fatTypeFromName(fileSystemType);
   if (!type) return makeError(ErrorKind::InvalidArgument, "not a FAT file system: " + std::string(fileSystemType));
-  if (parameters.SectorsPerCluster == 0)
-    return makeError(ErrorKind::InvalidArgument, "the volume has no sectors per cluster");
+  // 256 sectors (128 KiB) is the largest cluster any FAT implementation
+  // writes; a larger value can only come from a damaged boot sector.
+  if (parameters.SectorsPerCluster == 0 || parameters.SectorsPerCluster > 256)
+    return makeError(ErrorKind::InvalidArgument,
+                     "impossible sectors per cluster: " + std::to_string(parameters.SectorsPerCluster));
   FatLayout layout;
   layout.type = *type;
   layout.Fat1Start = parameters.Fat1Start;

@@ -59,7 +59,8 @@ struct FatLayout {
 };
 
 // Builds the layout from the committed volume parameters and type. Fails with
-// InvalidArgument for a type that is not FAT or zero sectors per cluster.
+// InvalidArgument for a type that is not FAT or sectors per cluster of 0 or
+// above 256.
 Result<FatLayout> makeFatLayout(const VolumeParameters& parameters, std::string_view fileSystemType,
                                 std::uint64_t partitionEnd = 0);
 

@@ -24,6 +24,10 @@ TEST(FatLayout, MapsClustersToSectorsAndRejectsNonFat) {
   EXPECT_FALSE(makeFatLayout(p, "NTFS"));
   p.SectorsPerCluster = 0;
   EXPECT_FALSE(makeFatLayout(p, "FAT32"));
+  p.SectorsPerCluster = 257;
+  EXPECT_FALSE(makeFatLayout(p, "FAT32"));
+  p.SectorsPerCluster = 256;
+  EXPECT_TRUE(makeFatLayout(p, "FAT32"));
 }
 
 TEST(FatLayout, ClusterCountIsBoundedByFatAndDataArea) {

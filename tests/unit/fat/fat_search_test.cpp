@@ -386,3 +386,23 @@ TEST(ReattachLostDirectories, MovesOrphansAndBreaksCycles) {
 
 }  // namespace
 }  // namespace dravolin::test
+
+namespace dravolin::test {
+namespace {
+
+TEST(FatSearches, ImpossibleLayoutEndsWithNothingFound) {
+  SyntheticFat v(FatType::Fat16, 1, 16, 10);
+  v.parameters.SectorsPerCluster = 0x10000000000ull;  // from a damaged boot sector
+  SearchRun tree;
+  tree.tree(v);
+  EXPECT_EQ(tree.job.completion, Completion::SearchDone);  // after the switch
+  EXPECT_TRUE(tree.exhaustive);
+  EXPECT_EQ(treePaths(tree.entries), (Paths{"Lost/"}));
+  SearchRun sweep;
+  sweep.sweep(v);
+  EXPECT_EQ(sweep.job.completion, Completion::SearchDone);
+  EXPECT_EQ(sweep.entries.DirectoryCount, 1u);
+}
+
+}  // namespace
+}  // namespace dravolin::test

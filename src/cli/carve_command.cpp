@@ -96,7 +96,10 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
   auto options = std::make_shared<CarveOptions>();
   command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
   std::string names;
-  for (auto name : kExtensionNames) names += (names.empty() ? "" : ",") + std::string(name);
+  for (auto name : kExtensionNames) {
+    if (!names.empty()) names += ',';
+    names += name;
+  }
   command->add_option("--types", options->types, "Comma-separated file types (" + names + ") or all")->required();
   command->add_option("--to", options->to, "Destination folder (created when missing)")->required();
 

@@ -52,6 +52,7 @@ bool CarvedFileWriter::ensureFreeSpace(std::uint64_t needed, Job& job) {
       path = target_.askSavingPath ? target_.askSavingPath() : std::string();
     }
     target_.savingPath = path;
+    createdFolders_.clear();
   }
 }
 
@@ -62,25 +63,44 @@ int CarvedFileWriter::SaveCarvedFile(SectorNumber first, SectorNumber end, const
 
   const fs::path folder = target_.savingPath / name;
   std::error_code error;
-  fs::create_directory(folder, error);  // an existing folder is no error
+  if (!createdFolders_.contains(folder.native())) {
+    fs::create_directory(folder, error);  // an existing folder is no error
+    if (fs::is_directory(folder, error)) createdFolders_.insert(folder.native());
+  }
   const fs::path file = folder / (std::to_string(number) + "." + name);
-  if (fs::is_regular_file(fs::symlink_status(file, error)))
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
   lastName = file.string();
   job.setLastName(lastName);
 
-  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  constexpr int kFlags = O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+  int fd = ::open(file.c_str(), kFlags, 0644);
+  if (fd < 0 && errno == EACCES && fs::is_regular_file(fs::symlink_status(file, error))) {
+    // An existing read-only file: its attributes are reset and it is overwritten.
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
+    fd = ::open(file.c_str(), kFlags, 0644);
+  }
   if (fd < 0) return kCarveWriteFailed;
-  if (buffer_.empty()) buffer_.resize(std::size_t{kPieceSectors} * kSectorSize);
-  for (std::uint64_t done = 0; done < sectors;) {
+  auto put = [&](const std::byte* data, std::size_t bytes) {
+    const std::size_t written = writeAll(fd, data, bytes);
+    bytesRecovered_ += written / kSectorSize * kSectorSize;
+    return written == bytes;
+  };
+  std::uint64_t done = 0;
+  // What the scan holds, read without failures, is written as it is.
+  if (held_) {
+    const ByteSpan held = held_(first, end);
+    if (!put(held.data(), held.size())) {
+      ::close(fd);
+      return kCarveWriteFailed;
+    }
+    done = held.size() / kSectorSize;
+  }
+  if (buffer_.empty() && done < sectors) buffer_.resize(std::size_t{kPieceSectors} * kSectorSize);
+  while (done < sectors) {
     const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPieceSectors, sectors - done));
-    const std::size_t bytes = std::size_t{count} * kSectorSize;
     // Each sector as a read of its own: the end guard gives zeros past the
     // selection, failures are handled sector by sector.
     (void)reader_.ReadSectorsAs(first + done, count, buffer_, 1);
-    const std::size_t written = writeAll(fd, buffer_.data(), bytes);
-    bytesRecovered_ += written / kSectorSize * kSectorSize;
-    if (written < bytes) {
+    if (!put(buffer_.data(), std::size_t{count} * kSectorSize)) {
       ::close(fd);
       return kCarveWriteFailed;
     }

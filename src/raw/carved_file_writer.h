@@ -8,8 +8,11 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "common/byte_reader.h"
 
 #include "common/job.h"
 #include "disk/sector_reader.h"
@@ -47,6 +50,12 @@ class CarvedFileWriter {
   int SaveCarvedFile(SectorNumber first, SectorNumber end, const std::string& name, std::uint32_t number,
                      std::string& lastName, Job& job);
 
+  // Sectors the caller already holds, read without failures: the held
+  // sectors from first on (none when it holds first not), which are then
+  // written without reading them again.
+  using HeldSectors = std::function<ByteSpan(SectorNumber first, SectorNumber end)>;
+  void setHeldSectors(HeldSectors held) { held_ = std::move(held); }
+
   std::uint64_t bytesRecovered() const { return bytesRecovered_.load(); }
   const std::filesystem::path& savingPath() const { return target_.savingPath; }
 
@@ -56,6 +65,8 @@ class CarvedFileWriter {
   SectorReader& reader_;
   CarvedFileTarget target_;
   std::vector<std::byte> buffer_;
+  std::set<std::string> createdFolders_;
+  HeldSectors held_;
   std::atomic<std::uint64_t> bytesRecovered_{0};
 };
 

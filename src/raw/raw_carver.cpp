@@ -48,12 +48,15 @@ void RawCarver::run(Job& job) {
     }
   }
   result_.ran = true;
+  writer_.setHeldSectors([this](SectorNumber first, SectorNumber end) { return window_->clean(first, end); });
   try {
     scan(job);
   } catch (...) {
+    writer_.setHeldSectors({});
     window_.reset();  // gives the reader its sink back
     throw;
   }
+  writer_.setHeldSectors({});
   window_.reset();
   result_.bytesRecovered = writer_.bytesRecovered();
   writeReports(job);
@@ -74,7 +77,7 @@ void RawCarver::scan(Job& job) {
     blockLength_ = n;
     Step step = Step::Continue;
     while (s < I + n && step == Step::Continue) {
-      window_->ensure(s, candidate_.active ? candidate_.start + 1 : s);
+      window_->ensure(s, candidate_.active ? candidate_.start : s);
       step = processSegment(job, s, std::min<SectorNumber>(I + n, window_->processableEnd()));
     }
     if (step == Step::Restart) {

@@ -54,7 +54,7 @@ struct RawCarvingSettings {
   // Sectors per block of the scan and blocks per transfer; tests make
   // them small to reach the edges of the buffer.
   std::uint32_t blockSectors = 1000;
-  std::uint32_t transferBlocks = 8;
+  std::uint32_t transferBlocks = 2;
 };
 
 struct RawCarvingResult {

@@ -4,6 +4,14 @@
 #include <cstring>
 
 namespace dravolin {
+namespace {
+
+// Sectors held at least, so that a restart soon after a header finds them.
+constexpr std::uint64_t kMinimumCapacity = 32768;
+// What is kept from one read to the next when no candidate needs more.
+constexpr std::uint64_t kSmallKeep = 8;
+
+}  // namespace
 
 ScanWindow::ScanWindow(SectorReader& reader, SectorNumber end, std::uint32_t blockSectors,
                        std::uint32_t transferBlocks)
@@ -11,8 +19,8 @@ ScanWindow::ScanWindow(SectorReader& reader, SectorNumber end, std::uint32_t blo
       end_(end),
       blockSectors_(std::max<std::uint32_t>(blockSectors, 1)),
       transferSectors_(blockSectors_ * std::max<std::uint32_t>(transferBlocks, 1)),
-      capacity_(4 * transferSectors_ + 4),
-      buffer_(capacity_ * kSectorSize) {
+      capacity_(std::max<std::uint64_t>(4 * transferSectors_ + 4, kMinimumCapacity)),
+      buffer_(new std::byte[capacity_ * kSectorSize]) {
   // The sink tells which reads came back with zero-filled sectors.
   reader_.setUnreadableSink([this](SectorNumber) { unreadableSeen_ = true; });
 }
@@ -50,18 +58,20 @@ void ScanWindow::ensure(SectorNumber s, SectorNumber keepFrom) {
   while (validEnd_ < need && validEnd_ < end_) {
     const std::uint64_t count = std::min<std::uint64_t>(transferSectors_ / blockSectors_ * std::max<std::uint64_t>(n_, 1),
                                                         end_ - validEnd_);
-    if ((validEnd_ - bufFirst_) + count > capacity_) {
-      // Full: move what is kept to the front; what a restart might want is
-      // kept only while it leaves room for two transfers.
-      SectorNumber keep = std::max(bufFirst_, std::min(keepFrom, s));
+    SectorNumber keep = std::max(bufFirst_, std::min(keepFrom, s));
+    if ((validEnd_ - bufFirst_) + count > capacity_ || validEnd_ - keep <= kSmallKeep) {
+      // Move what is kept to the front: always when it is little, so that
+      // the scan reads into the same few cache-warm bytes; else when the
+      // buffer is full, and then what a restart might want is kept only
+      // while it leaves room for the reads to come.
       if (validEnd_ - keep > capacity_ / 2) keep = s;
-      std::memmove(buffer_.data(), buffer_.data() + (keep - bufFirst_) * kSectorSize,
+      std::memmove(buffer_.get(), buffer_.get() + (keep - bufFirst_) * kSectorSize,
                    (validEnd_ - keep) * kSectorSize);
       bufFirst_ = keep;
       if (dirty_ && dirtyEnd_ <= keep) dirty_ = false;
     }
     unreadableSeen_ = false;
-    std::span<std::byte> target(buffer_.data() + (validEnd_ - bufFirst_) * kSectorSize, count * kSectorSize);
+    std::span<std::byte> target(buffer_.get() + (validEnd_ - bufFirst_) * kSectorSize, count * kSectorSize);
     (void)reader_.ReadSectorsAs(validEnd_, static_cast<std::uint32_t>(count), target,
                                 static_cast<std::uint32_t>(std::max<std::uint64_t>(n_, 1)));
     sectorsRead_ += count;
@@ -76,7 +86,18 @@ void ScanWindow::ensure(SectorNumber s, SectorNumber keepFrom) {
 
 std::span<const std::byte> ScanWindow::from(SectorNumber s) const {
   if (s < bufFirst_ || s >= validEnd_) return {};
-  return {buffer_.data() + (s - bufFirst_) * kSectorSize, (validEnd_ - s) * kSectorSize};
+  return {buffer_.get() + (s - bufFirst_) * kSectorSize, (validEnd_ - s) * kSectorSize};
+}
+
+}  // namespace dravolin
+
+namespace dravolin {
+
+std::span<const std::byte> ScanWindow::clean(SectorNumber first, SectorNumber end) const {
+  if (first < bufFirst_ || first >= validEnd_ || end <= first) return {};
+  const SectorNumber last = std::min(end, validEnd_);
+  if (dirtyWithin(first, last)) return {};
+  return {buffer_.get() + (first - bufFirst_) * kSectorSize, (last - first) * kSectorSize};
 }
 
 }  // namespace dravolin

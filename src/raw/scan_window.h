@@ -9,8 +9,8 @@
 // unreadable sectors (whose zero-filled extent depends on where a read
 // starts, so the restarted scan must read them as it would).
 #include <cstdint>
+#include <memory>
 #include <span>
-#include <vector>
 
 #include "disk/sector_reader.h"
 
@@ -37,6 +37,9 @@ class ScanWindow {
 
   // The sectors from s to the end of what is held, as one span.
   std::span<const std::byte> from(SectorNumber s) const;
+  // Held sectors from first up to end (or what is held), when they came
+  // from reads without unreadable sectors; empty otherwise.
+  std::span<const std::byte> clean(SectorNumber first, SectorNumber end) const;
   // First sector that cannot be processed yet: its successor is not held.
   SectorNumber processableEnd() const { return validEnd_ == end_ ? end_ : validEnd_ - 1; }
   SectorNumber heldEnd() const { return validEnd_; }
@@ -55,7 +58,7 @@ class ScanWindow {
   std::uint64_t blockSectors_;
   std::uint64_t transferSectors_;
   std::uint64_t capacity_;
-  std::vector<std::byte> buffer_;
+  std::unique_ptr<std::byte[]> buffer_;  // pages are touched only when used
   SectorNumber bufFirst_ = 0;  // sector held at buffer_[0]
   SectorNumber validEnd_ = 0;  // sectors [bufFirst_, validEnd_) are held
   SectorNumber origin_ = 0;

@@ -207,7 +207,8 @@ std::expected<void, std::string> ImageCreationPage::nextImage(const fs::path& de
     return std::unexpected("The destination must name an image file, for instance " +
                            (destination / "Image.img").string());
   const fs::path firstPiece = imagePieceName(destination, 0);
-  if (!overwrite && fs::exists(fs::symlink_status(firstPiece, ec))) return std::unexpected(std::string(kImageExistsMessage));
+  if (!overwrite && fs::exists(fs::symlink_status(firstPiece, ec)))
+    return std::unexpected(std::string(kImageExistsMessage));
 
   const std::uint64_t needed = neededBytes();
   const std::uint64_t sectors = needed / kSectorSize;

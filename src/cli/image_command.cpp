@@ -85,7 +85,8 @@ void printResult(const ImagingResult& result, const ImagingSettings& settings) {
 }  // namespace
 
 CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
-  auto* command = app.add_subcommand("image", "Copy a disk, partition or sector range into image files or onto another disk");
+  auto* command =
+      app.add_subcommand("image", "Copy a disk, partition or sector range into image files or onto another disk");
   context.addCommonOptions(*command, true);
   context.addChoiceOptions(*command, true);
   auto options = std::make_shared<ImageOptions>();
@@ -93,7 +94,8 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
   auto* to = command->add_option("--to", options->to,
                                  "Image path; pieces are named after it without its last four characters "
                                  "(Image.img gives Image0.img, Image1.img, ...)");
-  auto* toDisk = command->add_option("--to-disk", options->toDisk, "Target disk (device path or DiskN); all its data is lost");
+  auto* toDisk =
+      command->add_option("--to-disk", options->toDisk, "Target disk (device path or DiskN); all its data is lost");
   to->excludes(toDisk);
   command->add_flag("--multifile", options->multiFile, "Split the image into pieces of 650 MiB")->needs(to);
   command->add_flag("--overwrite", options->overwrite, "Replace an existing image of that name")->needs(to);

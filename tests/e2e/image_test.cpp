@@ -97,6 +97,38 @@ TEST(ImageCommand, WholeDiskGivesAByteIdenticalImageThatListsTheSame) {
   EXPECT_EQ(table(textCopy.out), table(text.out));
 }
 
+TEST(ImageCommand, PiecesAreReadBackAsOneDisk) {
+  // A sparse disk one piece and 100 sectors long that begins with the MBR fixture.
+  test::TempDir dir;
+  const fs::path big = dir / "big.raw";
+  fs::copy_file(test::fixturePath("mbr.img"), big);
+  fs::resize_file(big, (1331200 + 100) * 512);
+  auto result = runDravolin({"image", big.string(), "--whole-disk", "--to", (dir / "set" / "Image.img").string(),
+                             "--multifile", "--json"},
+                            dir / "home");
+  ASSERT_EQ(result.exitCode, 1) << "the folder does not exist yet";
+  fs::create_directories(dir / "set");
+  result = runDravolin({"image", big.string(), "--whole-disk", "--to", (dir / "set" / "Image.img").string(),
+                        "--multifile", "--json"},
+                       dir / "home");
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(nlohmann::json::parse(result.out)["pieces"],
+            nlohmann::json::array({(dir / "set" / "Image0.img").string(), (dir / "set" / "Image1.img").string()}));
+  EXPECT_EQ(fs::file_size(dir / "set" / "Image1.img"), 100u * 512);
+  EXPECT_EQ(runShell("cat " + quote((dir / "set" / "Image0.img").string()) + " " +
+                     quote((dir / "set" / "Image1.img").string()) + " | sha256sum"),
+            runShell("sha256sum < " + quote(big.string())));
+
+  auto expected = partitionsOf(big.string(), dir / "home");
+  ASSERT_FALSE(expected.empty());
+  for (const fs::path& source : {dir / "set" / "Image0.img", dir / "set" / "Image.img", dir / "set"})
+    EXPECT_EQ(partitionsOf(source.string(), dir / "home"), expected) << source;
+  auto disk = [](const std::string& out) { return nlohmann::json::parse(out)["disk_bytes"]; };
+  auto fromPieces = runDravolin({"partitions", (dir / "set").string(), "--json"}, dir / "home");
+  ASSERT_EQ(fromPieces.exitCode, 0) << fromPieces.err;
+  EXPECT_EQ(disk(fromPieces.out), fs::file_size(big));
+}
+
 TEST(ImageCommand, PartitionAndRangeCopyTheirSectors) {
   test::TempDir dir;
   const fs::path source = test::fixturePath("mbr.img");
@@ -162,7 +194,8 @@ TEST(ImageCommand, CopyOntoALoopDeviceOfTheTestsOwnFile) {
   ASSERT_FALSE(small.device().empty()) << small.failure();
 
   // Without --yes and without a terminal the disk is not written.
-  auto unconfirmed = runDravolin({"image", source.string(), "--whole-disk", "--to-disk", target.device()}, dir / "home");
+  auto unconfirmed =
+      runDravolin({"image", source.string(), "--whole-disk", "--to-disk", target.device()}, dir / "home");
   EXPECT_EQ(unconfirmed.exitCode, 1);
   EXPECT_NE(unconfirmed.err.find("All data will be lost in Target Disk"), std::string::npos) << unconfirmed.err;
   // A disk one sector too small is refused.
@@ -176,8 +209,8 @@ TEST(ImageCommand, CopyOntoALoopDeviceOfTheTestsOwnFile) {
                              dir / "home");
   EXPECT_EQ(ownDisk.exitCode, 1);
   EXPECT_NE(ownDisk.err.find("holds the source being imaged"), std::string::npos) << ownDisk.err;
-  auto backing = runDravolin({"image", (dir / "small.img").string(), "--whole-disk", "--to-disk", small.device(), "--yes"},
-                             dir / "home");
+  auto backing = runDravolin(
+      {"image", (dir / "small.img").string(), "--whole-disk", "--to-disk", small.device(), "--yes"}, dir / "home");
   EXPECT_EQ(backing.exitCode, 1);
   EXPECT_NE(backing.err.find("holds the source being imaged"), std::string::npos) << backing.err;
 

@@ -120,7 +120,8 @@ TEST_F(ImageCreationPageTest, TargetDiskAsksBeforeAnythingIsWritten) {
   EXPECT_TRUE(declined.error().empty()) << "No is not an error message";
   ASSERT_EQ(prompter.questions.size(), 1u);
   EXPECT_EQ(prompter.questions[0],
-            "All data will be lost in Target Disk -\r\nDisk2 - Test Disk\r\n\r\nAre you sure you want to continue ?\r\n");
+            "All data will be lost in Target Disk -\r\nDisk2 - Test Disk\r\n\r\n"
+            "Are you sure you want to continue ?\r\n");
   const auto& s = session.state.imaging;
   EXPECT_TRUE(s.ImageToDisk);
   EXPECT_EQ(s.ImageTargetDrive, 2u);

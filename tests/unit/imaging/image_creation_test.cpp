@@ -24,9 +24,10 @@ class ImageCreationTest : public ::testing::Test {
   ImageCreationTest() : log(LogKind::Activity, dir.path()) {}
 
   // Images sectors [start, end) of source into dir/name.
-  std::unique_ptr<ImagingResult> imageToFiles(SectorReader& reader, SectorNumber start, SectorNumber end, const std::string& name,
-                             bool multiFile, std::uint64_t pieceSectors, RecordingJob& job,
-                             std::uint32_t transferSectors = 7) {
+  std::unique_ptr<ImagingResult> imageToFiles(SectorReader& reader, SectorNumber start, SectorNumber end,
+                                              const std::string& name, bool multiFile,
+                                              std::uint64_t pieceSectors, RecordingJob& job,
+                                              std::uint32_t transferSectors = 7) {
     ImagingRequest request;
     request.source = &reader;
     request.start = start;

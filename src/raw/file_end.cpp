@@ -48,6 +48,31 @@ FileEnd numbered(ExtensionEntry& entry, std::uint64_t sizeSectors, std::string n
 
 }  // namespace
 
+const std::byte* findSignature(ByteSpan haystack, std::span<const std::byte> signature) {
+  if (signature.empty()) return haystack.data();
+  if (haystack.size() < signature.size()) return nullptr;
+  const std::byte* p = haystack.data();
+  const std::byte* last = haystack.data() + (haystack.size() - signature.size());  // last start position
+  const int first = std::to_integer<int>(signature[0]);
+  // A first byte that is rare in the data lets memchr run ahead; when it
+  // keeps stopping at false starts (zeros in zeros), the general search
+  // takes over.
+  std::size_t falseStarts = 0;
+  while (p <= last) {
+    const void* hit = std::memchr(p, first, static_cast<std::size_t>(last - p) + 1);
+    if (!hit) return nullptr;
+    p = static_cast<const std::byte*>(hit);
+    if (std::memcmp(p + 1, signature.data() + 1, signature.size() - 1) == 0) return p;
+    ++p;
+    if (++falseStarts >= 32 && static_cast<std::size_t>(p - haystack.data()) < falseStarts * 64) {
+      const void* found = memmem(p, static_cast<std::size_t>(haystack.data() + haystack.size() - p), signature.data(),
+                                 signature.size());
+      return static_cast<const std::byte*>(found);
+    }
+  }
+  return nullptr;
+}
+
 std::optional<std::string> compoundDirectoryType(ByteSpan view) {
   if (!startsWith(view, 0, rootEntry())) return std::nullopt;
   for (std::size_t p = 0; p < kSectorSize; ++p)
@@ -61,9 +86,9 @@ int findInSector(ByteSpan view, std::span<const std::byte> signature) {
   // Start positions 0..511: the compared bytes end at most len - 1 bytes
   // into the following sector.
   const std::size_t limit = std::min(view.size(), kSectorSize - 1 + signature.size());
-  const void* hit = memmem(view.data(), limit, signature.data(), signature.size());
+  const std::byte* hit = findSignature(view.first(limit), signature);
   if (!hit) return -1;
-  return static_cast<int>(static_cast<const std::byte*>(hit) - view.data());
+  return static_cast<int>(hit - view.data());
 }
 
 std::optional<std::int64_t> lookAheadDatabaseEnd(SectorNumber a, SectorNumber partitionEnd,

@@ -44,6 +44,10 @@ struct FileEnd {
 // sector into the rest of the view.
 std::optional<std::string> compoundDirectoryType(ByteSpan view);
 
+// The first position in the haystack at which the whole signature stands,
+// or null.
+const std::byte* findSignature(ByteSpan haystack, std::span<const std::byte> signature);
+
 // The first byte position 0..511 of the view's first sector at which the
 // signature starts (bytes may run on into the rest of the view; bytes past
 // the view never match), or -1.

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <string.h>  // memmem
 
 #include "common/format.h"
 #include "raw/scan_window.h"
@@ -224,9 +223,9 @@ std::optional<std::pair<SectorNumber, std::size_t>> RawCarver::findEndSector(int
       break;
     }
     const std::size_t hay = static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), positions - 1 + sig.size()));
-    const void* hit = memmem(data.data(), hay, sig.data(), sig.size());
+    const std::byte* hit = findSignature(data.first(hay), sig);
     if (!hit) continue;
-    const auto at = static_cast<std::uint64_t>(static_cast<const std::byte*>(hit) - data.data());
+    const auto at = static_cast<std::uint64_t>(hit - data.data());
     best = {searchFrom + at / kSectorSize, k};
     // Later signatures win only in an earlier sector.
     positions = at / kSectorSize * kSectorSize;

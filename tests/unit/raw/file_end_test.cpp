@@ -300,3 +300,37 @@ TEST(FindFileEnd, DatabaseSizeFromTheLookAheadAndNoEndRejects) {
 
 }  // namespace
 }  // namespace dravolin
+
+namespace dravolin {
+namespace {
+
+// The search finds the first whole occurrence, also where the first byte of
+// the signature fills the data (the general search takes over there).
+TEST(FindSignature, FirstWholeOccurrence) {
+  struct Case {
+    std::string hay;
+    std::string needle;
+    long expected;  // -1: none
+  };
+  const std::string zeros(5000, '\0');
+  const std::vector<Case> cases = {
+      {std::string("abc\xFF\x00\xFF\xD9xyz", 9), "\xFF\xD9", 5},
+      {"\xFF\xD9", "\xFF\xD9", 0},
+      {"\xFF", "\xFF\xD9", -1},
+      {"xx%%EO", "%%EOF", -1},
+      {"xx%%EOF", "%%EOF", 2},
+      {zeros + std::string("\x00\x40\x07\x00", 4), std::string("\x00\x40\x07\x00", 4), 5000},
+      {zeros, std::string(16, '\0'), 0},
+      {std::string(3000, 'P') + "PK\x05\x06", "PK\x05\x06", 3000},
+      {std::string(3000, 'P'), "PK\x05\x06", -1},
+  };
+  for (const auto& c : cases) {
+    auto hay = std::as_bytes(std::span(c.hay.data(), c.hay.size()));
+    auto needle = std::as_bytes(std::span(c.needle.data(), c.needle.size()));
+    const std::byte* hit = findSignature(hay, needle);
+    EXPECT_EQ(hit ? hit - hay.data() : -1, c.expected) << c.needle.size() << " in " << c.hay.size();
+  }
+}
+
+}  // namespace
+}  // namespace dravolin

@@ -6,7 +6,7 @@
 set -euo pipefail
 build=${1:?usage: bench_fat_search.sh BUILD_DIR}
 root=$(cd "$(dirname "$0")/.." && pwd)
-image="$root/build/bench/fat32-100k.img"
+image="$root/build/bench/fat-search-100k.img"
 bench="$build/bench/fat_search_bench"
 [[ -x "$bench" ]] || { echo "bench_fat_search: $bench not built" >&2; exit 1; }
 command -v fls >/dev/null || { echo "bench_fat_search: fls (The Sleuth Kit) is needed" >&2; exit 1; }

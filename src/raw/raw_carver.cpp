@@ -58,7 +58,7 @@ void RawCarver::run(Job& job) {
   writer_.setHeldSectors({});
   window_.reset();
   result_.bytesRecovered = writer_.bytesRecovered();
-  writeReports(job);
+  writeReports();
   job.complete(Completion::WorkerFinished);
 }
 
@@ -72,8 +72,6 @@ void RawCarver::scan(Job& job) {
   window_->realign(I, n);
   SectorNumber s = I;
   for (;;) {
-    blockStart_ = I;
-    blockLength_ = n;
     Step step = Step::Continue;
     while (s < I + n && step == Step::Continue) {
       window_->ensure(s, candidate_.active ? candidate_.start : s);
@@ -259,8 +257,7 @@ void RawCarver::statistics(Job& job, SectorNumber first, SectorNumber end) {
 
 // ---- the end of the run
 
-void RawCarver::writeReports(Job& job) {
-  (void)job;
+void RawCarver::writeReports() {
   const std::string elapsed = settings_.elapsedText ? settings_.elapsedText() : "0 : 0 : 0";
   const std::vector<std::string> values = {
       "Time Elapsed : " + elapsed,

@@ -112,7 +112,7 @@ class RawCarver {
   void statistics(Job& job, SectorNumber sector);
   void statistics(Job& job, SectorNumber first, SectorNumber end);
   std::optional<std::int64_t> lookAhead(SectorNumber from);
-  void writeReports(Job& job);
+  void writeReports();
 
   SectorReader& reader_;
   SignatureTable& table_;
@@ -127,9 +127,6 @@ class RawCarver {
   CompoundState compound_;
   SearchStatistics statistics_;
   RawCarvingResult result_;
-  // The scan's blocks: [I, I + n).
-  SectorNumber blockStart_ = 0;
-  std::uint64_t blockLength_ = 0;
   std::atomic<SectorNumber> position_{0};
 };
 

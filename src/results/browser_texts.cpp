@@ -56,28 +56,79 @@ std::string monthAbbreviation(unsigned month) {
   return kMonths[month - 1];
 }
 
+namespace {
+
+// Fixed-width decimal digits, written by hand: the listing of a large volume
+// formats millions of dates.
+void appendDigits(std::string& out, unsigned value, int width) {
+  char digits[10];
+  for (int i = width - 1; i >= 0; --i) {
+    digits[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  out.append(digits, static_cast<std::size_t>(width));
+}
+
+void appendShownDate(std::string& out, const FatDate& d) {
+  appendDigits(out, d.day, 2);
+  out.push_back('-');
+  out += monthAbbreviation(d.month);
+  out.push_back('-');
+  appendDigits(out, d.year, 4);
+}
+
+void appendIsoDate(std::string& out, const FatDate& d) {
+  appendDigits(out, d.year, 4);
+  out.push_back('-');
+  appendDigits(out, d.month, 2);
+  out.push_back('-');
+  appendDigits(out, d.day, 2);
+}
+
+}  // namespace
+
 std::string formatFatDateTime(std::uint32_t date, std::uint32_t time) {
-  const FatDate d = splitFatDate(date);
   const FatTime t = splitFatTime(time);
-  return formatText("%02u-%s-%04u %02u:%02u", d.day, monthAbbreviation(d.month).c_str(), d.year, t.hour, t.minute);
+  std::string out;
+  out.reserve(17);
+  appendShownDate(out, splitFatDate(date));
+  out.push_back(' ');
+  appendDigits(out, t.hour, 2);
+  out.push_back(':');
+  appendDigits(out, t.minute, 2);
+  return out;
 }
 
 std::string formatFatDate(std::uint32_t date) {
-  const FatDate d = splitFatDate(date);
-  return formatText("%02u-%s-%04u", d.day, monthAbbreviation(d.month).c_str(), d.year);
+  std::string out;
+  out.reserve(11);
+  appendShownDate(out, splitFatDate(date));
+  return out;
 }
 
 std::string isoFatDateTime(std::uint32_t date, std::uint32_t time) {
   const FatDate d = splitFatDate(date);
   if (!validFatDate(d)) return {};
   const FatTime t = splitFatTime(time);
-  return formatText("%04u-%02u-%02uT%02u:%02u:%02u", d.year, d.month, d.day, t.hour, t.minute, t.second);
+  std::string out;
+  out.reserve(19);
+  appendIsoDate(out, d);
+  out.push_back('T');
+  appendDigits(out, t.hour, 2);
+  out.push_back(':');
+  appendDigits(out, t.minute, 2);
+  out.push_back(':');
+  appendDigits(out, t.second, 2);
+  return out;
 }
 
 std::string isoFatDate(std::uint32_t date) {
   const FatDate d = splitFatDate(date);
   if (!validFatDate(d)) return {};
-  return formatText("%04u-%02u-%02u", d.year, d.month, d.day);
+  std::string out;
+  out.reserve(10);
+  appendIsoDate(out, d);
+  return out;
 }
 
 std::string formatFileTime(std::uint64_t fileTime) {

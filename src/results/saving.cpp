@@ -109,7 +109,15 @@ SavingProgress Saver::progress() const {
 
 SavingFields Saver::fields() const {
   const SavingProgress p = progress();
-  const std::uint64_t seconds = elapsed_ ? elapsed_() : 0;
+  std::uint64_t seconds = 0;
+  if (elapsed_) {
+    seconds = elapsed_();
+  } else if (const std::int64_t start = startNanoseconds_.load(); start != 0) {
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    seconds = now > start ? static_cast<std::uint64_t>((now - start) / 1000000000) : 0;
+  }
   const SavingTimes times = savingTimes(seconds, p.SelectedSize, p.CopiedSize);
   return {times.elapsed, times.remaining, sizeInText(p.SelectedSize), sizeInText(p.CopiedSize), p.lastName,
           p.directoryName};
@@ -196,13 +204,9 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
     progress_ = {};
     progress_.SelectedSize = count.SelectedSize;
   }
-  if (!elapsed_) {
-    const auto start = std::chrono::steady_clock::now();
-    elapsed_ = [start] {
-      return static_cast<std::uint64_t>(
-          std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
-    };
-  }
+  startNanoseconds_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count());
   std::vector<std::string> start{kSavingStartLine};
   start.insert(start.end(), headerLines.begin(), headerLines.end());
   recoveryLog.appendLines(start);

@@ -102,7 +102,8 @@ class Saver {
   Saver(const Saver&) = delete;
   Saver& operator=(const Saver&) = delete;
 
-  // Elapsed seconds without pauses; by default counted from the start of save().
+  // Elapsed seconds without pauses; by default counted from the start of
+  // save() on a steady clock. Set it before the saving starts.
   void setElapsedClock(std::function<std::uint64_t()> elapsedSeconds) { elapsed_ = std::move(elapsedSeconds); }
 
   // The size dialog: walks the tree as the saving does and counts the files
@@ -137,6 +138,7 @@ class Saver {
   const SavingSettings& settings_;
   SavingSource source_;
   std::function<std::uint64_t()> elapsed_;
+  std::atomic<std::int64_t> startNanoseconds_{0};  // the default clock's start
   ReplacePolicy policy_;
   std::atomic<bool> skipCurrentFile_{false};
   bool abortSaving_ = false;

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -253,6 +254,52 @@ TEST_F(FatCommandTest, PathSelectsAFolderOrAFileAndNothingElse) {
                                              "Documents/Work/Reports/Quarterly report fat16.txt"}));
   EXPECT_EQ(run({"recover", image.string(), "--to", to.string()}).exitCode, 2);
   EXPECT_EQ(run({"recover", image.string(), "--path", "/No/Such", "--to", to.string()}).exitCode, 1);
+}
+
+TEST_F(FatCommandTest, SavingFiltersPickTheFilesTheScanShows) {
+  const json scan = json::parse(run({"scan", image.string(), "--json"}).out);
+  struct Case {
+    std::vector<std::string> options;
+    std::function<bool(const json&)> wanted;
+  };
+  auto isoYear = [](const json& e, const char* field) { return e[field].get<std::string>().substr(0, 4); };
+  for (const Case& c : {
+           Case{{"--ext", "bin,CSV"},
+                [](const json& e) {
+                  const std::string name = lower(e["name"]);
+                  return name.ends_with(".bin") || name.ends_with(".csv");
+                }},
+           Case{{"--modified", "2020-01-01..2020-12-31"}, [&](const json& e) { return isoYear(e, "modified_iso") == "2020"; }},
+           Case{{"--created", "01/01/2016..31/12/2017", "--live-only"},
+                [&](const json& e) {
+                  const std::string year = isoYear(e, "created_iso");
+                  return (year == "2016" || year == "2017") && !e["deleted"].get<bool>();
+                }},
+       }) {
+    SCOPED_TRACE(c.options.front());
+    const fs::path to = dir / "filtered";
+    fs::remove_all(to);
+    std::vector<std::string> arguments{"recover", image.string(), "--all", "--to", to.string()};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    const auto result = run(arguments);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    std::vector<std::string> expected, written;
+    for (const auto& entry : scan["entries"])
+      if (entry["kind"] == "file" && c.wanted(entry)) expected.push_back(entry["path"].get<std::string>().substr(1));
+    for (const auto& entry : fs::recursive_directory_iterator(to))
+      if (entry.is_regular_file()) written.push_back(fs::relative(entry.path(), to).string());
+    std::sort(expected.begin(), expected.end());
+    std::sort(written.begin(), written.end());
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(written, expected);
+  }
+  const auto none = run({"recover", image.string(), "--all", "--to", (dir / "none").string(), "--modified",
+                         "1990-01-01..1990-12-31"});
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.err.find("You have not selected any file/folder."), std::string::npos);
+  EXPECT_EQ(run({"recover", image.string(), "--all", "--to", (dir / "x").string(), "--ext", "jpeg1"}).exitCode, 2);
+  EXPECT_EQ(run({"recover", image.string(), "--all", "--to", (dir / "x").string(), "--modified", "2020"}).exitCode,
+            2);
 }
 
 TEST_F(FatCommandTest, NameSearchPatternsAndFilters) {

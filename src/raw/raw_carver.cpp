@@ -70,12 +70,30 @@ void RawCarver::scan(Job& job) {
   if (!(I < end)) return;  // nothing to read
   std::uint64_t n = std::min<std::uint64_t>(settings_.blockSectors, end - I);
   window_->realign(I, n);
-  SectorNumber s = I;
+  SectorNumber s = I;  // the next sector to look at
   for (;;) {
     Step step = Step::Continue;
-    while (s < I + n && step == Step::Continue) {
-      window_->ensure(s, candidate_.active ? candidate_.start : s);
+    while (step == Step::Continue && s < I + n) {
+      window_->ensure(s, candidate_.active ? candidate_.start : s, I);
       step = processSegment(job, s, std::min<SectorNumber>(I + n, window_->processableEnd()));
+    }
+    // The blocks the scan is through: one, or several when a candidate's
+    // outcome over them was already known.
+    while (step == Step::Stop || s >= I + n) {
+      I += n;
+      if (I + n > end) n = end - I;
+      const std::uint64_t percent = I <= std::numeric_limits<std::uint64_t>::max() / 100
+                                        ? I * 100 / end
+                                        : I / std::max<std::uint64_t>(end / 100, 1);
+      job.setPercent(static_cast<int>(std::min<std::uint64_t>(percent, 100)));
+      result_.currentSector = I;
+      position_.store(I);
+      job.checkpoint();
+      if (job.stopRequested()) {
+        result_.aborted = true;
+        return;
+      }
+      if (I >= end) return;
     }
     if (step == Step::Restart) {
       // The scan resumes at the sector after the header, even behind
@@ -85,21 +103,8 @@ void RawCarver::scan(Job& job) {
       n = std::min<std::uint64_t>(n, end - I);
       window_->realign(I, n);
       s = I;
-      continue;
+      job.checkpoint();
     }
-    I += n;
-    if (I + n > end) n = end - I;
-    const std::uint64_t percent =
-        I <= std::numeric_limits<std::uint64_t>::max() / 100 ? I * 100 / end : I / std::max<std::uint64_t>(end / 100, 1);
-    job.setPercent(static_cast<int>(std::min<std::uint64_t>(percent, 100)));
-    result_.currentSector = I;
-    position_.store(I);
-    job.checkpoint();
-    if (job.stopRequested()) {
-      result_.aborted = true;
-      return;
-    }
-    if (I >= end) return;
   }
 }
 
@@ -144,7 +149,18 @@ bool RawCarver::followsBySignatures(const ExtensionEntry& entry) const {
 RawCarver::Step RawCarver::followWithSignatures(Job& job, SectorNumber& s, SectorNumber segmentEnd) {
   ExtensionEntry& entry = table_[static_cast<std::size_t>(candidate_.entry)];
   const SectorNumber b = candidate_.start;
-  const SectorNumber giveUp = b + candidate_.maxSearchSectors;  // first sector not examined
+  const SectorNumber giveUp = std::min(b + candidate_.maxSearchSectors, settings_.end);  // first sector not examined
+  // Sectors an earlier search found without an end signature of this entry
+  // (after a restart) are passed over without reading them again.
+  const NoEndSpan& known = noEnd_[static_cast<std::size_t>(candidate_.entry)];
+  if (known.generation == window_->generation() && known.first <= s && s < known.end) {
+    if (known.end >= giveUp) return abandonAt(s, giveUp);
+    if (known.end >= segmentEnd) {
+      s = known.end;
+      return Step::Continue;
+    }
+    s = known.end;
+  }
   const SectorNumber limit = std::min(segmentEnd, giveUp);
   if (auto found = findEndSector(candidate_.entry, s, limit)) {
     const SectorNumber d = found->first;
@@ -154,13 +170,25 @@ RawCarver::Step RawCarver::followWithSignatures(Job& job, SectorNumber& s, Secto
     entry.FileCounter += 1;
     return saveFound(job, s, end);
   }
-  if (limit == giveUp) {
+  if (limit == giveUp && b + candidate_.maxSearchSectors <= settings_.end) {
     statistics(job, s, giveUp - 1);  // the last sector examined ends the candidate
-    return Step::Restart;
+    return abandonAt(s, giveUp);
   }
   statistics(job, s, limit);
   s = limit;
   return Step::Continue;
+}
+
+// The candidate is given up after the sector before giveUp: it restarts
+// there, or, when that is the end of the range, the scan just reaches it.
+RawCarver::Step RawCarver::abandonAt(SectorNumber& s, SectorNumber giveUp) {
+  const SectorNumber b = candidate_.start;
+  if (b + candidate_.maxSearchSectors > settings_.end) {
+    s = settings_.end;
+    return Step::Continue;
+  }
+  s = giveUp - 1;
+  return Step::Restart;
 }
 
 RawCarver::Step RawCarver::followSectorBySector(Job& job, SectorNumber& s, SectorNumber segmentEnd) {
@@ -168,6 +196,12 @@ RawCarver::Step RawCarver::followSectorBySector(Job& job, SectorNumber& s, Secto
   const SectorNumber b = candidate_.start;
   const ByteSpan header(candidate_.header.data(), candidate_.header.size());
   const DatabaseLookAhead lookAheadFn = [this](SectorNumber from) { return lookAhead(from); };
+  if (s == b && (entry.sizeRule == SizeRule::CutToLimit || entry.sizeRule == SizeRule::None) &&
+      entry.hasSizeField() && readSizeField(entry, header) < 1) {
+    // A size field of 0 read from the header sector answers "not yet" for
+    // every sector: the candidate is given up without reading them.
+    return abandonAt(s, std::min(b + candidate_.maxSearchSectors, settings_.end));
+  }
   for (; s < segmentEnd; ++s) {
     FileEnd end;
     const int r = FindFileEnd(entry, header, window_->from(s), b, s, compound_, end, lookAheadFn);

@@ -107,6 +107,7 @@ class RawCarver {
   Step followWithSignatures(Job& job, SectorNumber& s, SectorNumber segmentEnd);
   Step followSectorBySector(Job& job, SectorNumber& s, SectorNumber segmentEnd);
   Step saveFound(Job& job, SectorNumber& s, const FileEnd& end);
+  Step abandonAt(SectorNumber& s, SectorNumber giveUp);
   std::optional<std::pair<SectorNumber, std::size_t>> findEndSector(int entry, SectorNumber from, SectorNumber limit);
   bool followsBySignatures(const ExtensionEntry& entry) const;
   void statistics(Job& job, SectorNumber sector);

@@ -6,8 +6,9 @@
 namespace dravolin {
 namespace {
 
-// Sectors held at least, so that a restart soon after a header finds them.
-constexpr std::uint64_t kMinimumCapacity = 32768;
+// Sectors held at least: twice what a candidate may be followed over by
+// default, so that its restart finds what it needs.
+constexpr std::uint64_t kMinimumCapacity = 2 * (40960 + 2048);
 // What is kept from one read to the next when no candidate needs more.
 constexpr std::uint64_t kSmallKeep = 8;
 
@@ -52,19 +53,19 @@ void ScanWindow::realign(SectorNumber origin, std::uint64_t n) {
   if (validEnd_ != end_ && n > 0) validEnd_ = origin + (validEnd_ - origin) / n * n;
 }
 
-void ScanWindow::ensure(SectorNumber s, SectorNumber keepFrom) {
-  if (s < bufFirst_ || s > validEnd_) discard(s);  // never happens in a forward scan
+void ScanWindow::ensure(SectorNumber s, SectorNumber keepFrom, SectorNumber blockStart) {
+  if (s < bufFirst_ || blockStart > validEnd_) discard(std::min(blockStart, s));
   const SectorNumber need = s + 1 < end_ ? s + 2 : s + 1;
   while (validEnd_ < need && validEnd_ < end_) {
     const std::uint64_t count = std::min<std::uint64_t>(transferSectors_ / blockSectors_ * std::max<std::uint64_t>(n_, 1),
                                                         end_ - validEnd_);
-    SectorNumber keep = std::max(bufFirst_, std::min(keepFrom, s));
+    SectorNumber keep = std::min(validEnd_, std::max(bufFirst_, std::min(keepFrom, s)));
     if ((validEnd_ - bufFirst_) + count > capacity_ || validEnd_ - keep <= kSmallKeep) {
       // Move what is kept to the front: always when it is little, so that
       // the scan reads into the same few cache-warm bytes; else when the
       // buffer is full, and then what a restart might want is kept only
       // while it leaves room for the reads to come.
-      if (validEnd_ - keep > capacity_ / 2) keep = s;
+      if (validEnd_ - keep > capacity_ / 2) keep = std::min(s, validEnd_);
       std::memmove(buffer_.get(), buffer_.get() + (keep - bufFirst_) * kSectorSize,
                    (validEnd_ - keep) * kSectorSize);
       bufFirst_ = keep;

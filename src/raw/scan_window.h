@@ -31,9 +31,10 @@ class ScanWindow {
   void realign(SectorNumber origin, std::uint64_t n);
 
   // Makes sector s and the one after it (unless that is the end) available,
-  // reading the blocks that follow what is held. Sectors from keepFrom on
-  // are kept when they fit, so that a restart there needs no read.
-  void ensure(SectorNumber s, SectorNumber keepFrom);
+  // reading the blocks that follow what is held (from blockStart, the start
+  // of the block that holds s, when nothing before it is held). Sectors from
+  // keepFrom on are kept when they fit, so that a restart there needs no read.
+  void ensure(SectorNumber s, SectorNumber keepFrom, SectorNumber blockStart);
 
   // The sectors from s to the end of what is held, as one span.
   std::span<const std::byte> from(SectorNumber s) const;

@@ -85,7 +85,7 @@ struct Carving {
 // as one buffer (an end signature that straddles sectors is found wherever
 // it lies, nothing past the range end matches).
 std::vector<Found> referenceCarve(SignatureTable table, const std::vector<std::byte>& image, SectorNumber start,
-                                  SectorNumber end) {
+                                  SectorNumber end, int* restarts = nullptr) {
   const ByteSpan range = ByteSpan(image).first(end * kSectorSize);
   std::vector<Found> out;
   CompoundState compound;
@@ -122,6 +122,7 @@ std::vector<Found> referenceCarve(SignatureTable table, const std::vector<std::b
       active = false;
       if (compound.subTypeSeen && !compound.subTypeSelected) {
         s = b + 1;
+        if (restarts) ++*restarts;
         continue;
       }
       out.push_back({fileEnd.name, b, fileEnd.sizeSectors, fileEnd.fileNumber});
@@ -131,6 +132,7 @@ std::vector<Found> referenceCarve(SignatureTable table, const std::vector<std::b
     if (examinedAll || r == kEndRejected) {
       active = false;
       s = b + 1;
+      if (restarts) ++*restarts;
       continue;
     }
     ++s;
@@ -222,6 +224,21 @@ TEST(RawCarver, AnAbandonedCandidateRestartsAfterItsHeaderBehindWhatWasRead) {
     c.run(image, test::ticksOf({"CPP", "JPEG"}));
     EXPECT_EQ(c.found(), (std::vector<Found>{{"JPEG", 102, 2, 0}})) << block;
   }
+}
+
+TEST(RawCarver, ALaterCandidateUsesWhatAnEarlierSearchFound) {
+  // The source file at 100 is given up after sector 1099 (no end before
+  // 1100); the scan restarts at 101 and the one at 105 finds the end in
+  // sector 1100, which the first search was not allowed to look at.
+  auto image = test::blankImage(3000);
+  for (SectorNumber s : {100, 105, 110}) place(image, s, 0, "// source"sv);
+  place(image, 1100, 40, "}\r\n\x00\x00"sv);
+  Carving c;
+  c.table = buildSignatureTable(test::ticksOf({"CPP"}));
+  MemorySectorSource source(image);
+  c.run(source, 0, 3000);
+  EXPECT_EQ(c.found(), (std::vector<Found>{{"CPP", 105, 997, 0}}));
+  EXPECT_EQ(c.found(), referenceCarve(buildSignatureTable(test::ticksOf({"CPP"})), image, 0, 3000));
 }
 
 TEST(RawCarver, AnEndSignatureAcrossTheBoundaryOfTwoReadsIsFound) {
@@ -411,12 +428,17 @@ TEST(RawCarver, FindsExactlyWhatTheSectorBySectorRulesFind) {
     for (const auto& x : e.ends) ends.push_back(x.bytes);
   }
   const std::vector<std::string> streams = {"WordDocument", "Workbook", "PowerPoint Document", "PageMaker"};
-  for (int round = 0; round < 12; ++round) {
+  std::size_t exercised = 0;
+  for (int round = 0; round < 16; ++round) {
     const std::size_t sectors = 1500 + rng() % 1500;
     std::vector<std::byte> image(sectors * kSectorSize);
     for (auto& b : image) b = static_cast<std::byte>(rng() % 251 + 5);  // no zeros by chance
+    // Every other round end signatures are rare: candidates are given up
+    // and restarted, and later ones pass over what earlier ones searched.
+    const unsigned ends_ = round % 2 == 0 ? 12 : 1;
     for (std::size_t s = 0; s < sectors; ++s) {
-      const auto kind = static_cast<unsigned>(rng() % 100);
+      auto kind = static_cast<unsigned>(rng() % 100);
+      if (kind >= 8 && kind < 20) kind = kind - 8 < ends_ ? kind : 40;  // thin out the end signatures
       std::byte* sector = image.data() + s * kSectorSize;
       if (kind < 8) {
         const auto& h = headers[rng() % headers.size()];
@@ -452,8 +474,9 @@ TEST(RawCarver, FindsExactlyWhatTheSectorBySectorRulesFind) {
     }
     const SectorNumber start = rng() % 50;
     const SectorNumber end = sectors - rng() % 50;
-    const std::vector<Found> expected = referenceCarve(table, image, start, end);
-    ASSERT_GT(expected.size(), 10u) << "the image must exercise the carver";
+    int restarts = 0;
+    const std::vector<Found> expected = referenceCarve(table, image, start, end, &restarts);
+    exercised += expected.size() + static_cast<std::size_t>(restarts);
     for (auto [block, transfer] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1000, 8}, {7, 3}, {1, 2}, {64, 1}}) {
       Carving c;
       c.table = table;
@@ -464,6 +487,7 @@ TEST(RawCarver, FindsExactlyWhatTheSectorBySectorRulesFind) {
       ASSERT_EQ(c.found(), expected) << "round " << round << " block " << block << " transfer " << transfer;
     }
   }
+  EXPECT_GT(exercised, 200u) << "files found and restarts: the images must exercise the carver";
 }
 
 TEST(RawCarver, UnreadableSectorsAreZerosAndTheScanGoesOn) {

@@ -25,7 +25,7 @@ TEST(ScanWindow, ServesEverySectorWithItsSuccessorAcrossTransfers) {
   ScanWindow window(reader, 1000, 7, 3);
   window.realign(0, 7);
   for (SectorNumber s = 0; s < 1000; ++s) {
-    window.ensure(s, s);
+    window.ensure(s, s, s / 7 * 7);
     ASSERT_LT(s, window.processableEnd());
     ASSERT_EQ(numberAt(window, s), s);
     if (s + 1 < 1000) {
@@ -41,15 +41,15 @@ TEST(ScanWindow, ARestartInsideCleanDataReadsNothingAgain) {
   SectorReader reader(source);
   ScanWindow window(reader, 100, 10, 2);
   window.realign(0, 10);
-  window.ensure(0, 0);
+  window.ensure(0, 0, 0);
   EXPECT_EQ(window.sectorsRead(), 20u);
-  window.ensure(18, 5);  // a candidate that started at sector 4
+  window.ensure(18, 5, 10);  // a candidate that started at sector 4
   const std::uint64_t before = window.sectorsRead();
   window.realign(5, 10);  // the restart: blocks 5..14, 15..24, ...
-  window.ensure(5, 5);
+  window.ensure(5, 5, 5);
   EXPECT_EQ(window.sectorsRead(), before) << "sectors 5 on are still held";
   EXPECT_EQ(numberAt(window, 5), 5u);
-  window.ensure(14, 14);
+  window.ensure(14, 14, 5);
   EXPECT_EQ(numberAt(window, 14), 14u);
   EXPECT_EQ(numberAt(window, 15), 15u);
 }
@@ -61,15 +61,15 @@ TEST(ScanWindow, ARestartOverUnreadableSectorsReadsAgainFromTheNewBlockStart) {
   reader.setPolicy(BadSectorPolicy::SkipAll);
   ScanWindow window(reader, 100, 10, 2);
   window.realign(0, 10);
-  window.ensure(0, 0);
+  window.ensure(0, 0, 0);
   EXPECT_EQ(numberAt(window, 15), 0u) << "the block 10..19 was lost";
   const std::uint64_t generation = window.generation();
   const std::uint64_t before = window.sectorsRead();
   window.realign(3, 10);  // blocks 3..12 and 13..22: only the first is lost now
-  window.ensure(3, 3);
+  window.ensure(3, 3, 3);
   EXPECT_GT(window.sectorsRead(), before);
   EXPECT_NE(window.generation(), generation);
-  window.ensure(15, 15);
+  window.ensure(15, 15, 13);
   EXPECT_EQ(numberAt(window, 15), 15u) << "read again in the block that starts at 13";
   EXPECT_EQ(numberAt(window, 12), 0u);
 }
@@ -79,7 +79,7 @@ TEST(ScanWindow, TheLastBlockIsShorterAndNothingPastTheEndIsHeld) {
   SectorReader reader(source);
   ScanWindow window(reader, 25, 10, 4);
   window.realign(0, 10);
-  window.ensure(24, 0);
+  window.ensure(24, 0, 20);
   EXPECT_EQ(window.heldEnd(), 25u);
   EXPECT_EQ(window.processableEnd(), 25u);
   EXPECT_EQ(window.from(24).size(), kSectorSize);

@@ -35,12 +35,14 @@ void RawCarver::run(Job& job) {
   statistics_.files = 0;
   // The read buffer: a large one, else a small one, else nothing at all.
   try {
-    window_ = std::make_unique<ScanWindow>(reader_, settings_.end, settings_.blockSectors, settings_.transferBlocks);
+    window_ = std::make_unique<ScanWindow>(
+        reader_, settings_.end, settings_.blockSectors, settings_.transferBlocks,
+        settings_.windowSectors ? settings_.windowSectors : ScanWindow::kDefaultCapacity);
   } catch (const std::bad_alloc&) {
     try {
       settings_.blockSectors = 8;
       settings_.transferBlocks = 1;
-      window_ = std::make_unique<ScanWindow>(reader_, settings_.end, settings_.blockSectors, 1);
+      window_ = std::make_unique<ScanWindow>(reader_, settings_.end, settings_.blockSectors, 1, 0);
     } catch (const std::bad_alloc&) {
       job.complete(Completion::WorkerFinished);
       return;

@@ -55,6 +55,9 @@ struct RawCarvingSettings {
   // them small to reach the edges of the buffer.
   std::uint32_t blockSectors = 1000;
   std::uint32_t transferBlocks = 2;
+  // Sectors the read buffer holds at least (0: enough for a restart after a
+  // candidate followed over 40,960 sectors).
+  std::uint64_t windowSectors = 0;
 };
 
 struct RawCarvingResult {

@@ -6,21 +6,18 @@
 namespace dravolin {
 namespace {
 
-// Sectors held at least: twice what a candidate may be followed over by
-// default, so that its restart finds what it needs.
-constexpr std::uint64_t kMinimumCapacity = 2 * (40960 + 2048);
 // What is kept from one read to the next when no candidate needs more.
 constexpr std::uint64_t kSmallKeep = 8;
 
 }  // namespace
 
 ScanWindow::ScanWindow(SectorReader& reader, SectorNumber end, std::uint32_t blockSectors,
-                       std::uint32_t transferBlocks)
+                       std::uint32_t transferBlocks, std::uint64_t capacitySectors)
     : reader_(reader),
       end_(end),
       blockSectors_(std::max<std::uint32_t>(blockSectors, 1)),
       transferSectors_(blockSectors_ * std::max<std::uint32_t>(transferBlocks, 1)),
-      capacity_(std::max<std::uint64_t>(4 * transferSectors_ + 4, kMinimumCapacity)),
+      capacity_(std::max<std::uint64_t>(4 * transferSectors_ + 4, capacitySectors)),
       buffer_(new std::byte[capacity_ * kSectorSize]) {
   // The sink tells which reads came back with zero-filled sectors.
   reader_.setUnreadableSink([this](SectorNumber) { unreadableSeen_ = true; });

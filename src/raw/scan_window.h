@@ -18,9 +18,14 @@ namespace dravolin {
 
 class ScanWindow {
  public:
-  // transferBlocks: blocks per transfer; the capacity holds what a restart
-  // may reuse plus one transfer.
-  ScanWindow(SectorReader& reader, SectorNumber end, std::uint32_t blockSectors, std::uint32_t transferBlocks);
+  // Sectors held at least by default: twice what a candidate may be
+  // followed over by default, so that its restart finds what it needs.
+  static constexpr std::uint64_t kDefaultCapacity = 2 * (40960 + 2048);
+
+  // transferBlocks: blocks per transfer; the capacity is at least four
+  // transfers.
+  ScanWindow(SectorReader& reader, SectorNumber end, std::uint32_t blockSectors, std::uint32_t transferBlocks,
+             std::uint64_t capacitySectors = kDefaultCapacity);
   ~ScanWindow();
   ScanWindow(const ScanWindow&) = delete;
   ScanWindow& operator=(const ScanWindow&) = delete;

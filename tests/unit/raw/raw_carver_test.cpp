@@ -39,6 +39,7 @@ struct Carving {
   SignatureTable table;
   std::uint32_t blockSectors = 1000;
   std::uint32_t transferBlocks = 8;
+  std::uint64_t windowSectors = 0;
   CarvedFileTarget target;
   RawCarvingResult result;
 
@@ -61,6 +62,7 @@ struct Carving {
     settings.elapsedText = [] { return std::string("0 : 0 : 7"); };
     settings.blockSectors = blockSectors;
     settings.transferBlocks = transferBlocks;
+    settings.windowSectors = windowSectors;
     RawCarver carver(reader, table, activity, recovery, settings);
     carver.run(job);
     result = carver.result();
@@ -477,11 +479,16 @@ TEST(RawCarver, FindsExactlyWhatTheSectorBySectorRulesFind) {
     int restarts = 0;
     const std::vector<Found> expected = referenceCarve(table, image, start, end, &restarts);
     exercised += expected.size() + static_cast<std::size_t>(restarts);
-    for (auto [block, transfer] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1000, 8}, {7, 3}, {1, 2}, {64, 1}}) {
+    struct Reads {
+      std::uint32_t block, transfer;
+      std::uint64_t window;
+    };
+    for (auto [block, transfer, window] : std::vector<Reads>{{1000, 2, 0}, {7, 3, 0}, {1, 2, 0}, {64, 1, 0}, {5, 2, 60}}) {
       Carving c;
       c.table = table;
       c.blockSectors = block;
       c.transferBlocks = transfer;
+      c.windowSectors = window;
       MemorySectorSource source(image);
       c.run(source, start, end);
       ASSERT_EQ(c.found(), expected) << "round " << round << " block " << block << " transfer " << transfer;

@@ -59,7 +59,7 @@ HeaderDispatch::HeaderDispatch(const SignatureTable& table) {
             [](const Candidate& a, const Candidate& b) { return a.priority < b.priority; });
 }
 
-HeaderMatch HeaderDispatch::match(ByteSpan sector) const {
+HeaderMatch HeaderDispatch::matchCandidates(ByteSpan sector) const {
   const Candidate* best = always_.empty() ? nullptr : &always_.front();
   for (const OffsetGroup& group : groups_) {
     if (group.offset >= sector.size()) continue;

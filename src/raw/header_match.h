@@ -29,9 +29,24 @@ HeaderMatch MatchHeader(const SignatureTable& table, ByteSpan sector);
 class HeaderDispatch {
  public:
   explicit HeaderDispatch(const SignatureTable& table);
-  HeaderMatch match(ByteSpan sector) const;
+  HeaderMatch match(ByteSpan sector) const {
+    // Most sectors have no signature's first byte at any offset: answered
+    // here without a call.
+    if (always_.empty()) {
+      bool possible = false;
+      for (const OffsetGroup& group : groups_)
+        if (group.offset < sector.size()) {
+          const auto key = std::to_integer<unsigned>(sector[group.offset]);
+          possible = possible || group.begin[key] != group.begin[key + 1];
+        }
+      if (!possible) return {};
+    }
+    return matchCandidates(sector);
+  }
 
  private:
+  HeaderMatch matchCandidates(ByteSpan sector) const;
+
   struct Candidate {
     std::uint32_t priority;  // entry * 65536 + header: lower wins
     int entry;

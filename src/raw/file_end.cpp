@@ -133,8 +133,10 @@ int FindFileEnd(ExtensionEntry& entry, ByteSpan headerSector, ByteSpan view, Sec
       if (sig.offset == kAnyOffset) {
         if (entry.compound && compound.CompoundStreamType.empty())
           if (auto type = compoundDirectoryType(view)) compound.CompoundStreamType = *type;
-        if (findInSector(view, sig.bytes) < 0) continue;
+        // A compound end signature counts only for the sub-type the
+        // directory named, so the others need not be looked for.
         if (entry.compound && compound.CompoundStreamType != sig.name) continue;
+        if (findInSector(view, sig.bytes) < 0) continue;
         if (entry.compound) {
           compound.subTypeSeen = true;
           if (sig.selected) compound.subTypeSelected = true;

@@ -378,6 +378,19 @@ TEST(RawCarver, AFileThatCannotBeCreatedIsCountedButNotWritten) {
   EXPECT_EQ(c.result.bytesRecovered, 0u);
 }
 
+TEST(RawCarver, AnEarlierRunsFilesAreOverwrittenEvenWhenReadOnly) {
+  auto image = test::blankImage(16);
+  place(image, 2, 0, "\xFF\xD8\xFF\xE0\x00\x10JFIF\xFF\xD9"sv);
+  Carving c;
+  const fs::path old = c.out / "JPEG" / "0.JPEG";
+  test::writeFile(old, std::string(5000, 'o'));
+  fs::permissions(old, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  c.run(image, test::ticksOf({"JPEG"}));
+  ASSERT_EQ(c.found(), (std::vector<Found>{{"JPEG", 2, 2, 0}}));
+  EXPECT_TRUE(c.result.files[0].written);
+  EXPECT_EQ(readBytes(old), sectorsOf(image, 2, 2));
+}
+
 TEST(RawCarver, SectorsPastTheSelectionEndAreSavedAsZeros) {
   auto image = test::blankImage(40);
   place(image, 10, 0, "BM"sv);

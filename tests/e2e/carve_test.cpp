@@ -174,6 +174,26 @@ TEST_F(CarveTest, ARangeCarvesOnlyWhatStartsInIt) {
   EXPECT_FALSE(files.empty());
 }
 
+TEST_F(CarveTest, AnImageMadeByDravolinCarvesTheSame) {
+  fs::create_directories(home_ / "set");
+  auto imaged = runDravolin({"image", imagePath().string(), "--whole-disk", "--to", (home_ / "set" / "disk.img").string(),
+                             "--multifile", "--quiet"},
+                            home_.path());
+  ASSERT_EQ(imaged.exitCode, 0) << imaged.err;
+  auto direct = carve({"--whole-disk", "--types", "all"});
+  fs::remove_all(home_ / "out");
+  auto args = std::vector<std::string>{"carve", (home_ / "set" / "disk0.img").string(), "--whole-disk", "--types", "all",
+                                       "--to", (home_ / "out").string(), "--json"};
+  auto fromSet = runDravolin(args, home_.path());
+  ASSERT_EQ(fromSet.exitCode, 0) << fromSet.err;
+  std::map<std::uint64_t, std::uint64_t> a, b;
+  for (const auto& [start, f] : direct) a[start] = f["sectors"];
+  const json doc = json::parse(fromSet.out);
+  for (const auto& f : doc["files"]) b[f["start_sector"]] = f["sectors"];
+  EXPECT_EQ(a, b);
+  EXPECT_FALSE(a.empty());
+}
+
 TEST_F(CarveTest, TextOutputListsTheFilesAndTheTotals) {
   auto result = runDravolin({"carve", imagePath().string(), "--whole-disk", "--types", "png", "--to",
                              (home_ / "out").string()},

@@ -31,6 +31,7 @@ void RawCarver::run(Job& job) {
   job.setStatus(kRawSearchStatus);
   result_ = {};
   candidate_ = {};
+  noEnd_.assign(table_.size(), NoEndSpan{});
   statistics_.lastName.clear();
   statistics_.files = 0;
   // The read buffer: a large one, else a small one, else nothing at all.

@@ -7,7 +7,7 @@
 # Same run, same image (kept in the page cache), every tool writing its files to
 # a new folder of its own in memory (/dev/shm when it is there, so that the
 # state of the disk's file system, slow to allocate inodes for a while after
-# many files were deleted, weighs on no tool). Each is timed three times,
+# many files were deleted, weighs on no tool). Each is timed five times,
 # alternating; the best times are compared.
 # Usage: bench/bench_carve.sh BUILD_DIR
 set -euo pipefail
@@ -85,7 +85,7 @@ foremost_run() {  # folder
 # deleted just before others are created make the file system's inode
 # allocation slow, for whichever tool comes next.
 five=jpeg,png,pdf,zip,bmp
-for run in 1 2 3; do
+for run in 1 2 3 4 5; do
   r="$out/run$run"
   mkdir -p "$r"
   time_it cat sh -c "cat '$image' > /dev/null"

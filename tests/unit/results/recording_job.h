@@ -1,6 +1,7 @@
 #pragma once
 // A Job that runs on the test's own thread and records what the worker
 // reported.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ class RecordingJob final : public Job {
   // The stop is requested once this many checkpoints have passed (-1: never).
   int stopAfterCheckpoints = -1;
   Completion completed = Completion::None;
+  // Called at each checkpoint with its number (1, 2, ...).
+  std::function<void(int)> onCheckpoint;
   ScriptedPrompter questions;
 
   void setPercent(int percent) override { percents.push_back(percent); }
@@ -27,6 +30,7 @@ class RecordingJob final : public Job {
   void updateStatistics(const SearchStatistics& statistics) override { lastName = statistics.lastName; }
   void checkpoint() override {
     ++checkpoints;
+    if (onCheckpoint) onCheckpoint(checkpoints);
     if (stopAfterCheckpoints >= 0 && checkpoints > stopAfterCheckpoints) stop = true;
   }
   bool stopRequested() const override { return stop; }

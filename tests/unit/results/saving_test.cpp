@@ -342,6 +342,30 @@ TEST_F(SavingTest, StopWritesTheReportWithoutTheFinalLine) {
   EXPECT_EQ(run.history.find("Saving not completed"), std::string::npos);
 }
 
+TEST_F(SavingTest, SkipEndsTheCurrentFileOnly) {
+  volume.link(1, {10, 20, 30});
+  volume.link(1, {40});
+  addFile("big.bin", 100, 10, 3 * kClusterBytes);
+  addFile("next.bin", 100, 40, 100);
+  ResultTree tree(entries, "FAT16");
+  tree.build();
+  tree.checkFolder(ResultTree::kTopItem);
+  SectorReader reader(volume.disk);
+  Saver saver(tree, settings, SavingSource{reader, volume.parameters, "FAT16", kVolumeSectors});
+  RecordingJob job;
+  const SelectionCount count = saver.countSelection(job);
+  // Checkpoints of the saving: the root, DOCS, big.bin, its first run.
+  job.checkpoints = 0;
+  job.onCheckpoint = [&](int n) {
+    if (n == 4) saver.skipCurrentFile();
+  };
+  LogFile history(LogKind::Recovery, dir / "logs");
+  const SavingResult result = saver.save(job, destination, count, history, {});
+  EXPECT_EQ(readFile(destination / "DOCS" / "big.bin"), volume.data({10}, kClusterBytes));
+  EXPECT_EQ(readFile(destination / "DOCS" / "next.bin"), volume.data({40}, 100));
+  EXPECT_EQ(result.message, kSavingNotCompletedMessage);
+}
+
 TEST(SavingTexts, TimesAndTheFreeSpaceQuestion) {
   struct Case {
     std::uint64_t elapsed, selected, copied;

@@ -114,13 +114,6 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
     context.openSource(options->source, true, kRawRecovery);
     context.commitChoice(ChoiceRule::Explicit);
     Session& session = context.session();
-    if (context.choice.partition) {
-      // The range page follows the partition list, prefilled with the partition.
-      auto& s = session.state;
-      auto range = commitManualRange(session, std::to_string(s.PartitionStart), std::to_string(s.PartitionEnd),
-                                     "UNKNOWN");
-      if (!range) throw CliExit{kExitFailure, range.error()};
-    }
 
     // Step 2 (b): the types and the saving path.
     session.state.RecoveryMode = kRawRecoverySearch;

@@ -207,6 +207,12 @@ void CliContext::commitChoice(ChoiceRule rule) {
   }
   if (!commitPartition(s, *chosen))
     throw CliExit{kExitFailure, chosen->label() + ": the volume check failed (boot sector or FAT not valid)"};
+  if (rule == ChoiceRule::Explicit) {
+    // Carving and imaging go on to the range page, prefilled with the partition.
+    auto range = commitManualRange(s, std::to_string(s.state.PartitionStart), std::to_string(s.state.PartitionEnd),
+                                   "UNKNOWN");
+    if (!range) throw CliExit{kExitFailure, range.error()};
+  }
 }
 
 bool CliContext::progressEnabled() const { return !common.quiet && isatty(STDERR_FILENO); }

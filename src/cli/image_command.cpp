@@ -108,13 +108,6 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
     context.openSource(options->source, true, kImageRecovery);
     context.commitChoice(ChoiceRule::Explicit);
     Session& session = context.session();
-    if (context.choice.partition) {
-      // The range page follows the partition list, prefilled with the partition.
-      auto& s = session.state;
-      auto range = commitManualRange(session, std::to_string(s.PartitionStart), std::to_string(s.PartitionEnd),
-                                     "UNKNOWN");
-      if (!range) throw CliExit{kExitFailure, range.error()};
-    }
 
     ImageCreationPage page(session);
     if (!options->toDisk.empty()) {

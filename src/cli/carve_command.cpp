@@ -7,7 +7,6 @@
 #include <ctime>
 #include <iostream>
 
-#include "app/wizard_steps.h"
 #include "cli/commands.h"
 #include "common/format.h"
 #include "raw/extension_selection.h"

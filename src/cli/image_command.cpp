@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "app/image_creation.h"
-#include "app/wizard_steps.h"
 #include "cli/commands.h"
 #include "imaging/image_creation.h"
 

@@ -143,18 +143,14 @@ SearchLabels searchLabels(const WizardState& s, WorkerKind kind) {
 // ---- controller
 
 SearchController::SearchController(Session& session, Prompter& prompter, const TickSource& ticks)
-    : session_(session), prompter_(prompter), ticks_(ticks), kind_(chooseWorker(session.state)) {
+    : WorkerJob(prompter), session_(session), ticks_(ticks), kind_(chooseWorker(session.state)) {
   session_.state.CurrentStep = 4;
 }
 
 SearchController::~SearchController() {
-  {
-    std::lock_guard lock(mutex_);
-    cancelled_ = true;
-    paused_ = false;
-  }
-  resumed_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  // The worker may still call the overrides of this class: end it first.
+  cancel();
+  wait();
 }
 
 void SearchController::start(Worker worker) {
@@ -162,69 +158,34 @@ void SearchController::start(Worker worker) {
     searchParameters_ = session_.state.volumeParameters;
     searchFileSystem_ = session_.state.FileSystemType;
   }
-  clock_.start(ticks_.nowMs());
+  {
+    std::lock_guard lock(displayMutex_);
+    clock_.start(ticks_.nowMs());
+  }
   if (kind_ == WorkerKind::None || !worker) {
-    ended_.store(true);
+    runHere([](Job&) {});
     return;
   }
   // A lost-partition pass on NTFS counts itself once started.
   if (kind_ == WorkerKind::NtfsExhaustive && session_.state.LostPartitionSearch) ++session_.state.LostSearchPass;
-  thread_ = std::jthread([this, worker = std::move(worker)] {
-    try {
-      worker(*this);
-    } catch (const JobCancelled&) {
-      // Back: the worker unwound at a checkpoint.
-    } catch (const std::exception& e) {
-      std::lock_guard lock(mutex_);
-      error_ = e.what();
-    }
-    ended_.store(true);
-  });
+  WorkerJob::start(std::move(worker));
 }
 
-void SearchController::pause() {
-  std::lock_guard lock(mutex_);
-  if (paused_) return;
-  paused_ = true;
+void SearchController::onPaused() {
+  std::lock_guard lock(displayMutex_);
   clock_.pause(ticks_.nowMs());
 }
 
-void SearchController::resume() {
-  {
-    std::lock_guard lock(mutex_);
-    if (!paused_) return;
-    paused_ = false;
-    clock_.resume(ticks_.nowMs());
-  }
-  resumed_.notify_all();
-}
-
-bool SearchController::paused() const {
-  std::lock_guard lock(mutex_);
-  return paused_;
-}
-
-void SearchController::stop() {
-  stopRequested_.store(true);
-  resume();
+void SearchController::onResumed() {
+  std::lock_guard lock(displayMutex_);
+  clock_.resume(ticks_.nowMs());
 }
 
 void SearchController::back(const std::function<void()>& freeLists) {
-  {
-    std::lock_guard lock(mutex_);
-    cancelled_ = true;
-    paused_ = false;
-  }
-  resumed_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  cancel();
+  wait();
   if (freeLists) freeLists();
   session_.state.ExhaustiveSearch = false;
-}
-
-void SearchController::checkpoint() {
-  std::unique_lock lock(mutex_);
-  resumed_.wait(lock, [this] { return !paused_ || cancelled_; });
-  if (cancelled_) throw JobCancelled();
 }
 
 bool SearchController::isExhaustiveLostOrImaging() const {
@@ -233,82 +194,80 @@ bool SearchController::isExhaustiveLostOrImaging() const {
 }
 
 SearchOutcome SearchController::finish(const std::function<SearchTotals()>& totals) {
-  if (thread_.joinable()) thread_.join();
-  {
-    std::lock_guard lock(mutex_);
-    if (cancelled_) return SearchOutcome::Cancelled;
-    if (!error_.empty()) return SearchOutcome::Failed;
-  }
+  wait();
+  if (cancelled()) return SearchOutcome::Cancelled;
+  if (!error().empty()) return SearchOutcome::Failed;
   tick();
   const auto& s = session_.state;
-  const Completion done = completion_.load();
+  const Completion done = completion();
   if (s.RecoveryMode == kRawRecoverySearch)
     return done == Completion::WorkerFinished ? SearchOutcome::Close : SearchOutcome::Failed;
   if (s.ImageCreationMode && done == Completion::WorkerFinished) return SearchOutcome::Close;
   SearchTotals t = totals ? totals() : SearchTotals{};
   if (done == Completion::LostPassDone) {
     session_.activityLog().appendLines({"\r\n", "Step 2 (b) :", "-------", "Analysing Files/Directories Information : ",
-                                        "Time Elapsed : " + clock_.text(),
+                                        "Time Elapsed : " + clockText(),
                                         "Directories Found : " + std::to_string(t.directories),
                                         "Files Found : " + std::to_string(t.files)});
     return SearchOutcome::LostPassList;
   }
-  if (!stopRequested_.load() || isExhaustiveLostOrImaging()) {
+  if (!stopRequested() || isExhaustiveLostOrImaging()) {
     if (done == Completion::SearchDone) {
       writeStep3Block(t);
       return SearchOutcome::ShowResults;
     }
-    if (!stopRequested_.load()) return SearchOutcome::Failed;
+    if (!stopRequested()) return SearchOutcome::Failed;
   }
   // A plain search that stopped or finished by itself.
   writeStep3Block(t);
-  stopRequested_.store(false);
+  clearStopRequest();
   return SearchOutcome::ShowResults;
 }
 
 void SearchController::writeStep3Block(const SearchTotals& t) {
   std::string analysing = "Analysing Files/Directories Information : ";
   if (session_.state.ExhaustiveSearch) analysing += "Switching to Exhaustive Mode ";
-  session_.activityLog().appendLines({"\r\n", "Step 3 :", "-------", analysing, "Time Elapsed : " + clock_.text(),
+  session_.activityLog().appendLines({"\r\n", "Step 3 :", "-------", analysing, "Time Elapsed : " + clockText(),
                                       "Total Size : " + formatMegaGiga(t.totalSize),
                                       "Directories Found : " + std::to_string(t.directories),
                                       "Files Found : " + std::to_string(t.files)});
 }
 
 void SearchController::tick() {
-  std::lock_guard lock(mutex_);
-  if (!paused_) clock_.tick(ticks_.nowMs());
+  if (paused()) return;
+  std::lock_guard lock(displayMutex_);
+  clock_.tick(ticks_.nowMs());
 }
 
 std::string SearchController::clockText() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(displayMutex_);
   return clock_.text();
 }
 
-std::string SearchController::status() const {
-  std::lock_guard lock(mutex_);
-  return status_;
-}
-
 StatisticsDisplay::Texts SearchController::statisticsTexts() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(displayMutex_);
   return statistics_.texts();
 }
 
-void SearchController::setPercent(int percent) { percent_.store(percent < 0 ? 0 : percent > 100 ? 100 : percent); }
+void SearchController::hideDetails() {
+  std::lock_guard lock(displayMutex_);
+  statistics_.hideDetails();
+}
 
-void SearchController::setStatus(const std::string& text) {
-  std::lock_guard lock(mutex_);
-  status_ = text;
+void SearchController::showDetails() {
+  std::lock_guard lock(displayMutex_);
+  statistics_.showDetails();
 }
 
 void SearchController::setLastName(const std::string& name) {
-  std::lock_guard lock(mutex_);
+  WorkerJob::setLastName(name);
+  std::lock_guard lock(displayMutex_);
   statistics_.setLastName(name);
 }
 
 void SearchController::updateStatistics(const SearchStatistics& statistics) {
-  std::lock_guard lock(mutex_);
+  WorkerJob::updateStatistics(statistics);
+  std::lock_guard lock(displayMutex_);
   statistics_.update(statistics, session_.state.RecoveryMode, session_.state.PartitionEnd);
 }
 

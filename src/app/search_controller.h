@@ -4,17 +4,14 @@
 // clock and the statistics texts, handles pause, stop and back, and on
 // completion writes the step's block to the activity report and tells the
 // front end where the wizard goes next.
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "app/session.h"
 #include "common/job.h"
+#include "common/worker_job.h"
 
 namespace dravolin {
 
@@ -132,10 +129,8 @@ struct SearchTotals {
   std::uint64_t files = 0;
 };
 
-class SearchController final : public Job {
+class SearchController final : public WorkerJob {
  public:
-  using Worker = std::function<void(Job&)>;
-
   SearchController(Session& session, Prompter& prompter, const TickSource& ticks);
   ~SearchController() override;
 
@@ -146,65 +141,43 @@ class SearchController final : public Job {
 
   // Copies the volume parameters, starts the clock and runs the worker.
   void start(Worker worker);
-  void pause();
-  void resume();
-  bool paused() const;
-  // Stop after the user confirmed it: the worker sees StopRequested and
-  // finishes as its rules say.
-  void stop();
+  // Stop after the user confirmed it (WorkerJob::stop): the worker sees
+  // StopRequested and finishes as its rules say.
   // Back after the user confirmed it: the worker unwinds at its next
   // checkpoint, then freeLists runs and ExhaustiveSearch is cleared.
   void back(const std::function<void()>& freeLists);
   // Waits for the worker and applies the completion rules; totals gives
   // the counts of the Step 3 block (or of the lost pass).
   SearchOutcome finish(const std::function<SearchTotals()>& totals);
-  bool workerEnded() const { return ended_.load(); }
+  bool workerEnded() const { return ended(); }
 
   // The clock's once-a-second timer.
   void tick();
   std::string clockText() const;
-  int percent() const { return percent_.load(); }
-  std::string status() const;
   StatisticsDisplay::Texts statisticsTexts() const;
-  StatisticsDisplay& statisticsDisplay() { return statistics_; }
-  Completion completion() const { return completion_.load(); }
-  const std::string& error() const { return error_; }
+  void hideDetails();
+  void showDetails();
 
-  // Job
-  void setPercent(int percent) override;
-  void setStatus(const std::string& text) override;
+  // Job: the statistics feed the display of the page.
   void setLastName(const std::string& name) override;
   void updateStatistics(const SearchStatistics& statistics) override;
-  void checkpoint() override;
-  bool stopRequested() const override { return stopRequested_.load(); }
-  void requestStop() override { stopRequested_.store(true); }
-  void complete(Completion completion) override { completion_.store(completion); }
-  Prompter& prompter() override { return prompter_; }
+
+ protected:
+  void onPaused() override;
+  void onResumed() override;
 
  private:
   void writeStep3Block(const SearchTotals& totals);
   bool isExhaustiveLostOrImaging() const;
 
   Session& session_;
-  Prompter& prompter_;
   const TickSource& ticks_;
   WorkerKind kind_;
   VolumeParameters searchParameters_;
   std::string searchFileSystem_;
-
-  mutable std::mutex mutex_;
-  std::condition_variable resumed_;
-  bool paused_ = false;
-  bool cancelled_ = false;
-  std::atomic<bool> stopRequested_{false};
-  std::atomic<bool> ended_{false};
-  std::atomic<int> percent_{0};
-  std::atomic<Completion> completion_{Completion::None};
-  std::string status_;
-  std::string error_;
+  mutable std::mutex displayMutex_;  // the clock and the statistics texts
   ElapsedClock clock_;
   StatisticsDisplay statistics_;
-  std::jthread thread_;
 };
 
 }  // namespace dravolin

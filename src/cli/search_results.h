@@ -15,7 +15,7 @@
 #include "common/text_encoding.h"
 #include "fat/fat_search.h"
 #include "results/result_tree.h"
-#include "results/worker_job.h"
+#include "common/worker_job.h"
 
 namespace dravolin::cli {
 

@@ -1,4 +1,4 @@
-#include "results/worker_job.h"
+#include "common/worker_job.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
-// A Job for the short-lived workers of the result browser: filling, selecting,
-// the name search, the size count and the saving. Runs one worker on its own
-// thread; the front end polls percent, status and last name, and can pause,
+// A Job that runs one worker on its own thread: the searches of Step 3 and
+// the short-lived workers of the result browser (filling, selecting, the name
+// search, the size count, the saving); the front end polls percent, status and last name, and can pause,
 // resume, stop (the worker finishes as its rules say) or cancel (the worker
 // unwinds at its next checkpoint). The time spent paused is kept apart, so
 // that elapsed times leave it out.
@@ -18,7 +18,7 @@
 
 namespace dravolin {
 
-class WorkerJob final : public Job {
+class WorkerJob : public Job {
  public:
   using Worker = std::function<void(Job&)>;
 
@@ -60,8 +60,14 @@ class WorkerJob final : public Job {
   void checkpoint() override;
   bool stopRequested() const override { return stopRequested_.load(); }
   void requestStop() override { stopRequested_.store(true); }
+  void clearStopRequest() { stopRequested_.store(false); }
   void complete(Completion completion) override { completion_.store(completion); }
   Prompter& prompter() override { return prompter_; }
+
+ protected:
+  // Called after the job was paused or resumed (on the caller's thread).
+  virtual void onPaused() {}
+  virtual void onResumed() {}
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -1,4 +1,4 @@
-#include "results/worker_job.h"
+#include "common/worker_job.h"
 
 #include <exception>
 
@@ -48,10 +48,13 @@ void WorkerJob::wait() {
 }
 
 void WorkerJob::pause() {
-  std::lock_guard lock(mutex_);
-  if (paused_) return;
-  paused_ = true;
-  pauseTime_ = Clock::now();
+  {
+    std::lock_guard lock(mutex_);
+    if (paused_) return;
+    paused_ = true;
+    pauseTime_ = Clock::now();
+  }
+  onPaused();
 }
 
 void WorkerJob::resume() {
@@ -62,6 +65,7 @@ void WorkerJob::resume() {
     pausedTotal_ += Clock::now() - pauseTime_;
   }
   resumed_.notify_all();
+  onResumed();
 }
 
 bool WorkerJob::paused() const {

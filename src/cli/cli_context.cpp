@@ -242,9 +242,9 @@ SearchOutcome CliContext::runJob(SearchController& controller, SearchController:
   bool showProgress = progressEnabled();
   int lastInterrupts = 0;
   while (!controller.workerEnded()) {
-    // Redraw every 200 ms, but notice the end of a short job at once.
-    for (int i = 0; i < 10 && !controller.workerEnded() && interruptCount == lastInterrupts; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Redraw every 200 ms, but notice the end of a job within 2 ms.
+    for (int i = 0; i < 100 && !controller.workerEnded() && interruptCount == lastInterrupts; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     controller.tick();
     int presses = interruptCount;
     if (presses != lastInterrupts) {

@@ -1,8 +1,10 @@
 // dravolin scan: runs the search the wizard would run on a FAT volume and
 // prints the result tree with the browser's columns and its summary line.
+#include <charconv>
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/json_writer.h"
 #include "cli/search_results.h"
 
 namespace dravolin::cli {
@@ -30,33 +32,13 @@ void walkTree(const ResultTree& tree, FolderFn onFolder, FileFn onFile) {
   }
 }
 
-// The listing is written through one buffer: a large volume has hundreds
-// of thousands of rows.
-class RowWriter {
+// Writes text to stdout in large pieces: a large volume has hundreds of
+// thousands of rows.
+class OutputBuffer {
  public:
-  ~RowWriter() { flush(); }
-  void column(std::string_view text, std::size_t width, bool right = false) {
-    const std::size_t pad = text.size() < width ? width - text.size() : 0;
-    if (right) buffer_.append(pad, ' ');
-    buffer_ += text;
-    if (!right) buffer_.append(pad, ' ');
-  }
-  void row(std::string_view type, std::uint64_t size, const EntryDateTexts& dates, std::uint64_t id,
-           std::string_view path) {
-    column(type, 14);
-    buffer_.push_back(' ');
-    column(std::to_string(size), 12, true);
-    buffer_ += "  ";
-    column(dates.modified, 17);
-    buffer_ += "  ";
-    column(dates.created, 17);
-    buffer_ += "  ";
-    column(dates.accessed, 11);
-    buffer_ += "  ";
-    column(std::to_string(id), 10, true);
-    buffer_ += "  ";
-    buffer_ += path;
-    buffer_.push_back('\n');
+  ~OutputBuffer() { flush(); }
+  std::string& text() { return buffer_; }
+  void flushIfFull() {
     if (buffer_.size() > (1u << 20)) flush();
   }
   void flush() {
@@ -67,6 +49,104 @@ class RowWriter {
  private:
   std::string buffer_;
 };
+
+// The date texts of an entry. Neighbouring entries mostly share their time
+// fields (files copied together), so the texts of the last fields asked for
+// are kept and given again while the fields stay the same.
+class DateTexts {
+ public:
+  explicit DateTexts(bool fat) : fat_(fat) {}
+  const EntryDateTexts& of(const EntryTimes& times) {
+    if (!valid_ || times != times_) {
+      texts_ = entryDateTexts(times, fat_);
+      times_ = times;
+      valid_ = true;
+    }
+    return texts_;
+  }
+
+ private:
+  bool fat_;
+  bool valid_ = false;
+  EntryTimes times_{};
+  EntryDateTexts texts_;
+};
+
+// The rows of the text listing, in the columns of the heading.
+class RowWriter {
+ public:
+  explicit RowWriter(OutputBuffer& out) : out_(out), buffer_(out.text()) {}
+  void column(std::string_view text, std::size_t width, bool right = false) {
+    const std::size_t pad = text.size() < width ? width - text.size() : 0;
+    if (right) buffer_.append(pad, ' ');
+    buffer_ += text;
+    if (!right) buffer_.append(pad, ' ');
+  }
+  void number(std::uint64_t value, std::size_t width) {
+    char digits[24];
+    const std::size_t length = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+    column(std::string_view(digits, length), width, true);
+  }
+  // path is the folder prefix followed by name (either may be empty).
+  void row(std::string_view type, std::uint64_t size, const EntryDateTexts& dates, std::uint64_t id,
+           std::string_view prefix, std::string_view name) {
+    column(type, 14);
+    buffer_.push_back(' ');
+    number(size, 12);
+    buffer_ += "  ";
+    column(dates.modified, 17);
+    buffer_ += "  ";
+    column(dates.created, 17);
+    buffer_ += "  ";
+    column(dates.accessed, 11);
+    buffer_ += "  ";
+    number(id, 10);
+    buffer_ += "  ";
+    buffer_ += prefix;
+    buffer_ += name;
+    buffer_.push_back('\n');
+    out_.flushIfFull();
+  }
+
+ private:
+  OutputBuffer& out_;
+  std::string& buffer_;
+};
+
+// One entry of the JSON listing; the keys in the sorted order of a json object.
+void writeEntry(JsonWriter& json, std::string_view path, std::string_view name, bool folder, bool deleted,
+                std::uint64_t size, std::uint64_t id, std::uint32_t parent, const EntryDateTexts& dates) {
+  json.beginObject();
+  json.key("accessed");
+  json.value(dates.accessed);
+  json.key("accessed_iso");
+  json.value(dates.accessedIso);
+  json.key("created");
+  json.value(dates.created);
+  json.key("created_iso");
+  json.value(dates.createdIso);
+  json.key("deleted");
+  json.value(deleted);
+  json.key("id");
+  json.value(id);
+  json.key("kind");
+  json.value(folder ? "folder" : "file");
+  json.key("modified");
+  json.value(dates.modified);
+  json.key("modified_iso");
+  json.value(dates.modifiedIso);
+  json.key("name");
+  json.value(name);
+  json.key("parent");
+  json.value(std::uint64_t{parent});
+  json.key("path");
+  json.value(path);
+  json.key("size");
+  json.value(size);
+  json.key("type");
+  json.value(typeText(folder, deleted));
+  json.endObject();
+}
 
 }  // namespace
 
@@ -84,45 +164,67 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
     const FoundEntries& entries = tree->entries();
     const std::string summary = tree->summary();
 
+    DateTexts dates(tree->isFat());
     if (context.common.json) {
-      nlohmann::json list = nlohmann::json::array();
+      // Written as the listing goes, laid out as printJson would lay out the
+      // same document.
+      OutputBuffer out;
+      JsonWriter json(out.text());
+      std::string path;
+      json.beginObject();
+      json.key("directories");
+      json.value(std::uint64_t{entries.DirectoryCount});
+      json.key("entries");
+      json.beginArray();
       walkTree(
           *tree,
-          [&](std::size_t item, const std::string& path) {
+          [&](std::size_t item, const std::string& folderPath) {
             const auto directory = static_cast<std::size_t>(tree->item(item).directory);
             const DirectoryNode& node = entries.DirectoryList[directory];
-            list.push_back(entryJson(path, tree->item(item).name, true, node.isDeleted(), 0, node.ownId,
-                                     node.parentId, entryDateTexts(node.times, tree->isFat())));
+            writeEntry(json, folderPath, tree->item(item).name, true, node.isDeleted(), 0, node.ownId,
+                       node.parentId, dates.of(node.times));
+            out.flushIfFull();
           },
           [&](std::size_t file, const std::string& prefix) {
             const FileNode& node = entries.FileList[file];
             const std::string name = tree->fileName(file);
-            list.push_back(entryJson(prefix + name, name, false, node.isDeleted(), node.size, node.fileIndex,
-                                     node.parentId, entryDateTexts(node.times, tree->isFat())));
+            path.assign(prefix);
+            path += name;
+            writeEntry(json, path, name, false, node.isDeleted(), node.size, node.fileIndex, node.parentId,
+                       dates.of(node.times));
+            out.flushIfFull();
           });
-      context.printJson({{"file_system", context.session().state.FileSystemType},
-                         {"directories", entries.DirectoryCount},
-                         {"files", entries.FileCount},
-                         {"total_size", entries.TotalSize},
-                         {"summary", summary},
-                         {"entries", list}});
+      json.endArray();
+      json.key("file_system");
+      json.value(context.session().state.FileSystemType);
+      json.key("files");
+      json.value(std::uint64_t{entries.FileCount});
+      json.key("summary");
+      json.value(summary);
+      json.key("total_size");
+      json.value(entries.TotalSize);
+      json.endObject();
+      out.text() += '\n';
+      out.flush();
+      std::fflush(stdout);
       return kExitOk;
     }
 
     std::printf("%-14s %12s  %-17s  %-17s  %-11s  %10s  %s\n", "Type", "Size", "Modified Date", "Created Date",
                 "Accessed Date", "ID", "Path");
     {
-      RowWriter out;
+      OutputBuffer buffer;
+      RowWriter out(buffer);
       walkTree(
           *tree,
           [&](std::size_t item, const std::string& path) {
             const DirectoryNode& node = entries.DirectoryList[static_cast<std::size_t>(tree->item(item).directory)];
-            out.row(typeText(true, node.isDeleted()), 0, entryDateTexts(node.times, tree->isFat()), node.ownId, path);
+            out.row(typeText(true, node.isDeleted()), 0, dates.of(node.times), node.ownId, path, {});
           },
           [&](std::size_t file, const std::string& prefix) {
             const FileNode& node = entries.FileList[file];
-            out.row(typeText(false, node.isDeleted()), node.size, entryDateTexts(node.times, tree->isFat()),
-                    node.fileIndex, prefix + tree->fileName(file));
+            out.row(typeText(false, node.isDeleted()), node.size, dates.of(node.times), node.fileIndex, prefix,
+                    tree->fileName(file));
           });
     }
     std::printf("%s\n", summary.c_str());

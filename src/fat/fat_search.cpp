@@ -21,8 +21,10 @@ namespace {
 // name spans at most 20 entries, less than two sectors).
 constexpr std::uint32_t kDirectoryReadSectors = 256;
 constexpr std::uint32_t kHistorySectors = 2;
-// Sectors per transfer of the sweep for directory clusters.
-constexpr std::uint64_t kSweepReadSectors = 4096;
+// Sectors per transfer of the sweep for directory clusters: 128 KiB, which
+// stays in the CPU cache while it is copied in and looked at (larger
+// transfers made the sweep of a cached image about 15% slower).
+constexpr std::uint64_t kSweepReadSectors = 256;
 
 int clampPercent(std::uint64_t part, std::uint64_t whole) {
   if (whole == 0) return 100;

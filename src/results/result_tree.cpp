@@ -314,17 +314,22 @@ void ResultTree::checkPathTo(std::size_t item) {
   }
 }
 
+// A new name keeps the encoding of the old one: 8-bit text in the code page
+// (cut to the limit of a narrow name) or UTF-16.
+void ResultTree::storeName(std::string& narrowName, std::u16string& wideName, const std::string& text) const {
+  if (!narrowName.empty()) {
+    narrowName = utf8ToCodePage(text, codePage_);
+    if (narrowName.size() > kNarrowNameLimit) narrowName.resize(kNarrowNameLimit);
+  } else {
+    wideName = utf8ToUtf16(text);
+  }
+}
+
 bool ResultTree::renameFile(std::size_t fileIndex, const std::string& text) {
   if (text.empty() || fileIndex >= entries_.FileList.size()) return false;
   if (text == fileName(fileIndex)) return false;
   FileNode& node = entries_.FileList[fileIndex];
-  if (!node.narrowName.empty()) {
-    std::string encoded = utf8ToCodePage(text, codePage_);
-    if (encoded.size() > kNarrowNameLimit) encoded.resize(kNarrowNameLimit);
-    node.narrowName = encoded;
-  } else {
-    node.wideName = utf8ToUtf16(text);
-  }
+  storeName(node.narrowName, node.wideName, text);
   return true;
 }
 
@@ -333,13 +338,7 @@ bool ResultTree::renameFolder(std::size_t item, const std::string& text) {
   const auto directory = static_cast<std::size_t>(items_[item].directory);
   if (text == directoryName(directory)) return false;
   DirectoryNode& node = entries_.DirectoryList[directory];
-  if (!node.narrowName.empty()) {
-    std::string encoded = utf8ToCodePage(text, codePage_);
-    if (encoded.size() > kNarrowNameLimit) encoded.resize(kNarrowNameLimit);
-    node.narrowName = encoded;
-  } else {
-    node.wideName = utf8ToUtf16(text);
-  }
+  storeName(node.narrowName, node.wideName, text);
   items_[item].name = directoryName(directory);
   return true;
 }

@@ -128,6 +128,7 @@ class ResultTree {
  private:
   void markSubtree(std::size_t item, char mark, bool checked, Job* job, const char* status);
   bool folderVisible(const DirectoryNode& node) const { return node.partition == partition_; }
+  void storeName(std::string& narrowName, std::u16string& wideName, const std::string& text) const;
 
   FoundEntries& entries_;
   std::string fileSystemType_;

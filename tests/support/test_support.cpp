@@ -23,6 +23,13 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+EnvironmentOptions isolatedEnvironment(const TempDir& dir) {
+  EnvironmentOptions options;
+  options.configFile = dir / "dravolin.ini";
+  options.logDir = dir.path();
+  return options;
+}
+
 BadSectorAnswer ScriptedPrompter::askBadSector() {
   ++badSectorQuestions;
   if (badSectorAnswers.empty()) return BadSectorAnswer::Skip;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_environment.h"
 #include "common/prompter.h"
 
 namespace dravolin::test {
@@ -24,6 +25,10 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Settings file and log folder inside a temporary folder, so no test touches
+// the user's own.
+EnvironmentOptions isolatedEnvironment(const TempDir& dir);
 
 // Answers questions from queues; records what was asked.
 class ScriptedPrompter final : public Prompter {

@@ -15,17 +15,11 @@ namespace fs = std::filesystem;
 
 class ImageCreationPageTest : public ::testing::Test {
  protected:
-  ImageCreationPageTest() : session(options()) {
+  ImageCreationPageTest() : session(test::isolatedEnvironment(dir)) {
     session.setSource(std::make_unique<MemorySectorSource>(2000), makeImageDevice(1, "/tmp/src0.img", 2000 * 512));
     commitStep1(session, kImageRecovery);
     session.state.PartitionStart = 1000;
     session.state.PartitionEnd = 2000;  // 512,000 bytes
-  }
-  EnvironmentOptions options() {
-    EnvironmentOptions o;
-    o.configFile = dir / "dravolin.ini";
-    o.logDir = dir.path();
-    return o;
   }
   std::string activityLog() { return test::readFile(dir / "Activity Log.txt"); }
   static FreeSpaceQuery freeSpace(std::uint64_t bytes) {

@@ -135,15 +135,9 @@ TEST(ProgressPulse, CreepsFromOneTo99AndStartsOver) {
 
 class SearchControllerTest : public ::testing::Test {
  protected:
-  SearchControllerTest() : session(options()) {
+  SearchControllerTest() : session(test::isolatedEnvironment(dir)) {
     session.state.FileSystemType = "FAT32";
     session.state.volumeParameters.FatSectors = 77;
-  }
-  EnvironmentOptions options() {
-    EnvironmentOptions o;
-    o.configFile = dir / "dravolin.ini";
-    o.logDir = dir.path();
-    return o;
   }
   std::string activityLog() { return test::readFile(dir / "Activity Log.txt"); }
 

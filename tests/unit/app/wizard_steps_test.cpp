@@ -12,15 +12,9 @@ namespace {
 
 class WizardStepsTest : public ::testing::Test {
  protected:
-  WizardStepsTest() : session(options()) {
+  WizardStepsTest() : session(test::isolatedEnvironment(dir)) {
     auto source = std::make_unique<MemorySectorSource>(1000);
     session.setSource(std::move(source), makeImageDevice(3, "/tmp/Image0.img", 1000 * 512));
-  }
-  EnvironmentOptions options() {
-    EnvironmentOptions o;
-    o.configFile = dir / "dravolin.ini";
-    o.logDir = dir.path();
-    return o;
   }
   std::string activityLog() { return test::readFile(dir / "Activity Log.txt"); }
   test::TempDir dir;

@@ -1,0 +1,49 @@
+// Any bytes as a FAT volume: both searches must end, stay inside their
+// buffers and never loop, whatever the FAT and the directories say.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "common/worker_job.h"
+#include "disk/memory_source.h"
+#include "fat/fat_search.h"
+#include "partition/volume_check.h"
+
+namespace {
+
+class SilentPrompter final : public dravolin::Prompter {
+ public:
+  dravolin::BadSectorAnswer askBadSector() override { return dravolin::BadSectorAnswer::SkipAll; }
+  dravolin::ReplaceAnswer askReplace(const std::string&) override { return dravolin::ReplaceAnswer::No; }
+  bool askYesNo(const std::string&) override { return true; }
+  void inform(const std::string&) override {}
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace dravolin;
+  if (size < kSectorSize) return 0;
+  // The first byte chooses the FAT width; the rest is the volume.
+  static const char* const kTypes[] = {"FAT12", "FAT16", "FAT32"};
+  const std::string type = kTypes[data[0] % 3];
+  std::vector<std::byte> bytes(reinterpret_cast<const std::byte*>(data) + 1,
+                               reinterpret_cast<const std::byte*>(data) + size);
+  MemorySectorSource source(std::move(bytes));
+  SectorReader reader(source);
+  VolumeParameters parameters;
+  if (!checkVolume(reader, type, 0, source.sectorCount(), parameters)) return 0;
+  reader.setSelectionEnd(static_cast<std::int64_t>(source.sectorCount()));
+  SilentPrompter prompter;
+  for (bool exhaustive : {false, true}) {
+    FoundEntries entries;
+    bool switched = false;
+    FatSearchContext context{reader, parameters, type, entries, switched};
+    WorkerJob job(prompter);
+    job.runHere([&](Job& j) {
+      if (exhaustive) runFatExhaustiveSearch(j, context);
+      else runFatDirectoryTreeSearch(j, context);
+    });
+  }
+  return 0;
+}

@@ -25,11 +25,11 @@ void Session::writeStartBlock(const std::tm& now) {
                             kVersionText, formatDateLine(now)});
 }
 
-void Session::changeLogFolder(LogKind kind, const std::filesystem::path& folder) {
+Result<void> Session::changeLogFolder(LogKind kind, const std::filesystem::path& folder) {
   const char* name = kind == LogKind::Activity ? "Activity Log" : "Recovery Log";
   config_.setValue(kAppKey, name, folder.string());
-  config_.save();
   (kind == LogKind::Activity ? activityLog_ : recoveryLog_).setFolder(folder);
+  return config_.save();
 }
 
 }  // namespace dravolin

@@ -11,6 +11,7 @@
 #include "app/app_environment.h"
 #include "app/messages.h"
 #include "common/config_store.h"
+#include "common/version.h"
 #include "disk/devices.h"
 #include "disk/sector_reader.h"
 #include "entries/found_entries.h"
@@ -23,7 +24,6 @@
 namespace dravolin {
 
 inline constexpr const char* kApplicationTitle = "Dravolin";
-inline constexpr const char* kVersionText = "Version 0.1.0";
 
 // Values of RecoveryMode.
 inline constexpr int kDesktopRecovery = 0;
@@ -85,7 +85,9 @@ class Session {
   void writeStartBlock(const std::tm& now);
 
   // Moves a log to another folder and stores the choice in the settings.
-  void changeLogFolder(LogKind kind, const std::filesystem::path& folder);
+  // Remembers the folder in the settings file; the log uses it at once, even
+  // when the settings file cannot be written (the error says so).
+  [[nodiscard]] Result<void> changeLogFolder(LogKind kind, const std::filesystem::path& folder);
 
  private:
   EnvironmentOptions options_;

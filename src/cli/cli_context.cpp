@@ -108,6 +108,8 @@ Session& CliContext::session() {
     if (!common.configFile.empty()) options.configFile = common.configFile;
     if (!common.logDir.empty()) options.logDir = common.logDir;
     session_ = std::make_unique<Session>(options);
+    if (const auto& error = session_->config().loadError())
+      std::fprintf(stderr, "dravolin: %s (going on with the default settings)\n", error->message.c_str());
   }
   return *session_;
 }
@@ -135,7 +137,8 @@ void CliContext::openSource(const std::string& name, bool commit, int recoveryMo
     // Image sets are entered in the geometry cache as the next disk.
     if (s.device().image) {
       cacheDevice(s.config(), s.device());
-      s.config().save();
+      if (auto saved = s.config().save(); !saved)
+        std::fprintf(stderr, "dravolin: %s\n", saved.error().message.c_str());
     }
     commitStep1(s, recoveryMode);
   }

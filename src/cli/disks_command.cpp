@@ -12,7 +12,8 @@ CommandRunner registerDisksCommand(CLI::App& app, CliContext& context) {
     const auto& devices = context.devices();
     // The enumeration refreshes the geometry cache, as Step 1 does.
     writeGeometryCache(context.session().config(), devices);
-    context.session().config().save();
+    if (auto saved = context.session().config().save(); !saved)
+      std::fprintf(stderr, "dravolin: %s\n", saved.error().message.c_str());
     if (context.common.json) {
       nlohmann::json list = nlohmann::json::array();
       for (const auto& d : devices)

@@ -6,22 +6,23 @@ DRAVOLIN := build/release/src/cli/dravolin
 RUN_ENV := XDG_CONFIG_HOME=$(CURDIR)/build/run/config XDG_STATE_HOME=$(CURDIR)/build/run/state
 RUN_OPTS := --config $(CURDIR)/build/run/dravolin.ini --log-dir $(CURDIR)/build/run/logs
 
-.PHONY: all deps build test run bench fixtures fuzz clean
+.PHONY: all build test run bench fixtures fuzz clean
 
 all: build
 
-deps:
-	@scripts/install-deps
-
-build: deps
+# Each step installs only the Debian packages it uses (scripts/install-deps).
+build:
+	@scripts/install-deps build
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release -j$(JOBS)
 
-fixtures: deps
+fixtures:
+	@scripts/install-deps build
 	@bash tests/fixtures/build-images.sh $(FIXTURES)
 
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
-test: deps
+test:
+	@scripts/install-deps test
 	@cmake --preset sanitize >/dev/null
 	@cmake --build --preset sanitize -j$(JOBS)
 	@ctest --preset sanitize -j$(JOBS)
@@ -36,13 +37,16 @@ run: build fixtures
 	@$(RUN_ENV) $(DRAVOLIN) recover $(FIXTURES)/demo.img --partition 1 --all --deleted-only \
 	  --on-exists replace --to recovered $(RUN_OPTS)
 
-bench: build fixtures
+bench: fixtures
+	@scripts/install-deps test bench
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j$(JOBS)
 	@bash bench/run-benchmarks.sh build/release
 
 # Runs every fuzz target for FUZZ_SECONDS each (clang-19 and libFuzzer from Debian).
 FUZZ_SECONDS ?= 60
-fuzz: deps
-	@scripts/install-deps --fuzz
+fuzz:
+	@scripts/install-deps test fuzz
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz -j$(JOBS)
 	@for f in build/fuzz/fuzz/*_fuzz; do echo "== $$f"; mkdir -p build/fuzz/corpus/$$(basename $$f); \

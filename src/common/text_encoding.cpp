@@ -2,7 +2,10 @@
 
 #include <iconv.h>
 
+#include <utf8.h>
+
 #include <cerrno>
+#include <iterator>
 #include <vector>
 
 namespace dravolin {
@@ -68,32 +71,37 @@ std::string codePageToUtf8(std::string_view bytes, std::string_view codePage) {
   return convert(bytes, "UTF-8", codePage, "\xEF\xBF\xBD", 1);
 }
 
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+// A code point UTF-8 can carry, else the replacement character.
+char32_t encodable(char32_t c) { return (c > 0x10FFFF || isSurrogate(c)) ? kReplacement : c; }
+
+// Valid UTF-8 with every malformed sequence (overlong forms, surrogates,
+// stray continuation bytes, truncated sequences) replaced by U+FFFD.
+std::string validUtf8(std::string_view utf8) {
+  if (utf8::find_invalid(utf8.begin(), utf8.end()) == utf8.end()) return std::string(utf8);
+  std::string out;
+  out.reserve(utf8.size() + 8);
+  utf8::replace_invalid(utf8.begin(), utf8.end(), std::back_inserter(out), kReplacement);
+  return out;
+}
+
+}  // namespace
+
 std::string utf16ToUtf8(std::u16string_view text) {
   std::string out;
+  out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
     }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    utf8::append(encodable(c), std::back_inserter(out));
   }
   return out;
 }
@@ -101,6 +109,29 @@ std::string utf16ToUtf8(std::u16string_view text) {
 std::u8string utf16ToUtf8Units(std::u16string_view text) {
   std::string s = utf16ToUtf8(text);
   return std::u8string(s.begin(), s.end());
+}
+
+std::u32string utf8ToCodePoints(std::string_view utf8) {
+  const std::string valid = validUtf8(utf8);
+  std::u32string out;
+  out.reserve(valid.size());
+  utf8::unchecked::utf8to32(valid.begin(), valid.end(), std::back_inserter(out));
+  return out;
+}
+
+std::u16string utf8ToUtf16(std::string_view utf8) {
+  const std::string valid = validUtf8(utf8);
+  std::u16string out;
+  out.reserve(valid.size());
+  utf8::unchecked::utf8to16(valid.begin(), valid.end(), std::back_inserter(out));
+  return out;
+}
+
+std::string codePointsToUtf8(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t c : text) utf8::append(encodable(c), std::back_inserter(out));
+  return out;
 }
 
 bool isKnownCodePage(std::string_view codePage) {

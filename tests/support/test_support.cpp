@@ -111,4 +111,20 @@ void writeFile(const fs::path& file, const std::string& bytes) {
   out << bytes;
 }
 
+std::string caseName(std::string_view description) {
+  std::string name;
+  bool gap = false;
+  for (const char c : description) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (keep) {
+      if (gap && !name.empty()) name += '_';
+      name += c;
+      gap = false;
+    } else {
+      gap = true;
+    }
+  }
+  return name.empty() ? std::string("unnamed") : name;
+}
+
 }  // namespace dravolin::test

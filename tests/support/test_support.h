@@ -5,6 +5,7 @@
 #include <deque>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/app_environment.h"
@@ -65,5 +66,15 @@ std::string runShell(const std::string& command, int* status = nullptr);
 std::string sha256File(const std::filesystem::path& file);
 std::string readFile(const std::filesystem::path& file);
 void writeFile(const std::filesystem::path& file, const std::string& bytes);
+
+// A test-case name GoogleTest accepts, made from a description: letters and
+// digits kept, every other run of characters one underscore.
+std::string caseName(std::string_view description);
+
+// Name generator for INSTANTIATE_TEST_SUITE_P over cases with a `what` field.
+struct NameFromWhat {
+  template <typename Info>
+  std::string operator()(const Info& info) const { return caseName(info.param.what); }
+};
 
 }  // namespace dravolin::test

@@ -53,3 +53,34 @@ TEST(TextEncoding, CodePagesRoundTripAndReplaceWhatTheyLack) {
 
 }  // namespace
 }  // namespace dravolin
+
+namespace dravolin {
+namespace {
+
+// Malformed UTF-8 never decodes to a character it does not spell: an overlong
+// "/" must not become a path separator of a name.
+TEST(Utf8Decoding, MalformedSequencesBecomeReplacementCharacters) {
+  struct Case {
+    const char* what;
+    std::string input;
+    std::u32string expected;
+  };
+  const Case cases[] = {
+      {"overlong slash", "a\xC0\xAF" "b", U"a\uFFFDb"},
+      {"overlong three-byte slash", "\xE0\x80\xAF", U"\uFFFD"},
+      {"encoded surrogate", "\xED\xA0\x80", U"\uFFFD"},
+      {"stray continuation byte", "x\x80y", U"x\uFFFDy"},
+      {"truncated sequence at the end", "ok\xE2\x82", U"ok\uFFFD"},
+      {"beyond U+10FFFF", "\xF4\x90\x80\x80", U"\uFFFD"},
+      {"valid four-byte", "\xF0\x9F\x98\x80", U"\U0001F600"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(utf8ToCodePoints(c.input), c.expected) << c.what;
+    EXPECT_EQ(codePointsToUtf8(utf8ToCodePoints(c.input)), codePointsToUtf8(c.expected)) << c.what;
+  }
+  EXPECT_EQ(utf8ToUtf16("a\xC0\xAF\xF0\x9F\x98\x80"), u"a\uFFFD\U0001F600");
+  EXPECT_EQ(codePointsToUtf8(U"\xD800z"), "\xEF\xBF\xBDz");
+}
+
+}  // namespace
+}  // namespace dravolin

@@ -132,7 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
         ChainCase{"limit keeps the first clusters", FatType::Fat16, {{5, 6}, {6, 7}, {7, 8}, {8, 0xFFFF}}, 5, 2,
                   {5, 6}, ChainEnd::LengthLimit},
         ChainCase{"limit equal to the length", FatType::Fat16, {{5, 6}, {6, 0xFFFF}}, 5, 2, {5, 6},
-                  ChainEnd::EndOfChain}));
+                  ChainEnd::EndOfChain}),
+    test::NameFromWhat{});
 
 Clusters longLoop(std::uint32_t first, std::uint32_t length) {
   Clusters c;

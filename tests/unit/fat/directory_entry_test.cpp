@@ -169,7 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
         LongNameCase{"live short entry after deleted long entries keeps the flag rule",
                      withShort(longEntries(k40, true), liveShort()), k40.substr(0, 13)},
         LongNameCase{"deleted short entry after live pieces stops at their flag", withShort(longEntries(k40), deletedShort()),
-                     k40}));
+                     k40}),
+    test::NameFromWhat{});
 
 TEST(LongName, DeletedNameStopsAfter20Entries) {
   std::u16string huge(300, u'x');

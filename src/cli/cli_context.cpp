@@ -1,4 +1,5 @@
 #include "cli/cli_context.h"
+#include "cli/interrupts.h"
 
 #include <unistd.h>
 
@@ -13,9 +14,6 @@
 #include "app/wizard_steps.h"
 
 namespace dravolin::cli {
-
-// Set by main's SIGINT handler: the number of Ctrl-C presses.
-extern volatile std::sig_atomic_t interruptCount;
 
 // ---- prompter
 

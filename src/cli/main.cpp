@@ -1,25 +1,14 @@
 // dravolin: the command line of the recovery suite.
-#include <csignal>
 #include <iostream>
 #include <map>
 
 #include "cli/cli_context.h"
 #include "cli/commands.h"
-
-namespace dravolin::cli {
-volatile std::sig_atomic_t interruptCount = 0;
-}
-
-namespace {
-
-void onInterrupt(int) {
-  dravolin::cli::interruptCount = dravolin::cli::interruptCount + 1;
-}
-
-}  // namespace
+#include "cli/interrupts.h"
 
 int main(int argc, char** argv) {
   using namespace dravolin::cli;
+  startInterruptWatcher();
   CLI::App app{"Dravolin: recovers files, partitions and disk images from damaged disks", "dravolin"};
   app.set_version_flag("--version", std::string("dravolin ") + dravolin::kVersionText);
   app.require_subcommand(1);
@@ -44,11 +33,6 @@ int main(int argc, char** argv) {
     int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
   }
-
-  struct sigaction action{};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
 
   try {
     for (auto& [command, runner] : runners)

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "cli/cli_context.h"
+#include "cli/interrupts.h"
 #include "common/text_encoding.h"
 #include "fat/fat_search.h"
 #include "results/result_tree.h"
@@ -19,8 +20,6 @@
 
 namespace dravolin::cli {
 
-// Set by main's SIGINT handler: the number of Ctrl-C presses.
-extern volatile std::sig_atomic_t interruptCount;
 
 struct SearchOptions {
   bool exhaustive = false;

@@ -299,4 +299,8 @@ ImagingRequest ImageCreationPage::request(SearchController& controller) {
   return request;
 }
 
+SearchController::Worker ImageCreationPage::worker(SearchController& controller, ImagingResult& result) {
+  return [request = this->request(controller), &result](Job& job) { runImageCreation(job, request, result); };
+}
+
 }  // namespace dravolin

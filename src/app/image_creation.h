@@ -76,6 +76,10 @@ class ImageCreationPage {
   // clock of the controller gives the elapsed time.
   ImagingRequest request(SearchController& controller);
 
+  // The imaging worker over request(controller), filling result as it goes
+  // (its counters may be read while it runs).
+  SearchController::Worker worker(SearchController& controller, ImagingResult& result);
+
   const ImagingSettings& settings() const { return session_.state.imaging; }
 
  private:

@@ -21,8 +21,9 @@ void Session::setSource(std::unique_ptr<SectorSource> source, DeviceInfo device)
 }
 
 void Session::writeStartBlock(const std::tm& now) {
+  startDateLine_ = formatDateLine(now);
   activityLog_.appendLines({"-----------------------Start--------------------------", state.caption,
-                            kVersionText, formatDateLine(now)});
+                            kVersionText, startDateLine_});
 }
 
 Result<void> Session::changeLogFolder(LogKind kind, const std::filesystem::path& folder) {

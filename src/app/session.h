@@ -83,9 +83,11 @@ class Session {
   // The start block of the activity report: the start line, the caption,
   // the version text and the date line.
   void writeStartBlock(const std::tm& now);
+  // The date line of the start block ("9:05 - Sunday, December 06, 2026"),
+  // which the raw recovery repeats in the recovery history.
+  const std::string& startDateLine() const { return startDateLine_; }
 
-  // Moves a log to another folder and stores the choice in the settings.
-  // Remembers the folder in the settings file; the log uses it at once, even
+  // Moves a log to another folder and remembers the folder in the settings file; the log uses it at once, even
   // when the settings file cannot be written (the error says so).
   [[nodiscard]] Result<void> changeLogFolder(LogKind kind, const std::filesystem::path& folder);
 
@@ -94,6 +96,7 @@ class Session {
   ConfigStore config_;
   std::filesystem::path dataFolder_;
   MessageCatalog messages_;
+  std::string startDateLine_;
   LogFile activityLog_;
   LogFile recoveryLog_;
   std::unique_ptr<SectorSource> source_;

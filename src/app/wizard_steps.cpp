@@ -113,4 +113,19 @@ std::expected<void, std::string> commitManualRange(Session& session, const std::
   return {};
 }
 
+Result<VolumeParameters> checkPartitionVolume(Session& session, const PartitionEntry& partition) {
+  VolumeParameters volume;
+  if (!session.reader()) return makeError(ErrorKind::InvalidArgument, "no disk is open");
+  if (!checkVolume(*session.reader(), partition.fileSystem, partition.start, partition.end, volume))
+    return makeError(ErrorKind::Corrupt, partition.label() + ": the volume check failed");
+  return volume;
+}
+
+std::vector<DeviceInfo> listDisks(Session& session, std::string* settingsError) {
+  std::vector<DeviceInfo> devices = enumerateDevices();
+  writeGeometryCache(session.config(), devices);
+  if (auto saved = session.config().save(); !saved && settingsError) *settingsError = saved.error().message;
+  return devices;
+}
+
 }  // namespace dravolin

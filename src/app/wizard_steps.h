@@ -40,4 +40,13 @@ std::expected<void, std::string> commitManualRange(Session& session, const std::
 // when the type has no check.
 bool runVolumeCheck(Session& session);
 
+// The layout values a listed partition's volume check finds, without
+// committing anything; an error when the check rejects it.
+[[nodiscard]] Result<VolumeParameters> checkPartitionVolume(Session& session, const PartitionEntry& partition);
+
+// Step 1's disk list, which also refreshes the geometry cache in the
+// settings file (an error when the file cannot be written; the list is
+// then still good).
+std::vector<DeviceInfo> listDisks(Session& session, std::string* settingsError = nullptr);
+
 }  // namespace dravolin

@@ -27,6 +27,7 @@ struct Volume {
   const char* image;
   int partition;  // 0: the only volume of the image
   std::string name() const { return std::string(image) + (partition ? " #" + std::to_string(partition) : ""); }
+  friend void PrintTo(const Volume& v, std::ostream* os) { *os << v.name(); }
   std::vector<std::string> choice() const {
     if (partition == 0) return {};
     return {"--partition", std::to_string(partition)};
@@ -187,12 +188,7 @@ TEST_P(FatRecoveryTest, DeletedOnlyRecoversTheDeletedFilesAlone) {
   EXPECT_EQ(json::parse(result.out)["files_written"], deletedFiles);
 }
 
-std::string volumeTestName(const ::testing::TestParamInfo<Volume>& param) {
-  std::string name = param.param.name();
-  for (char& c : name)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  return name;
-}
+std::string volumeTestName(const ::testing::TestParamInfo<Volume>& param) { return test::caseName(param.param.name()); }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FatRecoveryTest, ::testing::ValuesIn(kVolumes), volumeTestName);
 

@@ -21,6 +21,7 @@ fs::path freshFolder(const std::string& name) {
 struct RoundTripCase {
   const char* label;
   std::string section, name, value;
+  friend void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class ConfigRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};

@@ -73,6 +73,7 @@ struct FailureCase {
   int result;
   std::set<SectorNumber> lost;  // sectors that must read as zeros
   int questions;
+  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ChunkedFailure : public ::testing::TestWithParam<FailureCase> {};

@@ -3,6 +3,7 @@
 // different answers, so callers can tell a blank sector from a failing disk.
 #include <expected>
 #include <string>
+#include <utility>
 
 namespace dravolin {
 
@@ -19,8 +20,15 @@ struct Error {
   std::string message;
 };
 
+// The result of every fallible operation below the command line: a value or
+// an Error with its message. Dropping one unread is a compiler warning.
 template <typename T>
-using Result = std::expected<T, Error>;
+class [[nodiscard]] Result : public std::expected<T, Error> {
+ public:
+  using std::expected<T, Error>::expected;
+  Result(const std::expected<T, Error>& other) : std::expected<T, Error>(other) {}
+  Result(std::expected<T, Error>&& other) : std::expected<T, Error>(std::move(other)) {}
+};
 
 inline std::unexpected<Error> makeError(ErrorKind kind, std::string message) {
   return std::unexpected<Error>(Error{kind, std::move(message)});

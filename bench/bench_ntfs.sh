@@ -138,8 +138,9 @@ best_of() {
   echo "$best"
 }
 # peak_kb COMMAND...: the largest resident size of COMMAND, in KiB.
+# COMMAND must be a program: /usr/bin/time cannot run a shell function.
 peak_kb() {
-  /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p'
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p' || true
 }
 recover_ours() { rm -rf "$out/ours"; sync; "$dravolin" recover "$image" --all --to "$out/ours" --on-exists replace "${options[@]}"; }
 recover_tsk() { rm -rf "$out/tsk"; sync; tsk_recover -e "$image" "$out/tsk"; }
@@ -149,7 +150,8 @@ t_cat=$(best_of 3 cat "$image")
 t_fls=$(best_of 3 fls -r -p "$image")
 t_tsk=$(best_of 2 recover_tsk)
 peak_fls=$(peak_kb fls -r -p "$image")
-peak_tsk=$(peak_kb recover_tsk)
+rm -rf "$out/tsk"
+peak_tsk=$(peak_kb tsk_recover -e "$image" "$out/tsk")
 tsk_files=$(find "$out/tsk" -type f | wc -l)
 fls_entries=$(fls -r -p "$image" | wc -l)
 

@@ -250,7 +250,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     if (!r) throw CliExit{kExitFailure, r.error()};
     if (!runVolumeCheck(s))
       checkFailed("The range " + choice.range[0] + " to " + choice.range[1] + " does not hold a valid " + type +
-                  " volume (" + volumeCheckFailure(type) + ")");
+                  " volume: " + volumeCheckFailure(type));
     return;
   }
   const PartitionEntry* chosen = nullptr;

@@ -76,7 +76,9 @@ static std::string withLineBreaks(std::string text) {
 // has its own answer (--on-create-error); --yes does not answer it.
 bool TerminalPrompter::askCreateError(const std::string& text) {
   if (createErrorAbort_) return *createErrorAbort_;
-  const std::string shown = withLineBreaks(text);
+  std::string shown = withLineBreaks(text);
+  // The dialog's own button hint does not fit the answers given here.
+  if (const std::size_t hint = shown.find("\nPress Yes"); hint != std::string::npos) shown.resize(hint);
   if (!interactive_) {
     std::cerr << "dravolin: " << shown << "\n";
     if (!createErrorToldOnce_)

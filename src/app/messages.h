@@ -15,6 +15,9 @@ namespace dravolin {
 
 inline constexpr const char* kLanguageFileName = "EnglishW.dat";
 
+// Shown where a saving destination is chosen.
+inline constexpr const char* kOtherDriveNote = "Note : It is advisable to Save Data on a Drive other then the Source.";
+
 // The contract of the message library: true and the text when the language
 // file at languageFile holds message number; false and text untouched otherwise.
 bool GetMSG(int number, std::string& text, const std::filesystem::path& languageFile);

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "disk/destination_device.h"
 #include "disk/file_source.h"
 #include "disk/image_set.h"
 
@@ -98,6 +99,11 @@ Result<OpenedSource> openSource(const std::string& name, const std::vector<Devic
     return openImageSet(single, devices);
   }
   return makeError(ErrorKind::InvalidArgument, name + ": not a disk, an image file or an image folder");
+}
+
+std::optional<std::string> destinationOnSourceDisk(const DeviceInfo& source, const fs::path& destination) {
+  if (source.image) return std::nullopt;
+  return destinationOnSourceDevice(source.devicePath, destination);
 }
 
 }  // namespace dravolin

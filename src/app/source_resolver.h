@@ -3,7 +3,9 @@
 // source: a block device, a disk number ("Disk0"), a raw image file, a piece
 // 0 of a series written by the imaging ("disk0.img", "disk1.img", ...), or a
 // folder holding an image set.
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,5 +23,11 @@ struct OpenedSource {
 // Opens the source read-only. devices is the machine's disk list (an image
 // becomes the disk after the last of them). Errors carry one line for the user.
 Result<OpenedSource> openSource(const std::string& name, const std::vector<DeviceInfo>& devices);
+
+// The name of the block device under destination when saving there may
+// overwrite the source disk (the same device, one of its partitions or a
+// device built on it); nothing for an image source or a destination
+// elsewhere.
+std::optional<std::string> destinationOnSourceDisk(const DeviceInfo& source, const std::filesystem::path& destination);
 
 }  // namespace dravolin

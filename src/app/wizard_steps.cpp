@@ -66,6 +66,15 @@ bool commitPartition(Session& session, const PartitionEntry& partition, bool sea
   return accepted;
 }
 
+void writeDiskSelection(Session& session, bool searchExhaustive) {
+  const auto& d = session.device();
+  session.activityLog().appendLines({"\r\n", "Step 2 :", "-------", "Selected Information : " + d.name,
+                                     "Model Number : " + d.model, "Media Type : " + d.mediaType,
+                                     "Disk Size : " + std::to_string(d.sizeBytes),
+                                     searchExhaustive ? "Search Exhaustive : Checked"
+                                                      : "Search Exhaustive : Not Checked"});
+}
+
 std::expected<void, std::string> commitWholeDisk(Session& session, bool searchExhaustive) {
   auto& s = session.state;
   SectorNumber start = 0;
@@ -79,12 +88,7 @@ std::expected<void, std::string> commitWholeDisk(Session& session, bool searchEx
   s.PartitionEnd = static_cast<std::int64_t>(end);
   s.FileSystemType = "UNKNOWN";
   s.selectedNodeText = session.device().name;
-  const auto& d = session.device();
-  session.activityLog().appendLines({"\r\n", "Step 2 :", "-------", "Selected Information : " + d.name,
-                                     "Model Number : " + d.model, "Media Type : " + d.mediaType,
-                                     "Disk Size : " + std::to_string(d.sizeBytes),
-                                     searchExhaustive ? "Search Exhaustive : Checked"
-                                                      : "Search Exhaustive : Not Checked"});
+  writeDiskSelection(session, searchExhaustive);
   s.LostPartitionSearch = searchExhaustive;
   s.LostSearchPass = 0;
   setSelectionEnd(session);

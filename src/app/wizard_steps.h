@@ -29,6 +29,12 @@ bool commitPartition(Session& session, const PartitionEntry& partition, bool sea
 // "Select partition type" otherwise.
 std::expected<void, std::string> commitWholeDisk(Session& session, bool searchExhaustive);
 
+// The activity-report block of a Step 2 commit of the disk node ("Step 2 :",
+// "Selected Information : " + the disk's name, its model, media type and
+// size, and the exhaustive box), as commitWholeDisk writes it. The command
+// line writes it before a range of its own or the whole disk.
+void writeDiskSelection(Session& session, bool searchExhaustive);
+
 // Step 2 (a): validates the typed range ("Start sector is not valid." ...),
 // sets the range and type and writes the Step 2 (a) block. fileSystem is
 // "FAT12", "FAT16", "FAT32", "NTFS" or "UNKNOWN".

@@ -20,6 +20,7 @@ struct CarveOptions {
   std::string source;
   std::string types;
   std::string to;
+  bool allowSameDisk = false;
 };
 
 // Passes questions to the terminal. Without a terminal the question whether
@@ -32,7 +33,7 @@ class CarvePrompter final : public Prompter {
   ReplaceAnswer askReplace(const std::string& path) override { return inner_.askReplace(path); }
   bool askYesNo(const std::string& text) override {
     if (inner_.interactive()) return inner_.askYesNo(text);
-    std::cerr << text << "\nYes (no terminal to ask)\n";
+    std::cerr << "dravolin: " << text << "\ndravolin: answered Yes (no terminal to ask)\n";
     return true;
   }
   void inform(const std::string& text) override { inner_.inform(text); }
@@ -50,7 +51,7 @@ std::string askAnotherSavingPath(TerminalPrompter& prompter) {
   if (!std::getline(std::cin, line) || line.empty()) return {};
   auto checked = checkDestination(line);
   if (!checked) {
-    std::cerr << checked.error() << "\n";
+    std::cerr << "dravolin: " << checked.error() << "\n";
     return {};
   }
   return checked->string();
@@ -101,6 +102,8 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
   }
   command->add_option("--types", options->types, "Comma-separated file types (" + names + ") or all")->required();
   command->add_option("--to", options->to, "Destination folder (created when missing)")->required();
+  command->add_flag("--allow-same-disk", options->allowSameDisk,
+                    "Save even when the destination lies on the source disk");
 
   return [options, &context]() -> int {
     auto ticks = parseExtensionList(options->types);
@@ -111,6 +114,7 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
     const std::string dateLine = formatDateLine(local);
 
     context.openSource(options->source, true, kRawRecovery);
+    context.checkDestinationDisk(options->to, options->allowSameDisk);
     context.commitChoice(ChoiceRule::Explicit);
     Session& session = context.session();
 

@@ -10,8 +10,10 @@
 #include <iostream>
 #include <thread>
 
+#include "app/messages.h"
 #include "app/source_resolver.h"
 #include "app/wizard_steps.h"
+#include "results/saving.h"
 
 namespace dravolin::cli {
 
@@ -43,8 +45,12 @@ BadSectorAnswer TerminalPrompter::askBadSector() {
 ReplaceAnswer TerminalPrompter::askReplace(const std::string& path) {
   if (replace_) return *replace_;
   if (!interactive_) {
-    std::cerr << path << ": exists; not replaced (no terminal to ask; use --on-exists)\n";
-    return ReplaceAnswer::No;
+    // Nothing is overwritten and nothing lost: the new file gets a new name.
+    // The answer holds for the rest of the run, so this is said once.
+    std::cerr << "dravolin: " << path
+              << " already exists; no terminal to ask, so existing files are kept and new ones renamed "
+                 "(use --on-exists)\n";
+    return ReplaceAnswer::RenameAll;
   }
   for (;;) {
     std::string a = askLine("\n" + path +
@@ -59,19 +65,46 @@ ReplaceAnswer TerminalPrompter::askReplace(const std::string& path) {
   }
 }
 
-bool TerminalPrompter::askYesNo(const std::string& text) {
-  if (yes_) return true;
-  std::string shown = text;
-  for (std::size_t at = 0; (at = shown.find("\r\n", at)) != std::string::npos;) shown.replace(at, 2, "\n");
+static std::string withLineBreaks(std::string text) {
+  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.replace(at, 2, "\n");
+  return text;
+}
+
+// The file-creation question: Yes aborts the saving, No skips the file. It
+// has its own answer (--on-create-error); --yes does not answer it.
+bool TerminalPrompter::askCreateError(const std::string& text) {
+  if (createErrorAbort_) return *createErrorAbort_;
+  std::string shown = withLineBreaks(text);
+  // The dialog's own button hint does not fit the answers given here.
+  if (const std::size_t hint = shown.find("\nPress Yes"); hint != std::string::npos) shown.resize(hint);
   if (!interactive_) {
-    std::cerr << shown << "\nNo (no terminal to ask; use --yes)\n";
+    std::cerr << "dravolin: " << shown << "\n";
+    if (!createErrorToldOnce_)
+      std::cerr << "dravolin: no terminal to ask: files that cannot be created are skipped "
+                   "(use --on-create-error)\n";
+    createErrorToldOnce_ = true;
+    return false;
+  }
+  for (;;) {
+    std::string a = askLine("\n" + shown + "\n[s]kip this file, [a]bort the saving? ");
+    if (a == "s" || a.empty()) return false;
+    if (a == "a") return true;
+  }
+}
+
+bool TerminalPrompter::askYesNo(const std::string& text) {
+  if (text.starts_with(kFileCreationTitle)) return askCreateError(text);
+  if (yes_) return true;
+  const std::string shown = withLineBreaks(text);
+  if (!interactive_) {
+    std::cerr << "dravolin: " << shown << "\ndravolin: answered No (no terminal to ask; use --yes)\n";
     return false;
   }
   std::string a = askLine("\n" + shown + " [y/N] ");
   return a == "y" || a == "Y" || a == "yes";
 }
 
-void TerminalPrompter::inform(const std::string& text) { std::cerr << text << "\n"; }
+void TerminalPrompter::inform(const std::string& text) { std::cerr << "dravolin: " << withLineBreaks(text) << "\n"; }
 
 // ---- context
 
@@ -89,8 +122,8 @@ void CliContext::addChoiceOptions(CLI::App& command, bool allowWholeDisk) {
   auto* partition = command.add_option("--partition", choice.partition, "The N-th partition of the listing");
   auto* range = command.add_option("--range", choice.range, "A sector range START END (END exclusive)")
                     ->expected(2);
-  command.add_option("--fs", choice.fileSystem, "File system of the range")
-      ->check(CLI::IsMember({"FAT12", "FAT16", "FAT32", "NTFS", "UNKNOWN"}));
+  command.add_option("--fs", choice.fileSystem, "File system of the range (any case)")
+      ->transform(CLI::IsMember({"FAT12", "FAT16", "FAT32", "NTFS", "UNKNOWN"}, CLI::ignore_case));
   range->excludes(partition);
   if (allowWholeDisk) {
     auto* whole = command.add_flag("--whole-disk", choice.wholeDisk, "Sectors 0 to the end of the disk");
@@ -150,6 +183,22 @@ void CliContext::openSource(const std::string& name, bool commit, int recoveryMo
   prompter_.setBadSectorAnswer(fixed);
 }
 
+void CliContext::checkDestinationDisk(const std::string& destination, bool allowSameDisk) {
+  const DeviceInfo& device = session().device();
+  if (device.image) return;
+  std::cerr << "dravolin: " << kOtherDriveNote << "\n";
+  const auto onSource = destinationOnSourceDisk(device, destination);
+  if (!onSource) return;
+  if (allowSameDisk) {
+    std::cerr << "dravolin: warning: " << destination << " lies on the source disk (" << *onSource
+              << "); writing there anyway (--allow-same-disk)\n";
+    return;
+  }
+  throw CliExit{kExitFailure, destination + " lies on the source disk (" + *onSource +
+                                  "): writing there may overwrite what is still to be recovered; choose a "
+                                  "folder on another drive, or give --allow-same-disk"};
+}
+
 const PartitionListing& CliContext::listPartitions() {
   Session& s = session();
   if (!listed_ && s.reader()) {
@@ -167,13 +216,26 @@ std::string describeChoices(const PartitionListing& listing) {
   return out;
 }
 
+// Why the volume check of a file system refuses, in its own terms.
+static std::string volumeCheckFailure(const std::string& fileSystem) {
+  if (fileSystem == "NTFS") return "the volume check failed (NTFS boot sector or MFT not valid)";
+  return "the volume check failed (boot sector or FAT not valid)";
+}
+
 void CliContext::commitChoice(ChoiceRule rule) {
   Session& s = session();
   const auto& listing = listPartitions();
+  // A rejected volume check ends a search; raw carving and imaging never use
+  // the volume's layout, so for them it is a warning and the job goes on.
+  auto checkFailed = [&](const std::string& message) {
+    if (rule == ChoiceRule::NeedsFileSystem) throw CliExit{kExitFailure, message};
+    std::cerr << "dravolin: warning: " << message << "; going on, raw carving and imaging do not need it\n";
+  };
   if (choice.wholeDisk) {
     if (rule == ChoiceRule::NeedsFileSystem)
       throw CliExit{kExitUsage, "--whole-disk is not available here: this command needs a file system; choose one of:\n" +
                                     describeChoices(listing)};
+    writeDiskSelection(s, false);
     const std::uint64_t sectors = s.source()->sectorCount();
     auto r = commitManualRange(s, "0", std::to_string(sectors), "UNKNOWN");
     if (!r) throw CliExit{kExitFailure, r.error()};
@@ -183,12 +245,15 @@ void CliContext::commitChoice(ChoiceRule rule) {
     std::string type = choice.fileSystem.empty() ? "UNKNOWN" : choice.fileSystem;
     if (rule == ChoiceRule::NeedsFileSystem && type == "UNKNOWN")
       throw CliExit{kExitUsage, "--range needs --fs FAT12|FAT16|FAT32|NTFS for this command"};
+    // The range page is reached from the disk node of the partition page,
+    // whose commit writes its own block first.
+    writeDiskSelection(s, false);
     s.state.FileSystemType = "UNKNOWN";
     auto r = commitManualRange(s, choice.range[0], choice.range[1], type);
     if (!r) throw CliExit{kExitFailure, r.error()};
     if (!runVolumeCheck(s))
-      throw CliExit{kExitFailure, "The range " + choice.range[0] + " to " + choice.range[1] +
-                                      " does not hold a valid " + type + " volume (boot sector check failed)"};
+      checkFailed("The range " + choice.range[0] + " to " + choice.range[1] + " does not hold a valid " + type +
+                  " volume: " + volumeCheckFailure(type));
     return;
   }
   const PartitionEntry* chosen = nullptr;
@@ -206,8 +271,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     std::string extra = listing.protectiveMbr ? "GPT partition table: not supported yet; use --range\n" : "";
     throw CliExit{kExitUsage, extra + "Choose what to work on with " + what + ":\n" + describeChoices(listing)};
   }
-  if (!commitPartition(s, *chosen))
-    throw CliExit{kExitFailure, chosen->label() + ": the volume check failed (boot sector or FAT not valid)"};
+  if (!commitPartition(s, *chosen)) checkFailed(chosen->label() + ": " + volumeCheckFailure(chosen->fileSystem));
   if (rule == ChoiceRule::Explicit) {
     // Carving and imaging go on to the range page, prefilled with the partition.
     auto range = commitManualRange(s, std::to_string(s.state.PartitionStart), std::to_string(s.state.PartitionEnd),
@@ -278,8 +342,14 @@ SearchOutcome CliContext::runJob(SearchController& controller, SearchController:
   return controller.finish(totals);
 }
 
+void printJsonError(const std::string& message, int exitCode) {
+  std::cout << nlohmann::json{{"error", message}, {"exit_code", exitCode}}.dump(
+                   2, ' ', false, nlohmann::json::error_handler_t::replace)
+            << std::endl;
+}
+
 void CliContext::printJson(const nlohmann::json& document) const {
-  std::cout << document.dump(2) << std::endl;
+  std::cout << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
 }
 
 }  // namespace dravolin::cli

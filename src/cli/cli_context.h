@@ -61,6 +61,9 @@ class TerminalPrompter final : public Prompter {
   void setBadSectorAnswer(std::optional<BadSectorAnswer> answer) { badSector_ = answer; }
   void setReplaceAnswer(std::optional<ReplaceAnswer> answer) { replace_ = answer; }
   void setYes(bool yes) { yes_ = yes; }
+  // The answer to a file that cannot be created: true aborts the saving,
+  // false skips the file; unset asks on a terminal and skips otherwise.
+  void setCreateErrorAnswer(std::optional<bool> abort) { createErrorAbort_ = abort; }
   bool interactive() const { return interactive_; }
 
   BadSectorAnswer askBadSector() override;
@@ -70,10 +73,13 @@ class TerminalPrompter final : public Prompter {
 
  private:
   std::string askLine(const std::string& question);
+  bool askCreateError(const std::string& text);
   bool interactive_;
   std::optional<BadSectorAnswer> badSector_;
   std::optional<ReplaceAnswer> replace_;
   bool yes_ = false;
+  std::optional<bool> createErrorAbort_;
+  bool createErrorToldOnce_ = false;
 };
 
 class CliContext {
@@ -98,6 +104,11 @@ class CliContext {
   // activity report and the bad-sector policy is reset, then --bad-sectors
   // applies.
   void openSource(const std::string& name, bool commit, int recoveryMode = kDesktopRecovery);
+
+  // For a command that writes into a folder: on a disk source, shows the
+  // note to save on another drive, and refuses (CliExit) a destination that
+  // lies on the source disk unless allowSameDisk.
+  void checkDestinationDisk(const std::string& destination, bool allowSameDisk);
 
   // Lists the partitions of the open source into the session.
   const PartitionListing& listPartitions();
@@ -125,6 +136,9 @@ class CliContext {
   TerminalPrompter prompter_;
   bool listed_ = false;
 };
+
+// The document of a failing command under --json: {"error": ..., "exit_code": ...}.
+void printJsonError(const std::string& message, int exitCode);
 
 // Text of a choice list for usage errors: one "  --partition N   Partition - N ( TYPE )" line each.
 std::string describeChoices(const PartitionListing& listing);

@@ -18,6 +18,7 @@ struct ImageOptions {
   bool multiFile = false;
   bool overwrite = false;
   bool yes = false;
+  bool allowSameDisk = false;
 };
 
 // Passes questions on to the terminal but keeps the closing message of the
@@ -98,6 +99,9 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
   to->excludes(toDisk);
   command->add_flag("--multifile", options->multiFile, "Split the image into pieces of 650 MiB")->needs(to);
   command->add_flag("--overwrite", options->overwrite, "Replace an existing image of that name")->needs(to);
+  command->add_flag("--allow-same-disk", options->allowSameDisk,
+                    "Write the image even when its folder lies on the source disk")
+      ->needs(to);
   command->add_flag("-y,--yes", options->yes, "Answer yes to \"All data will be lost in Target Disk\"");
 
   return [options, &context]() -> int {
@@ -105,6 +109,7 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
       throw CliExit{kExitUsage, "Say where the copy goes: --to PATH or --to-disk DEVICE"};
     context.prompter().setYes(options->yes);
     context.openSource(options->source, true, kImageRecovery);
+    if (!options->to.empty()) context.checkDestinationDisk(options->to, options->allowSameDisk);
     context.commitChoice(ChoiceRule::Explicit);
     Session& session = context.session();
 

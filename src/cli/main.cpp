@@ -1,10 +1,42 @@
 // dravolin: the command line of the recovery suite.
 #include <iostream>
 #include <map>
+#include <string>
+#include <string_view>
 
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "cli/interrupts.h"
+
+namespace {
+
+// Whether the command line asks for JSON output: known before parsing, so
+// that a usage error is reported as a JSON document too.
+bool wantsJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "--json") return true;
+  }
+  return false;
+}
+
+// The first argument that is not an option: the subcommand's name.
+std::string_view firstWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] != '-') return argv[i];
+  return {};
+}
+
+// A failing command: one line on stderr and, with --json, one document
+// {"error": ..., "exit_code": ...} on stdout.
+int fail(bool json, int code, const std::string& message) {
+  if (!message.empty()) std::cerr << "dravolin: " << message << "\n";
+  if (json) dravolin::cli::printJsonError(message, code);
+  return code;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace dravolin::cli;
@@ -27,11 +59,25 @@ int main(int argc, char** argv) {
   add(registerImageCommand);
   add(registerCarveCommand);
 
+  const bool json = wantsJson(argc, argv);
+  if (const std::string_view word = firstWord(argc, argv); !word.empty()) {
+    bool known = false;
+    for (const auto& [command, runner] : runners) known = known || command->check_name(std::string(word));
+    if (!known) return fail(json, kExitUsage, "unknown command '" + std::string(word) + "' (see 'dravolin --help')");
+  }
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e) == 0 ? kExitOk : kExitUsage;
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e) == 0 ? kExitOk : kExitUsage;
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e) == 0 ? kExitOk : kExitUsage;
   } catch (const CLI::ParseError& e) {
-    int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::string message = e.what();
+    if (message.empty()) message = "invalid command line";
+    return fail(json, kExitUsage, message + " (see --help)");
   }
 
   try {
@@ -41,11 +87,9 @@ int main(int argc, char** argv) {
         return context.interrupted() && code != kExitOk ? kExitInterrupted : code;
       }
   } catch (const CliExit& e) {
-    if (!e.message.empty()) std::cerr << "dravolin: " << e.message << "\n";
-    return e.code;
+    return fail(json, e.code, e.message.empty() ? "failed" : e.message);
   } catch (const std::exception& e) {
-    std::cerr << "dravolin: " << e.what() << "\n";
-    return kExitFailure;
+    return fail(json, kExitFailure, e.what());
   }
-  return kExitUsage;
+  return fail(json, kExitUsage, "no command given (see 'dravolin --help')");
 }

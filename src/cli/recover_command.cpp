@@ -1,9 +1,12 @@
 // dravolin recover: saves the chosen files and folders of a FAT volume to a
 // destination folder, mirroring the result tree, with the saving filters and
 // the replace answers, and writes the saving report to the recovery history.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <set>
 
+#include "app/messages.h"
 #include "cli/commands.h"
 #include "cli/search_results.h"
 #include "common/format.h"
@@ -25,7 +28,9 @@ struct RecoverOptions {
   std::string modified, created, accessed;
   std::string fatSource = "auto";
   std::string onExists = "ask";
+  std::string onCreateError = "ask";
   bool yes = false;
+  bool allowSameDisk = false;
   SearchOptions search;
 };
 
@@ -104,8 +109,14 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
   command->add_option("--fat-source", o->fatSource, "Where cluster chains come from")
       ->check(CLI::IsMember({"auto", "fat1", "fat2", "contiguous"}));
   command->add_option("--on-exists", o->onExists, "Answer for files that already exist at the destination")
-      ->check(CLI::IsMember({"ask", "replace", "skip", "rename"}));
+      ->transform(CLI::IsMember({"ask", "replace", "skip", "rename"}, CLI::ignore_case));
+  command->add_option("--on-create-error", o->onCreateError,
+                      "Answer for a file that cannot be created at the destination: skip it or abort the saving "
+                      "(default: ask on a terminal, skip otherwise)")
+      ->transform(CLI::IsMember({"ask", "skip", "abort"}, CLI::ignore_case));
   command->add_flag("--yes", o->yes, "Go on when the destination has too little free space");
+  command->add_flag("--allow-same-disk", o->allowSameDisk, "Save even when the destination lies on the source disk");
+  command->footer(kOtherDriveNote);
   context.addCommonOptions(*command, true);
   addSearchOptions(*command, o->search);
 
@@ -113,6 +124,7 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     if (o->paths.empty() && !o->all && !o->unselected)
       throw CliExit{kExitUsage, "say what to save: --path P (repeatable), --all or --unselected"};
     context.openSource(o->source, true);
+    context.checkDestinationDisk(o->to, o->allowSameDisk);
     context.commitChoice(ChoiceRule::NeedsFileSystem);
     Session& session = context.session();
     applySettings(*o, session.savingSettings);
@@ -124,6 +136,8 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     if (o->onExists == "replace") prompter.setReplaceAnswer(ReplaceAnswer::YesToAll);
     else if (o->onExists == "skip") prompter.setReplaceAnswer(ReplaceAnswer::NoToAll);
     else if (o->onExists == "rename") prompter.setReplaceAnswer(ReplaceAnswer::RenameAll);
+    if (o->onCreateError == "skip") prompter.setCreateErrorAnswer(false);
+    else if (o->onCreateError == "abort") prompter.setCreateErrorAnswer(true);
     if (o->yes) prompter.setYes(true);
 
     // The destination dialog: the folder, the size count, the free space.
@@ -166,6 +180,17 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
       if (job.cancelled()) throw CliExit{kExitInterrupted, "interrupted; partly written files are left as they are"};
     }
 
+    // Files of the selection that were neither written nor skipped by the
+    // user's choice were lost to an error (a file or folder that could not
+    // be created, an abort); files written with an error are incomplete.
+    const auto selected = static_cast<std::uint64_t>(std::max(count.SelectedFileCount, 0));
+    const std::uint64_t accounted = result.filesWritten + result.skipped;
+    const std::uint64_t notWritten = result.stopped || accounted >= selected ? 0 : selected - accounted;
+    std::set<std::string> incomplete;
+    for (const auto& issue : result.errors)
+      if (std::find(result.writtenFiles.begin(), result.writtenFiles.end(), issue.path) != result.writtenFiles.end())
+        incomplete.insert(issue.path);
+
     if (context.common.json) {
       nlohmann::json errors = nlohmann::json::array();
       for (const auto& issue : result.errors) errors.push_back({{"path", issue.path}, {"error", issue.error}});
@@ -175,6 +200,8 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
                          {"files_written", result.filesWritten},
                          {"bytes_written", result.bytesWritten},
                          {"skipped", result.skipped},
+                         {"not_written", notWritten},
+                         {"incomplete", incomplete.size()},
                          {"selected_files", count.SelectedFileCount},
                          {"selected_bytes", count.SelectedSize},
                          {"files", files},
@@ -182,13 +209,24 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
                          {"message", result.message}});
     } else {
       for (const auto& path : result.writtenFiles) std::printf("%s\n", path.c_str());
-      for (const auto& issue : result.errors) std::printf("Error: %s: %s\n", issue.path.c_str(), issue.error.c_str());
       std::printf("%llu files, %llu bytes written to %s", static_cast<unsigned long long>(result.filesWritten),
                   static_cast<unsigned long long>(result.bytesWritten), destination->string().c_str());
       if (result.skipped > 0) std::printf(" (%llu existing files left alone)", static_cast<unsigned long long>(result.skipped));
-      std::printf("\n%s\n", result.message.c_str());
+      std::printf("\n");
+      std::fflush(stdout);
+      for (const auto& issue : result.errors)
+        std::fprintf(stderr, "dravolin: error: %s: %s\n", issue.path.c_str(), issue.error.c_str());
+      std::fprintf(stderr, "dravolin: %s\n", result.message.c_str());
     }
-    return result.completed ? kExitOk : kExitFailure;
+    if (notWritten > 0)
+      std::fprintf(stderr, "dravolin: %llu of %llu selected files were not written because of errors\n",
+                   static_cast<unsigned long long>(notWritten), static_cast<unsigned long long>(selected));
+    if (!incomplete.empty())
+      std::fprintf(stderr, "dravolin: %zu written files are incomplete (see the errors)\n", incomplete.size());
+    // Files the user chose to skip leave the run complete; a file lost or
+    // damaged by an error, a stop or an abort does not.
+    const bool failed = result.stopped || result.aborted || notWritten > 0 || !result.errors.empty();
+    return failed ? kExitFailure : kExitOk;
   };
 }
 

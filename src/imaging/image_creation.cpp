@@ -130,7 +130,8 @@ void runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& re
     if (!writeError.empty()) lines.push_back("Write Error : " + writeError);
     if (!result.badSectorList.empty()) lines.push_back("Bad Sector List : " + result.badSectorList.string());
     if (!listWritten) lines.push_back("Bad Sector List Error : " + badSectors.error());
-    lines.push_back("Unreadable Sectors : " + std::to_string(result.unreadableSectors));
+    if (result.unreadableSectors > 0)
+      lines.push_back("Unreadable Sectors : " + std::to_string(result.unreadableSectors));
     request.activityLog->appendLines(lines);
   }
   job.prompter().inform(result.message);

@@ -84,7 +84,8 @@ TEST(ImageCommand, WholeDiskGivesAByteIdenticalImageThatListsTheSame) {
   EXPECT_NE(log.find("Image Creation Type : Image\r\nDestination Image : " + (dir / "copy.img").string() +
                      "\r\nMultifile : Not Checked"),
             std::string::npos);
-  EXPECT_NE(log.find("Image creation completed successfully.\r\nUnreadable Sectors : 0"), std::string::npos);
+  EXPECT_NE(log.find("Image creation completed successfully."), std::string::npos);
+  EXPECT_EQ(log.find("Unreadable Sectors"), std::string::npos) << "said only when there were unreadable sectors";
 
   // The image, by its piece or by the name it was made with, lists as the source does.
   auto expected = partitionsOf(source.string(), dir / "home");

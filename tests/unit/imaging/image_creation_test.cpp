@@ -173,10 +173,10 @@ TEST_F(ImageCreationTest, AHealthyCopyLeavesNoListAndRemovesAnOldOne) {
   EXPECT_FALSE(fs::exists(badSectorListPath(dir / "ok.img")));
   EXPECT_NE(activityLog().find("\r\nStep 3 :\r\n-------\r\nAnalysing Imaging Creation Information : \r\n"
                                "Time Elapsed : 0 : 0 : 3\r\nCurrent Sector : 50 / 50\r\nLast Name : " +
-                               (dir / "ok0.img").string() + "\r\nImage creation completed successfully.\r\n"
-                               "Unreadable Sectors : 0"),
+                               (dir / "ok0.img").string() + "\r\nImage creation completed successfully."),
             std::string::npos)
       << activityLog();
+  EXPECT_EQ(activityLog().find("Unreadable Sectors"), std::string::npos) << "said only when there were some";
   EXPECT_EQ(job.prompter_.messages, std::vector<std::string>{kImageCompleted});
 }
 

@@ -188,6 +188,12 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
       if (result.skipped > 0) std::printf(" (%llu existing files left alone)", static_cast<unsigned long long>(result.skipped));
       std::printf("\n%s\n", result.message.c_str());
     }
+    if (!result.clipped.empty()) {
+      // A clipped file is not the file its entry describes: the run is incomplete.
+      std::fprintf(stderr, "dravolin: %zu file(s) claimed more than the volume holds and were saved clipped "
+                           "(see the recovery history)\n", result.clipped.size());
+      return kExitFailure;
+    }
     return result.completed ? kExitOk : kExitFailure;
   };
 }

@@ -97,7 +97,9 @@ TEST(DamagedImages, EachDamageEndsAsTheSoundBehaviourSays) {
          const fs::path saved = r.out() / "Several clusters fat16.dat";
          EXPECT_EQ(test::sha256File(saved), manifestSha("fat16.img", "/Several clusters fat16.dat"));
          for (const auto& f : fs::recursive_directory_iterator(r.out()))
-           if (f.is_regular_file()) EXPECT_LT(f.file_size(), 32u << 20) << f.path();
+           if (f.is_regular_file()) {
+             EXPECT_LT(f.file_size(), 32u << 20) << f.path();
+           }
          EXPECT_NE(r.log("Recovery Log.txt").find("Clipped : " + saved.string() + " : its size field claims 4294967295 bytes"),
                    std::string::npos);
        }},

@@ -52,6 +52,10 @@ struct WizardState {
   std::string selectedNodeText;
   int selectedPartitionIndex = -1;
   ImagingSettings imaging;  // set by the image-creation page
+  // Set by the commit of a selection that ran past the end of the source and
+  // was cut there: the line the front end shows (also in the activity
+  // report). Empty otherwise.
+  std::string selectionWarning;
 };
 
 class Session {

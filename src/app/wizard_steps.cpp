@@ -1,5 +1,7 @@
 #include "app/wizard_steps.h"
 
+#include <algorithm>
+
 #include "common/format.h"
 #include "partition/manual_range.h"
 #include "partition/volume_check.h"
@@ -42,11 +44,40 @@ bool runVolumeCheck(Session& session) {
                      static_cast<SectorNumber>(s.PartitionEnd), s.volumeParameters);
 }
 
+// Cuts the committed selection at the end of the source. A volume whose
+// boot sector or table entry claims more sectors than the disk holds would
+// otherwise make every job read (and wait for) sectors that do not exist.
+static void clampToSource(Session& session) {
+  auto& s = session.state;
+  s.selectionWarning.clear();
+  if (!session.source() || s.PartitionEnd <= 0) return;
+  const std::uint64_t sectors = session.source()->sectorCount();
+  const auto end = static_cast<std::uint64_t>(s.PartitionEnd);
+  if (end <= sectors) return;
+  const std::uint64_t cut = std::max<std::uint64_t>(sectors, s.PartitionStart);
+  s.selectionWarning = "End sector " + std::to_string(end) + " lies past the end of the source (" +
+                       std::to_string(sectors) + " sectors): the selection was cut at the end of the source, sector " +
+                       std::to_string(cut);
+  s.PartitionEnd = static_cast<std::int64_t>(cut);
+  session.activityLog().append(s.selectionWarning);
+}
+
 static void setSelectionEnd(Session& session) {
+  clampToSource(session);
   if (session.reader()) session.reader()->setSelectionEnd(session.state.PartitionEnd);
 }
 
-bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive) {
+std::string partitionEntryRefusal(const PartitionEntry& partition) {
+  if (!(partition.end > partition.start)) return "End sector should be bigger than Start sector";
+  return {};
+}
+
+bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive,
+                     std::string* refusal) {
+  if (std::string refused = partitionEntryRefusal(partition); !refused.empty()) {
+    if (refusal) *refusal = std::move(refused);
+    return false;
+  }
   auto& s = session.state;
   s.FileSystemType = partition.fileSystem;
   s.PartitionStart = partition.start;

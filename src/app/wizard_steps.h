@@ -19,10 +19,17 @@ std::string stepOneTitle(int recoveryMode);
 // bad-sector policy back to Retry.
 void commitStep1(Session& session, int recoveryMode);
 
+// The refusal of the partition commit for an entry whose end is not after
+// its start ("End sector should be bigger than Start sector"); empty when the
+// entry can be committed.
+std::string partitionEntryRefusal(const PartitionEntry& partition);
+
 // Step 2 with a partition of the listing: writes the Step 2 block and runs
 // the volume check for FAT and NTFS. Returns whether the check accepted
-// (always true for other types).
-bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive = false);
+// (always true for other types). An entry that partitionEntryRefusal refuses
+// is not committed at all: false, with the refusal in *refusal when given.
+bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive = false,
+                     std::string* refusal = nullptr);
 
 // Step 2 with the disk node: the whole disk, from sector 0 in imaging (or an
 // image with the exhaustive box), from 63 with the box or in raw recovery;
@@ -41,6 +48,10 @@ void writeDiskSelection(Session& session, bool searchExhaustive);
 std::expected<void, std::string> commitManualRange(Session& session, const std::string& startText,
                                                    const std::string& endText,
                                                    const std::string& fileSystem);
+
+// Every commit cuts a selection that runs past the end of the source at that
+// end, so no search, carving or imaging reads beyond it; the cut is told in
+// WizardState::selectionWarning and in the activity report.
 
 // Runs the volume check of the committed selection; true when accepted or
 // when the type has no check.

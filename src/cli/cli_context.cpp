@@ -222,6 +222,13 @@ static std::string volumeCheckFailure(const std::string& fileSystem) {
   return "the volume check failed (boot sector or FAT not valid)";
 }
 
+// The line of a commit that cut the selection at the end of the source.
+static void printSelectionWarning(Session& session) {
+  if (session.state.selectionWarning.empty()) return;
+  std::cerr << "dravolin: " << session.state.selectionWarning << "\n";
+  session.state.selectionWarning.clear();
+}
+
 void CliContext::commitChoice(ChoiceRule rule) {
   Session& s = session();
   const auto& listing = listPartitions();
@@ -239,6 +246,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     const std::uint64_t sectors = s.source()->sectorCount();
     auto r = commitManualRange(s, "0", std::to_string(sectors), "UNKNOWN");
     if (!r) throw CliExit{kExitFailure, r.error()};
+    printSelectionWarning(s);
     return;
   }
   if (!choice.range.empty()) {
@@ -251,6 +259,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     s.state.FileSystemType = "UNKNOWN";
     auto r = commitManualRange(s, choice.range[0], choice.range[1], type);
     if (!r) throw CliExit{kExitFailure, r.error()};
+    printSelectionWarning(s);
     if (!runVolumeCheck(s))
       checkFailed("The range " + choice.range[0] + " to " + choice.range[1] + " does not hold a valid " + type +
                   " volume: " + volumeCheckFailure(type));
@@ -271,7 +280,11 @@ void CliContext::commitChoice(ChoiceRule rule) {
     std::string extra = listing.protectiveMbr ? "GPT partition table: not supported yet; use --range\n" : "";
     throw CliExit{kExitUsage, extra + "Choose what to work on with " + what + ":\n" + describeChoices(listing)};
   }
-  if (!commitPartition(s, *chosen)) checkFailed(chosen->label() + ": " + volumeCheckFailure(chosen->fileSystem));
+  std::string refusal;
+  const bool accepted = commitPartition(s, *chosen, false, &refusal);
+  if (!refusal.empty()) throw CliExit{kExitFailure, chosen->label() + ": " + refusal};
+  printSelectionWarning(s);
+  if (!accepted) checkFailed(chosen->label() + ": " + volumeCheckFailure(chosen->fileSystem));
   if (rule == ChoiceRule::Explicit) {
     // Carving and imaging go on to the range page, prefilled with the partition.
     auto range = commitManualRange(s, std::to_string(s.state.PartitionStart), std::to_string(s.state.PartitionEnd),

@@ -40,7 +40,9 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
                                 {"logical", p.logical},
                                 {"type_byte", p.typeByte},
                                 {"volume_check", valid},
-                                {"volume", volumeJson(volume)}};
+                                {"volume", volumeJson(volume)},
+                                {"beyond_end", p.beyondEnd}};
+        if (p.beyondEnd) entry["beyond_end_text"] = kBeyondEndText;
         list.push_back(entry);
       }
       nlohmann::json doc = {{"source", session.source()->description()}, {"disk_bytes", diskBytes},
@@ -59,9 +61,10 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
     std::printf("%-26s %-6s %12s %12s %10s %6s\n", "Partition", "Type", "Start Sector", "End Sector", "Size", "Share");
     for (std::size_t i = 0; i < listing.partitions.size(); ++i) {
       const auto& p = listing.partitions[i];
-      std::printf("%-26s %-6s %12llu %12llu %10s %5d%%\n", p.label().c_str(), p.fileSystem.c_str(),
+      std::printf("%-26s %-6s %12llu %12llu %10s %5d%%%s\n", p.label().c_str(), p.fileSystem.c_str(),
                   static_cast<unsigned long long>(p.start), static_cast<unsigned long long>(p.end),
-                  formatPartitionSize((p.end - p.start) * kSectorSize).c_str(), i < slices.size() ? slices[i] : 0);
+                  formatPartitionSize((p.end - p.start) * kSectorSize).c_str(), i < slices.size() ? slices[i] : 0,
+                  p.beyondEnd ? (std::string("  (") + kBeyondEndText + ")").c_str() : "");
     }
     return kExitOk;
   };

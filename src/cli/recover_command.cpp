@@ -225,7 +225,12 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
       std::fprintf(stderr, "dravolin: %zu written files are incomplete (see the errors)\n", incomplete.size());
     // Files the user chose to skip leave the run complete; a file lost or
     // damaged by an error, a stop or an abort does not.
-    const bool failed = result.stopped || result.aborted || notWritten > 0 || !result.errors.empty();
+    // A clipped file is not the file its entry describes: the run is incomplete.
+    if (!result.clipped.empty())
+      std::fprintf(stderr, "dravolin: %zu file(s) claimed more than the volume holds and were saved clipped "
+                           "(see the recovery history)\n", result.clipped.size());
+    const bool failed = result.stopped || result.aborted || notWritten > 0 || !result.errors.empty() ||
+                        !result.clipped.empty();
     return failed ? kExitFailure : kExitOk;
   };
 }

@@ -47,6 +47,7 @@ class Job {
   virtual void checkpoint() = 0;                             // may block or throw JobCancelled
   virtual bool stopRequested() const = 0;
   virtual void requestStop() = 0;                            // a worker may set it itself
+  virtual void clearStopRequest() = 0;                       // where a worker's rules clear it
   virtual void complete(Completion completion) = 0;
   virtual Prompter& prompter() = 0;
 };

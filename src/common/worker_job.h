@@ -60,7 +60,7 @@ class WorkerJob : public Job {
   void checkpoint() override;
   bool stopRequested() const override { return stopRequested_.load(); }
   void requestStop() override { stopRequested_.store(true); }
-  void clearStopRequest() { stopRequested_.store(false); }
+  void clearStopRequest() override { stopRequested_.store(false); }
   void complete(Completion completion) override { completion_.store(completion); }
   Prompter& prompter() override { return prompter_; }
 

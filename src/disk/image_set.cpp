@@ -84,20 +84,16 @@ Result<std::unique_ptr<ImageSetSource>> ImageSetSource::open(const ImageSetLayou
     if (!file) return std::unexpected(file.error());
     set->files_.push_back(std::move(*file));
   }
-  if (layout.multiFile) {
-    // Every piece but the last holds a full piece; the size is measured to the
-    // end of the last one.
-    set->totalBytes_ = (layout.pieces.size() - 1) * pieceSectors * kSectorSize +
-                       set->files_.back()->sizeInBytes();
-  } else {
-    set->totalBytes_ = set->files_.front()->sizeInBytes();
-  }
+  // The size of a set is the sum of its pieces (a set the imaging wrote has
+  // full pieces but the last, so this is also where its last sector ends).
+  set->totalBytes_ = 0;
+  for (const auto& file : set->files_) set->totalBytes_ += file->sizeInBytes();
   return set;
 }
 
 TransferStatus ImageSetSource::readPiece(std::size_t piece, SectorNumber inPiece,
                                          std::uint32_t count, std::span<std::byte> out) {
-  if (piece >= files_.size()) return TransferStatus::Missing;
+  if (piece >= files_.size()) return TransferStatus::PastEnd;  // beyond the last piece
   return files_[piece]->read(inPiece, count, out);
 }
 
@@ -119,7 +115,7 @@ TransferStatus ImageSetSource::read(SectorNumber first, std::uint32_t count,
     if (status != TransferStatus::Ok) {
       std::memset(part.data(), 0, part.size());
       // A later piece that is missing is skipped silently; its sectors are zeros.
-      if (!firstPart && status == TransferStatus::Missing) status = TransferStatus::Ok;
+      if (!firstPart && (status == TransferStatus::Missing || status == TransferStatus::PastEnd)) status = TransferStatus::Ok;
       else if (firstPart) return status;
     }
     firstPart = false;

@@ -81,7 +81,13 @@ int SectorReader::ReadSector(SectorNumber first, std::uint32_t count, std::span<
   }
   TransferStatus status = source_.read(first, count, target);
   if (status == TransferStatus::Ok) return 1;
-  if (source_.isImage() && (status == TransferStatus::PastEnd || status == TransferStatus::Missing)) {
+  if (status == TransferStatus::PastEnd) {
+    // Sectors the source does not have are not bad sectors: nothing to ask
+    // about and nothing a retry could bring back.
+    std::memset(target.data(), 0, bytes);
+    return 0;
+  }
+  if (source_.isImage() && status == TransferStatus::Missing) {
     // An image file that does not reach the sector: one more attempt on
     // Retry, zeros otherwise.
     if (isRetry(consultPolicy()) && source_.read(first, count, target) == TransferStatus::Ok) return 1;

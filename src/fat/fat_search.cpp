@@ -300,12 +300,9 @@ class ExhaustivePass {
         job_.updateStatistics({sector, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName,
                                StatisticsFormat::Sector});
         job_.checkpoint();
-        if (job_.stopRequested()) {
-          // The stop ends the sweep only; the steps after it run on what was
-          // found and no longer look at this request.
-          stopSeenInSweep_ = true;
-          return;
-        }
+        // The stop ends the sweep only; the steps after it run on what was
+        // found (the request is cleared before step 2).
+        if (job_.stopRequested()) return;
       }
     }
   }
@@ -313,6 +310,8 @@ class ExhaustivePass {
   // Step 2: a directory whose parent was not found goes under "Lost"; so does
   // one caught in a cycle of parents.
   void markOrphans() {
+    // A stop that ended the sweep is used up: a later one ends step 4.
+    job_.clearStopRequest();
     job_.setStatus("Step 2/5 :- Searching Lost Directories. Please Wait...  ");
     FoundEntries& entries = ctx_.entries;
     const std::size_t count = entries.DirectoryList.size();
@@ -401,7 +400,7 @@ class ExhaustivePass {
       }
       job_.setPercent(clampPercent(i, entries.DirectoryCount));
       job_.checkpoint();
-      if (!stopSeenInSweep_ && job_.stopRequested()) return;
+      if (job_.stopRequested()) return;
     }
   }
 
@@ -410,7 +409,6 @@ class ExhaustivePass {
   FatSearchContext& ctx_;
   FatVolume& volume_;
   std::uint16_t partition_ = 0;
-  bool stopSeenInSweep_ = false;
   std::vector<bool> namedLive_;
 };
 

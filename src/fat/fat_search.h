@@ -15,8 +15,9 @@
 // parent is missing under "Lost", then reads the root and every found
 // directory to name them and list their files. Ends with
 // job.complete(Completion::SearchDone). A stop during the sweep ends the
-// sweep only (the remaining steps run on what was found and ignore that
-// request); a stop during the reading of the sub-directories ends the search.
+// sweep only: the request is cleared before step 2 and the remaining steps
+// run on what was found; a stop during the reading of the sub-directories
+// (also a second one) ends the search.
 //
 // Both reset the found entries first (outside the lost-partition mode),
 // report percent, status and statistics through the job and call

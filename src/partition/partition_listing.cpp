@@ -1,5 +1,6 @@
 #include "partition/partition_listing.h"
 
+#include <algorithm>
 #include <array>
 #include <set>
 
@@ -17,6 +18,7 @@ void addPartition(PartitionListing& listing, const std::string& name, SectorNumb
   entry.end = start + length;
   entry.typeByte = type;
   entry.logical = logical;
+  entry.beyondEnd = entry.end > listing.diskSectors;
   listing.partitions.push_back(entry);
 }
 
@@ -52,6 +54,7 @@ std::optional<std::string> identifyWholeVolume(ByteSpan sector0) {
 
 PartitionListing listPartitions(SectorReader& reader) {
   PartitionListing listing;
+  listing.diskSectors = reader.source().sectorCount();
   SectorBuffer mbr = readSectorOrZeros(reader, 0);
   listing.hasSignature = hasBootRecordSignature(mbr);
   if (!listing.hasSignature) return listing;
@@ -113,11 +116,14 @@ std::vector<int> partitionPieSlices(const std::vector<PartitionEntry>& partition
   if (partitions.size() <= 1 || diskBytes == 0) return {100};
   std::vector<int> slices;
   int sum = 0;
+  const std::uint64_t diskSectors = diskBytes / kSectorSize;
   for (std::size_t i = 0; i + 1 < partitions.size(); ++i) {
     const auto& p = partitions[i];
-    std::uint64_t bytes = (p.end > p.start ? p.end - p.start : 0) * kSectorSize;
-    // bytes * 100 may overflow for huge partitions; divide first when needed.
-    std::uint64_t percent = bytes <= UINT64_MAX / 100 ? bytes * 100 / diskBytes : bytes / diskBytes * 100;
+    // Only the part of an entry that lies on the disk counts.
+    const std::uint64_t end = std::min<std::uint64_t>(p.end, diskSectors);
+    const std::uint64_t bytes = (end > p.start ? end - p.start : 0) * kSectorSize;
+    std::uint64_t percent = bytes * 100 / diskBytes;  // bytes <= diskBytes: no overflow below 2^57
+    percent = std::min<std::uint64_t>(percent, static_cast<std::uint64_t>(100 - sum));
     slices.push_back(static_cast<int>(percent));
     sum += static_cast<int>(percent);
   }

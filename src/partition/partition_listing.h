@@ -21,6 +21,9 @@ struct PartitionEntry {
   SectorNumber end = 0;        // absolute, one past the last sector
   std::uint8_t typeByte = 0;   // 0 for a volume without a table
   bool logical = false;
+  // The entry runs past the last sector of the disk; a job on it works on
+  // the part that lies on the disk.
+  bool beyondEnd = false;
   // "Partition - n ( TYPE )"
   std::string label() const;
 };
@@ -29,6 +32,7 @@ struct PartitionListing {
   bool hasSignature = false;     // sector 0 carries a boot-record signature
   bool protectiveMbr = false;    // a GPT disk: a primary entry of type 0xEE
   bool wholeVolume = false;      // sector 0 is itself a boot sector
+  std::uint64_t diskSectors = 0; // sectors of the disk listed
   std::vector<PartitionEntry> partitions;
 };
 
@@ -46,7 +50,12 @@ std::optional<std::string> identifyWholeVolume(ByteSpan sector0);
 // partitions.
 PartitionListing listPartitions(SectorReader& reader);
 
-// Integer percentages of the pie chart, one per partition.
+// Marks an entry that runs past the end of the disk.
+inline constexpr const char* kBeyondEndText = "beyond the end of the disk";
+
+// Integer percentages of the pie chart, one per partition: each counts only
+// what lies on the disk, none is negative and they never add up to more than
+// 100.
 std::vector<int> partitionPieSlices(const std::vector<PartitionEntry>& partitions, std::uint64_t diskBytes);
 
 }  // namespace dravolin

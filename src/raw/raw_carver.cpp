@@ -173,7 +173,7 @@ RawCarver::Step RawCarver::followWithSignatures(Job& job, SectorNumber& s, Secto
     entry.FileCounter += 1;
     return saveFound(job, s, end);
   }
-  if (limit == giveUp && b + candidate_.maxSearchSectors <= settings_.end) {
+  if (limit == giveUp) {
     statistics(job, s, giveUp - 1);  // the last sector examined ends the candidate
     return abandonAt(s, giveUp);
   }
@@ -182,14 +182,10 @@ RawCarver::Step RawCarver::followWithSignatures(Job& job, SectorNumber& s, Secto
   return Step::Continue;
 }
 
-// The candidate is given up after the sector before giveUp: it restarts
-// there, or, when that is the end of the range, the scan just reaches it.
+// The candidate is given up after the sector before giveUp, its last
+// search sector or the end of the range: the scan restarts after its header,
+// so a header without an end near the end of the range hides nothing behind it.
 RawCarver::Step RawCarver::abandonAt(SectorNumber& s, SectorNumber giveUp) {
-  const SectorNumber b = candidate_.start;
-  if (b + candidate_.maxSearchSectors > settings_.end) {
-    s = settings_.end;
-    return Step::Continue;
-  }
   s = giveUp - 1;
   return Step::Restart;
 }
@@ -212,6 +208,9 @@ RawCarver::Step RawCarver::followSectorBySector(Job& job, SectorNumber& s, Secto
     if (s - b + 1 >= candidate_.maxSearchSectors || r == kEndRejected) return Step::Restart;
     statistics(job, s);
   }
+  // The end of the range reached with the candidate open: it is given up as
+  // after its last search sector.
+  if (s >= settings_.end) return abandonAt(s, s);
   return Step::Continue;
 }
 

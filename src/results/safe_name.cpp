@@ -40,4 +40,21 @@ std::string sanitiseName(std::string_view name) {
   return out;
 }
 
+std::string FolderNameTable::claim(std::string_view name, bool folder) {
+  const std::string owner = (folder ? "D" : "F") + std::string(name);
+  const std::string safe = sanitiseName(name);
+  auto [taken, added] = owners_.emplace(safe, owner);
+  if (added || taken->second == owner) return safe;
+  // The number goes before the last '.', or at the end of a name without one.
+  const std::size_t dot = safe.rfind('.');
+  const std::string stem = dot == std::string::npos ? safe : safe.substr(0, dot);
+  const std::string extension = dot == std::string::npos ? std::string() : safe.substr(dot);
+  for (int i = 0; i < 10000; ++i) {
+    std::string candidate = sanitiseName(stem + std::to_string(i) + extension);
+    auto [other, free] = owners_.emplace(candidate, owner);
+    if (free || other->second == owner) return candidate;
+  }
+  return safe;
+}
+
 }  // namespace dravolin

@@ -5,6 +5,7 @@
 // never empty, never longer than the file system allows.
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace dravolin {
 
@@ -16,5 +17,18 @@ inline constexpr std::size_t kMaxComponentBytes = 255;
 // "_"; a name longer than 255 bytes is cut at a character boundary, keeping
 // its extension when that is short.
 std::string sanitiseName(std::string_view name);
+
+// The safe names given to the entries of one destination folder. Two
+// entries whose names differ (or a file and a folder) but are the same once
+// made safe (a file ".." and a folder "..", both "__") get distinct names:
+// the later one is numbered as an existing file is renamed ("__0", "a_0.txt",
+// ...). The same name of the same kind always gets the same safe name.
+class FolderNameTable {
+ public:
+  std::string claim(std::string_view name, bool folder);
+
+ private:
+  std::unordered_map<std::string, std::string> owners_;  // safe name -> kind and name that took it
+};
 
 }  // namespace dravolin

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <limits>
 
 #include "common/format.h"
 #include "fat/cluster_chain.h"
@@ -123,20 +124,20 @@ SavingFields Saver::fields() const {
           p.directoryName};
 }
 
-void Saver::walk(const fs::path& destination,
-                 const std::function<void(const TreeItem&, const fs::path&, bool)>& visit,
-                 const std::function<bool()>& ended) const {
+void Saver::walk(const fs::path& destination, const Visit& visit, const std::function<bool()>& ended) const {
   if (tree_.itemCount() == 0) return;
   const int mode = settings_.SaveSelectionMode;
   const TreeItem& top = tree_.item(ResultTree::kTopItem);
   if (mode == 0 && !top.checked) return;
-  visit(top, destination, true);
+  auto topNames = std::make_shared<FolderNameTable>();
+  visit(top, destination, true, *topNames);
   struct Level {
     std::size_t item;
     std::size_t next;
     fs::path folder;
+    std::shared_ptr<FolderNameTable> names;
   };
-  std::vector<Level> stack{{ResultTree::kTopItem, 0, destination}};
+  std::vector<Level> stack{{ResultTree::kTopItem, 0, destination, topNames}};
   while (!stack.empty() && !ended()) {
     Level& level = stack.back();
     const TreeItem& parent = tree_.item(level.item);
@@ -147,28 +148,39 @@ void Saver::walk(const fs::path& destination,
     const std::size_t childIndex = parent.children[level.next++];
     const TreeItem& child = tree_.item(childIndex);
     if (!selectionAccepts(mode, child.checked)) continue;
-    fs::path folder = level.folder / sanitiseName(child.name);
+    fs::path folder = level.folder / level.names->claim(child.name, true);
     const bool saveFiles = child.id != kLostId && child.id != 0;
-    visit(child, folder, saveFiles);
-    stack.push_back({childIndex, 0, std::move(folder)});
+    auto names = std::make_shared<FolderNameTable>();
+    visit(child, folder, saveFiles, *names);
+    stack.push_back({childIndex, 0, std::move(folder), std::move(names)});
   }
+}
+
+std::uint64_t Saver::dataAreaBytes() const {
+  if (!tree_.isFat()) return std::numeric_limits<std::uint64_t>::max();
+  auto layout = makeFatLayout(source_.parameters, source_.fileSystemType, source_.partitionEnd);
+  if (!layout) return std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t clusters = layout->clusterCount();
+  return clusters > 2 ? (clusters - 2) * layout->SectorsPerCluster * kSectorSize : 0;
 }
 
 SelectionCount Saver::countSelection(Job& job) const {
   SelectionCount count;
+  // A size above the data area counts as what can be saved of it at most.
+  const std::uint64_t dataArea = dataAreaBytes();
   FileFilter filter(settings_, tree_.isFat());
   const FoundEntries& entries = tree_.entries();
   job.setStatus("Calculating File Size. Please Wait...");
   walk(
       fs::path{},
-      [&](const TreeItem& item, const fs::path&, bool saveFiles) {
+      [&](const TreeItem& item, const fs::path&, bool saveFiles, FolderNameTable&) {
         job.checkpoint();
         if (!saveFiles) return;
         for (std::size_t file : entries.childFiles(item.id)) {
           const FileNode& node = entries.FileList[file];
           if (!filter.passesAll(node, tree_.fileName(file))) continue;
           ++count.SelectedFileCount;
-          count.SelectedSize += node.size;
+          count.SelectedSize += std::min<std::uint64_t>(node.size, dataArea);
         }
         job.setLastName(std::to_string(count.SelectedFileCount) + " / " + formatMegaGiga(count.SelectedSize));
       },
@@ -218,7 +230,7 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
 
   walk(
       destination,
-      [&](const TreeItem& item, const fs::path& folder, bool saveFiles) {
+      [&](const TreeItem& item, const fs::path& folder, bool saveFiles, FolderNameTable& names) {
         job.checkpoint();
         {
           std::lock_guard lock(mutex_);
@@ -229,7 +241,7 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
           addIssue(folder, "the folder could not be created");
           return;
         }
-        if (saveFiles) saveDirectoryFiles(item.id, folder, job);
+        if (saveFiles) saveDirectoryFiles(item.id, folder, job, names);
       },
       [&] { return abortSaving_ || job.stopRequested(); });
 
@@ -250,6 +262,9 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
   // What went wrong is part of the report: a file with unreadable sectors
   // or one that could not be written is never passed over in silence.
   for (const auto& issue : result_.errors) report.push_back("Error : " + issue.path + " : " + issue.error);
+  for (const auto& clip : result_.clipped)
+    report.push_back("Clipped : " + clip.path + " : its size field claims " + std::to_string(clip.claimedSize) +
+                     " bytes, more than the volume holds; saved " + std::to_string(clip.savedSize) + " bytes");
   recoveryLog.appendLines(report);
 
   if (result_.stopped) {
@@ -264,23 +279,25 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
   return result_;
 }
 
-void Saver::saveDirectoryFiles(std::uint32_t directoryId, const fs::path& folder, Job& job) {
+void Saver::saveDirectoryFiles(std::uint32_t directoryId, const fs::path& folder, Job& job,
+                               FolderNameTable& names) {
   FileFilter filter(settings_, tree_.isFat());
   const FoundEntries& entries = tree_.entries();
   for (std::size_t file : entries.childFiles(directoryId)) {
     if (abortSaving_ || job.stopRequested()) return;
     const FileNode& node = entries.FileList[file];
     if (!filter.passesSelection(node) || !filter.passesDates(node)) continue;
-    saveFile(file, tree_.fileName(file), folder, job);
+    saveFile(file, tree_.fileName(file), folder, job, names);
   }
 }
 
-void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::path& folder, Job& job) {
+void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::path& folder, Job& job,
+                     FolderNameTable& names) {
   const FileNode& node = tree_.entries().FileList[fileIndex];
   FileFilter filter(settings_, tree_.isFat());
   if (!filter.passesFileTests(node, name)) return;
   job.checkpoint();
-  fs::path target = folder / sanitiseName(name);
+  fs::path target = folder / names.claim(name, false);
   {
     std::lock_guard lock(mutex_);
     progress_.lastName = name;
@@ -358,14 +375,36 @@ void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Jo
     case 2: copies = {FatCopy::Second}; break;
     default: break;
   }
-  for (FatCopy copy : copies) {
-    auto built = buildClusterChain(*volume_, node.firstCluster, copy, clusters);
-    if (built && built->clusters.size() == clusters) {
-      chain = std::move(built->clusters);
-      break;
+  std::uint64_t size = node.size;
+  if (size > dataAreaBytes()) {
+    // A corrupt size field: no volume holds this much. The file is saved as
+    // far as a chain that ends properly holds it, else as the clusters from
+    // its first one to the last cluster of the volume.
+    for (FatCopy copy : copies) {
+      auto built = buildClusterChain(*volume_, node.firstCluster, copy, 0);
+      if (built && built->end == ChainEnd::EndOfChain) {
+        chain = std::move(built->clusters);
+        break;
+      }
     }
+    const std::uint64_t lastCluster = volume_->clusterCount() > 0 ? volume_->clusterCount() - 1 : 0;
+    if (chain.empty() && node.firstCluster <= lastCluster)
+      chain = contiguousChain(node.firstCluster, lastCluster - node.firstCluster + 1);
+    size = std::min<std::uint64_t>(size, std::uint64_t{chain.size()} * clusterBytes);
+    result_.clipped.push_back({target.string(), node.size, size});
+  } else {
+    // FAT16 and FAT32 chains are cut after the clusters the size needs; a
+    // FAT12 chain is followed to its end, so a longer one is rejected too.
+    const std::uint64_t chainBound = layout.type == FatType::Fat12 ? 0 : clusters;
+    for (FatCopy copy : copies) {
+      auto built = buildClusterChain(*volume_, node.firstCluster, copy, chainBound);
+      if (built && built->clusters.size() == clusters) {
+        chain = std::move(built->clusters);
+        break;
+      }
+    }
+    if (chain.empty()) chain = contiguousChain(node.firstCluster, clusters);
   }
-  if (chain.empty()) chain = contiguousChain(node.firstCluster, clusters);
 
   const auto runLimit = static_cast<std::uint32_t>(std::max<std::uint64_t>(1, kCopyBufferBytes / clusterBytes));
   const std::vector<ClusterRun> runs = splitIntoRuns(chain, runLimit);
@@ -382,7 +421,7 @@ void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Jo
 
   std::uint64_t done = 0;
   for (const ClusterRun& run : runs) {
-    if (done >= node.size) break;
+    if (done >= size) break;
     if (skipCurrentFile_.load() || abortSaving_ || job.stopRequested()) break;
     job.checkpoint();
     const std::uint64_t first = volume_->clusterToSector(run.first);
@@ -390,7 +429,7 @@ void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Jo
     const std::uint64_t runEnd = first + sectors;
     if (runEnd > limit) outside += runEnd - std::max(first, limit);
     source_.reader.ReadSectorsAs(first, static_cast<std::uint32_t>(sectors), buffer_, unit);
-    const std::uint64_t piece = std::min<std::uint64_t>(node.size - done, sectors * kSectorSize);
+    const std::uint64_t piece = std::min<std::uint64_t>(size - done, sectors * kSectorSize);
     int errorCode = 0;
     if (!writeAll(fd, buffer_.data(), static_cast<std::size_t>(piece), errorCode)) {
       source_.reader.setUnreadableSink({});
@@ -403,7 +442,7 @@ void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Jo
       std::lock_guard lock(mutex_);
       progress_.CopiedSize += piece;
     }
-    updateProgress(job, done, node.size);
+    updateProgress(job, done, size);
   }
   source_.reader.setUnreadableSink({});
   if (unreadable > 0)

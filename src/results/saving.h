@@ -20,6 +20,7 @@
 #include "partition/volume_parameters.h"
 #include "results/replace_policy.h"
 #include "results/result_tree.h"
+#include "results/safe_name.h"
 #include "results/saving_settings.h"
 
 namespace dravolin {
@@ -80,6 +81,15 @@ struct SavingIssue {
   std::string error;
 };
 
+// A file whose size field claimed more than the volume's data area holds:
+// it was saved clipped to what its chain (or the contiguous clusters from its
+// first one) holds within the volume.
+struct ClippedFile {
+  std::string path;                // destination path
+  std::uint64_t claimedSize = 0;   // the size field
+  std::uint64_t savedSize = 0;     // what was written at most
+};
+
 struct SavingResult {
   bool stopped = false;          // the Stop button / Ctrl-C
   bool aborted = false;          // the file-creation error's Abort
@@ -90,6 +100,7 @@ struct SavingResult {
   std::uint64_t skipped = 0;     // existing files left alone
   std::vector<std::string> writtenFiles;  // destination paths, in order
   std::vector<SavingIssue> errors;
+  std::vector<ClippedFile> clipped;
   SavingProgress progress;
 };
 
@@ -125,13 +136,20 @@ class Saver {
   // Calls visit for the root and for every tree item the selection mode
   // admits, depth first, with the item's destination folder (below
   // destination) and whether its files are to be saved. Stops when ended().
-  void walk(const std::filesystem::path& destination,
-            const std::function<void(const TreeItem& item, const std::filesystem::path& folder, bool saveFiles)>& visit,
-            const std::function<bool()>& ended) const;
-  void saveDirectoryFiles(std::uint32_t directoryId, const std::filesystem::path& folder, Job& job);
-  void saveFile(std::size_t fileIndex, const std::string& name, const std::filesystem::path& folder, Job& job);
+  // names holds the safe names given in that folder so far: the item's
+  // files take theirs from it, then its sub-folders.
+  using Visit = std::function<void(const TreeItem& item, const std::filesystem::path& folder, bool saveFiles,
+                                   FolderNameTable& names)>;
+  void walk(const std::filesystem::path& destination, const Visit& visit, const std::function<bool()>& ended) const;
+  void saveDirectoryFiles(std::uint32_t directoryId, const std::filesystem::path& folder, Job& job,
+                          FolderNameTable& names);
+  void saveFile(std::size_t fileIndex, const std::string& name, const std::filesystem::path& folder, Job& job,
+                FolderNameTable& names);
   void copyFatFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
   void addIssue(const std::filesystem::path& path, const std::string& error);
+  // Bytes of the volume's data area (the clusters from 2 to the last one the
+  // volume holds); no file is saved larger than that.
+  std::uint64_t dataAreaBytes() const;
   void updateProgress(Job& job, std::uint64_t fileDone, std::uint64_t fileSize);
 
   ResultTree& tree_;

@@ -168,17 +168,23 @@ TEST(SectorReaderFailures, SeriesReadKeepsThePerCallChunkAlignment) {
     EXPECT_TRUE(sectorIs(buffer, s, (s >= 90 && s < 100) ? std::byte{0} : patternOf(s))) << s;
 }
 
-TEST(SectorReaderImage, ReadBeyondImageEndIsZerosAfterOneRetry) {
-  auto memory = patternedSource(10, /*image=*/true);
-  test::ScriptedPrompter prompter;
-  prompter.badSectorAnswers = {BadSectorAnswer::Retry};
-  SectorReader reader(memory, &prompter);
-  std::vector<std::byte> buffer(2 * kSectorSize, std::byte{0x77});
-  EXPECT_EQ(reader.ReadSector(20, 2, buffer), 0);
-  EXPECT_TRUE(sectorIs(buffer, 0, std::byte{0}));
-  EXPECT_EQ(prompter.badSectorQuestions, 1);
-  // The offset equal to the size counts as inside: sector 10 reads as zeros, successfully.
-  EXPECT_EQ(reader.ReadSector(10, 1, buffer), 1);
+TEST(SectorReaderImage, ReadBeyondTheEndOfTheSourceIsZerosWithoutAQuestion) {
+  // Sectors the source does not have are not bad sectors, on an image file
+  // as on a device: nothing is asked and the bad-sector policy stays.
+  for (bool image : {true, false}) {
+    auto memory = patternedSource(10, image);
+    test::ScriptedPrompter prompter;
+    prompter.badSectorAnswers = {BadSectorAnswer::SkipAll};
+    SectorReader reader(memory, &prompter);
+    std::vector<std::byte> buffer(2 * kSectorSize, std::byte{0x77});
+    EXPECT_EQ(reader.ReadSector(20, 2, buffer), 0) << image;
+    EXPECT_TRUE(sectorIs(buffer, 0, std::byte{0}));
+    EXPECT_TRUE(sectorIs(buffer, 1, std::byte{0}));
+    EXPECT_EQ(prompter.badSectorQuestions, 0) << image;
+    EXPECT_EQ(reader.policy(), BadSectorPolicy::Retry);
+    // The offset equal to the size counts as inside: sector 10 reads as zeros, successfully.
+    EXPECT_EQ(reader.ReadSector(10, 1, buffer), 1);
+  }
 }
 
 TEST(SectorReaderWrite, FailedChunkIsWrittenAgainSectorBySector) {

@@ -340,6 +340,25 @@ TEST(FatExhaustiveSearch, StopEndsOnlyTheSweep) {
             (Paths{"Caf\u00e9 cr\u00e8me.txt", "Lost/", "README.TXT", "_EADME.BAK (deleted)"}));
 }
 
+TEST(FatExhaustiveSearch, AStopAfterTheSweepsOwnStopEndsTheReadingOfSubDirectories) {
+  SyntheticFat v = sampleVolume();
+  SearchRun full;
+  full.sweep(v);
+  const std::uint64_t sweepReports = full.job.sectorReports;
+  // A stop at the sweep's last cluster ends the sweep (which ends there
+  // anyway); a second stop once sub-directories are read ends step 4.
+  SearchRun r;
+  r.job.onStatistics = [&](RecordingJob& job, const SearchStatistics& s) {
+    const bool stepFour = !job.statuses.empty() && job.statuses.back().starts_with("Step 4/5");
+    if ((s.format == StatisticsFormat::Sector && job.sectorReports == sweepReports) || stepFour) job.requestStop();
+  };
+  r.sweep(v);
+  EXPECT_EQ(r.job.completion, Completion::SearchDone);
+  EXPECT_EQ(r.entries.DirectoryCount, full.entries.DirectoryCount);
+  EXPECT_GT(r.entries.FileCount, 0u);
+  EXPECT_LT(r.entries.FileCount, full.entries.FileCount);
+}
+
 TEST(FatExhaustiveSearch, SweepReadsOnlyTheFirstSectorOfEachClusterOnBadDisks) {
   SyntheticFat v = sampleVolume();
   // A bad sector inside the data of README.TXT (not the first of its

@@ -213,6 +213,7 @@ class RecordingJob final : public Job {
   void checkpoint() override { ++checkpoints; }
   bool stopRequested() const override { return stop_.load(); }
   void requestStop() override { stop_.store(true); }
+  void clearStopRequest() override { stop_.store(false); }
   void complete(Completion c) override {
     completion = c;
     ++completions;

@@ -38,6 +38,7 @@ class RecordingJob final : public Job {
   }
   bool stopRequested() const override { return stop; }
   void requestStop() override { stop = true; }
+  void clearStopRequest() override { stop = false; }
   void complete(Completion c) override { completion = c; }
   Prompter& prompter() override { return prompter_; }
 };

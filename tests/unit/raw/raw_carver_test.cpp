@@ -85,7 +85,8 @@ struct Carving {
 
 // What the scan finds by its rules, sector by sector, with the whole range
 // as one buffer (an end signature that straddles sectors is found wherever
-// it lies, nothing past the range end matches).
+// it lies, nothing past the range end matches). A candidate still open at
+// the range end is given up and the scan restarts after its header.
 std::vector<Found> referenceCarve(SignatureTable table, const std::vector<std::byte>& image, SectorNumber start,
                                   SectorNumber end, int* restarts = nullptr) {
   const ByteSpan range = ByteSpan(image).first(end * kSectorSize);
@@ -104,7 +105,14 @@ std::vector<Found> referenceCarve(SignatureTable table, const std::vector<std::b
                                   }
                                 });
   };
-  for (SectorNumber s = start; s < end;) {
+  for (SectorNumber s = start;;) {
+    if (s >= end) {
+      if (!active) break;
+      active = false;
+      s = b + 1;
+      if (restarts) ++*restarts;
+      continue;
+    }
     if (!active) {
       match = MatchHeader(table, range.subspan(s * kSectorSize, kSectorSize));
       if (!match.found()) {

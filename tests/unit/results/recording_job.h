@@ -35,6 +35,7 @@ class RecordingJob final : public Job {
   }
   bool stopRequested() const override { return stop; }
   void requestStop() override { stop = true; }
+  void clearStopRequest() override { stop = false; }
   void complete(Completion completion) override { completed = completion; }
   Prompter& prompter() override { return questions; }
 };

@@ -1,6 +1,7 @@
 #include "ntfs/data_stream.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "ntfs/attribute.h"
 #include "ntfs/attribute_list.h"
@@ -79,7 +80,58 @@ Result<std::vector<AttributeListEntry>> readAttributeList(const AttributeHeader&
   return parseAttributeList(*bytes);
 }
 
+// The number of the base record: given, carried by the record, or named by
+// the list as the holder of $STANDARD_INFORMATION (always in the base).
+std::optional<std::uint64_t> baseNumberOf(const MftRecord& base, std::optional<std::uint64_t> base_number,
+                                          const std::vector<AttributeListEntry>& entries) {
+  if (base_number) return base_number;
+  if (base.header.record_number) return base.header.record_number;
+  for (const auto& entry : entries)
+    if (entry.is(AttributeType::StandardInformation)) return entry.reference.record_number;
+  return std::nullopt;
+}
+
+// Reads extension record number into buffer and accepts it only when it
+// names the base record (number and sequence number) and, when it carries
+// its own number, is the record asked for.
+std::optional<MftRecord> fetchExtension(const FetchRecord& fetch_record, std::uint64_t number,
+                                        std::uint64_t base_number, std::uint16_t base_sequence,
+                                        std::vector<std::byte>& buffer) {
+  auto bytes = fetch_record(number);
+  if (!bytes) return std::nullopt;
+  buffer = std::move(*bytes);
+  auto record = readMftRecord(buffer);
+  if (!record || record->header.base_reference.record_number != base_number ||
+      record->header.base_reference.sequence_number != base_sequence ||
+      (record->header.record_number && *record->header.record_number != number))
+    return std::nullopt;
+  return *record;
+}
+
 }  // namespace
+
+std::vector<FileName> collectFileNames(const MftRecord& base, std::optional<std::uint64_t> base_number,
+                                       std::uint64_t cluster_size, const FetchRecord& fetch_record,
+                                       const ReadClusters& read_clusters) {
+  std::vector<FileName> names = readFileNames(base);
+  auto list_attribute = findAttribute(base, AttributeType::AttributeList);
+  if (!list_attribute) return names;
+  auto entries = readAttributeList(*list_attribute, cluster_size, read_clusters);
+  if (!entries) return names;
+  base_number = baseNumberOf(base, base_number, *entries);
+  if (!base_number) return names;
+  std::unordered_set<std::uint64_t> read;
+  std::vector<std::byte> buffer;
+  for (const auto& entry : *entries) {
+    const std::uint64_t number = entry.reference.record_number;
+    if (!entry.is(AttributeType::FileName) || number == *base_number || !read.insert(number).second) continue;
+    if (auto record = fetchExtension(fetch_record, number, *base_number, base.header.sequence_number, buffer)) {
+      auto more = readFileNames(*record);
+      names.insert(names.end(), more.begin(), more.end());
+    }
+  }
+  return names;
+}
 
 Result<NtfsDataStream> collectDataStream(const MftRecord& base, std::optional<std::uint64_t> base_number,
                                          std::uint64_t cluster_size, const FetchRecord& fetch_record,
@@ -88,11 +140,7 @@ Result<NtfsDataStream> collectDataStream(const MftRecord& base, std::optional<st
   if (!list_attribute) return fromOneRecord(base, cluster_size);
   auto entries = readAttributeList(*list_attribute, cluster_size, read_clusters);
   if (!entries) return fromOneRecord(base, cluster_size);
-  if (!base_number) base_number = base.header.record_number;
-  if (!base_number) {
-    for (const auto& entry : *entries)
-      if (entry.is(AttributeType::StandardInformation)) { base_number = entry.reference.record_number; break; }
-  }
+  base_number = baseNumberOf(base, base_number, *entries);
   const auto extents = selectDataExtents(*entries);
   if (extents.empty()) return fromOneRecord(base, cluster_size);
 
@@ -104,16 +152,10 @@ Result<NtfsDataStream> collectDataStream(const MftRecord& base, std::optional<st
     if (base_number && extent.reference.record_number == *base_number) {
       data = findDataExtent(base, extent.starting_vcn);
     } else if (base_number) {
-      auto bytes = fetch_record(extent.reference.record_number);
-      if (bytes) {
-        buffer = std::move(*bytes);
-        auto record = readMftRecord(buffer);
-        // An extension belongs to this file only when it names the base record.
-        if (record && record->header.base_reference.record_number == *base_number &&
-            record->header.base_reference.sequence_number == base.header.sequence_number &&
-            (!record->header.record_number || *record->header.record_number == extent.reference.record_number))
-          data = findDataExtent(*record, extent.starting_vcn);
-      }
+      // An extension belongs to this file only when it names the base record.
+      if (auto record = fetchExtension(fetch_record, extent.reference.record_number, *base_number,
+                                       base.header.sequence_number, buffer))
+        data = findDataExtent(*record, extent.starting_vcn);
     }
     if (!data) { stream.complete = false; continue; }
     if (extent.starting_vcn == 0) {

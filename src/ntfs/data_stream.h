@@ -9,6 +9,7 @@
 
 #include "common/error.h"
 #include "ntfs/file_data.h"
+#include "ntfs/file_name.h"
 #include "ntfs/mft_record.h"
 
 namespace dravolin {
@@ -33,5 +34,14 @@ inline constexpr std::uint64_t kMaxAttributeListSize = 16u * 1024 * 1024;
                                                        std::optional<std::uint64_t> base_number,
                                                        std::uint64_t cluster_size, const FetchRecord& fetch_record,
                                                        const ReadClusters& read_clusters);
+
+// Every $FILE_NAME of the file: those of the base record, then those that
+// its attribute list places in extension records (each record read once and
+// accepted only when its base reference names the base record). A record
+// whose only names lie in an extension record gets them this way; pick one
+// with chooseFileName.
+[[nodiscard]] std::vector<FileName> collectFileNames(const MftRecord& base, std::optional<std::uint64_t> base_number,
+                                                     std::uint64_t cluster_size, const FetchRecord& fetch_record,
+                                                     const ReadClusters& read_clusters);
 
 }  // namespace dravolin

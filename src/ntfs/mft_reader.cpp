@@ -77,6 +77,14 @@ Result<std::vector<std::byte>> ReadRecordAtSector(SectorReader& reader, const Nt
   return readSectors(reader, sector, geometry.sectorsPerRecord());
 }
 
+FetchRecord makeRecordFetcher(SectorReader& reader, const MftRunList& mft, const NtfsGeometry& geometry) {
+  return [&reader, &mft, geometry](std::uint64_t number) -> std::optional<std::vector<std::byte>> {
+    auto raw = ReadMftRecord(reader, mft, geometry, number);
+    if (!raw) return std::nullopt;
+    return std::move(*raw);
+  };
+}
+
 ReadClusters makeClusterReader(SectorReader& reader, const NtfsGeometry& geometry) {
   return [&reader, geometry](std::uint64_t lcn, std::uint64_t count, std::span<std::byte> out) {
     const std::uint64_t spc = geometry.sectorsPerCluster();
@@ -113,12 +121,8 @@ Result<MftRunList> LoadMftRunList(SectorReader& reader, const NtfsGeometry& geom
   own.data_size = data->data_size;
   own.covered_bytes = coveredBytes(own.runs, geometry.cluster_size, own.data_size);
 
-  const FetchRecord fetch = [&](std::uint64_t number) -> std::optional<std::vector<std::byte>> {
-    auto raw = ReadMftRecord(reader, own, geometry, number);
-    if (!raw) return std::nullopt;
-    return std::move(*raw);
-  };
-  auto stream = collectDataStream(*record, 0, geometry.cluster_size, fetch, makeClusterReader(reader, geometry));
+  auto stream = collectDataStream(*record, 0, geometry.cluster_size, makeRecordFetcher(reader, own, geometry),
+                                  makeClusterReader(reader, geometry));
   MftRunList mft;
   if (stream && !stream->resident && stream->data_size > 0) {
     mft.runs = std::move(stream->runs);
@@ -138,12 +142,7 @@ Result<NtfsDataStream> ReadRecordRuns(SectorReader& reader, const NtfsGeometry& 
   auto record = readMftRecord(*bytes);
   if (!record) return std::unexpected(record.error());
   if (record->header.isExtension()) return makeError(ErrorKind::NotFound, "an extension record is not a file");
-  const FetchRecord fetch = [&](std::uint64_t number) -> std::optional<std::vector<std::byte>> {
-    auto raw = ReadMftRecord(reader, mft, geometry, number);
-    if (!raw) return std::nullopt;
-    return std::move(*raw);
-  };
-  return collectDataStream(*record, record_number, geometry.cluster_size, fetch,
+  return collectDataStream(*record, record_number, geometry.cluster_size, makeRecordFetcher(reader, mft, geometry),
                            makeClusterReader(reader, geometry));
 }
 

@@ -54,6 +54,10 @@ struct MftRunList {
 [[nodiscard]] Result<std::vector<std::byte>> ReadRecordAtSector(SectorReader& reader, const NtfsGeometry& geometry,
                                                                 SectorNumber sector);
 
+// Fetches records by number through the MFT run list (for collectDataStream
+// and collectFileNames); an empty run list fetches nothing.
+[[nodiscard]] FetchRecord makeRecordFetcher(SectorReader& reader, const MftRunList& mft, const NtfsGeometry& geometry);
+
 // Reads clusters of the volume through the sector reader.
 [[nodiscard]] ReadClusters makeClusterReader(SectorReader& reader, const NtfsGeometry& geometry);
 

@@ -40,7 +40,8 @@ std::vector<AttributeListEntry> selectDataExtents(const std::vector<AttributeLis
   for (const auto& entry : entries)
     if (entry.is(AttributeType::Data) && entry.name.empty() && seen.insert(entry.starting_vcn).second)
       extents.push_back(entry);
-  std::stable_sort(extents.begin(), extents.end(),
+  // Starting VCNs are unique here, so the order is fully determined.
+  std::sort(extents.begin(), extents.end(),
                    [](const auto& a, const auto& b) { return a.starting_vcn < b.starting_vcn; });
   return extents;
 }

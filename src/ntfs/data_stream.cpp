@@ -1,6 +1,7 @@
 #include "ntfs/data_stream.h"
 
 #include <algorithm>
+#include <tuple>
 #include <unordered_set>
 
 #include "ntfs/attribute.h"
@@ -30,8 +31,9 @@ std::optional<AttributeHeader> findDataExtent(const MftRecord& record, std::opti
 // Sorts the runs by VCN, drops any run that overlaps one before it, and
 // checks that they cover the data size without holes.
 void finishRuns(NtfsDataStream& stream, std::uint64_t cluster_size) {
-  std::stable_sort(stream.runs.begin(), stream.runs.end(),
-                   [](const DataRun& a, const DataRun& b) { return a.vcn < b.vcn; });
+  std::sort(stream.runs.begin(), stream.runs.end(), [](const DataRun& a, const DataRun& b) {
+    return std::tie(a.vcn, a.length, a.lcn, a.sparse) < std::tie(b.vcn, b.length, b.lcn, b.sparse);
+  });
   std::vector<DataRun> kept;
   std::uint64_t next = 0;
   bool holes = false;

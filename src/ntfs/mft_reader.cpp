@@ -88,6 +88,13 @@ FetchRecord makeRecordFetcher(SectorReader& reader, const MftRunList& mft, const
 ReadClusters makeClusterReader(SectorReader& reader, const NtfsGeometry& geometry) {
   return [&reader, geometry](std::uint64_t lcn, std::uint64_t count, std::span<std::byte> out) {
     const std::uint64_t spc = geometry.sectorsPerCluster();
+    // Clusters whose sector number would not fit in 64 bits lie on no disk.
+    const std::uint64_t limit =
+        spc ? (std::numeric_limits<std::uint64_t>::max() - geometry.partition_start) / spc : 0;
+    if (count > limit || lcn > limit - count) {
+      std::fill(out.begin(), out.end(), std::byte{0});
+      return false;
+    }
     bool ok = true;
     // Pieces of at most 2,048 sectors keep the count in 32 bits.
     const std::uint64_t clusters_per_piece = std::max<std::uint64_t>(1, 2048 / spc);

@@ -2,6 +2,7 @@
 // names, the index root and the assembly of the file's data (the record
 // itself standing in for every extension record) must stay inside the buffer
 // and end.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>

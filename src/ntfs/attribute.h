@@ -1,0 +1,86 @@
+#pragma once
+// Attribute headers of an MFT record and the walk over them.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/byte_reader.h"
+#include "common/error.h"
+#include "ntfs/mft_record.h"
+
+namespace dravolin {
+
+enum class AttributeType : std::uint32_t {
+  StandardInformation = 0x10,
+  AttributeList = 0x20,
+  FileName = 0x30,
+  ObjectId = 0x40,
+  SecurityDescriptor = 0x50,
+  VolumeName = 0x60,
+  VolumeInformation = 0x70,
+  Data = 0x80,
+  IndexRoot = 0x90,
+  IndexAllocation = 0xA0,
+  Bitmap = 0xB0,
+  ReparsePoint = 0xC0,
+  End = 0xFFFFFFFF,
+};
+
+inline constexpr std::uint16_t kAttributeCompressionMask = 0x00FF;  // 0x0001: LZNT1
+inline constexpr std::uint16_t kAttributeEncrypted = 0x4000;
+inline constexpr std::uint16_t kAttributeSparse = 0x8000;
+inline constexpr std::u16string_view kIndexNameI30 = u"$I30";
+
+struct AttributeHeader {
+  std::size_t offset = 0;       // in the record
+  std::uint32_t type = 0;
+  std::uint32_t length = 0;     // whole attribute, header included
+  bool non_resident = false;
+  std::u16string name;          // empty for an unnamed attribute
+  std::uint16_t flags = 0;
+  std::uint16_t attribute_id = 0;
+  // Resident attributes: the value.
+  ByteSpan value;
+  // Non-resident attributes.
+  std::uint64_t first_vcn = 0;
+  std::uint64_t last_vcn = 0;
+  std::uint8_t compression_unit_shift = 0;  // log2 of the clusters of a compression unit
+  std::uint64_t allocated_size = 0;
+  std::uint64_t data_size = 0;
+  std::uint64_t initialized_size = 0;
+  ByteSpan runs;                // the run bytes, bounded by the attribute length
+
+  bool is(AttributeType t) const { return type == static_cast<std::uint32_t>(t); }
+  bool isCompressed() const { return (flags & kAttributeCompressionMask) != 0; }
+  bool isEncrypted() const { return (flags & kAttributeEncrypted) != 0; }
+  bool isSparse() const { return (flags & kAttributeSparse) != 0; }
+  // Bytes of the stream: the value length when resident.
+  std::uint64_t size() const { return non_resident ? data_size : value.size(); }
+};
+
+// Decodes the attribute at offset of a record. NotFound at the end marker,
+// at a length of 0 or one not a multiple of 8 or below the header, and at any
+// field (name, value, runs) that lies outside the attribute or the record.
+[[nodiscard]] Result<AttributeHeader> parseAttribute(ByteSpan record, std::size_t offset);
+
+// Every attribute of the record in order, from its first-attribute offset to
+// the end marker. The walk stops at the first attribute that does not parse,
+// keeping those before it; damaged reports whether it stopped that way
+// rather than at the end marker.
+struct AttributeWalk {
+  std::vector<AttributeHeader> attributes;
+  bool damaged = false;
+};
+[[nodiscard]] AttributeWalk walkAttributes(const MftRecord& record);
+
+// The first attribute of the type with that name (empty: unnamed). NotFound
+// when the walk ends, normally or at damage, before meeting one.
+[[nodiscard]] Result<AttributeHeader> findAttribute(const MftRecord& record, AttributeType type,
+                                                    std::u16string_view name = {});
+
+// Reads the UTF-16LE text of count code units at offset; nullopt when it
+// does not fit.
+std::optional<std::u16string> readUtf16(ByteSpan data, std::size_t offset, std::size_t count);
+
+}  // namespace dravolin

@@ -169,6 +169,11 @@ void PartitionInfo::entered() {
   tree_->setFocus();
 }
 
+void PartitionInfo::updateMenu(WizardMenu& menu) {
+  WizardPage::updateMenu(menu);
+  menu.exhaustiveRecovery->setEnabled(true);
+}
+
 bool PartitionInfo::selectPartition(int ordinal) {
   QTreeWidgetItem* disk = tree_->topLevelItem(0);
   for (int i = 0; disk && i < disk->childCount(); ++i) {

@@ -37,6 +37,7 @@ class PartitionInfo : public WizardPage {
  public:
   explicit PartitionInfo(MainWindow& window);
   void entered() override;
+  void updateMenu(WizardMenu& menu) override;
   void exhaustiveRecovery() override;
   void next();
   void back();

@@ -110,6 +110,7 @@ bool DesktopRecovery::openImage(const QString& path) {
     window_.prompter().inform(msg::kImagePathNotFound);
     return false;
   }
+  if (window_.options().wrapSource) opened->source = window_.options().wrapSource(std::move(opened->source));
   window_.session().setSource(std::move(opened->source), opened->device);
   return true;
 }
@@ -160,6 +161,7 @@ void DesktopRecovery::next() {
       window_.prompter().inform(opened.error().message);
       return;
     }
+    if (window_.options().wrapSource) opened->source = window_.options().wrapSource(std::move(opened->source));
     session.setSource(std::move(opened->source), opened->device);
   }
   session.reader()->setPrompter(&window_.prompter());

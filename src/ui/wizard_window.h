@@ -85,6 +85,8 @@ struct WizardOptions {
   // Opens a document or web page (help, reports, previews); by default
   // QDesktopServices. Tests record the URLs instead.
   std::function<void(const QUrl&)> openUrl;
+  // Wraps each source Step 1 opens (tests put a gate in front of a fixture).
+  std::function<std::unique_ptr<SectorSource>(std::unique_ptr<SectorSource>)> wrapSource;
 };
 
 class MainWindow : public QMainWindow {

@@ -1,6 +1,7 @@
 #include "ui/file_display.h"
 
 #include <QAction>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -81,6 +82,10 @@ FileDisplay::FileDisplay(MainWindow& window, WorkerKind searchKind)
   summary_->setObjectName(QStringLiteral("summary"));
   summary_->setTextFormat(Qt::RichText);
   layout->addWidget(summary_);
+  auto* rule = new QFrame(this);  // the red rule under the summary
+  rule->setFrameShape(QFrame::HLine);
+  rule->setStyleSheet(QStringLiteral("color: #c0392b;"));
+  layout->addWidget(rule);
   auto* statusRow = new QHBoxLayout;
   status_->setObjectName(QStringLiteral("status"));
   statusRow->addWidget(status_, 1);
@@ -150,7 +155,8 @@ void FileDisplay::attachModels() {
   listView_->setModel(listModel_);
   const int widths[] = {210, 100, 95, 160, 160, 160, 80};
   for (int i = 0; i < 7; ++i) listView_->setColumnWidth(i, widths[i]);
-  summary_->setText(QString::fromStdString(summaryMarkup(tree_->summary())));
+  summary_->setText(QStringLiteral("<span style=\"font-family: Arial, sans-serif; font-size: 11pt;\"><b>%1</b></span>")
+                        .arg(QString::fromStdString(tree_->summary()).toHtmlEscaped()));
 
   connect(treeModel_, &FolderTreeModel::checkToggled, this, &FileDisplay::setFolderChecked);
   connect(treeModel_, &FolderTreeModel::folderRenamed, this, [this] { listModel_->refresh(); });

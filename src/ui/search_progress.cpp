@@ -79,6 +79,7 @@ SearchProgress::SearchProgress(MainWindow& window)
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setRange(0, 100);
   right->addWidget(progress_);
+  right->addStretch(1);
   row->addLayout(right, 1);
   layout->addLayout(row, 1);
 

@@ -144,13 +144,14 @@ std::vector<ManifestRow> readManifest(const std::string& image, std::vector<std:
 }
 
 // First sector of the data region of the FAT32 fixture (no partition table).
-SectorNumber firstDataSector(const std::string& image) {
+SectorNumber firstDataSector(const std::string& image, SectorNumber volumeStart) {
   std::ifstream in(fixturePath(image), std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(volumeStart * 512));
   unsigned char boot[512] = {};
   in.read(reinterpret_cast<char*>(boot), sizeof boot);
   const std::uint32_t reserved = boot[14] | (boot[15] << 8);
   const std::uint32_t fatSize = boot[36] | (boot[37] << 8) | (boot[38] << 16) | (static_cast<std::uint32_t>(boot[39]) << 24);
-  return reserved + 2ull * fatSize;
+  return volumeStart + reserved + 2ull * fatSize;
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {

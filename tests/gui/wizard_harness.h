@@ -120,9 +120,9 @@ struct ManifestRow {
 };
 std::vector<ManifestRow> readManifest(const std::string& image, std::vector<std::string>* overwritten = nullptr);
 
-// First sector of the data region of an unpartitioned FAT32 fixture: a gate
+// First sector of the data region of a FAT32 volume of a fixture: a gate
 // there holds the search but not the partition listing or the volume check.
-SectorNumber firstDataSector(const std::string& image);
+SectorNumber firstDataSector(const std::string& image, SectorNumber volumeStart = 0);
 
 // Waits (with the event loop running) until the condition holds.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 60000);

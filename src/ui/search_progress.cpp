@@ -245,6 +245,7 @@ void SearchProgress::stop() {
 }
 
 void SearchProgress::back() {
+  if (leaving_) return;
   if (!running()) {
     window_.pop();
     return;
@@ -259,12 +260,28 @@ void SearchProgress::back() {
     }
     return;
   }
-  finished_ = true;
   pollTimer_.stop();
   clockTimer_.stop();
-  Session& session = window_.session();
-  controller_->back([&session] { session.entries.clear(); });
-  window_.pop();
+  leaveWhenEnded([this] {
+    Session& session = window_.session();
+    controller_->back([&session] { session.entries.clear(); });
+    window_.pop();
+  });
+}
+
+void SearchProgress::leaveWhenEnded(std::function<void()> then) {
+  // The worker unwinds at its next checkpoint. The page waits for it from a
+  // timer, so that a question the worker asks meanwhile can still be answered.
+  leaving_ = true;
+  finished_ = true;
+  controller_->cancel();
+  auto* waiter = new QTimer(this);
+  connect(waiter, &QTimer::timeout, this, [this, waiter, then = std::move(then)] {
+    if (!controller_->workerEnded()) return;
+    waiter->stop();
+    then();
+  });
+  waiter->start(5);
 }
 
 void SearchProgress::toggleDetails() {
@@ -282,14 +299,15 @@ void SearchProgress::toggleDetails() {
 }
 
 bool SearchProgress::confirmExit() {
+  if (leaving_) return controller_->workerEnded();
   if (!running()) return window_.prompter().askYesNo(msg::kExitDravolinQuestion);
   const bool wasPaused = controller_->paused();
   controller_->pause();
   if (window_.prompter().askYesNo(msg::kExitDravolinQuestion)) {
-    finished_ = true;
-    controller_->cancel();
-    controller_->wait();
-    return true;
+    pollTimer_.stop();
+    clockTimer_.stop();
+    leaveWhenEnded([this] { window_.close(); });
+    return false;
   }
   if (!wasPaused) controller_->resume();
   return false;

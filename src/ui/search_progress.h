@@ -4,6 +4,7 @@
 // offers pause, stop, hide details and back. When the worker has ended it
 // writes the step's block and moves on to Step 4.
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "app/search_controller.h"
@@ -43,11 +44,13 @@ class SearchProgress : public WizardPage {
   void start();
   void poll();
   void finish();
+  void leaveWhenEnded(std::function<void()> then);
 
   SteadyTickSource ticks_;
   std::unique_ptr<SearchController> controller_;
   bool started_ = false;
   bool finished_ = false;
+  bool leaving_ = false;
   bool detailsHidden_ = false;
   bool pulsing_ = false;
   ProgressPulse pulse_;

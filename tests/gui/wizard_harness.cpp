@@ -82,6 +82,8 @@ TransferStatus GatedSource::read(SectorNumber first, std::uint32_t count, std::s
       gate_->opened.wait(lock, [this] { return gate_->open; });
       --gate_->waiting;
     }
+    for (SectorNumber bad : gate_->failing)
+      if (bad >= first && bad - first < count) return TransferStatus::IoError;
   }
   return inner_->read(first, count, out);
 }

@@ -58,7 +58,7 @@ class DialogScript : public QObject {
 void clickDialogButton(QDialog* dialog, const QString& text);
 
 // A source whose reads of sectors at or after gateSector wait, once armed,
-// until the gate is opened.
+// until the gate is opened, and whose reads over a failing sector fail.
 class GatedSource final : public SectorSource {
  public:
   struct Gate {
@@ -67,6 +67,7 @@ class GatedSource final : public SectorSource {
     bool armed = false;
     bool open = false;
     SectorNumber gateSector = 0;
+    std::vector<SectorNumber> failing;  // reads that cover one of these fail
     std::atomic<int> waiting{0};
     void release() {
       {

@@ -55,7 +55,6 @@ TEST(Wizard, DesktopRecoverySavesACheckedDeletedFolderByteForByte) {
   EXPECT_TRUE(tree.isChecked(*folder));
   EXPECT_EQ(step4->listModel()->data(step4->listModel()->index(row, 0), Qt::CheckStateRole).toInt(), Qt::Checked);
 
-  // A file of that folder is already at the destination: the replace question comes.
   std::vector<std::string> overwritten;
   const auto manifest = readManifest("fat32.img", &overwritten);
   std::vector<ManifestRow> expected;
@@ -63,7 +62,34 @@ TEST(Wizard, DesktopRecoverySavesACheckedDeletedFolderByteForByte) {
     if (!r.folder && r.path.rfind(folderPath + "/", 0) == 0 &&
         std::find(overwritten.begin(), overwritten.end(), r.path) == overwritten.end())
       expected.push_back(r);
-  ASSERT_GE(expected.size(), 2u);
+  ASSERT_GE(expected.size(), 3u);
+
+  // A file renamed in place is saved under its new name.
+  const auto scan = tree.findFile(folderPath + "/Scans/scan 002.bmp");
+  ASSERT_TRUE(scan);
+  step4->showFolder(scan->item);
+  const int scanRow = step4->listModel()->rowOfFile(scan->file);
+  ASSERT_GE(scanRow, 0);
+  ASSERT_TRUE(step4->listModel()->setData(step4->listModel()->index(scanRow, 0), QStringLiteral("scan two.bmp"),
+                                          Qt::EditRole));
+  EXPECT_EQ(step4->listModel()->data(step4->listModel()->index(scanRow, 0), Qt::DisplayRole).toString(),
+            QStringLiteral("scan two.bmp"));
+  for (auto& r : expected)
+    if (r.path == folderPath + "/Scans/scan 002.bmp") r.path = folderPath + "/Scans/scan two.bmp";
+
+  // A double-click on a file previews it: a copy in a private folder is opened.
+  const auto draft = tree.findFile(folderPath + "/draft one.txt");
+  ASSERT_TRUE(draft);
+  step4->preview(draft->file);
+  ASSERT_TRUE(waitUntil([&] { return !f.openedUrls.empty(); }));
+  const fs::path previewed = f.openedUrls.back().toLocalFile().toStdString();
+  EXPECT_EQ(previewed.filename(), "draft one.txt");
+  const auto draftRow = std::find_if(expected.begin(), expected.end(),
+                                     [&](const auto& r) { return r.path == folderPath + "/draft one.txt"; });
+  ASSERT_NE(draftRow, expected.end());
+  EXPECT_EQ(sha256File(previewed), draftRow->sha256);
+
+  // A file of that folder is already at the destination: the replace question comes.
   TempDir destination;
   const fs::path stale = destination.path() / expected.front().path.substr(1);
   fs::create_directories(stale.parent_path());
@@ -201,6 +227,22 @@ TEST(Wizard, BackDuringTheSearchCancelsItAndFreesTheLists) {
   EXPECT_TRUE(f.session.entries.DirectoryList.empty());
   EXPECT_FALSE(f.session.state.ExhaustiveSearch);
   EXPECT_EQ(f.session.state.CurrentStep, 2);
+  EXPECT_TRUE(script.unexpected.empty());
+}
+
+TEST(Wizard, ABadSectorDuringTheSearchIsAskedOnTheWindowWhileTheWorkerWaits) {
+  WizardFixture f;
+  DialogScript script;
+  f.toStep2();
+  f.gate->failing = {firstDataSector("fat32.img") + 1};
+  script.clickButton(QStringLiteral("BadSectors"), QStringLiteral("Skip All"));
+  f.startSearch();
+  f.waitForStep4(script);
+  ASSERT_FALSE(script.seen().empty());
+  EXPECT_EQ(script.seen().front().dialog, QStringLiteral("BadSectors"));
+  EXPECT_EQ(script.seen().front().text, QString::fromUtf8(msg::kBadSectorsText));
+  EXPECT_EQ(f.session.reader()->policy(), BadSectorPolicy::SkipAll);
+  EXPECT_GT(f.session.entries.DirectoryCount, 0u);
   EXPECT_TRUE(script.unexpected.empty());
 }
 

@@ -49,11 +49,11 @@ FileDisplay::FileDisplay(MainWindow& window, WorkerKind searchKind)
     return b;
   };
   tool("&Up", "up.svg", "up", [this] { up(); });
-  tool("&Save", "save.svg", "save", [this] { recoverSelected(); });
+  tool("Sa&ve", "save.svg", "save", [this] { recoverSelected(); });
   tool("Save &File / Folder", "save.svg", "saveFileFolder", [this] { recoverSelected(); });
   tool("Search File/Fol&der", "search.svg", "searchFiles", [this] { searchFiles(); });
-  tool("Save &Log", "savelog.svg", "saveLog", [] {})->setEnabled(false);
-  tool("L&oad Log", "loadlog.svg", "loadLog", [] {})->setEnabled(false);
+  tool("Save Lo&g", "savelog.svg", "saveLog", [] {})->setEnabled(false);
+  tool("Load Lo&g", "loadlog.svg", "loadLog", [] {})->setEnabled(false);
   toolbar->addStretch(1);
   tool("< &Back", "back.svg", "back", [this] { back(); });
   tool("E&xit", "exit.svg", "exit", [this] { window_.close(); });

@@ -104,9 +104,11 @@ FileDisplay::FileDisplay(MainWindow& window, WorkerKind searchKind)
   connect(&fillTimer_, &QTimer::timeout, this, &FileDisplay::pollFill);
   fillTimer_.start();
   connect(&previewTimer_, &QTimer::timeout, this, &FileDisplay::pollPreview);
+  connect(&markTimer_, &QTimer::timeout, this, &FileDisplay::pollMark);
 }
 
 FileDisplay::~FileDisplay() {
+  if (markJob_) markJob_->wait();
   if (previewJob_) {
     previewJob_->cancel();
     previewJob_->wait();
@@ -222,18 +224,48 @@ void FileDisplay::refreshChecks() {
 }
 
 void FileDisplay::setFolderChecked(std::size_t item, bool checked) {
-  if (!filled()) return;
-  if (checked) {
+  if (!filled() || markJob_) return;
+  if (checked && item == ResultTree::kTopItem) {
+    // The top node marks every node at once.
     tree_->checkFolder(item);
-    tree_->checkPathTo(item);
-  } else {
-    tree_->uncheckFolder(item);
+    refreshChecks();
+    return;
   }
-  refreshChecks();
+  // A folder's subtree is marked on a worker; the views wait, greyed, and
+  // the status line says what is going on.
+  treeView_->setEnabled(false);
+  listView_->setEnabled(false);
+  status_->setText(QString::fromUtf8(checked ? msg::kSelectingFiles : msg::kUnselectingFiles));
+  markJob_ = std::make_unique<WorkerJob>(window_.prompter());
+  markJob_->start([tree = tree_.get(), item, checked](Job& job) {
+    if (checked) {
+      tree->checkFolder(item, &job);
+      tree->checkPathTo(item);
+    } else {
+      tree->uncheckFolder(item, &job);
+    }
+  });
+  markTimer_.start(10);
 }
 
+void FileDisplay::pollMark() {
+  if (!markJob_) return;
+  progress_->setValue(markJob_->percent());
+  if (!markJob_->ended()) return;
+  markTimer_.stop();
+  markJob_->wait();
+  markJob_.reset();
+  treeView_->setEnabled(true);
+  listView_->setEnabled(true);
+  status_->setText(QString::fromUtf8(msg::kCurrentFolder) + QString::fromStdString(tree_->pathText(listModel_->folder())));
+  refreshChecks();
+  emit checksApplied();
+}
+
+bool FileDisplay::marking() const { return markJob_ != nullptr; }
+
 void FileDisplay::setFileChecked(std::size_t fileIndex, bool checked) {
-  if (!filled()) return;
+  if (!filled() || markJob_) return;
   tree_->setFileChecked(fileIndex, checked);
   if (checked) {
     const std::uint32_t parent = tree_->entries().FileList.at(fileIndex).parentId;

@@ -54,10 +54,13 @@ class FileDisplay : public WizardPage {
   void setFileChecked(std::size_t fileIndex, bool checked);
   // Writes one file into a private temporary folder and opens it.
   void preview(std::size_t fileIndex);
+  // A folder's marks are being set on a worker.
+  bool marking() const;
 
  signals:
   void treeFilled();
   void previewOpened(const QString& path);
+  void checksApplied();
 
  private:
   void pollFill();
@@ -65,6 +68,7 @@ class FileDisplay : public WizardPage {
   void refreshChecks();
   void rowActivated(const QModelIndex& index);
   void pollPreview();
+  void pollMark();
 
   WorkerKind searchKind_;
   std::unique_ptr<ResultTree> tree_;
@@ -83,6 +87,8 @@ class FileDisplay : public WizardPage {
   std::unique_ptr<WorkerJob> previewJob_;
   std::optional<std::filesystem::path> previewWritten_;
   QTimer previewTimer_;
+  std::unique_ptr<WorkerJob> markJob_;
+  QTimer markTimer_;
 };
 
 }  // namespace dravolin::ui

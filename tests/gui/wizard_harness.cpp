@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
+#include <ctime>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -154,6 +155,47 @@ SectorNumber firstDataSector(const std::string& image, SectorNumber volumeStart)
   const std::uint32_t reserved = boot[14] | (boot[15] << 8);
   const std::uint32_t fatSize = boot[36] | (boot[37] << 8) | (boot[38] << 16) | (static_cast<std::uint32_t>(boot[39]) << 24);
   return volumeStart + reserved + 2ull * fatSize;
+}
+
+StallMeter::StallMeter() {
+  timer_.setInterval(10);
+  timer_.setTimerType(Qt::PreciseTimer);
+  connect(&timer_, &QTimer::timeout, this, &StallMeter::tick);
+}
+
+static double nowMs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+double StallMeter::runQueueWaitMs() {
+  // /proc/thread-self/schedstat: time on the processor, time waiting on a run queue (ns), slices.
+  std::ifstream in("/proc/thread-self/schedstat");
+  unsigned long long onCpu = 0, waiting = 0;
+  in >> onCpu >> waiting;
+  return static_cast<double>(waiting) / 1e6;
+}
+
+void StallMeter::start() {
+  longest_ = longestWall_ = 0;
+  lastWall_ = nowMs();
+  lastWait_ = runQueueWaitMs();
+  timer_.start();
+}
+
+void StallMeter::stop() {
+  tick();
+  timer_.stop();
+}
+
+void StallMeter::tick() {
+  const double wall = nowMs(), wait = runQueueWaitMs();
+  const double gap = wall - lastWall_;
+  longestWall_ = std::max(longestWall_, gap);
+  longest_ = std::max(longest_, gap - (wait - lastWait_));
+  lastWall_ = wall;
+  lastWait_ = wait;
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {

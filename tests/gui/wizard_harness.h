@@ -112,6 +112,26 @@ struct WizardFixture {
   }
 };
 
+// Measures how long the event loop of this thread goes without running a
+// 10 ms timer. Time the thread spent ready but waiting for a processor
+// (the machine busy with other processes) is taken out, so that what is
+// left is time the wizard itself kept the loop from running.
+class StallMeter : public QObject {
+  Q_OBJECT
+ public:
+  StallMeter();
+  void start();
+  void stop();
+  double longestMs() const { return longest_; }        // without the run-queue wait
+  double longestWallMs() const { return longestWall_; }  // as measured
+
+ private:
+  void tick();
+  static double runQueueWaitMs();
+  QTimer timer_;
+  double lastWall_ = 0, lastWait_ = 0, longest_ = 0, longestWall_ = 0;
+};
+
 struct ManifestRow {
   bool deleted = false;
   bool folder = false;

@@ -96,6 +96,7 @@ TEST(Screenshots, EveryPageAndDialog) {
   if (auto photos = tree.findFolder("/Photos")) {
     step4->showFolder(*photos);
     step4->setFolderChecked(*photos, true);
+    ASSERT_TRUE(waitUntil([&] { return !step4->marking(); }));
   }
   save(f.window.get(), "10-step4-filedisplay");
 

@@ -114,11 +114,13 @@ PartitionInfo::PartitionInfo(MainWindow& window)
     auto* value = new QLabel(this);
     value->setObjectName(QStringLiteral("value%1").arg(i));
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    value->setWordWrap(true);
     grid->addWidget(label, i, 0);
     grid->addWidget(value, i, 1);
     labels_.push_back(label);
     values_.push_back(value);
   }
+  grid->setColumnStretch(1, 1);
   properties->addLayout(grid);
   properties->addWidget(pie_, 1);
   row->addLayout(properties, 1);
@@ -191,7 +193,7 @@ QString PartitionInfo::header() const { return header_->text(); }
 QStringList PartitionInfo::propertyTexts() const {
   QStringList out;
   for (std::size_t i = 0; i < labels_.size(); ++i)
-    if (!labels_[i]->text().isEmpty()) out << labels_[i]->text() + QLatin1Char(' ') + values_[i]->text();
+    if (!labels_[i]->text().isEmpty()) out << labels_[i]->text() + QLatin1Char(' ') + values_[i]->text().remove(QChar(0x200B));
   return out;
 }
 
@@ -205,7 +207,10 @@ void PartitionInfo::showSelection() {
   if (index < 0) {
     const DeviceInfo& d = session.device();
     labels = {QStringLiteral("Model Number :"), QStringLiteral("Media Type :"), QStringLiteral("Disk Size :")};
-    values = {QString::fromStdString(d.model), QString::fromStdString(d.mediaType), QString::number(d.sizeBytes)};
+    // A long image path may break after any '/'.
+    QString model = QString::fromStdString(d.model);
+    model.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    values = {model, QString::fromStdString(d.mediaType), QString::number(d.sizeBytes)};
   } else {
     const PartitionEntry& p = session.listing().partitions.at(static_cast<std::size_t>(index));
     labels = {QStringLiteral("Partition Type:"), QStringLiteral("Partition Size:"), QStringLiteral("Start Sector:"),

@@ -109,6 +109,11 @@ FileDisplay::FileDisplay(MainWindow& window, WorkerKind searchKind)
 
 FileDisplay::~FileDisplay() {
   if (markJob_) markJob_->wait();
+  // The views and models go before the result tree they read.
+  treeView_->setModel(nullptr);
+  listView_->setModel(nullptr);
+  delete treeModel_;
+  delete listModel_;
   if (previewJob_) {
     previewJob_->cancel();
     previewJob_->wait();

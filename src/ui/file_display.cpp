@@ -187,6 +187,15 @@ void FileDisplay::attachModels() {
                                                                                         : Qt::AscendingOrder);
   });
   connect(listView_, &QTableView::doubleClicked, this, &FileDisplay::rowActivated);
+  // The View menu: icon sizes of the list.
+  auto iconSize = [this](int size) {
+    listView_->setIconSize(QSize(size, size));
+    listView_->verticalHeader()->setDefaultSectionSize(std::max(size, listView_->fontMetrics().height()) + 6);
+  };
+  WizardMenu& menu = window_.menu();
+  connect(menu.largeIcons, &QAction::triggered, this, [iconSize] { iconSize(32); });
+  connect(menu.smallIcons, &QAction::triggered, this, [iconSize] { iconSize(16); });
+  connect(menu.details, &QAction::triggered, this, [iconSize] { iconSize(16); });
   treeView_->expand(treeModel_->indexOfItem(ResultTree::kTopItem));
   showFolder(ResultTree::kTopItem);
   treeView_->setFocus();

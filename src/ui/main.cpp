@@ -3,15 +3,25 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <ctime>
+#include <memory>
+#include <string>
 
 #include "app/session.h"
 #include "disk/devices.h"
 #include "ui/wizard_window.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("dravolin-wizard"));
-  QApplication::setApplicationVersion(QStringLiteral(DRAVOLIN_VERSION));
+  // --help and --version answer without a display.
+  bool textOnly = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    textOnly = textOnly || arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version";
+  }
+  std::unique_ptr<QCoreApplication> application =
+      textOnly ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
+  QCoreApplication& app = *application;
+  QCoreApplication::setApplicationName(QStringLiteral("dravolin-wizard"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(DRAVOLIN_VERSION));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Dravolin recovery wizard"));

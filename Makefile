@@ -3,10 +3,11 @@ SHELL := /bin/bash
 JOBS ?= 2
 FIXTURES := build/fixtures
 DRAVOLIN := build/release/src/cli/dravolin
+WIZARD := build/release/src/ui/dravolin-wizard
 RUN_ENV := XDG_CONFIG_HOME=$(CURDIR)/build/run/config XDG_STATE_HOME=$(CURDIR)/build/run/state
 RUN_OPTS := --config $(CURDIR)/build/run/dravolin.ini --log-dir $(CURDIR)/build/run/logs
 
-.PHONY: all build test run bench fixtures fuzz clean
+.PHONY: all build test run run-cli bench fixtures fuzz clean
 
 all: build
 
@@ -27,8 +28,16 @@ test:
 	@cmake --build --preset sanitize -j$(JOBS)
 	@ctest --preset sanitize -j$(JOBS)
 
-# The main job on the bundled demo disk.
+# The main job on the bundled demo disk: the wizard when there is a display,
+# else the same path on the command line.
 run: build fixtures
+	@if [[ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" && -x $(WIZARD) ]]; then \
+	  echo "== The Dravolin wizard on the demo disk (close its window to end)"; \
+	  $(RUN_ENV) $(WIZARD) --config $(CURDIR)/build/run/dravolin.ini --log-dir $(CURDIR)/build/run/logs $(FIXTURES)/demo.img; \
+	else $(MAKE) --no-print-directory run-cli; fi
+
+# The command-line walkthrough of the demo disk.
+run-cli: build fixtures
 	@echo "== Partitions of the demo disk"
 	@$(RUN_ENV) $(DRAVOLIN) partitions $(FIXTURES)/demo.img $(RUN_OPTS)
 	@echo "== Files and folders found on its FAT32 partition"

@@ -1,29 +1,24 @@
 #pragma once
-// The file-system search of the committed selection as both front ends
-// start it: the worker for the kind the search controller chose, and the
-// result tree of what it found. A file system that app/ supports here shows
-// up in the command line and the wizard alike.
-#include <memory>
+// Starting the file-system search of Step 3 for both front ends: the worker
+// that the search controller's kind calls for, run over the session's source
+// with the controller's copy of the volume parameters. A file system that
+// app/ learns to search shows up in every front end through here.
 #include <string>
 
 #include "app/search_controller.h"
 #include "app/session.h"
 #include "common/error.h"
-#include "results/result_tree.h"
 
 namespace dravolin {
 
-struct SearchRequest {
-  // Decodes FAT short names for display and saving.
-  std::string codePage = std::string(kDefaultNameCodePage);
-};
+// The worker for controller.kind() (FAT directory tree or FAT exhaustive
+// search); any other kind, or a session without an open source, is an Error
+// whose message says the search is not available. codePage decodes FAT
+// short names for the statistics' last name.
+Result<SearchController::Worker> makeSearchWorker(Session& session, const SearchController& controller,
+                                                  const std::string& codePage);
 
-// The worker to start with controller.start() for controller.kind(); an
-// error for a selection no engine here can search.
-[[nodiscard]] Result<SearchController::Worker> makeSearchWorker(Session& session, SearchController& controller,
-                                                                 const SearchRequest& request = {});
-
-// Step 4: the result tree of the entries the search left in the session.
-std::unique_ptr<ResultTree> buildResultTree(Session& session, const SearchRequest& request = {});
+// The totals of the Step 3 block: the found entries' size and counts.
+SearchTotals foundTotals(const Session& session);
 
 }  // namespace dravolin

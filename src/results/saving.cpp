@@ -279,6 +279,25 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
   return result_;
 }
 
+std::optional<fs::path> Saver::saveSingleFile(Job& job, std::size_t fileIndex, const fs::path& folder) {
+  if (fileIndex >= tree_.entries().FileList.size()) return std::nullopt;
+  if (tree_.isFat()) {
+    auto volume = FatVolume::open(source_.reader, source_.parameters, source_.fileSystemType, source_.partitionEnd);
+    if (volume) volume_ = std::make_unique<FatVolume>(std::move(*volume));
+  }
+  const FileNode& node = tree_.entries().FileList[fileIndex];
+  const fs::path target = folder / sanitiseName(tree_.fileName(fileIndex));
+  std::optional<fs::path> written;
+  int fd = createNewFile(target);
+  if (fd < 0 && errno == EEXIST) fd = overwriteFile(target);
+  if (fd >= 0) {
+    copyFatFile(node, fd, target, job);
+    if (::close(fd) == 0) written = target;
+  }
+  volume_.reset();
+  return written;
+}
+
 void Saver::saveDirectoryFiles(std::uint32_t directoryId, const fs::path& folder, Job& job,
                                FolderNameTable& names) {
   FileFilter filter(settings_, tree_.isFat());

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,12 @@ class Saver {
   // caption and date lines that follow the start line.
   SavingResult save(Job& job, const std::filesystem::path& destination, const SelectionCount& count,
                     LogFile& recoveryLog, const std::vector<std::string>& headerLines);
+
+  // The preview of one file: writes it, with no filter, progress or
+  // report, into folder under its shown name, replacing a file of that name.
+  // Returns the path written, or nothing when the file could not be made.
+  std::optional<std::filesystem::path> saveSingleFile(Job& job, std::size_t fileIndex,
+                                                      const std::filesystem::path& folder);
 
   // The Skip button: ends the file being written.
   void skipCurrentFile() { skipCurrentFile_.store(true); }

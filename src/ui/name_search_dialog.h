@@ -1,0 +1,71 @@
+#pragma once
+// The name search of the result browser (FILE_SEARCH): a wildcard pattern
+// with optional deleted-state, date and size filters, run on a worker; the
+// hits can be opened in the browser, previewed and checked.
+#include <QDialog>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "common/worker_job.h"
+#include "results/name_search.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace dravolin::ui {
+
+class FileDisplay;
+class MainWindow;
+
+class FileSearchDialog : public QDialog {
+  Q_OBJECT
+ public:
+  FileSearchDialog(MainWindow& window, FileDisplay& display);
+  ~FileSearchDialog() override;
+  void startOrStop();
+  bool searching() const { return job_ != nullptr; }
+  QLineEdit* patternEdit() const { return pattern_; }
+  QTreeWidget* hitList() const { return hits_; }
+  QString countText() const;
+  const std::vector<NameSearchHit>& hits() const { return results_; }
+
+ signals:
+  void searchEnded();
+
+ private:
+  NameSearchRequest request() const;
+  void poll();
+  void showHits();
+  void hitActivated(QTreeWidgetItem* item);
+  void hitChanged(QTreeWidgetItem* item, int column);
+
+  MainWindow& window_;
+  FileDisplay& display_;
+  QLineEdit* pattern_;
+  QCheckBox* typeBox_;
+  QCheckBox* dateBox_;
+  QCheckBox* sizeBox_;
+  std::vector<QRadioButton*> deleted_;
+  QComboBox* dateKind_;
+  std::vector<QComboBox*> dates_;  // from DD MM YYYY, to DD MM YYYY
+  QLineEdit* sizeFrom_;
+  QLineEdit* sizeTo_;
+  QComboBox* unit_;
+  QPushButton* start_;
+  QLabel* count_;
+  QTreeWidget* hits_;
+  std::unique_ptr<WorkerJob> job_;
+  std::vector<NameSearchHit> results_;
+  QTimer timer_;
+  bool filling_ = false;
+};
+
+}  // namespace dravolin::ui

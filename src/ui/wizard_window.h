@@ -1,0 +1,149 @@
+#pragma once
+// The main window of the wizard: the four mode tabs on the first page and a
+// stack of step pages above it. Next pushes a page, Back pops it; a page
+// below keeps its widgets, so its choices are intact when it shows again.
+// The step pages from Step 2 on share one menu, each greying what does not
+// apply to it.
+#include <QMainWindow>
+#include <QPointer>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/session.h"
+#include "disk/devices.h"
+#include "ui/gui_prompter.h"
+
+class QAction;
+class QMenu;
+class QStackedWidget;
+class QTabWidget;
+
+namespace dravolin::ui {
+
+class DesktopRecovery;
+class MainWindow;
+
+// The common menu of the step windows.
+struct WizardMenu {
+  QAction* exhaustiveRecovery = nullptr;
+  QAction* recoverSelected = nullptr;
+  QAction* searchFiles = nullptr;
+  QAction* rename = nullptr;
+  QAction* exit = nullptr;
+  QAction* saveLog = nullptr;
+  QAction* loadLog = nullptr;
+  QAction* activityReport = nullptr;
+  QAction* recoveryHistory = nullptr;
+  QAction* clearActivityReport = nullptr;
+  QAction* clearRecoveryHistory = nullptr;
+  QAction* activityReportPath = nullptr;
+  QAction* recoveryHistoryPath = nullptr;
+  QAction* savingUsingFilter = nullptr;
+  QAction* largeIcons = nullptr;
+  QAction* details = nullptr;
+  QAction* smallIcons = nullptr;
+  QAction* online = nullptr;
+  QAction* forums = nullptr;
+  QAction* help = nullptr;
+  QAction* aboutUs = nullptr;
+  std::vector<QAction*> all() const;
+};
+
+// A step of the wizard shown in the page stack.
+class WizardPage : public QWidget {
+  Q_OBJECT
+ public:
+  WizardPage(MainWindow& window, int step);
+  int step() const { return step_; }
+  // Called each time the page comes on show (first show and after Back).
+  virtual void entered();
+  // Which items of the common menu this page offers; none for Step 1.
+  virtual bool hasMenu() const { return true; }
+  virtual void updateMenu(WizardMenu& menu);
+  // Menu commands that depend on the page.
+  virtual void exhaustiveRecovery() {}
+  virtual void recoverSelected() {}
+  virtual void searchFiles() {}
+  virtual void renameEntry() {}
+  virtual void savingUsingFilter();
+  // The close box: true when the wizard may end.
+  virtual bool confirmExit();
+
+ protected:
+  MainWindow& window_;
+  int step_;
+};
+
+struct WizardOptions {
+  // The disks offered in Step 1; tests give none so that no disk of the
+  // machine is ever touched.
+  std::function<std::vector<DeviceInfo>()> devices;
+  std::string initialImage;  // an image chosen at start (make run)
+  std::string codePage = "CP850";
+  // Opens a document or web page (help, reports, previews); by default
+  // QDesktopServices. Tests record the URLs instead.
+  std::function<void(const QUrl&)> openUrl;
+  // Wraps each source Step 1 opens (tests put a gate in front of a fixture).
+  std::function<std::unique_ptr<SectorSource>(std::unique_ptr<SectorSource>)> wrapSource;
+};
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  MainWindow(Session& session, WizardOptions options, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  Session& session() { return session_; }
+  GuiPrompter& prompter() { return *prompter_; }
+  const WizardOptions& options() const { return options_; }
+  QTabWidget* tabs() const { return tabs_; }
+  DesktopRecovery* desktopPage() const { return desktop_; }
+  WizardMenu& menu() { return menu_; }
+
+  // Page stack.
+  void push(WizardPage* page);
+  void pop();
+  // Pops pages until the page on top has this step.
+  void popTo(int step);
+  // Replaces the page on top by another.
+  void replaceTop(WizardPage* page);
+  WizardPage* currentPage() const;
+  int depth() const;
+
+  // The caption with its mode suffix on every window.
+  void setModeCaption(const QString& suffix);
+  QString caption() const;
+
+  // Menu commands that any page offers.
+  void viewReport(LogKind kind);
+  void clearReport(LogKind kind);
+  void changeReportPath(LogKind kind);
+  void openSettings();
+  void openHelp();
+  void showAbout();
+  void openSupport(const QString& what);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildMenu();
+  void tabChanged(int index);
+  void pageShown();
+
+  Session& session_;
+  WizardOptions options_;
+  GuiPrompter* prompter_;
+  QStackedWidget* stack_;
+  QTabWidget* tabs_;
+  DesktopRecovery* desktop_;
+  WizardMenu menu_;
+  QMenu* systemMenu_ = nullptr;
+};
+
+// The data folder's file as a URL (help, artwork).
+QString dataFile(const Session& session, const QString& name);
+
+}  // namespace dravolin::ui

@@ -1,0 +1,246 @@
+// Every message of the wizard's pages, where it appears: an action on a
+// page and the text of the box it brings up.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "app/wizard_messages.h"
+#include "gui/wizard_harness.h"
+#include "ui/file_display.h"
+#include "ui/message_dialogs.h"
+#include "ui/partition_pages.h"
+#include "ui/search_progress.h"
+#include "ui/settings_dialog.h"
+#include "ui/step1_page.h"
+
+namespace dravolin::test {
+namespace {
+
+using Action = std::function<void(WizardFixture&, DialogScript&)>;
+
+struct MessageCase {
+  const char* action;
+  Action run;
+  std::string expected;
+};
+
+void click(QWidget* page, const char* name) {
+  auto* button = page->findChild<QAbstractButton*>(QString::fromUtf8(name));
+  ASSERT_NE(button, nullptr) << name;
+  button->click();
+}
+
+// Step 2 (a) with typed values.
+Action typedRange(const char* start, const char* end, int type) {
+  return [=](WizardFixture& f, DialogScript& s) {
+    f.toStep2();
+    f.page<ui::PartitionInfo>()->selectPartition(1);
+    f.page<ui::PartitionInfo>()->searchExhaustive()->setChecked(true);
+    click(f.page<ui::PartitionInfo>(), "next");
+    auto* range = f.page<ui::PartitionRange>();
+    ASSERT_NE(range, nullptr);
+    if (start) range->startEdit()->setText(QString::fromUtf8(start));
+    if (end) range->endEdit()->setText(QString::fromUtf8(end));
+    range->fileSystem()->setCurrentIndex(type);
+    s.answer(QStringLiteral("MessagesInfo"), true);
+    click(range, "next");
+  };
+}
+
+// Step 3 held at the gate, then a button answered No.
+Action duringSearch(const char* button, const char* dialog = "QuestionMessage") {
+  return [=](WizardFixture& f, DialogScript& s) {
+    f.toStep2();
+    f.gate->gateSector = firstDataSector("fat32.img") + 8;
+    f.gate->armed = true;
+    f.startSearch();
+    ASSERT_TRUE(waitUntil([&] { return f.gate->waiting.load() > 0; }));
+    s.answer(QString::fromUtf8(dialog), false);
+    if (std::string(button) == "close") f.window->close();
+    else click(f.page<ui::SearchProgress>(), button);
+    f.gate->release();
+  };
+}
+
+// Step 4 after a search, then an action.
+Action inStep4(std::function<void(WizardFixture&, DialogScript&)> then) {
+  return [=](WizardFixture& f, DialogScript& s) {
+    f.toStep2();
+    f.startSearch();
+    f.waitForStep4(s);
+    then(f, s);
+  };
+}
+
+Action settingsAdd(std::vector<const char*> extensions) {
+  return [=](WizardFixture& f, DialogScript& s) {
+    s.expect(QStringLiteral("Settings"), [&f, &s, extensions](QDialog* d) {
+      auto* settings = static_cast<ui::Settings*>(d);
+      for (const char* e : extensions) {
+        settings->extensionEdit()->setText(QString::fromUtf8(e));
+        settings->addExtension();
+      }
+      settings->reject();
+    });
+    s.answer(QStringLiteral("MessagesInfo"), true);
+    f.window->openSettings();
+  };
+}
+
+const std::vector<MessageCase>& cases() {
+  static const std::vector<MessageCase> table = {
+      {"Step 1 Next with Select Disk chosen",
+       [](WizardFixture& f, DialogScript& s) {
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         f.window->desktopPage()->next();
+       },
+       msg::kSelectHardDisk},
+      {"Step 1 image that does not exist",
+       [](WizardFixture& f, DialogScript& s) {
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         f.window->desktopPage()->chooseImage(QString::fromStdString((f.home.path() / "none.img").string()));
+       },
+       msg::kImagePathNotFound},
+      {"Step 2 Next on the disk without Search Exhaustive",
+       [](WizardFixture& f, DialogScript& s) {
+         f.toStep2();
+         auto* step2 = f.page<ui::PartitionInfo>();
+         step2->tree()->setCurrentItem(step2->tree()->topLevelItem(0));
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(step2, "next");
+       },
+       "Select partition type"},
+      {"Step 2 Exhaustive Recovery",
+       [](WizardFixture& f, DialogScript& s) {
+         f.toStep2();
+         s.answer(QStringLiteral("QuestionMessage"), false);
+         f.window->menu().exhaustiveRecovery->trigger();
+       },
+       msg::kExhaustiveQuestion},
+      {"Step 2 (a) start not a number", typedRange("abc", nullptr, 1), "Start sector is not valid."},
+      {"Step 2 (a) end not a number", typedRange(nullptr, "12x", 1), "End sector is not valid."},
+      {"Step 2 (a) end not bigger", typedRange("100", "100", 1), "End sector should be bigger than start sector."},
+      {"Step 2 (a) UNKNOWN", typedRange(nullptr, nullptr, 3), "Select partition type."},
+      {"Step 3 Stop", duringSearch("stop"), msg::kStopQuestion},
+      {"Step 3 Back", duringSearch("back"), msg::kBackToStep2Question},
+      {"Step 3 close box", duringSearch("close"), msg::kExitDravolinQuestion},
+      {"Step 4 opened after a directory tree search", inStep4([](WizardFixture&, DialogScript&) {}),
+       msg::kExhaustiveHint},
+      {"Step 4 Back", inStep4([](WizardFixture& f, DialogScript& s) {
+         s.answer(QStringLiteral("QuestionMessage"), false);
+         click(f.page<ui::FileDisplay>(), "back");
+       }),
+       msg::kBackToStep2Question},
+      {"Step 4 Exit", inStep4([](WizardFixture& f, DialogScript& s) {
+         s.answer(QStringLiteral("QuestionMessage"), false);
+         click(f.page<ui::FileDisplay>(), "exit");
+       }),
+       msg::kExitQuestion},
+      {"Step 4 Exhaustive Recovery", inStep4([](WizardFixture& f, DialogScript& s) {
+         s.answer(QStringLiteral("QuestionMessage"), false);
+         f.window->menu().exhaustiveRecovery->trigger();
+       }),
+       msg::kExhaustiveQuestion},
+      {"Saving with no destination", inStep4([](WizardFixture& f, DialogScript& s) {
+         s.expect(QStringLiteral("SavingPath"), [&s](QDialog* d) {
+           s.expect(QStringLiteral("MessagesInfo"), [d](QDialog* box) {
+             box->accept();
+             QTimer::singleShot(0, d, [d] { d->reject(); });
+           });
+           clickDialogButton(d, QStringLiteral("OK"));
+         });
+         f.window->menu().recoverSelected->trigger();
+       }),
+       "Not a valid Destination. Please specify destination."},
+      {"Saving with nothing checked", inStep4([](WizardFixture& f, DialogScript& s) {
+         s.expect(QStringLiteral("SavingPath"), [&f, &s](QDialog* d) {
+           d->findChild<QLineEdit*>(QStringLiteral("destination"))
+               ->setText(QString::fromStdString((f.home.path() / "out").string()));
+           s.expect(QStringLiteral("MessagesInfo"), [d](QDialog* box) {
+             box->accept();
+             QTimer::singleShot(0, d, [d] { d->reject(); });
+           });
+           clickDialogButton(d, QStringLiteral("OK"));
+         });
+         f.window->menu().recoverSelected->trigger();
+       }),
+       "You have not selected any file/folder."},
+      {"Settings Add jpeg1", settingsAdd({"jpeg1"}), "Extension should not exceed more than 4 characters."},
+      {"Settings Add t.mp", settingsAdd({"t.mp"}),
+       "Do not include \".\" (DOT) in extension. Enter extensions like this : tmp,html,bak etc.."},
+      {"Settings Add \" doc\"", settingsAdd({" doc"}), "Extension should not contain blank space."},
+      {"Settings Add DOC twice", settingsAdd({"DOC", "DOC"}), "This extension already exist. Enter different extension."},
+      {"Recovery History without a file",
+       [](WizardFixture& f, DialogScript& s) {
+         f.toStep2();
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         f.window->menu().recoveryHistory->trigger();
+       },
+       "Recovery History file not found"},
+      {"Clear Recovery History without a file",
+       [](WizardFixture& f, DialogScript& s) {
+         f.toStep2();
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         f.window->menu().clearRecoveryHistory->trigger();
+       },
+       "Recovery Log.txt file not found"},
+      {"Clear Activity Report",
+       [](WizardFixture& f, DialogScript& s) {
+         f.toStep2();
+         s.answer(QStringLiteral("QuestionMessage"), false);
+         f.window->menu().clearActivityReport->trigger();
+       },
+       "Are you sure you want to delete Activity Report"},
+      {"Step 2 (a) to a lost-partition search",
+       typedRange(nullptr, nullptr, 1), "the search for lost partitions is not available yet"},
+  };
+  return table;
+}
+
+class WizardMessage : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(WizardMessage, AppearsWhereThePageShowsIt) {
+  const MessageCase& c = cases()[GetParam()];
+  SCOPED_TRACE(c.action);
+  WizardFixture f;
+  DialogScript script;
+  c.run(f, script);
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }, 30000))
+      << c.action << ": the script still waits";
+  const QString expected = ui::fromWizardText(c.expected);
+  bool found = false;
+  QStringList texts;
+  for (const auto& seen : script.seen()) {
+    found = found || seen.text == expected;
+    texts << seen.dialog + QStringLiteral(": ") + seen.text;
+  }
+  EXPECT_TRUE(found) << c.action << " showed: " << texts.join(QStringLiteral(" | ")).toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, WizardMessage, ::testing::Range<std::size_t>(0, cases().size()));
+
+TEST(WizardWindow, RemoteRecoveryTabChangesTheCaptionButNotTheStep) {
+  WizardFixture f;
+  EXPECT_EQ(f.window->windowTitle(), QStringLiteral("Dravolin - Desktop Recovery"));
+  f.session.state.CurrentStep = 1;
+  f.window->tabs()->setCurrentIndex(2);
+  EXPECT_EQ(f.window->windowTitle(), QStringLiteral("Dravolin - Remote Recovery"));
+  EXPECT_EQ(f.session.state.CurrentStep, 1);
+  auto* label = f.window->tabs()->currentWidget()->findChild<QLabel*>(QStringLiteral("notAvailable"));
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), QStringLiteral("Remote Recovery is not available on this system."));
+  f.window->tabs()->setCurrentIndex(3);
+  EXPECT_EQ(f.window->windowTitle(), QStringLiteral("Dravolin - Raw Recovery"));
+  EXPECT_EQ(f.session.state.CurrentStep, 9);
+  f.window->tabs()->setCurrentIndex(0);
+  EXPECT_EQ(f.session.state.CurrentStep, 1);
+}
+
+}  // namespace
+}  // namespace dravolin::test

@@ -49,7 +49,9 @@ void LogPath::accept() {
     window_.prompter().inform("The folder " + folder.string() + " does not exist.");
     return;
   }
-  window_.session().changeLogFolder(kind_, folder);
+  // The log moves at once; a settings file that cannot be written is said.
+  if (auto changed = window_.session().changeLogFolder(kind_, folder); !changed)
+    window_.prompter().inform(changed.error().message);
   QDialog::accept();
 }
 

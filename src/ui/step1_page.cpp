@@ -167,7 +167,7 @@ void DesktopRecovery::next() {
   session.reader()->setPrompter(&window_.prompter());
   if (session.device().image) {
     cacheDevice(session.config(), session.device());
-    session.config().save();
+    if (auto saved = session.config().save(); !saved) window_.prompter().inform(saved.error().message);
   }
   commitStep1(session, kDesktopRecovery);
   window_.push(new PartitionInfo(window_));

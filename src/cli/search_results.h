@@ -14,7 +14,7 @@
 #include "cli/cli_context.h"
 #include "cli/interrupts.h"
 #include "common/text_encoding.h"
-#include "fat/fat_search.h"
+#include "app/search_operation.h"
 #include "results/result_tree.h"
 #include "common/worker_job.h"
 
@@ -42,29 +42,9 @@ inline std::unique_ptr<ResultTree> searchAndBuildTree(CliContext& context, const
   if (options.exhaustive) session.state.ExhaustiveSearch = true;
   SteadyTickSource ticks;
   SearchController controller(session, context.prompter(), ticks);
-  auto fatWorker = [&](bool exhaustive) {
-    return [&, exhaustive](Job& job) {
-      FatSearchContext search{*session.reader(),
-                              controller.searchVolumeParameters(),
-                              controller.searchFileSystem(),
-                              session.entries,
-                              session.state.ExhaustiveSearch,
-                              static_cast<std::uint64_t>(session.state.PartitionEnd),
-                              options.codePage};
-      if (exhaustive) runFatExhaustiveSearch(job, search);
-      else runFatDirectoryTreeSearch(job, search);
-    };
-  };
-  SearchController::Worker worker;
-  switch (controller.kind()) {
-    case WorkerKind::FatDirectoryTree: worker = fatWorker(false); break;
-    case WorkerKind::FatExhaustive: worker = fatWorker(true); break;
-    default:
-      throw CliExit{kExitFailure, "searching " + session.state.FileSystemType + " volumes is not available yet"};
-  }
-  const SearchOutcome outcome = context.runJob(controller, worker, [&] {
-    return SearchTotals{session.entries.TotalSize, session.entries.DirectoryCount, session.entries.FileCount};
-  });
+  auto worker = makeSearchWorker(session, controller, options.codePage);
+  if (!worker) throw CliExit{kExitFailure, worker.error().message};
+  const SearchOutcome outcome = context.runJob(controller, std::move(*worker), [&] { return foundTotals(session); });
   if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "interrupted"};
   if (outcome == SearchOutcome::Failed)
     throw CliExit{kExitFailure, "the search failed" + (controller.error().empty() ? "" : ": " + controller.error())};

@@ -85,6 +85,22 @@ std::optional<IndexBufferOwner> readIndexBufferOwner(ByteSpan sector) {
   return IndexBufferOwner{owner, readU64(sector, 16)};
 }
 
+// The size of the unnamed $DATA whose attribute ended the walk because it
+// runs past the usable part of a torn record: its header, when it lies in
+// the intact part, still gives the size (the value itself is not trusted).
+std::optional<std::uint64_t> dataSizeAtDamage(const MftRecord& record, const AttributeWalk& walk) {
+  const ByteSpan bytes = record.bytes;
+  const std::size_t offset = walk.attributes.empty()
+                                 ? record.header.first_attribute_offset
+                                 : walk.attributes.back().offset + walk.attributes.back().length;
+  if (!fitsIn(bytes, offset, 24) || readU32(bytes, offset) != static_cast<std::uint32_t>(AttributeType::Data) ||
+      readU8(bytes, offset + 9) != 0)
+    return std::nullopt;
+  if (readU8(bytes, offset + 8) == 0) return readU32(bytes, offset + 16);
+  if (!fitsIn(bytes, offset, 56) || readU64(bytes, offset + 16) != 0) return std::nullopt;
+  return readU64(bytes, offset + 48);
+}
+
 class NtfsScan {
  public:
   NtfsScan(Job& job, NtfsSearchContext& ctx) : job_(job), ctx_(ctx) {}
@@ -110,6 +126,7 @@ class NtfsScan {
     job_.clearStopRequest();
     job_.setStatus("Step 3/5 :- Assigning MFT Numbers to Files. Please Wait...  ");
     numberByPosition(lists_, &job_);
+    takeNamesFromExtensions(lists_);
     job_.checkpoint();
 
     job_.setStatus("Step 4.1/5 :- Analysing File System. Please Wait...  ");
@@ -196,6 +213,11 @@ class NtfsScan {
       for (const AttributeHeader& attribute : walk.attributes) {
         if (attribute.is(AttributeType::Data) && attribute.name.empty() && attribute.first_vcn == 0)
           lists_.extentSizes.emplace(header.base_reference.record_number, attribute.size());
+        if (attribute.is(AttributeType::FileName) && !attribute.non_resident && attribute.name.empty()) {
+          if (auto name = parseFileName(attribute.value))
+            lists_.extentNames[header.base_reference.record_number].push_back(
+                {header.base_reference.sequence_number, std::move(*name)});
+        }
       }
       lists_.unlisted.push_back({sector, header.record_number});
       return true;
@@ -206,7 +228,9 @@ class NtfsScan {
     std::optional<std::uint64_t> dataSize;
     std::optional<std::uint64_t> indexRootOwner;
     std::uint64_t indexAllocationCluster = 0;
+    bool attributeList = false;
     for (const AttributeHeader& attribute : walk.attributes) {
+      if (attribute.is(AttributeType::AttributeList)) attributeList = true;
       if (attribute.is(AttributeType::FileName) && !attribute.non_resident && attribute.name.empty()) {
         if (auto name = parseFileName(attribute.value)) names.push_back(std::move(*name));
       } else if (attribute.is(AttributeType::StandardInformation) && !attribute.non_resident && !standard) {
@@ -226,10 +250,11 @@ class NtfsScan {
           indexAllocationCluster = runs->front().lcn;
       }
     }
+    if (walk.damaged && !dataSize) dataSize = dataSizeAtDamage(*record, walk);
     auto best = chooseFileName(names);
     const std::uint8_t flags = static_cast<std::uint8_t>(header.flags & 0xFF);
     const bool folder = flags == 2 || flags == 3;
-    if (!best && !dataSize && !folder) {
+    if (!best && !dataSize && !folder && !attributeList) {
       // A record never used or emptied: nothing to show, but it holds a place.
       lists_.unlisted.push_back({sector, header.record_number});
       return true;

@@ -144,6 +144,32 @@ void numberByPosition(NtfsScanLists& lists, Job* job) {
   if (job) job->setPercent(percentOf(steps, total));
 }
 
+namespace {
+
+template <typename Entry>
+void takeNameFromExtensions(Entry& entry, const NtfsScanLists& lists) {
+  if (!entry.name.empty() || !entry.numberKnown) return;
+  auto it = lists.extentNames.find(entry.ownNumber);
+  if (it == lists.extentNames.end()) return;
+  std::vector<FileName> names;
+  for (const auto& extent : it->second)
+    if (extent.baseSequence == entry.sequenceNumber) names.push_back(extent.name);
+  auto best = chooseFileName(names);
+  if (!best) return;
+  entry.name = best->name;
+  entry.parent = best->parent;
+  if (entry.times.creation == 0 && entry.times.modification == 0)
+    entry.times = {best->modification_time, best->creation_time, best->access_time};
+}
+
+}  // namespace
+
+void takeNamesFromExtensions(NtfsScanLists& lists) {
+  if (lists.extentNames.empty()) return;
+  for (NtfsFolderEntry& folder : lists.folders) takeNameFromExtensions(folder, lists);
+  for (NtfsFileEntry& file : lists.files) takeNameFromExtensions(file, lists);
+}
+
 std::vector<IndexBufferEntry> firstIndexBuffers(const std::vector<IndexBufferEntry>& buffers) {
   std::vector<IndexBufferEntry> first;
   for (const IndexBufferEntry& buffer : buffers)

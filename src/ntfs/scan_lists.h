@@ -19,6 +19,7 @@
 #include "common/job.h"
 #include "disk/sector_source.h"
 #include "entries/found_entries.h"
+#include "ntfs/file_name.h"
 #include "ntfs/index_entry.h"
 #include "ntfs/mft_record.h"
 
@@ -84,6 +85,13 @@ struct NtfsScanLists {
   // Size of the unnamed $DATA by base record number, from the extension
   // record whose extent starts at VCN 0 (files whose data lives elsewhere).
   std::unordered_map<std::uint64_t, std::uint64_t> extentSizes;
+  // Names held in extension records (a file with many names, or whose
+  // attribute list moved its name out), by base record number.
+  struct ExtentName {
+    std::uint16_t baseSequence = 0;  // of the base record the extension names
+    FileName name;
+  };
+  std::unordered_map<std::uint64_t, std::vector<ExtentName>> extentNames;
   std::uint64_t tornRecords = 0;
 };
 
@@ -125,6 +133,10 @@ class FolderNumbersFromIndex {
 // records in disk order, a running number from 1; a record without a number
 // takes running + 1, and the running number becomes each record's number.
 void numberByPosition(NtfsScanLists& lists, Job* job = nullptr);
+
+// Folders and files whose base record holds no name take the best name that
+// an extension record of theirs holds (same number and sequence number).
+void takeNamesFromExtensions(NtfsScanLists& lists);
 
 // The first index buffer of each folder (VCN 0), in disk order.
 std::vector<IndexBufferEntry> firstIndexBuffers(const std::vector<IndexBufferEntry>& buffers);

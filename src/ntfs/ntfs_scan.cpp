@@ -254,8 +254,9 @@ class NtfsScan {
     auto best = chooseFileName(names);
     const std::uint8_t flags = static_cast<std::uint8_t>(header.flags & 0xFF);
     const bool folder = flags == 2 || flags == 3;
-    if (!best && !dataSize && !folder && !attributeList) {
-      // A record never used or emptied: nothing to show, but it holds a place.
+    if (!best && dataSize.value_or(0) == 0 && !folder && !attributeList) {
+      // A record never used, emptied or reserved (records 12 to 15 hold an
+      // empty stream and no name): nothing to show, but it holds a place.
       lists_.unlisted.push_back({sector, header.record_number});
       return true;
     }

@@ -22,8 +22,9 @@
 namespace dravolin {
 namespace {
 
-// Sectors per transfer of the sweep (512 KiB).
-constexpr std::uint32_t kSweepSectors = 1024;
+// Sectors per transfer of the sweep: 128 KiB, which stays in the CPU cache
+// while it is copied in and looked at.
+constexpr std::uint32_t kSweepSectors = 256;
 // Largest index buffer read in the numbering of folders.
 constexpr std::uint64_t kMaxIndexBufferBytes = 65536;
 
@@ -149,9 +150,14 @@ class NtfsScan {
   }
 
  private:
-  void report(SectorNumber sector) {
-    job_.updateStatistics({sector, lists_.folders.size(), lists_.files.size(), lastName_, StatisticsFormat::Sector,
-                           lists_.tornRecords});
+  // The statistics after an examined sector. Sectors without a record change
+  // no count, so one report per chunk covers them; records are reported one
+  // in 64 and at the end of each chunk, with the counts of that moment.
+  void report(SectorNumber sector, bool force) {
+    if (!force && (++unreported_ & 63) != 0) return;
+    unreported_ = 0;
+    job_.updateStatistics({sector, lists_.folders.size(), lists_.files.size(), utf16ToUtf8(lastName()),
+                           StatisticsFormat::Sector, lists_.tornRecords});
   }
 
   // Pass 1: every sector of the range is looked at.
@@ -177,18 +183,18 @@ class NtfsScan {
             // The record runs past the chunk: read it whole again.
             (void)ctx_.reader.ReadSector(at, sectors, record);
           }
-          if (takeRecord(record, at)) report(at);
+          if (takeRecord(record, at)) report(at, false);
         } else if (matchesAscii(sector, 0, "INDX")) {
           if (auto owner = readIndexBufferOwner(sector)) {
             lists_.indexBuffers.push_back({at, owner->owner, owner->vcn, false});
-            report(at);
+            report(at, false);
           }
         }
       }
       first += count;
       // The sectors without a record changed no count: one report per chunk
       // shows the sector reached.
-      report(first - 1);
+      report(first - 1, true);
       job_.setPercent(percentOf(first - start_, end_ - start_));
       job_.checkpoint();
       if (job_.stopRequested()) return;
@@ -268,7 +274,6 @@ class NtfsScan {
     }
     std::u16string name = best ? best->name : std::u16string{};
     const FileReference parent = best ? best->parent : FileReference{};
-    lastName_ = utf16ToUtf8(name);
 
     if (folder) {
       NtfsFolderEntry entry;
@@ -287,6 +292,7 @@ class NtfsScan {
       entry.recordSector = sector;
       entry.indexAllocationCluster = indexAllocationCluster;
       lists_.folders.push_back(std::move(entry));
+      lastFolder_ = true;
     } else {
       NtfsFileEntry entry;
       entry.deleted = flags == 0;
@@ -305,6 +311,7 @@ class NtfsScan {
       entry.sequenceNumber = header.sequence_number;
       entry.recordSector = sector;
       lists_.files.push_back(std::move(entry));
+      lastFolder_ = false;
     }
     return true;
   }
@@ -342,7 +349,14 @@ class NtfsScan {
   SectorNumber end_ = 0;
   ScanGeometry geometry_;
   NtfsScanLists lists_;
-  std::string lastName_;
+  // The name of the last folder or file taken.
+  std::u16string_view lastName() const {
+    if (lastFolder_) return lists_.folders.empty() ? std::u16string_view{} : lists_.folders.back().name;
+    return lists_.files.empty() ? std::u16string_view{} : lists_.files.back().name;
+  }
+
+  bool lastFolder_ = false;
+  std::uint64_t unreported_ = 0;
 };
 
 }  // namespace

@@ -333,41 +333,46 @@ void assembleNtfsResults(FoundEntries& entries, NtfsScanLists& lists, std::uint1
       entries.AddDirectoryNode("", u"Lost", false, kNtfsRootId, kLostId, 0, EntryTimes{}, partition);
   };
   std::uint64_t counted = 0;
-  auto report = [&](const std::u16string& name) {
+  // The report is sent for every 256th entry and after the last of each
+  // list; what it shows is what the lists hold at that moment.
+  auto report = [&](const std::u16string& name, bool last) {
     ++counted;
-    if (!job) return;
+    if (!job || ((counted & 255) != 0 && !last)) return;
     job->updateStatistics({entries.TotalSize, entries.DirectoryCount, entries.FileCount, utf16ToUtf8(name),
                            StatisticsFormat::Size, lists.tornRecords});
     job->setPercent(percentOf(counted, total));
-    if ((counted & 63) == 0) job->checkpoint();
+    job->checkpoint();
   };
 
   if (!lists.folders.empty()) ensureLost();
-  for (const NtfsFolderEntry& folder : lists.folders) {
+  for (std::size_t i = 0; i < lists.folders.size(); ++i) {
+    const NtfsFolderEntry& folder = lists.folders[i];
     if (job && job->stopRequested()) break;
     if (folder.ownNumber != kNtfsRootId && folder.ownNumber <= 0xFFFFFFFFull) {
       entries.AddDirectoryNode("", folder.name, folder.deleted, parentIdOf(folder.parent),
                                static_cast<std::uint32_t>(folder.ownNumber), folder.recordSector,
                                entryTimes(folder.times), partition);
     }
-    report(folder.name);
+    report(folder.name, i + 1 == lists.folders.size());
   }
   if (job) job->clearStopRequest();
 
   // Copies of one record (the same number, sequence, parent and name: the
   // $MFTMirr copies of the first records) are listed once.
-  std::unordered_set<std::u16string> seen;
-  auto keyOf = [](const NtfsFileEntry& file) {
-    std::u16string key = file.name;
-    key.push_back(u'\0');
-    for (std::uint64_t v : {file.ownNumber, std::uint64_t{file.sequenceNumber}, file.parent.record_number,
-                            std::uint64_t{file.parent.sequence_number}})
-      for (int shift = 0; shift < 64; shift += 16) key.push_back(static_cast<char16_t>(v >> shift));
-    return key;
+  std::unordered_map<std::uint64_t, std::size_t> firstByNumber;
+  firstByNumber.reserve(lists.files.size());
+  auto isCopy = [&](std::size_t index) {
+    const NtfsFileEntry& file = lists.files[index];
+    const std::uint64_t key = (file.ownNumber << 16) | file.sequenceNumber;
+    auto [it, added] = firstByNumber.emplace(key, index);
+    if (added) return false;
+    const NtfsFileEntry& first = lists.files[it->second];
+    return first.ownNumber == file.ownNumber && first.parent == file.parent && first.name == file.name;
   };
-  for (const NtfsFileEntry& file : lists.files) {
+  for (std::size_t i = 0; i < lists.files.size(); ++i) {
+    const NtfsFileEntry& file = lists.files[i];
     if (job && job->stopRequested()) break;
-    if (file.ownNumber <= 0xFFFFFFFFull && seen.insert(keyOf(file)).second) {
+    if (file.ownNumber <= 0xFFFFFFFFull && !isCopy(i)) {
       std::uint64_t size = file.size;
       if (!file.hasData) {
         if (auto it = lists.extentSizes.find(file.ownNumber); it != lists.extentSizes.end()) size = it->second;
@@ -378,7 +383,7 @@ void assembleNtfsResults(FoundEntries& entries, NtfsScanLists& lists, std::uint1
                           file.recordSector, entryTimes(file.times));
       entries.TotalSize += size;
     }
-    report(file.name);
+    report(file.name, i + 1 == lists.files.size());
   }
   if (job) job->clearStopRequest();
   lists.folders.clear();

@@ -239,6 +239,11 @@ TEST(NtfsScanStopTest, StopDuringTheSweepStillBuildsTheTree) {
   for (const FileNode& node : entries.FileList) {
     auto it = byNumber.find(node.firstCluster);
     if (it == byNumber.end() || it->second->folder) continue;
+    if (node.wideName.empty()) {
+      // Its name lies in an extension record the sweep did not reach.
+      EXPECT_EQ(node.parentId, kLostId) << node.firstCluster;
+      continue;
+    }
     EXPECT_EQ(utf16ToUtf8(node.wideName), baseName(it->second->path));
     // The parent is listed too, or the file sits under "Lost".
     if (node.parentId != kLostId) {

@@ -3,7 +3,9 @@
 // folders name, and further layouts are inferred from pairs of folders whose
 // first index buffers were found, only with sectors per cluster 1 to 128 in
 // powers of two. The probe stands for the disk: it records every sector the
-// analysis reads and answers "INDX" for the sectors of the case.
+// analysis reads and answers "INDX" for the sectors of the case (the records
+// lie after the start every guess would give, so a guess that were tried
+// would show in the probes).
 #include <gtest/gtest.h>
 
 #include <set>
@@ -43,7 +45,7 @@ const LayoutCase kCases[] = {
      {{63, 8}},
      {1, 1}},
     {"a pair implying 3 sectors per cluster is never tried",
-     {{100, 64, 1'000}, {102, 65, 1'010}},
+     {{499'000, 64, 1'000}, {499'002, 65, 1'010}},
      {{500'000, 64, 0}, {500'030, 65, 0}},
      {500'000, 500'030},
      std::nullopt,
@@ -51,7 +53,7 @@ const LayoutCase kCases[] = {
      {},
      {1, 1}},
     {"a pair implying 256 sectors per cluster is never tried",
-     {{100, 64, 1'000}, {102, 65, 1'001}},
+     {{499'000, 64, 1'000}, {499'002, 65, 1'001}},
      {{500'000, 64, 0}, {500'256, 65, 0}},
      {500'000, 500'256},
      std::nullopt,

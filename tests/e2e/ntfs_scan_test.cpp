@@ -4,8 +4,9 @@
 // name, its own MFT number, its parent's number and its path from the root;
 // its record lies at the sector kept in extra; extension records are never
 // listed alone. The damaged copies: record 0 of the MFT wiped (the scan does
-// not need it), and a torn record (counted in the statistics, still listed
-// from its intact first sector).
+// not need it), a torn record (counted in the statistics, still listed from
+// its intact first sector), and records in the header layout older than
+// Windows XP (numbers from index roots, index entries and positions).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -119,15 +120,21 @@ struct Scan {
     return path;
   }
 
-  // The number the record at the sector carries.
+  // The number of the record at the sector: the one it carries, or, for
+  // records in the old layout, its place in the MFT (one run from the
+  // cluster the boot sector names, in these images).
   std::optional<std::uint32_t> numberAt(std::uint64_t sector) {
     NtfsGeometry geometry;
     geometry.cluster_size = 4096;
     auto bytes = ReadRecordAtSector(*reader, geometry, sector);
     if (!bytes) return std::nullopt;
     auto record = readMftRecord(*bytes);
-    if (!record || !record->header.record_number) return std::nullopt;
-    return *record->header.record_number;
+    if (!record) return std::nullopt;
+    if (record->header.record_number) return *record->header.record_number;
+    const SectorBuffer boot = readSectorOrZeros(*reader, 0);
+    const std::uint64_t mft = readU64(boot, 0x30) * readU8(boot, 13);
+    if (sector < mft) return std::nullopt;
+    return static_cast<std::uint32_t>((sector - mft) / 2);
   }
 };
 
@@ -143,6 +150,7 @@ const ImageCase kImages[] = {
     {"ntfs full img", "ntfs-full.img", "ntfs-full.img.mft.tsv", 0},
     {"MFT record 0 wiped", "damaged/ntfs-mft-record0-wiped.img", "ntfs-full.img.mft.tsv", 0},
     {"a torn record", "damaged/ntfs-torn-record.img", "ntfs-full.img.mft.tsv", 1},
+    {"records without their own number", "damaged/ntfs-old-record-format.img", "ntfs-full.img.mft.tsv", 0},
 };
 
 class NtfsScanImageTest : public ::testing::TestWithParam<ImageCase> {};

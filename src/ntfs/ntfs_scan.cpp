@@ -178,7 +178,7 @@ class NtfsScan {
           const std::uint32_t sectors = size / kSectorSize;
           record.resize(size);
           if (i + sectors <= count) {
-            std::memcpy(record.data(), sector.data(), size);
+            std::memcpy(record.data(), bytes.data() + std::size_t{i} * kSectorSize, size);
           } else {
             // The record runs past the chunk: read it whole again.
             (void)ctx_.reader.ReadSector(at, sectors, record);

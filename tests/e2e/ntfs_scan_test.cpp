@@ -35,9 +35,13 @@ class ScanJob final : public Job {
   Completion completion = Completion::None;
   ScriptedPrompter prompts;
   std::function<void(ScanJob&, const SearchStatistics&)> onStatistics;
+  std::function<void(ScanJob&, const std::string&)> onStatus;
 
   void setPercent(int) override {}
-  void setStatus(const std::string& text) override { statuses.push_back(text); }
+  void setStatus(const std::string& text) override {
+    statuses.push_back(text);
+    if (onStatus) onStatus(*this, text);
+  }
   void setLastName(const std::string&) override {}
   void updateStatistics(const SearchStatistics& statistics) override {
     lastStatistics = statistics;
@@ -207,6 +211,25 @@ TEST_P(NtfsScanImageTest, ListsEveryManifestEntryWithItsNumberParentAndPath) {
       }
     }
   }
+  // The system files are listed once each (the $MFTMirr copies of the first
+  // four records are the same records) with their numbers, and no record
+  // without a name is listed (the reserved records 12 to 15 hold none).
+  const std::map<std::string, std::uint32_t> systemFiles = {
+      {"$MFT", 0}, {"$MFTMirr", 1}, {"$LogFile", 2}, {"$Volume", 3}, {"$AttrDef", 4},
+      {"$Bitmap", 6}, {"$Boot", 7}, {"$BadClus", 8}, {"$Secure", 9}, {"$UpCase", 10}};
+  std::map<std::string, int> systemSeen;
+  for (const FileNode& node : entries.FileList) {
+    EXPECT_FALSE(node.wideName.empty()) << "nameless record " << node.firstCluster << " listed";
+    const std::string name = utf16ToUtf8(node.wideName);
+    auto it = systemFiles.find(name);
+    if (it == systemFiles.end() || node.parentId != kNtfsRootId) continue;
+    ++systemSeen[name];
+    EXPECT_EQ(node.firstCluster, it->second) << name;
+  }
+  for (const auto& [name, number] : systemFiles) {
+    // Record 0 is zeros in the wiped copy; its $MFTMirr copy stands in.
+    EXPECT_EQ(systemSeen[name], 1) << name;
+  }
   EXPECT_EQ(sha256File(image), before) << "the scan must not write to its source";
 }
 
@@ -260,6 +283,26 @@ TEST(NtfsScanStopTest, StopDuringTheSweepStillBuildsTheTree) {
     ++checked;
   }
   EXPECT_GE(checked, 50u);
+}
+
+// A stop while folders are numbered from index entries ends that pass only:
+// the tree still holds every folder and file (the assembly is not cut short
+// by a stop that was meant for an earlier pass).
+TEST(NtfsScanStopTest, StopWhileNumberingFoldersStillListsEverything) {
+  const fs::path image = fixturePath("damaged/ntfs-old-record-format.img");
+  Scan full;
+  full.run(image);
+  if (HasFatalFailure()) return;
+  Scan scan;
+  scan.job.onStatus = [](ScanJob& job, const std::string& text) {
+    if (text.starts_with("Step 2/5")) job.requestStop();
+  };
+  scan.run(image);
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(scan.job.completion, Completion::SearchDone);
+  EXPECT_GT(full.entries.DirectoryCount, 20u);
+  EXPECT_EQ(scan.entries.DirectoryCount, full.entries.DirectoryCount);
+  EXPECT_EQ(scan.entries.FileCount, full.entries.FileCount);
 }
 
 }  // namespace

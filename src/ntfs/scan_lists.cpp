@@ -275,9 +275,7 @@ void NtfsLayoutAnalysis::inferLayouts(SectorNumber end) {
       if (!guess || guess->start >= end) continue;
       // A guess that confirmed nothing never will (folders only leave the
       // unassigned set), and one that did has nothing left to confirm.
-      std::size_t key = std::hash<std::uint64_t>{}(guess->start);
-      hashCombine(key, guess->sectorsPerCluster);
-      if (!triedGuesses_.insert(key).second) continue;
+      if (!triedGuesses_.emplace(guess->start, guess->sectorsPerCluster).second) continue;
       const bool confirmed = CheckNtfsLayout(guess->start, guess->sectorsPerCluster, end);
       if (job_) job_->setStatus(kGuessTriedText + std::to_string(fileSystems_.size()));
       if (confirmed) {

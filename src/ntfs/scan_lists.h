@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "common/job.h"
@@ -195,7 +195,7 @@ class NtfsLayoutAnalysis {
   std::unordered_map<std::uint64_t, std::vector<std::size_t>> buffersByOwner_;
   std::unordered_map<std::uint64_t, std::size_t> ownerCursor_;
   std::vector<NtfsLayout> fileSystems_;
-  std::unordered_set<std::uint64_t> triedGuesses_;
+  std::set<std::pair<SectorNumber, std::uint64_t>> triedGuesses_;
 };
 
 // Turns the lists into directory and file nodes of the partition: MFT

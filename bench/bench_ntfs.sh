@@ -155,6 +155,23 @@ peak_tsk=$(peak_kb tsk_recover -e "$image" "$out/tsk")
 tsk_files=$(find "$out/tsk" -type f | wc -l)
 fls_entries=$(fls -r -p "$image" | wc -l)
 
+# The MFT and index scan through the library (bench/ntfs_scan_bench, no
+# command line needed): its time against cat IMAGE in the same run, what it
+# found and its peak memory.
+scan_bench="$build/bench/ntfs_scan_bench"
+if [[ -x "$scan_bench" ]]; then
+  json=$(DRAVOLIN_BENCH_IMAGE="$image" "$scan_bench" --benchmark_format=json 2>/dev/null)
+  python3 - "$json" <<'PY'
+import json, sys
+runs = {b["name"].split("/")[0]: b for b in json.loads(sys.argv[1])["benchmarks"]}
+cat, scan = runs["BM_Cat"]["real_time"], runs["BM_NtfsScan"]
+ratio = scan["real_time"] / cat
+print(f"MFT and index scan (library) {scan['real_time']:.0f} ms   cat IMAGE {cat:.0f} ms   ratio {ratio:.2f}x "
+      f"(target <= 1.5x) {'ok' if ratio <= 1.5 else 'ABOVE TARGET'}; found {int(scan['folders'])} folders, "
+      f"{int(scan['files'])} files; peak memory {scan['peak_rss_mb']:.1f} MB (target < 200 MB)")
+PY
+fi
+
 # Does this dravolin read NTFS? Today it ends with "not available yet".
 ours=""
 if [[ ! -x "$dravolin" ]]; then

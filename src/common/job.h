@@ -35,6 +35,9 @@ struct SearchStatistics {
   std::uint64_t files = 0;
   std::string lastName;
   StatisticsFormat format = StatisticsFormat::Size;
+  // NTFS: records and index buffers whose sector ends did not all carry the
+  // update sequence number (written half); only their intact sectors are used.
+  std::uint64_t tornRecords = 0;
 };
 
 class Job {

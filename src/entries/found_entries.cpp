@@ -28,7 +28,7 @@ void FoundEntries::unindexChild(std::unordered_map<std::uint32_t, std::vector<st
 
 std::size_t FoundEntries::AddDirectoryNode(const std::string& narrowName, const std::u16string& wideName,
                                            bool deleted, std::uint32_t parentId, std::uint32_t ownId,
-                                           std::uint32_t extra, const EntryTimes& times,
+                                           std::uint64_t extra, const EntryTimes& times,
                                            std::uint16_t partition) {
   if (ownId != 0) {
     auto it = byIdAndPartition_.find(key(ownId, partition));
@@ -69,7 +69,7 @@ std::size_t FoundEntries::AddDirectoryNode(const std::string& narrowName, const 
 
 std::size_t FoundEntries::AddFileNode(const std::string& narrowName, const std::u16string& wideName,
                                       bool deleted, std::uint64_t size, std::uint32_t parentId,
-                                      std::uint32_t firstCluster, std::uint32_t extra, const EntryTimes& times) {
+                                      std::uint32_t firstCluster, std::uint64_t extra, const EntryTimes& times) {
   FileNode node;
   node.narrowName = narrowName;
   if (narrowName.empty()) node.wideName = wideName;

@@ -30,7 +30,7 @@ struct DirectoryNode {
   std::uint32_t treeNode = 0;  // for the result browser
   std::uint32_t parentId = 0;
   std::uint32_t ownId = 0;
-  std::uint32_t extra = 0;     // NTFS: sector of the folder's record when it came through the pending lists
+  std::uint64_t extra = 0;     // NTFS: device sector of the folder's record when it came through the pending lists
   std::uint16_t partition = 0; // index among the file systems of a lost-partition search
   char mark = 'n';             // selection mark
   bool isDeleted() const { return deleted == 'y'; }
@@ -46,7 +46,7 @@ struct FileNode {
   std::uint64_t size = 0;          // FAT: below 2^32
   std::uint32_t parentId = 0;
   std::uint32_t firstCluster = 0;  // FAT: first data cluster; NTFS: record number
-  std::uint32_t extra = 0;
+  std::uint64_t extra = 0;         // NTFS: device sector of the file's record after a scan
   char mark = 'n';
   bool isDeleted() const { return deleted == 'y'; }
 };
@@ -64,13 +64,13 @@ class FoundEntries {
   // place when it is deleted and the new one is live. Returns the index of
   // the node that holds the directory afterwards.
   std::size_t AddDirectoryNode(const std::string& narrowName, const std::u16string& wideName, bool deleted,
-                               std::uint32_t parentId, std::uint32_t ownId, std::uint32_t extra,
+                               std::uint32_t parentId, std::uint32_t ownId, std::uint64_t extra,
                                const EntryTimes& times, std::uint16_t partition = 0);
 
   // Appends a file with the next file index. Files are never merged.
   std::size_t AddFileNode(const std::string& narrowName, const std::u16string& wideName, bool deleted,
                           std::uint64_t size, std::uint32_t parentId, std::uint32_t firstCluster,
-                          std::uint32_t extra, const EntryTimes& times);
+                          std::uint64_t extra, const EntryTimes& times);
 
   // Inserts the "Lost" node: narrow name "Lost", parent 0, own id 0x0FFFFFFF.
   void addLostNode();

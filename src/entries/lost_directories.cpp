@@ -1,4 +1,4 @@
-#include "fat/result_assembly.h"
+#include "entries/lost_directories.h"
 
 #include <algorithm>
 #include <vector>
@@ -6,9 +6,13 @@
 namespace dravolin {
 namespace {
 
+// FAT names the node in 8-bit text; NTFS, whose names are all UTF-16, in wide text.
 void ensureLostNode(FoundEntries& entries, std::uint32_t rootId, std::uint16_t partition) {
   if (entries.findDirectory(kLostId, partition) >= 0) return;
-  entries.AddDirectoryNode("Lost", u"", false, rootId, kLostId, 0, EntryTimes{}, partition);
+  if (rootId == kNtfsRootId)
+    entries.AddDirectoryNode("", u"Lost", false, rootId, kLostId, 0, EntryTimes{}, partition);
+  else
+    entries.AddDirectoryNode("Lost", u"", false, rootId, kLostId, 0, EntryTimes{}, partition);
 }
 
 }  // namespace

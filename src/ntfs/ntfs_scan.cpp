@@ -1,0 +1,366 @@
+// The exhaustive NTFS search: a sweep of the sector range for MFT records
+// ("FILE") and index buffers ("INDX") that does not rely on the volume's own
+// MFT, then the numbering of what it found, the check of the volume layout
+// and the assembly of the result tree.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/text_encoding.h"
+#include "ntfs/attribute.h"
+#include "ntfs/boot_sector.h"
+#include "ntfs/data_runs.h"
+#include "ntfs/file_name.h"
+#include "ntfs/index_buffer.h"
+#include "ntfs/index_root.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs_search.h"
+#include "ntfs/scan_lists.h"
+#include "ntfs/standard_information.h"
+
+namespace dravolin {
+namespace {
+
+// Sectors per transfer of the sweep: 128 KiB, which stays in the CPU cache
+// while it is copied in and looked at.
+constexpr std::uint32_t kSweepSectors = 256;
+// Largest index buffer read in the numbering of folders.
+constexpr std::uint64_t kMaxIndexBufferBytes = 65536;
+
+int percentOf(std::uint64_t part, std::uint64_t whole) {
+  if (whole == 0) return 100;
+  return static_cast<int>(std::min<std::uint64_t>(100, part * 100 / whole));
+}
+
+std::uint64_t low48(std::uint64_t value) { return value & 0x0000FFFFFFFFFFFFull; }
+
+// What the scan knows of the volume before it starts: the size of an MFT
+// record and the sectors per cluster (0 when unknown).
+struct ScanGeometry {
+  std::uint32_t recordSize = 0;
+  std::uint64_t sectorsPerCluster = 0;
+
+  // A "FILE" record is taken when its allocated size is the volume's record
+  // size; without a boot sector, any of the sizes NTFS formats.
+  bool acceptsRecordSize(std::uint32_t size) const {
+    if (recordSize != 0) return size == recordSize;
+    return size == 1024 || size == 2048 || size == 4096;
+  }
+};
+
+ScanGeometry readScanGeometry(NtfsSearchContext& ctx) {
+  ScanGeometry geometry;
+  geometry.sectorsPerCluster = ctx.parameters.SectorsPerCluster;
+  if (ctx.parameters.MftRecordSectors != 0 && ctx.parameters.MftRecordSectors <= kNtfsMaxRecordSize / kSectorSize)
+    geometry.recordSize = static_cast<std::uint32_t>(ctx.parameters.MftRecordSectors * kSectorSize);
+  const SectorBuffer boot = readSectorOrZeros(ctx.reader, ctx.partitionStart);
+  if (auto parsed = parseNtfsBootSector(boot)) {
+    if (auto volume = makeNtfsGeometry(*parsed, ctx.partitionStart)) {
+      geometry.recordSize = volume->record_size;
+      if (geometry.sectorsPerCluster == 0) geometry.sectorsPerCluster = volume->sectorsPerCluster();
+    }
+  }
+  return geometry;
+}
+
+// The owner of an index buffer from its first sector: the parent reference
+// of the first entry's file name, which is the folder the buffer belongs to.
+// Nothing when the buffer declares more than 64 KiB, the first entry does not
+// lie in the first sector (before its protected end), or is the end entry,
+// or names a parent below 5 or 0xFFFFFFFF.
+struct IndexBufferOwner {
+  std::uint64_t owner = 0;
+  std::uint64_t vcn = 0;
+};
+std::optional<IndexBufferOwner> readIndexBufferOwner(ByteSpan sector) {
+  const std::uint64_t size = std::uint64_t{readU32(sector, 32)} + 24;
+  if (size > kMaxIndexBufferBytes) return std::nullopt;
+  const std::uint64_t entry = std::uint64_t{readU32(sector, 24)} + 24;
+  if (entry + 20 > size || entry + 24 > kSectorSize - 2) return std::nullopt;
+  const std::uint16_t flags = readU16(sector, entry + 12);
+  const std::uint16_t keyLength = readU16(sector, entry + 10);
+  if ((flags & kIndexEntryLast) != 0 || keyLength < 66) return std::nullopt;
+  const std::uint64_t owner = low48(readU64(sector, entry + 16));
+  if (owner < kNtfsRootId || (owner & 0xFFFFFFFFull) == 0xFFFFFFFFull) return std::nullopt;
+  return IndexBufferOwner{owner, readU64(sector, 16)};
+}
+
+// The size of the unnamed $DATA whose attribute ended the walk because it
+// runs past the usable part of a torn record: its header, when it lies in
+// the intact part, still gives the size (the value itself is not trusted).
+std::optional<std::uint64_t> dataSizeAtDamage(const MftRecord& record, const AttributeWalk& walk) {
+  const ByteSpan bytes = record.bytes;
+  const std::size_t offset = walk.attributes.empty()
+                                 ? record.header.first_attribute_offset
+                                 : walk.attributes.back().offset + walk.attributes.back().length;
+  if (!fitsIn(bytes, offset, 24) || readU32(bytes, offset) != static_cast<std::uint32_t>(AttributeType::Data) ||
+      readU8(bytes, offset + 9) != 0)
+    return std::nullopt;
+  if (readU8(bytes, offset + 8) == 0) return readU32(bytes, offset + 16);
+  if (!fitsIn(bytes, offset, 56) || readU64(bytes, offset + 16) != 0) return std::nullopt;
+  return readU64(bytes, offset + 48);
+}
+
+class NtfsScan {
+ public:
+  NtfsScan(Job& job, NtfsSearchContext& ctx) : job_(job), ctx_(ctx) {}
+
+  void run() {
+    job_.clearStopRequest();
+    ctx_.entries.clear();
+    ctx_.mft = MftRunList{};
+    start_ = ctx_.partitionStart;
+    end_ = ctx_.partitionEnd;
+    if (end_ == 0) end_ = ctx_.reader.selectionEnd() > 0 ? static_cast<std::uint64_t>(ctx_.reader.selectionEnd())
+                                                         : ctx_.reader.source().sectorCount();
+    geometry_ = readScanGeometry(ctx_);
+
+    job_.setStatus("Step 1/5 :- Searching MFT's/Index Allocation. Please Wait...");
+    if (start_ < end_) sweep();
+    // A stop ends the sweep only; the passes after it run on what was found.
+    job_.clearStopRequest();
+    job_.setStatus("Step 2/5 :- Assigning MFT Numbers to Folders. Please Wait...  ");
+    numberFoldersFromIndexBuffers();
+    // A stop that ended the numbering of folders is used up too: the tree is
+    // still built from everything found.
+    job_.clearStopRequest();
+    job_.setStatus("Step 3/5 :- Assigning MFT Numbers to Files. Please Wait...  ");
+    numberByPosition(lists_, &job_);
+    takeNamesFromExtensions(lists_);
+    job_.checkpoint();
+
+    job_.setStatus("Step 4.1/5 :- Analysing File System. Please Wait...  ");
+    NtfsLayoutAnalysis layouts(lists_.folders, firstIndexBuffers(lists_.indexBuffers),
+                               [this](SectorNumber sector) {
+                                 return matchesAscii(readSectorOrZeros(ctx_.reader, sector), 0, "INDX");
+                               },
+                               &job_);
+    lists_.indexBuffers.clear();
+    layouts.checkKnownLayout(start_, geometry_.sectorsPerCluster, end_);
+    job_.checkpoint();
+    layouts.inferLayouts(end_);
+    layouts.close();
+    job_.checkpoint();
+
+    // Outside the lost-partition search every found folder and file is
+    // shown, under the partition the result browser shows (0).
+    assembleNtfsResults(ctx_.entries, lists_, 0, &job_);
+    job_.complete(Completion::SearchDone);
+  }
+
+ private:
+  // The statistics after an examined sector. Sectors without a record change
+  // no count, so one report per chunk covers them; records are reported one
+  // in 64 and at the end of each chunk, with the counts of that moment.
+  void report(SectorNumber sector, bool force) {
+    if (!force && (++unreported_ & 63) != 0) return;
+    unreported_ = 0;
+    job_.updateStatistics({sector, lists_.folders.size(), lists_.files.size(), utf16ToUtf8(lastName()),
+                           StatisticsFormat::Sector, lists_.tornRecords});
+  }
+
+  // Pass 1: every sector of the range is looked at.
+  void sweep() {
+    std::vector<std::byte> chunk(std::size_t{kSweepSectors} * kSectorSize);
+    std::vector<std::byte> record;
+    for (SectorNumber first = start_; first < end_;) {
+      const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kSweepSectors, end_ - first));
+      const auto bytes = std::span<std::byte>(chunk).first(std::size_t{count} * kSectorSize);
+      // What cannot be read comes back as zeros; the rest is still looked at.
+      (void)ctx_.reader.ReadSector(first, count, bytes);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const ByteSpan sector = ByteSpan(bytes).subspan(std::size_t{i} * kSectorSize, kSectorSize);
+        const SectorNumber at = first + i;
+        if (matchesAscii(sector, 0, "FILE")) {
+          const std::uint32_t size = readU32(sector, 28);
+          if (!geometry_.acceptsRecordSize(size)) continue;
+          const std::uint32_t sectors = size / kSectorSize;
+          record.resize(size);
+          if (i + sectors <= count) {
+            std::memcpy(record.data(), bytes.data() + std::size_t{i} * kSectorSize, size);
+          } else {
+            // The record runs past the chunk: read it whole again.
+            (void)ctx_.reader.ReadSector(at, sectors, record);
+          }
+          if (takeRecord(record, at)) report(at, false);
+        } else if (matchesAscii(sector, 0, "INDX")) {
+          if (auto owner = readIndexBufferOwner(sector)) {
+            lists_.indexBuffers.push_back({at, owner->owner, owner->vcn, false});
+            report(at, false);
+          }
+        }
+      }
+      first += count;
+      // The sectors without a record changed no count: one report per chunk
+      // shows the sector reached.
+      report(first - 1, true);
+      job_.setPercent(percentOf(first - start_, end_ - start_));
+      job_.checkpoint();
+      if (job_.stopRequested()) return;
+    }
+  }
+
+  // Decodes one "FILE" record into the lists. False when it is not a usable
+  // record (the sector is then skipped as a non-record).
+  bool takeRecord(std::span<std::byte> bytes, SectorNumber sector) {
+    auto record = readMftRecord(bytes);
+    if (!record) return false;
+    // A torn record keeps only the sectors before the first that did not
+    // carry the sequence number; readMftRecord cut it there.
+    if (record->torn) ++lists_.tornRecords;
+    const MftRecordHeader& header = record->header;
+    const AttributeWalk walk = walkAttributes(*record);
+
+    if (header.isExtension()) {
+      // An extension holds attributes of its base record and is never a
+      // file of its own; the extent of the data at VCN 0 gives the size of
+      // a file whose base record does not hold it.
+      for (const AttributeHeader& attribute : walk.attributes) {
+        if (attribute.is(AttributeType::Data) && attribute.name.empty() && attribute.first_vcn == 0)
+          lists_.extentSizes.emplace(header.base_reference.record_number, attribute.size());
+        if (attribute.is(AttributeType::FileName) && !attribute.non_resident && attribute.name.empty()) {
+          if (auto name = parseFileName(attribute.value))
+            lists_.extentNames[header.base_reference.record_number].push_back(
+                {header.base_reference.sequence_number, std::move(*name)});
+        }
+      }
+      lists_.unlisted.push_back({sector, header.record_number});
+      return true;
+    }
+
+    std::vector<FileName> names;
+    std::optional<StandardInformation> standard;
+    std::optional<std::uint64_t> dataSize;
+    std::optional<std::uint64_t> indexRootOwner;
+    std::uint64_t indexAllocationCluster = 0;
+    bool attributeList = false;
+    for (const AttributeHeader& attribute : walk.attributes) {
+      if (attribute.is(AttributeType::AttributeList)) attributeList = true;
+      if (attribute.is(AttributeType::FileName) && !attribute.non_resident && attribute.name.empty()) {
+        if (auto name = parseFileName(attribute.value)) names.push_back(std::move(*name));
+      } else if (attribute.is(AttributeType::StandardInformation) && !attribute.non_resident && !standard) {
+        if (auto value = parseStandardInformation(attribute.value)) standard = *value;
+      } else if (attribute.is(AttributeType::Data) && attribute.name.empty() && attribute.first_vcn == 0 &&
+                 !dataSize) {
+        dataSize = attribute.size();
+      } else if (attribute.is(AttributeType::IndexRoot) && !attribute.non_resident && attribute.name == kIndexNameI30) {
+        if (auto root = parseIndexRoot(attribute.value); root && !root->node.entries.empty()) {
+          const auto& first = root->node.entries.front();
+          if (first.file_name && first.file_name->parent.record_number != 0)
+            indexRootOwner = first.file_name->parent.record_number;
+        }
+      } else if (attribute.is(AttributeType::IndexAllocation) && attribute.non_resident &&
+                 attribute.name == kIndexNameI30 && attribute.first_vcn == 0) {
+        if (auto runs = decodeDataRuns(attribute.runs, 0); runs && !runs->empty() && !runs->front().sparse)
+          indexAllocationCluster = runs->front().lcn;
+      }
+    }
+    if (walk.damaged && !dataSize) dataSize = dataSizeAtDamage(*record, walk);
+    auto best = chooseFileName(names);
+    const std::uint8_t flags = static_cast<std::uint8_t>(header.flags & 0xFF);
+    const bool folder = flags == 2 || flags == 3;
+    if (!best && dataSize.value_or(0) == 0 && !folder && !attributeList) {
+      // A record never used, emptied or reserved (records 12 to 15 hold an
+      // empty stream and no name): nothing to show, but it holds a place.
+      lists_.unlisted.push_back({sector, header.record_number});
+      return true;
+    }
+    NtfsTimes times;
+    if (standard) {
+      times = {standard->modification_time, standard->creation_time, standard->access_time};
+    } else if (best) {
+      times = {best->modification_time, best->creation_time, best->access_time};
+    }
+    std::u16string name = best ? best->name : std::u16string{};
+    const FileReference parent = best ? best->parent : FileReference{};
+
+    if (folder) {
+      NtfsFolderEntry entry;
+      entry.name = std::move(name);
+      entry.deleted = flags == 2;
+      entry.times = times;
+      entry.parent = parent;
+      if (header.record_number) {
+        entry.ownNumber = *header.record_number;
+        entry.numberKnown = true;
+      } else if (indexRootOwner) {
+        entry.ownNumber = *indexRootOwner;
+        entry.numberKnown = true;
+      }
+      entry.sequenceNumber = header.sequence_number;
+      entry.recordSector = sector;
+      entry.indexAllocationCluster = indexAllocationCluster;
+      lists_.folders.push_back(std::move(entry));
+      lastFolder_ = true;
+    } else {
+      NtfsFileEntry entry;
+      entry.deleted = flags == 0;
+      entry.times = times;
+      entry.size = dataSize.value_or(0);
+      entry.hasData = dataSize.has_value();
+      entry.parent = parent;
+      if (header.record_number) {
+        entry.ownNumber = *header.record_number;
+        entry.numberKnown = true;
+      } else if (auto system = systemFileNumber(name)) {
+        entry.ownNumber = *system;
+        entry.numberKnown = true;
+      }
+      entry.name = std::move(name);
+      entry.sequenceNumber = header.sequence_number;
+      entry.recordSector = sector;
+      lists_.files.push_back(std::move(entry));
+      lastFolder_ = false;
+    }
+    return true;
+  }
+
+  // Pass 2: folders whose records do not carry their number take it from the
+  // index entries that name them in their parent's index buffers.
+  void numberFoldersFromIndexBuffers() {
+    FolderNumbersFromIndex matcher(lists_.folders);
+    const std::size_t count = lists_.indexBuffers.size();
+    std::vector<std::byte> buffer;
+    for (std::size_t i = 0; i < count; ++i) {
+      // When every folder has its number there is nothing to read.
+      if (!matcher.empty()) {
+        const SectorNumber sector = lists_.indexBuffers[i].sector;
+        const SectorBuffer first = readSectorOrZeros(ctx_.reader, sector);
+        const std::uint64_t size = declaredIndexBufferSize(first) / kSectorSize * kSectorSize;
+        if (size > 0 && size <= kMaxIndexBufferBytes) {
+          buffer.assign(size, std::byte{0});
+          (void)ctx_.reader.ReadSector(sector, static_cast<std::uint32_t>(size / kSectorSize), buffer);
+          if (auto index = readIndexBuffer(buffer)) {
+            if (index->torn) ++lists_.tornRecords;
+            matcher.apply(index->node);
+          }
+        }
+      }
+      job_.setPercent(percentOf(i + 1, count));
+      job_.checkpoint();
+      if (job_.stopRequested()) return;
+    }
+  }
+
+  Job& job_;
+  NtfsSearchContext& ctx_;
+  SectorNumber start_ = 0;
+  SectorNumber end_ = 0;
+  ScanGeometry geometry_;
+  NtfsScanLists lists_;
+  // The name of the last folder or file taken.
+  std::u16string_view lastName() const {
+    if (lastFolder_) return lists_.folders.empty() ? std::u16string_view{} : lists_.folders.back().name;
+    return lists_.files.empty() ? std::u16string_view{} : lists_.files.back().name;
+  }
+
+  bool lastFolder_ = false;
+  std::uint64_t unreported_ = 0;
+};
+
+}  // namespace
+
+void runNtfsExhaustiveSearch(Job& job, NtfsSearchContext& context) { NtfsScan(job, context).run(); }
+
+}  // namespace dravolin

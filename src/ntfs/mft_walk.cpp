@@ -121,7 +121,6 @@ class MftWalk {
     }
     needsLost = breakCycles(parents, parentIndex) || needsLost;
     if (needsLost) entries.AddDirectoryNode("", u"Lost", false, kNtfsRootId, kLostId, 0, EntryTimes{});
-    std::uint64_t done = 0;
     for (std::size_t i = 0; i < records_.size(); ++i) {
       const WalkRecord& r = records_[i];
       if (r.directory) {
@@ -130,9 +129,8 @@ class MftWalk {
         entries.AddFileNode("", r.name, !r.inUse, r.size, parents[i], r.number, 0, r.times);
         entries.TotalSize += r.size;
       }
-      if (++done % 64 == 0 || done == records_.size())
-        job_.updateStatistics({entries.TotalSize, entries.DirectoryCount, entries.FileCount, utf16ToUtf8(r.name),
-                               StatisticsFormat::Size});
+      job_.updateStatistics({entries.TotalSize, entries.DirectoryCount, entries.FileCount, utf16ToUtf8(r.name),
+                             StatisticsFormat::Size});
     }
   }
 

@@ -285,6 +285,79 @@ TEST_F(NtfsDamageTest, FoldersOfAMissingOrReusedParentComeBackUnderLost) {
   }
 }
 
+// The clusters of /Sparse/preallocated.db past its initialized size are
+// filled with junk: the saved file still holds zeros there.
+TEST_F(NtfsDamageTest, BytesPastTheInitializedSizeAreSavedAsZeros) {
+  const fs::path copy = copyOf(test::fixturePath("ntfs-full.img"));
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* file = manifest.find("/Sparse/preallocated.db");
+  ASSERT_NE(file, nullptr);
+  const json volume = json::parse(run({"partitions", copy.string(), "--json"}).out)["partitions"][0]["volume"];
+  const std::uint64_t clusterSize = volume["sectors_per_cluster"].get<std::uint64_t>() * 512;
+  // istat lists the clusters of the $DATA in VCN order (0 for a sparse one).
+  const std::string istat = test::runShell("istat '" + copy.string() + "' " + std::to_string(file->mft));
+  const std::size_t data = istat.find("Type: $DATA");
+  ASSERT_NE(data, std::string::npos) << istat;
+  const std::size_t init = istat.find("init_size: ", data);
+  ASSERT_NE(init, std::string::npos);
+  const std::uint64_t initialized = std::stoull(istat.substr(init + 11));
+  ASSERT_LT(initialized, file->size) << "the fixture's file has no uninitialized tail";
+  std::istringstream clusters(istat.substr(istat.find('\n', init) + 1));
+  std::uint64_t vcn = 0, junkBytes = 0;
+  for (std::uint64_t lcn = 0; clusters >> lcn; ++vcn) {
+    const std::uint64_t start = vcn * clusterSize, end = start + clusterSize;
+    if (lcn == 0 || end <= initialized) continue;
+    const std::uint64_t from = std::max(start, initialized);
+    patch(copy, lcn * clusterSize + (from - start), std::string(end - from, 'J'));
+    junkBytes += end - from;
+  }
+  ASSERT_GT(junkBytes, 0u) << "no allocated cluster past the initialized size";
+  const fs::path to = dir / "out";
+  const auto saved = run({"recover", copy.string(), "--path", "/Sparse/preallocated.db", "--to", to.string()});
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  EXPECT_EQ(sha256File(to / "Sparse" / "preallocated.db"), file->sha256);
+}
+
+// An extension record of the fragmented mailbox names another base record:
+// it is refused, so the mailbox is saved only as far as its other extents
+// go, and the saving says it is incomplete; never a 0-byte success.
+TEST_F(NtfsDamageTest, AnExtensionOfAnotherFileIsRefusedAndTheFileSavedAsFarAsItGoes) {
+  const fs::path original = test::fixturePath("ntfs-full.img");
+  const fs::path copy = copyOf(original);
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* mailbox = manifest.find("/Mailbox/mailbox full.pst");
+  ASSERT_NE(mailbox, nullptr);
+  const std::string records = mailbox->attributes.substr(mailbox->attributes.find("data-records=") + 13);
+  const std::uint64_t last = std::stoull(records.substr(records.rfind('/') + 1));
+  ASSERT_NE(last, mailbox->mft);
+  // The base reference (offset 32) of the last extension now names record 130.
+  std::string reference = read(copy, recordOffset(copy, last) + 32, 8);
+  ASSERT_EQ(static_cast<unsigned char>(reference[0]) | (static_cast<unsigned char>(reference[1]) << 8), mailbox->mft);
+  reference[0] = static_cast<char>(130);
+  reference[1] = 0;
+  patch(copy, recordOffset(copy, last) + 32, reference);
+
+  const fs::path whole = dir / "whole", part = dir / "part";
+  ASSERT_EQ(run({"recover", original.string(), "--path", "/Mailbox", "--to", whole.string()}).exitCode, 0);
+  const auto saved = run({"recover", copy.string(), "--path", "/Mailbox", "--to", part.string(), "--json"});
+  EXPECT_EQ(saved.exitCode, 1) << saved.err;
+  EXPECT_NE(saved.err.find("saved as far as their data goes"), std::string::npos) << saved.err;
+  const json doc = json::parse(saved.out);
+  EXPECT_EQ(doc["message"], "Saving not completed successfully.");
+  EXPECT_EQ(doc["incomplete"], 1);
+  const std::string full = test::readFile(whole / "Mailbox" / "mailbox full.pst");
+  const std::string partial = test::readFile(part / "Mailbox" / "mailbox full.pst");
+  ASSERT_EQ(full.size(), mailbox->size);
+  EXPECT_GT(partial.size(), 0u);
+  EXPECT_LT(partial.size(), full.size());
+  EXPECT_EQ(partial, full.substr(0, partial.size()));
+  const std::string history = test::readFile(dir / "home" / "state" / "dravolin" / "Recovery Log.txt");
+  EXPECT_NE(history.find("Incomplete : "), std::string::npos);
+  // The scan does not list the refused extension as a file of its own.
+  const json scan = json::parse(run({"scan", copy.string(), "--json"}).out);
+  for (const auto& entry : scan["entries"]) EXPECT_NE(entry["id"], last) << entry["path"];
+}
+
 // A torn record keeps its name from the sector before the tear; its data,
 // which crosses into the torn sector, is never saved as the file's content.
 TEST_F(NtfsDamageTest, ATornRecordIsListedCountedAndNotSavedFromTheTornSector) {

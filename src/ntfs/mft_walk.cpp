@@ -65,14 +65,27 @@ class MftWalk {
     const std::uint64_t recordSize = geometry_.record_size;
     const std::uint64_t clusterSize = geometry_.cluster_size;
     totalRecords_ = mft.data_size / recordSize;
-    records_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(totalRecords_, 1u << 22)));
+    // Runs are read only as far as the volume reaches: a damaged run list
+    // may name clusters far beyond it.
+    const std::uint64_t spc = geometry_.sectorsPerCluster();
+    const std::uint64_t volumeClusters = ctx_.partitionEnd > geometry_.partition_start
+                                             ? (ctx_.partitionEnd - geometry_.partition_start) / spc
+                                             : std::numeric_limits<std::uint64_t>::max() / clusterSize;
+    const std::uint64_t maxVcn = std::numeric_limits<std::uint64_t>::max() / clusterSize;
+    std::uint64_t reachable = 0;  // clusters
+    for (const DataRun& run : mft.runs)
+      if (!run.sparse && run.lcn < volumeClusters)
+        reachable = std::min(maxVcn, reachable + std::min(run.length, volumeClusters - run.lcn));
+    const std::uint64_t expected = std::min(totalRecords_, reachable * clusterSize / recordSize);
+    records_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(expected, 1u << 20)));
     byNumber_.reserve(records_.capacity());
     std::vector<std::byte> buffer;
     for (const DataRun& run : mft.runs) {
-      if (run.sparse || run.length == 0) continue;
-      if (run.vcn > std::numeric_limits<std::uint64_t>::max() / clusterSize / 2) break;
+      if (run.sparse || run.length == 0 || run.lcn >= volumeClusters) continue;
+      if (run.vcn >= maxVcn) break;
+      const std::uint64_t length = std::min({run.length, volumeClusters - run.lcn, maxVcn - run.vcn});
       const std::uint64_t runStart = run.vcn * clusterSize;
-      const std::uint64_t runEnd = std::min(run.endVcn() * clusterSize, totalRecords_ * recordSize);
+      const std::uint64_t runEnd = std::min((run.vcn + length) * clusterSize, totalRecords_ * recordSize);
       if (runStart >= runEnd) continue;
       // Records that lie wholly within this run, read in large transfers.
       std::uint64_t number = (runStart + recordSize - 1) / recordSize;
@@ -97,7 +110,7 @@ class MftWalk {
       }
       // A record that crosses into the next run (records larger than a
       // cluster on a fragmented $MFT) is read sector by sector.
-      if (runEnd % recordSize != 0 && runEnd / recordSize < totalRecords_) {
+      if (length == run.length && runEnd % recordSize != 0 && runEnd / recordSize < totalRecords_) {
         if (auto raw = ReadMftRecord(ctx_.reader, mft, geometry_, runEnd / recordSize)) {
           examine(*raw, runEnd / recordSize);
           ++visited_;

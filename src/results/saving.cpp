@@ -153,7 +153,9 @@ void Saver::walk(const fs::path& destination, const Visit& visit, const std::fun
     const TreeItem& child = tree_.item(childIndex);
     if (!selectionAccepts(mode, child.checked)) continue;
     fs::path folder = level.folder / level.names->claim(child.name, true);
-    const bool saveFiles = child.id != kLostId && child.id != 0;
+    // "Lost" holds no files on FAT; on NTFS the files whose folder is gone
+    // are listed there, and saved from there.
+    const bool saveFiles = child.id != 0 && (child.id != kLostId || !tree_.isFat());
     auto names = std::make_shared<FolderNameTable>();
     visit(child, folder, saveFiles, *names);
     stack.push_back({childIndex, 0, std::move(folder), std::move(names)});

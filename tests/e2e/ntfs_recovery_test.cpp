@@ -241,15 +241,16 @@ struct NtfsDamageTest : ::testing::Test {
 };
 
 // A folder whose record is wiped, or whose record was reused (its sequence
-// number moved on): its sub-folder and their files come back under "Lost",
-// with their subtree, and are recovered from there.
+// number moved on): its files and its sub-folder with their subtree come
+// back under "Lost", and are recovered from there.
 TEST_F(NtfsDamageTest, FoldersOfAMissingOrReusedParentComeBackUnderLost) {
   const fs::path original = test::fixturePath("ntfs-full.img");
   const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
   const MftRow* work = manifest.find("/Documents/Work");
   const MftRow* quarterly = manifest.find("/Documents/Work/Reports/Quarterly report full.txt");
   const MftRow* deep = manifest.find("/Documents/Work/Reports/Archive/deep note.txt");
-  ASSERT_TRUE(work && quarterly && deep);
+  const MftRow* budget = manifest.find("/Documents/Work/Budget 2026.csv");
+  ASSERT_TRUE(work && quarterly && deep && budget);
   struct Case {
     const char* what;
     std::size_t offset;  // in the folder's record
@@ -273,6 +274,7 @@ TEST_F(NtfsDamageTest, FoldersOfAMissingOrReusedParentComeBackUnderLost) {
     EXPECT_EQ(byPath["/Lost/Reports"]["parent"], 0x0FFFFFFF);
     EXPECT_EQ(byPath["/Lost"]["parent"], 5);
     EXPECT_TRUE(byPath.contains("/Lost/Reports/Archive/deep note.txt"));
+    EXPECT_TRUE(byPath.contains("/Lost/Budget 2026.csv")) << "a file of the lost folder";
     EXPECT_EQ(byPath.contains("/Documents/Work"), std::string(c.what) == "reused");
     EXPECT_TRUE(byPath.contains("/Documents/Letter to Anna.txt"));
 
@@ -281,6 +283,7 @@ TEST_F(NtfsDamageTest, FoldersOfAMissingOrReusedParentComeBackUnderLost) {
     ASSERT_EQ(saved.exitCode, 0) << saved.err;
     EXPECT_EQ(sha256File(to / "Lost" / "Reports" / "Quarterly report full.txt"), quarterly->sha256);
     EXPECT_EQ(sha256File(to / "Lost" / "Reports" / "Archive" / "deep note.txt"), deep->sha256);
+    EXPECT_EQ(sha256File(to / "Lost" / "Budget 2026.csv"), budget->sha256);
     EXPECT_EQ(sha256File(copy), hash) << "the source image changed";
   }
 }

@@ -162,8 +162,20 @@ class MftWalk {
     const auto key = static_cast<std::uint32_t>(number);
     if (byNumber_.contains(key)) return;
 
-    const bool hasList = static_cast<bool>(findAttribute(*record, AttributeType::AttributeList));
-    std::vector<FileName> names = readFileNames(*record);
+    // One pass over the attributes gives the names, the times and the data.
+    const AttributeWalk walk = walkAttributes(*record);
+    bool hasList = false;
+    const AttributeHeader* information = nullptr;
+    const AttributeHeader* data = nullptr;
+    std::vector<FileName> names;
+    for (const AttributeHeader& attribute : walk.attributes) {
+      if (attribute.is(AttributeType::AttributeList)) hasList = true;
+      if (attribute.is(AttributeType::StandardInformation) && !information && !attribute.non_resident)
+        information = &attribute;
+      if (attribute.is(AttributeType::Data) && !data && attribute.name.empty()) data = &attribute;
+      if (attribute.is(AttributeType::FileName) && !attribute.non_resident && attribute.name.empty())
+        if (auto parsed = parseFileName(attribute.value)) names.push_back(std::move(*parsed));
+    }
     if (names.empty() && hasList)
       names = collectFileNames(*record, number, geometry_.cluster_size, fetch_, clusters_);
     auto name = chooseFileName(names);
@@ -177,11 +189,13 @@ class MftWalk {
     out.directory = header.isDirectory();
     out.parent = name->parent;
     out.name = std::move(name->name);
-    if (auto info = readStandardInformation(*record))
+    auto info = information ? parseStandardInformation(information->value)
+                            : Result<StandardInformation>(makeError(ErrorKind::NotFound, "no standard information"));
+    if (info)
       out.times = entryTimes(info->modification_time, info->creation_time, info->access_time);
     else
       out.times = entryTimes(name->modification_time, name->creation_time, name->access_time);
-    if (!out.directory) out.size = dataSize(*record, number, hasList);
+    if (!out.directory) out.size = dataSize(*record, data, number, hasList);
     byNumber_.emplace(key, records_.size());
     records_.push_back(std::move(out));
     job_.setLastName(utf16ToUtf8(records_.back().name));
@@ -189,8 +203,7 @@ class MftWalk {
 
   // The size of the unnamed $DATA: from its extent at VCN 0, looked for in
   // the extension records when the base record does not hold it.
-  std::uint64_t dataSize(const MftRecord& record, std::uint64_t number, bool hasList) {
-    auto data = findAttribute(record, AttributeType::Data);
+  std::uint64_t dataSize(const MftRecord& record, const AttributeHeader* data, std::uint64_t number, bool hasList) {
     if (data && (!data->non_resident || data->first_vcn == 0)) return data->size();
     if (!hasList) return 0;
     auto stream = collectDataStream(record, number, geometry_.cluster_size, fetch_, clusters_);

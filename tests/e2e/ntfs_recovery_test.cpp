@@ -231,6 +231,19 @@ struct NtfsDamageTest : ::testing::Test {
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(f.good());
   }
+  // Offset in record of its first attribute of type (0 when there is none).
+  static std::size_t attributeOffset(const std::string& record, std::uint32_t type) {
+    std::size_t attribute = static_cast<unsigned char>(record[20]) | (static_cast<unsigned char>(record[21]) << 8);
+    for (int guard = 0; guard < 32 && attribute + 8 < record.size(); ++guard) {
+      std::uint32_t found = 0, length = 0;
+      std::memcpy(&found, record.data() + attribute, 4);
+      std::memcpy(&length, record.data() + attribute + 4, 4);
+      if (found == type) return attribute;
+      if (found == 0xFFFFFFFF || length == 0) break;
+      attribute += length;
+    }
+    return 0;
+  }
   std::string read(const fs::path& image, std::uint64_t offset, std::size_t size) {
     std::ifstream f(image, std::ios::binary);
     f.seekg(static_cast<std::streamoff>(offset));
@@ -361,6 +374,28 @@ TEST_F(NtfsDamageTest, AnExtensionOfAnotherFileIsRefusedAndTheFileSavedAsFarAsIt
   for (const auto& entry : scan["entries"]) EXPECT_NE(entry["id"], last) << entry["path"];
 }
 
+// A file whose $DATA carries the encrypted flag (0x4000) is saved as its raw
+// bytes, and the saving report and a warning name it.
+TEST_F(NtfsDamageTest, AnEncryptedFileIsSavedRawAndNamed) {
+  const fs::path copy = copyOf(test::fixturePath("ntfs-full.img"));
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* letter = manifest.find("/Documents/Letter to Anna.txt");
+  ASSERT_NE(letter, nullptr);
+  const std::uint64_t at = recordOffset(copy, letter->mft);
+  const std::size_t data = attributeOffset(read(copy, at, 1024), 0x80);
+  ASSERT_NE(data, 0u);
+  patch(copy, at + data + 12, std::string("\x00\x40", 2));  // attribute flags
+  const fs::path to = dir / "out";
+  const auto saved = run({"recover", copy.string(), "--path", "/Documents/Letter to Anna.txt", "--to", to.string()});
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  EXPECT_NE(saved.err.find("Letter to Anna.txt was encrypted on the volume and is saved as its raw encrypted bytes"),
+            std::string::npos)
+      << saved.err;
+  EXPECT_EQ(sha256File(to / "Documents" / "Letter to Anna.txt"), letter->sha256);
+  const std::string history = test::readFile(dir / "home" / "state" / "dravolin" / "Recovery Log.txt");
+  EXPECT_NE(history.find("Encrypted : "), std::string::npos) << history;
+}
+
 // A torn record keeps its name from the sector before the tear; its data,
 // which crosses into the torn sector, is never saved as the file's content.
 TEST_F(NtfsDamageTest, ATornRecordIsListedCountedAndNotSavedFromTheTornSector) {
@@ -393,16 +428,8 @@ TEST_F(NtfsDamageTest, APartialMftRunListIsSaidAndWhatItReachesIsListed) {
   const std::uint64_t record0 = recordOffset(copy, 0);
   const std::string record = read(copy, record0, 1024);
   // The $DATA attribute of record 0: its data size (at 48) grows by 1 GiB.
-  std::size_t attribute = static_cast<unsigned char>(record[20]) | (static_cast<unsigned char>(record[21]) << 8);
-  std::uint32_t type = 0;
-  for (int guard = 0; guard < 32 && attribute + 8 < record.size(); ++guard) {
-    std::memcpy(&type, record.data() + attribute, 4);
-    if (type == 0x80 || type == 0xFFFFFFFF) break;
-    std::uint32_t length = 0;
-    std::memcpy(&length, record.data() + attribute + 4, 4);
-    attribute += length;
-  }
-  ASSERT_EQ(type, 0x80u);
+  const std::size_t attribute = attributeOffset(record, 0x80);
+  ASSERT_NE(attribute, 0u);
   std::uint64_t dataSize = 0;
   std::memcpy(&dataSize, record.data() + attribute + 48, 8);
   const std::uint64_t claimed = dataSize + (1ull << 30);

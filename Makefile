@@ -45,6 +45,11 @@ run-cli: build fixtures
 	@echo "== Recovering its deleted files into ./recovered"
 	@$(RUN_ENV) $(DRAVOLIN) recover $(FIXTURES)/demo.img --partition 1 --all --deleted-only \
 	  --on-exists replace --to recovered $(RUN_OPTS)
+	@echo "== Files and folders found on its NTFS partition (the ID column is the MFT number)"
+	@$(RUN_ENV) $(DRAVOLIN) scan $(FIXTURES)/demo.img --partition 2 $(RUN_OPTS)
+	@echo "== Recovering its deleted files into ./recovered/ntfs"
+	@$(RUN_ENV) $(DRAVOLIN) recover $(FIXTURES)/demo.img --partition 2 --all --deleted-only \
+	  --on-exists replace --to recovered/ntfs $(RUN_OPTS)
 
 bench: fixtures
 	@scripts/install-deps test bench

@@ -1,13 +1,53 @@
 #include "app/search_operation.h"
 
 #include "fat/fat_search.h"
+#include "ntfs/ntfs_search.h"
 
 namespace dravolin {
+namespace {
+
+// Lines for the activity report about what the NTFS walk could not read.
+std::vector<std::string> walkNotes(const NtfsSearchContext& search) {
+  std::vector<std::string> notes;
+  if (search.mftRunListIncomplete)
+    notes.push_back("MFT Walk : the run list of $MFT covers " + std::to_string(search.mftBytesCovered) + " of " +
+                    std::to_string(search.mftDataSize) +
+                    " bytes; records beyond it were not read. The exhaustive search looks for them.");
+  if (search.tornRecords > 0)
+    notes.push_back("MFT Walk : " + std::to_string(search.tornRecords) +
+                    " torn MFT record(s): only the sectors before the tear were used.");
+  return notes;
+}
+
+}  // namespace
 
 Result<SearchController::Worker> makeSearchWorker(Session& session, const SearchController& controller,
                                                   const std::string& codePage) {
   if (!session.reader()) return makeError(ErrorKind::InvalidArgument, "no disk or image is open");
   const WorkerKind kind = controller.kind();
+  if (kind == WorkerKind::NtfsMftWalk || kind == WorkerKind::NtfsExhaustive) {
+    if (session.state.LostPartitionSearch)
+      return makeError(ErrorKind::InvalidArgument, "the search for lost partitions is not available yet");
+    const bool walk = kind == WorkerKind::NtfsMftWalk;
+    return SearchController::Worker([&session, &controller, walk](Job& job) {
+      session.searchNotes.clear();
+      NtfsSearchContext search{.reader = *session.reader(),
+                               .parameters = controller.searchVolumeParameters(),
+                               .entries = session.entries,
+                               .mft = session.mftRunList,
+                               .exhaustiveSearch = session.state.ExhaustiveSearch,
+                               .partitionStart = static_cast<std::uint64_t>(session.state.PartitionStart),
+                               .partitionEnd = static_cast<std::uint64_t>(session.state.PartitionEnd)};
+      if (walk) {
+        runNtfsMftWalk(job, search);
+      } else {
+        session.mftRunList = MftRunList{};
+        runNtfsExhaustiveSearch(job, search);
+      }
+      session.searchNotes = walkNotes(search);
+      if (!session.searchNotes.empty()) session.activityLog().appendLines(session.searchNotes);
+    });
+  }
   if (kind != WorkerKind::FatDirectoryTree && kind != WorkerKind::FatExhaustive) {
     const std::string& type = session.state.FileSystemType;
     std::string what = kind == WorkerKind::LostPartitionSearch ? "the search for lost partitions"
@@ -19,6 +59,8 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, const Search
   // The worker reads the controller's copy of the parameters, taken when the
   // controller starts; the controller outlives its worker.
   return SearchController::Worker([&session, &controller, codePage, exhaustive](Job& job) {
+    session.searchNotes.clear();
+    session.mftRunList = MftRunList{};
     FatSearchContext search{*session.reader(),
                             controller.searchVolumeParameters(),
                             controller.searchFileSystem(),

@@ -17,6 +17,7 @@
 #include "entries/found_entries.h"
 #include "imaging/imaging_settings.h"
 #include "logs/log_file.h"
+#include "ntfs/mft_reader.h"
 #include "partition/partition_listing.h"
 #include "partition/volume_parameters.h"
 #include "results/saving_settings.h"
@@ -67,6 +68,12 @@ class Session {
   WizardState state;
   SavingSettings savingSettings;
   FoundEntries entries;  // what the last search found
+  // Where the records of $MFT lie, loaded by the NTFS MFT walk for the saving;
+  // empty after a scan (the found entries then carry their record sectors).
+  MftRunList mftRunList;
+  // What the last search could not read, as written to the activity report
+  // (a partial MFT run list, torn records); the command line repeats it.
+  std::vector<std::string> searchNotes;
 
   ConfigStore& config() { return config_; }
   LogFile& activityLog() { return activityLog_; }

@@ -1,4 +1,4 @@
-// dravolin find: the name search over what the search of a FAT volume found,
+// dravolin find: the name search over what the search of a FAT or NTFS volume found,
 // with the deleted-state, size and date filters of the search window.
 #include <cstdio>
 
@@ -52,7 +52,7 @@ NameSearchRequest::DateFilter parseDateFilter(const std::vector<std::string>& va
 }  // namespace
 
 CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
-  auto* command = app.add_subcommand("find", "Search the folders and files of a FAT volume by name");
+  auto* command = app.add_subcommand("find", "Search the folders and files of a FAT or NTFS volume by name");
   auto o = std::make_shared<FindOptions>();
   command->add_option("SOURCE", o->source, "Block device, DiskN, image file or image folder")->required();
   command->add_option("PATTERN", o->pattern, "Name pattern: * any characters, ? one character (quote it)")
@@ -89,6 +89,9 @@ CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
       return hit.kind == RowKind::Folder ? entries.DirectoryList[hit.index].parentId
                                          : entries.FileList[hit.index].parentId;
     };
+    // On NTFS the id of a file is its MFT number.
+    for (auto& hit : hits)
+      if (hit.kind == RowKind::File) hit.id = shownFileId(*tree, entries.FileList[hit.index]);
     if (context.common.json) {
       nlohmann::json list = nlohmann::json::array();
       for (const auto& hit : hits)

@@ -1,4 +1,4 @@
-// dravolin recover: saves the chosen files and folders of a FAT volume to a
+// dravolin recover: saves the chosen files and folders of a FAT or NTFS volume to a
 // destination folder, mirroring the result tree, with the saving filters and
 // the replace answers, and writes the saving report to the recovery history.
 #include <algorithm>
@@ -90,7 +90,7 @@ std::string localDateLine() {
 }  // namespace
 
 CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
-  auto* command = app.add_subcommand("recover", "Save files and folders of a FAT volume to a destination folder");
+  auto* command = app.add_subcommand("recover", "Save files and folders of a FAT or NTFS volume to a destination folder");
   auto o = std::make_shared<RecoverOptions>();
   command->add_option("SOURCE", o->source, "Block device, DiskN, image file or image folder")->required();
   context.addChoiceOptions(*command, false);
@@ -145,7 +145,7 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     if (!destination) throw CliExit{kExitFailure, destination.error()};
     Saver saver(*tree, session.savingSettings,
                 SavingSource{*session.reader(), session.state.volumeParameters, session.state.FileSystemType,
-                             static_cast<std::uint64_t>(session.state.PartitionEnd)});
+                             static_cast<std::uint64_t>(session.state.PartitionEnd), &session.mftRunList});
     SelectionCount count;
     {
       WorkerJob job(prompter);
@@ -190,6 +190,7 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     for (const auto& issue : result.errors)
       if (std::find(result.writtenFiles.begin(), result.writtenFiles.end(), issue.path) != result.writtenFiles.end())
         incomplete.insert(issue.path);
+    for (const auto& file : result.incomplete) incomplete.insert(file.path);
 
     if (context.common.json) {
       nlohmann::json errors = nlohmann::json::array();
@@ -206,6 +207,7 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
                          {"selected_bytes", count.SelectedSize},
                          {"files", files},
                          {"errors", errors},
+                         {"encrypted", result.encrypted},
                          {"message", result.message}});
     } else {
       for (const auto& path : result.writtenFiles) std::printf("%s\n", path.c_str());
@@ -229,8 +231,14 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     if (!result.clipped.empty())
       std::fprintf(stderr, "dravolin: %zu file(s) claimed more than the volume holds and were saved clipped "
                            "(see the recovery history)\n", result.clipped.size());
+    if (!result.incomplete.empty())
+      std::fprintf(stderr, "dravolin: %zu file(s) could not be found whole and were saved as far as their data "
+                           "goes (see the recovery history)\n", result.incomplete.size());
+    for (const auto& path : result.encrypted)
+      std::fprintf(stderr, "dravolin: warning: %s was encrypted on the volume and is saved as its raw encrypted bytes\n",
+                   path.c_str());
     const bool failed = result.stopped || result.aborted || notWritten > 0 || !result.errors.empty() ||
-                        !result.clipped.empty();
+                        !result.clipped.empty() || !result.incomplete.empty();
     return failed ? kExitFailure : kExitOk;
   };
 }

@@ -1,4 +1,4 @@
-// dravolin scan: runs the search the wizard would run on a FAT volume and
+// dravolin scan: runs the search the wizard would run on a FAT or NTFS volume and
 // prints the result tree with the browser's columns and its summary line.
 #include <charconv>
 #include <cstdio>
@@ -75,7 +75,9 @@ class DateTexts {
 // The rows of the text listing, in the columns of the heading.
 class RowWriter {
  public:
-  explicit RowWriter(OutputBuffer& out) : out_(out), buffer_(out.text()) {}
+  // dateWidth: 17 for FAT dates ("07-Mar-2006 09:05"), 20 for NTFS ones with seconds.
+  RowWriter(OutputBuffer& out, std::size_t dateWidth)
+      : out_(out), buffer_(out.text()), dateWidth_(dateWidth) {}
   void column(std::string_view text, std::size_t width, bool right = false) {
     const std::size_t pad = text.size() < width ? width - text.size() : 0;
     if (right) buffer_.append(pad, ' ');
@@ -94,11 +96,11 @@ class RowWriter {
     buffer_.push_back(' ');
     number(size, 12);
     buffer_ += "  ";
-    column(dates.modified, 17);
+    column(dates.modified, dateWidth_);
     buffer_ += "  ";
-    column(dates.created, 17);
+    column(dates.created, dateWidth_);
     buffer_ += "  ";
-    column(dates.accessed, 11);
+    column(dates.accessed, dateWidth_ == 17 ? 11 : dateWidth_);
     buffer_ += "  ";
     number(id, 10);
     buffer_ += "  ";
@@ -111,6 +113,7 @@ class RowWriter {
  private:
   OutputBuffer& out_;
   std::string& buffer_;
+  std::size_t dateWidth_;
 };
 
 // One entry of the JSON listing; the keys in the sorted order of a json object.
@@ -151,7 +154,7 @@ void writeEntry(JsonWriter& json, std::string_view path, std::string_view name, 
 }  // namespace
 
 CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
-  auto* command = app.add_subcommand("scan", "Search a FAT volume and print every folder and file found");
+  auto* command = app.add_subcommand("scan", "Search a FAT or NTFS volume and print every folder and file found");
   auto options = std::make_shared<ScanOptions>();
   command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
   context.addChoiceOptions(*command, false);
@@ -190,7 +193,7 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
             const std::string name = tree->fileName(file);
             path.assign(prefix);
             path += name;
-            writeEntry(json, path, name, false, node.isDeleted(), node.size, node.fileIndex, node.parentId,
+            writeEntry(json, path, name, false, node.isDeleted(), node.size, shownFileId(*tree, node), node.parentId,
                        dates.of(node.times));
             out.flushIfFull();
           });
@@ -210,11 +213,12 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
       return kExitOk;
     }
 
-    std::printf("%-14s %12s  %-17s  %-17s  %-11s  %10s  %s\n", "Type", "Size", "Modified Date", "Created Date",
-                "Accessed Date", "ID", "Path");
+    const int dateWidth = tree->isFat() ? 17 : 20;
+    std::printf("%-14s %12s  %-*s  %-*s  %-*s  %10s  %s\n", "Type", "Size", dateWidth, "Modified Date", dateWidth,
+                "Created Date", tree->isFat() ? 11 : dateWidth, "Accessed Date", "ID", "Path");
     {
       OutputBuffer buffer;
-      RowWriter out(buffer);
+      RowWriter out(buffer, static_cast<std::size_t>(dateWidth));
       walkTree(
           *tree,
           [&](std::size_t item, const std::string& path) {
@@ -223,7 +227,7 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
           },
           [&](std::size_t file, const std::string& prefix) {
             const FileNode& node = entries.FileList[file];
-            out.row(typeText(false, node.isDeleted()), node.size, dates.of(node.times), node.fileIndex, prefix,
+            out.row(typeText(false, node.isDeleted()), node.size, dates.of(node.times), shownFileId(*tree, node), prefix,
                     tree->fileName(file));
           });
     }

@@ -28,7 +28,7 @@ struct SearchOptions {
 
 inline void addSearchOptions(CLI::App& command, SearchOptions& options) {
   command.add_flag("--exhaustive", options.exhaustive,
-                   "Exhaustive search: sweep every cluster for folders, orphans under /Lost");
+                   "Exhaustive search: sweep the volume for folders (FAT) or MFT records (NTFS), orphans under /Lost");
   command.add_option("--code-page", options.codePage, "Code page of FAT short names (default CP850)")
       ->check([](const std::string& name) {
         return isKnownCodePage(name) ? std::string{} : "unknown code page: " + name;
@@ -48,9 +48,17 @@ inline std::unique_ptr<ResultTree> searchAndBuildTree(CliContext& context, const
   if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "interrupted"};
   if (outcome == SearchOutcome::Failed)
     throw CliExit{kExitFailure, "the search failed" + (controller.error().empty() ? "" : ": " + controller.error())};
+  // What the search could not read (a partial MFT, torn records) is said,
+  // as in the activity report.
+  for (const std::string& note : session.searchNotes) std::fprintf(stderr, "dravolin: warning: %s\n", note.c_str());
   auto tree = std::make_unique<ResultTree>(session.entries, session.state.FileSystemType, options.codePage);
   tree->build();
   return tree;
+}
+
+// The id shown for a file: its file index on FAT, its MFT number on NTFS.
+inline std::uint64_t shownFileId(const ResultTree& tree, const FileNode& node) {
+  return tree.isFat() ? node.fileIndex : node.firstCluster;
 }
 
 // One entry of scan and find output.

@@ -16,6 +16,11 @@ inline constexpr std::uint32_t kLostId = 0x0FFFFFFF;
 // Identifier of the NTFS root directory.
 inline constexpr std::uint32_t kNtfsRootId = 5;
 
+// The message shown when an ordinary search (FAT directory tree, NTFS MFT
+// walk) found nothing and the exhaustive search takes over.
+inline constexpr const char* kSwitchingToExhaustiveText =
+    "Switching to Exhaustive Search for Lost files & folders. This will take long time.";
+
 // FAT: last-write date, last-write time, creation date, creation time,
 // last-access date, 0. NTFS: three 64-bit times as low/high pairs:
 // last-write, creation, last-access.

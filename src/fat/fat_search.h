@@ -51,9 +51,8 @@ struct FatSearchContext {
   std::uint16_t selectedFoundFileSystem = 0;
 };
 
-// The message shown when the tree search found nothing.
-inline constexpr const char* kSwitchingToExhaustiveText =
-    "Switching to Exhaustive Search for Lost files & folders. This will take long time.";
+// kSwitchingToExhaustiveText (entries/found_entries.h) is the message shown
+// when the tree search found nothing.
 
 void runFatDirectoryTreeSearch(Job& job, FatSearchContext& context);
 void runFatExhaustiveSearch(Job& job, FatSearchContext& context);

@@ -38,6 +38,14 @@ struct NtfsSearchContext {
   bool& exhaustiveSearch;            // set when the walk hands over to the scan
   std::uint64_t partitionStart = 0;  // device sector of the boot sector
   std::uint64_t partitionEnd = 0;    // exclusive end sector
+  // What the walk reports beside the found entries (for the activity
+  // report): records with a torn sector, of which only the sectors before the
+  // tear were used, and whether the run list of $MFT covers less than $MFT's
+  // data size (the walk then lists only the records it reached).
+  std::uint64_t tornRecords = 0;
+  bool mftRunListIncomplete = false;
+  std::uint64_t mftBytesCovered = 0;
+  std::uint64_t mftDataSize = 0;
 };
 
 void runNtfsMftWalk(Job& job, NtfsSearchContext& context);

@@ -142,7 +142,8 @@ std::string formatFileTime(std::uint64_t fileTime) {
 std::string isoFileTime(std::uint64_t fileTime) {
   std::tm t{};
   if (!splitFileTime(fileTime, t)) return {};
-  return formatText("%04d-%02d-%02dT%02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+  // FILETIMEs are UTC, unlike the local packed times of FAT.
+  return formatText("%04d-%02d-%02dT%02d:%02d:%02dZ", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
                     t.tm_min, t.tm_sec);
 }
 

@@ -13,6 +13,10 @@
 #include "common/format.h"
 #include "fat/cluster_chain.h"
 #include "fat/fat_layout.h"
+#include "ntfs/attribute.h"
+#include "ntfs/data_stream.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs_volume.h"
 #include "results/browser_texts.h"
 #include "results/destination.h"
 #include "results/safe_name.h"
@@ -149,7 +153,9 @@ void Saver::walk(const fs::path& destination, const Visit& visit, const std::fun
     const TreeItem& child = tree_.item(childIndex);
     if (!selectionAccepts(mode, child.checked)) continue;
     fs::path folder = level.folder / level.names->claim(child.name, true);
-    const bool saveFiles = child.id != kLostId && child.id != 0;
+    // "Lost" holds no files on FAT; on NTFS the files whose folder is gone
+    // are listed there, and saved from there.
+    const bool saveFiles = child.id != 0 && (child.id != kLostId || !tree_.isFat());
     auto names = std::make_shared<FolderNameTable>();
     visit(child, folder, saveFiles, *names);
     stack.push_back({childIndex, 0, std::move(folder), std::move(names)});
@@ -223,10 +229,7 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
   start.insert(start.end(), headerLines.begin(), headerLines.end());
   recoveryLog.appendLines(start);
 
-  if (tree_.isFat()) {
-    auto volume = FatVolume::open(source_.reader, source_.parameters, source_.fileSystemType, source_.partitionEnd);
-    if (volume) volume_ = std::make_unique<FatVolume>(std::move(*volume));
-  }
+  openVolume();
 
   walk(
       destination,
@@ -265,6 +268,11 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
   for (const auto& clip : result_.clipped)
     report.push_back("Clipped : " + clip.path + " : its size field claims " + std::to_string(clip.claimedSize) +
                      " bytes, more than the volume holds; saved " + std::to_string(clip.savedSize) + " bytes");
+  for (const auto& file : result_.incomplete)
+    report.push_back("Incomplete : " + file.path + " : only " + std::to_string(file.savedSize) + " of " +
+                     std::to_string(file.size) + " bytes of its data could be found");
+  for (const auto& path : result_.encrypted)
+    report.push_back("Encrypted : " + path + " : saved as its raw encrypted bytes");
   recoveryLog.appendLines(report);
 
   if (result_.stopped) {
@@ -274,27 +282,24 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
     result_.message = result_.completed ? kSavingCompletedMessage : kSavingNotCompletedMessage;
     recoveryLog.append(result_.message);
   }
-  volume_.reset();
+  closeVolume();
   job.setPercent(100);
   return result_;
 }
 
 std::optional<fs::path> Saver::saveSingleFile(Job& job, std::size_t fileIndex, const fs::path& folder) {
   if (fileIndex >= tree_.entries().FileList.size()) return std::nullopt;
-  if (tree_.isFat()) {
-    auto volume = FatVolume::open(source_.reader, source_.parameters, source_.fileSystemType, source_.partitionEnd);
-    if (volume) volume_ = std::make_unique<FatVolume>(std::move(*volume));
-  }
+  openVolume();
   const FileNode& node = tree_.entries().FileList[fileIndex];
   const fs::path target = folder / sanitiseName(tree_.fileName(fileIndex));
   std::optional<fs::path> written;
   int fd = createNewFile(target);
   if (fd < 0 && errno == EEXIST) fd = overwriteFile(target);
   if (fd >= 0) {
-    copyFatFile(node, fd, target, job);
+    copyFile(node, fd, target, job);
     if (::close(fd) == 0) written = target;
   }
-  volume_.reset();
+  closeVolume();
   return written;
 }
 
@@ -362,11 +367,181 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
     if (job.prompter().askYesNo(question)) abortSaving_ = true;
     return;
   }
-  copyFatFile(node, fd, target, job);
+  copyFile(node, fd, target, job);
   if (::close(fd) != 0) addIssue(target, "closing the file failed: " + systemError(errno));
   result_.writtenFiles.push_back(target.string());
   ++result_.filesWritten;
   skipCurrentFile_.store(false);
+}
+
+void Saver::openVolume() {
+  if (tree_.isFat()) {
+    auto volume = FatVolume::open(source_.reader, source_.parameters, source_.fileSystemType, source_.partitionEnd);
+    if (volume) volume_ = std::make_unique<FatVolume>(std::move(*volume));
+    return;
+  }
+  // NTFS volumes: the boot sector of a committed NTFS selection lies at
+  // ClusterBase (the volume check sets it to the partition start).
+  const std::uint64_t start = source_.parameters.ClusterBase;
+  if (auto geometry = readNtfsGeometry(source_.reader, source_.parameters, start, source_.partitionEnd))
+    ntfs_ = *geometry;
+}
+
+void Saver::closeVolume() {
+  volume_.reset();
+  ntfs_.reset();
+  loadedMft_ = MftRunList{};
+  mftLoadTried_ = false;
+}
+
+void Saver::copyFile(const FileNode& node, int fd, const fs::path& target, Job& job) {
+  if (tree_.isFat()) copyFatFile(node, fd, target, job);
+  else copyNtfsFile(node, fd, target, job);
+}
+
+bool Saver::writePiece(int fd, const std::byte* data, std::uint64_t size, const fs::path& target, Job& job,
+                       std::uint64_t& done, std::uint64_t total) {
+  int errorCode = 0;
+  if (!writeAll(fd, data, static_cast<std::size_t>(size), errorCode)) {
+    addIssue(target, "writing failed: " + systemError(errorCode));
+    return false;
+  }
+  done += size;
+  result_.bytesWritten += size;
+  {
+    std::lock_guard lock(mutex_);
+    progress_.CopiedSize += size;
+  }
+  updateProgress(job, done, total);
+  return true;
+}
+
+void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, Job& job) {
+  // Even an entry of size 0 has its record read: a torn record may have
+  // shown no data attribute to the search, and is then no empty file.
+  if (!ntfs_) {
+    addIssue(target, "the NTFS boot sector and the volume parameters give no usable geometry");
+    return;
+  }
+  const NtfsGeometry& geometry = *ntfs_;
+  const MftRunList* mft = source_.mft;
+  if (node.extra == 0 && (mft == nullptr || mft->empty())) {
+    if (!mftLoadTried_) {
+      mftLoadTried_ = true;
+      if (auto loaded = LoadMftRunList(source_.reader, geometry)) loadedMft_ = std::move(*loaded);
+    }
+    mft = &loadedMft_;
+  }
+  static const MftRunList kNoRuns;
+  if (mft == nullptr) mft = &kNoRuns;
+
+  // The file's record: at the sector the scan stored, else by its number
+  // through the MFT run list.
+  std::uint64_t unreadable = 0;
+  source_.reader.setUnreadableSink([&unreadable](SectorNumber) { ++unreadable; });
+  struct SinkReset {
+    SectorReader& reader;
+    ~SinkReset() { reader.setUnreadableSink({}); }
+  } sinkReset{source_.reader};
+  auto raw = node.extra != 0 ? ReadRecordAtSector(source_.reader, geometry, node.extra)
+                             : ReadMftRecord(source_.reader, *mft, geometry, node.firstCluster);
+  if (!raw) {
+    addIssue(target, "the file's MFT record could not be read: " + raw.error().message);
+    return;
+  }
+  auto record = readMftRecord(*raw);
+  if (!record || record->header.isExtension()) {
+    addIssue(target, "the file's MFT record is not a usable \"FILE\" record");
+    return;
+  }
+  if (record->torn && !findAttribute(*record, AttributeType::Data)) {
+    addIssue(target, "the file's MFT record is torn and its data attribute lies in the torn part");
+    return;
+  }
+  const std::optional<std::uint64_t> number =
+      node.extra != 0 ? std::nullopt : std::optional<std::uint64_t>(node.firstCluster);
+  // Clusters outside the volume are given as zeros and counted.
+  const std::uint64_t spc = geometry.sectorsPerCluster();
+  const std::uint64_t volumeClusters =
+      source_.partitionEnd > geometry.partition_start ? (source_.partitionEnd - geometry.partition_start) / spc
+                                                      : std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t outside = 0;
+  ReadClusters volumeReader = makeClusterReader(source_.reader, geometry);
+  ReadClusters readClusters = [&](std::uint64_t lcn, std::uint64_t count, std::span<std::byte> out) {
+    if (lcn >= volumeClusters || count > volumeClusters - lcn) {
+      const std::uint64_t inside = lcn >= volumeClusters ? 0 : volumeClusters - lcn;
+      std::fill(out.begin() + static_cast<std::ptrdiff_t>(inside * geometry.cluster_size), out.end(), std::byte{0});
+      outside += count - inside;
+      return inside == 0 ? true : volumeReader(lcn, inside, out.first(inside * geometry.cluster_size));
+    }
+    return volumeReader(lcn, count, out);
+  };
+  auto stream = collectDataStream(*record, number, geometry.cluster_size,
+                                  makeRecordFetcher(source_.reader, *mft, geometry), readClusters);
+  if (!stream) {
+    // Some system files ($Secure, the files of $Extend) keep their data in
+    // named streams only: the unnamed stream is empty.
+    if (node.size == 0) return;
+    addIssue(target, "the file's record holds no data attribute");
+    return;
+  }
+  if (stream->isEncrypted()) result_.encrypted.push_back(target.string());
+
+  const std::uint64_t size = stream->data_size;
+  std::uint64_t done = 0;
+  if (stream->resident) {
+    const std::uint64_t n = std::min<std::uint64_t>(size, stream->resident_value.size());
+    writePiece(fd, stream->resident_value.data(), n, target, job, done, size);
+    if (n < size) {
+      failures_ = true;
+      result_.incomplete.push_back({target.string(), size, n});
+    }
+    return;
+  }
+
+  // A stream with a missing extent is saved up to the first cluster that no
+  // run covers.
+  std::uint64_t found = size;
+  if (!stream->complete) {
+    std::uint64_t next = 0;
+    for (const DataRun& run : stream->runs) {
+      if (run.vcn != next) break;
+      next = run.endVcn();
+    }
+    found = next > size / geometry.cluster_size ? size : next * geometry.cluster_size;
+    if (stream->isCompressed()) {
+      // Only whole compression units decompress.
+      const std::uint64_t unit = geometry.cluster_size << stream->compression_unit_shift;
+      if (unit > 0 && found < size) found -= found % unit;
+    }
+  }
+
+  if (buffer_.size() < kCopyBufferBytes) buffer_.resize(kCopyBufferBytes);
+  bool damaged = false;
+  while (done < found) {
+    if (skipCurrentFile_.load() || abortSaving_ || job.stopRequested()) break;
+    job.checkpoint();
+    const std::uint64_t piece = std::min<std::uint64_t>(found - done, kCopyBufferBytes);
+    auto out = std::span<std::byte>(buffer_).first(static_cast<std::size_t>(piece));
+    auto outcome = readStreamRange(*stream, geometry.cluster_size, done, out, readClusters);
+    if (!outcome) {
+      addIssue(target, "the data cannot be read: " + outcome.error().message);
+      break;
+    }
+    if (outcome->corrupt_compression || outcome->missing_clusters) damaged = true;
+    const std::uint64_t filled = std::min<std::uint64_t>(outcome->bytes, piece);
+    if (filled == 0) break;
+    if (!writePiece(fd, buffer_.data(), filled, target, job, done, size)) return;
+  }
+  if (found < size) {
+    failures_ = true;
+    result_.incomplete.push_back({target.string(), size, done});
+  }
+  if (damaged) addIssue(target, "parts of the data could not be decoded and were written as zeros");
+  if (unreadable > 0)
+    addIssue(target, std::to_string(unreadable) + " unreadable sector(s) were written as zeros");
+  if (outside > 0)
+    addIssue(target, std::to_string(outside) + " cluster(s) beyond the end of the volume were written as zeros");
 }
 
 void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Job& job) {

@@ -18,6 +18,8 @@
 #include "common/job.h"
 #include "disk/sector_reader.h"
 #include "logs/log_file.h"
+#include "ntfs/boot_sector.h"
+#include "ntfs/mft_reader.h"
 #include "partition/volume_parameters.h"
 #include "results/replace_policy.h"
 #include "results/result_tree.h"
@@ -39,6 +41,10 @@ struct SavingSource {
   VolumeParameters parameters;
   std::string fileSystemType;      // "FAT12", "FAT16", "FAT32" or "NTFS"
   std::uint64_t partitionEnd = 0;  // exclusive end sector of the volume
+  // NTFS: where the MFT records lie (the session's, loaded by the MFT walk).
+  // When it is missing or empty, a file without a record sector of its own
+  // is found through a run list the saver loads from the volume.
+  const MftRunList* mft = nullptr;
 };
 
 struct SelectionCount {
@@ -91,6 +97,14 @@ struct ClippedFile {
   std::uint64_t savedSize = 0;     // what was written at most
 };
 
+// An NTFS file whose data could not all be found (an extension record or a
+// run of its stream is missing): saved as far as its data goes.
+struct IncompleteFile {
+  std::string path;
+  std::uint64_t size = 0;       // the stream's data size
+  std::uint64_t savedSize = 0;  // bytes written
+};
+
 struct SavingResult {
   bool stopped = false;          // the Stop button / Ctrl-C
   bool aborted = false;          // the file-creation error's Abort
@@ -102,6 +116,8 @@ struct SavingResult {
   std::vector<std::string> writtenFiles;  // destination paths, in order
   std::vector<SavingIssue> errors;
   std::vector<ClippedFile> clipped;
+  std::vector<IncompleteFile> incomplete;
+  std::vector<std::string> encrypted;  // NTFS files saved as their raw, still encrypted bytes
   SavingProgress progress;
 };
 
@@ -152,7 +168,15 @@ class Saver {
                           FolderNameTable& names);
   void saveFile(std::size_t fileIndex, const std::string& name, const std::filesystem::path& folder, Job& job,
                 FolderNameTable& names);
+  void copyFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
   void copyFatFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
+  void copyNtfsFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
+  // Opens the volume for the copying: the FAT layout, or the NTFS geometry.
+  void openVolume();
+  void closeVolume();
+  // Writes piece to fd and counts it; false (with the issue added) when the write failed.
+  bool writePiece(int fd, const std::byte* data, std::uint64_t size, const std::filesystem::path& target, Job& job,
+                  std::uint64_t& done, std::uint64_t total);
   void addIssue(const std::filesystem::path& path, const std::string& error);
   // Bytes of the volume's data area (the clusters from 2 to the last one the
   // volume holds); no file is saved larger than that.
@@ -169,6 +193,9 @@ class Saver {
   bool abortSaving_ = false;
   bool failures_ = false;  // a read, write or creation error
   std::unique_ptr<FatVolume> volume_;
+  std::optional<NtfsGeometry> ntfs_;
+  MftRunList loadedMft_;          // loaded when the source names none
+  bool mftLoadTried_ = false;
   std::vector<std::byte> buffer_;
   mutable std::mutex mutex_;
   SavingProgress progress_;

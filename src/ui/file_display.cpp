@@ -296,7 +296,7 @@ void FileDisplay::preview(std::size_t fileIndex) {
   previewSaver_ = std::make_unique<Saver>(
       *tree_, session.savingSettings,
       SavingSource{*session.reader(), session.state.volumeParameters, session.state.FileSystemType,
-                   static_cast<std::uint64_t>(session.state.PartitionEnd)});
+                   static_cast<std::uint64_t>(session.state.PartitionEnd), &session.mftRunList});
   previewJob_ = std::make_unique<WorkerJob>(window_.prompter());
   const std::filesystem::path folder = previewFolder_->path().toStdString();
   previewJob_->start([this, fileIndex, folder](Job& job) {

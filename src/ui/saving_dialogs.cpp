@@ -74,7 +74,7 @@ void SavingPath::accept() {
   }
   Saver saver(tree_, session.savingSettings,
               SavingSource{*session.reader(), session.state.volumeParameters, session.state.FileSystemType,
-                           static_cast<std::uint64_t>(session.state.PartitionEnd)});
+                           static_cast<std::uint64_t>(session.state.PartitionEnd), &session.mftRunList});
   FileSize size(window_, saver);
   size.exec();
   const auto count = size.count();

@@ -129,8 +129,8 @@ std::string sha256Of(const TempDir& dir, const std::string& bytes) {
 
 TEST(NtfsRealImageTest, NamesParentsSizesAndContentsMatchTheManifest) {
   const fs::path image = fixturePath("ntfs.img");
-  if (!fs::exists(image) || !commandsPresent("fls istat"))
-    GTEST_SKIP() << "needs build/fixtures/ntfs.img (tests/fixtures/build-images.sh) and sleuthkit";
+  ASSERT_TRUE(fs::exists(image)) << image << " missing: run tests/fixtures/build-images.sh";
+  if (!commandsPresent("fls istat")) GTEST_SKIP() << "needs sleuthkit";
   const std::string before = sha256File(image);
   Volume volume;
   openVolume(image, volume);

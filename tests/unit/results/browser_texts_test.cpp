@@ -49,7 +49,7 @@ TEST(BrowserTexts, NtfsTimesWithSeconds) {
   const std::uint64_t unixSeconds = 1141722333;
   const std::uint64_t fileTime = (unixSeconds + 11644473600ULL) * 10000000ULL;
   EXPECT_EQ(formatFileTime(fileTime), "07-Mar-2006 09:05:33");
-  EXPECT_EQ(isoFileTime(fileTime), "2006-03-07T09:05:33");
+  EXPECT_EQ(isoFileTime(fileTime), "2006-03-07T09:05:33Z");
   EntryTimes times{static_cast<std::uint32_t>(fileTime), static_cast<std::uint32_t>(fileTime >> 32), 0, 0, 0, 0};
   const CalendarDate d = entryDate(times, EntryDateKind::Modified, false);
   EXPECT_EQ(d.year, 2006);

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "app/volume_check.h"
 #include "common/format.h"
 #include "partition/manual_range.h"
-#include "partition/volume_check.h"
 
 namespace dravolin {
 
@@ -33,15 +33,14 @@ void commitStep1(Session& session, int recoveryMode) {
   else s.CurrentStep = 9;
 }
 
-static bool hasVolumeCheck(const std::string& type) {
-  return type == "FAT12" || type == "FAT16" || type == "FAT32" || type == "NTFS";
-}
-
 bool runVolumeCheck(Session& session) {
   auto& s = session.state;
   if (!hasVolumeCheck(s.FileSystemType) || !session.reader()) return true;
-  return checkVolume(*session.reader(), s.FileSystemType, s.PartitionStart,
-                     static_cast<SectorNumber>(s.PartitionEnd), s.volumeParameters);
+  auto checked = checkVolume(*session.reader(), s.FileSystemType, s.PartitionStart,
+                             static_cast<SectorNumber>(s.PartitionEnd), s.volumeParameters);
+  if (!checked) return false;
+  s.volumeParameters = *checked;
+  return true;
 }
 
 // Cuts the committed selection at the end of the source. A volume whose
@@ -149,15 +148,21 @@ std::expected<void, std::string> commitManualRange(Session& session, const std::
 }
 
 Result<VolumeParameters> checkPartitionVolume(Session& session, const PartitionEntry& partition) {
-  VolumeParameters volume;
   if (!session.reader()) return makeError(ErrorKind::InvalidArgument, "no disk is open");
-  if (!checkVolume(*session.reader(), partition.fileSystem, partition.start, partition.end, volume))
-    return makeError(ErrorKind::Corrupt, partition.label() + ": the volume check failed");
+  auto volume = checkVolume(*session.reader(), partition.fileSystem, partition.start, partition.end);
+  if (!volume) return makeError(ErrorKind::Corrupt, partition.label() + ": the volume check failed");
   return volume;
 }
 
+std::vector<DeviceInfo> machineDisks() { return enumerateDevices(); }
+
+const PartitionListing& listSourcePartitions(Session& session) {
+  if (session.reader()) session.listing() = listPartitions(*session.reader());
+  return session.listing();
+}
+
 std::vector<DeviceInfo> listDisks(Session& session, std::string* settingsError) {
-  std::vector<DeviceInfo> devices = enumerateDevices();
+  std::vector<DeviceInfo> devices = machineDisks();
   writeGeometryCache(session.config(), devices);
   if (auto saved = session.config().save(); !saved && settingsError) *settingsError = saved.error().message;
   return devices;

@@ -61,6 +61,13 @@ bool runVolumeCheck(Session& session);
 // committing anything; an error when the check rejects it.
 [[nodiscard]] Result<VolumeParameters> checkPartitionVolume(Session& session, const PartitionEntry& partition);
 
+// The disks of this machine, numbered as Step 1 shows them.
+std::vector<DeviceInfo> machineDisks();
+
+// The partition listing of the open source, read into session.listing()
+// (left empty when no source is open).
+const PartitionListing& listSourcePartitions(Session& session);
+
 // Step 1's disk list, which also refreshes the geometry cache in the
 // settings file (an error when the file cannot be written; the list is
 // then still good).

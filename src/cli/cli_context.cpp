@@ -146,7 +146,7 @@ Session& CliContext::session() {
 }
 
 const std::vector<DeviceInfo>& CliContext::devices() {
-  if (!devices_) devices_ = enumerateDevices();
+  if (!devices_) devices_ = machineDisks();
   return *devices_;
 }
 
@@ -202,7 +202,7 @@ void CliContext::checkDestinationDisk(const std::string& destination, bool allow
 const PartitionListing& CliContext::listPartitions() {
   Session& s = session();
   if (!listed_ && s.reader()) {
-    s.listing() = dravolin::listPartitions(*s.reader());
+    listSourcePartitions(s);
     listed_ = true;
   }
   return s.listing();

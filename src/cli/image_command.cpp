@@ -5,7 +5,6 @@
 
 #include "app/image_creation.h"
 #include "cli/commands.h"
-#include "imaging/image_creation.h"
 
 namespace dravolin::cli {
 namespace {
@@ -124,10 +123,9 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
     SteadyTickSource ticks;
     SearchController controller(session, keeper, ticks);
     ImagingResult result;
-    const ImagingRequest request = page.request(controller);
     const std::uint64_t totalBytes = page.neededBytes();
     auto outcome = context.runJob(
-        controller, [&request, &result](Job& job) { runImageCreation(job, request, result); }, {},
+        controller, page.worker(controller, result), {},
         [&result, totalBytes] { return TransferProgress{result.sectorsCopied.load() * kSectorSize, totalBytes}; });
     if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "Image creation cancelled."};
     if (outcome != SearchOutcome::Close)

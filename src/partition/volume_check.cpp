@@ -2,68 +2,10 @@
 
 #include <array>
 
-#include "partition/mbr.h"
+#include "partition/volume_boot_record.h"
 
 namespace dravolin {
 namespace {
-
-bool isFat12MediaByte(std::uint8_t b) { return b == 0xF0 || b >= 0xF8; }
-
-// FAT12 and FAT16: boot sector, then the media byte of the second FAT.
-bool checkFat16(SectorReader& reader, bool fat12, SectorNumber start, VolumeParameters& p) {
-  SectorBuffer boot = readSectorOrZeros(reader, start);
-  if (!hasBootSectorSignature(boot)) return false;
-  std::uint64_t reserved = readU16(boot, 14);
-  std::uint64_t fatSize = readU16(boot, 22);
-  std::uint64_t cluster = readU8(boot, 13);
-  std::uint64_t rootEntries = readU16(boot, 17);
-  // A cluster size of 0 would become a divisor later on.
-  if (!isValidClusterSize(cluster)) return false;
-  SectorBuffer fat2 = readSectorOrZeros(reader, start + reserved + fatSize);
-  std::uint8_t media = readU8(fat2, 0);
-  if (fat12 ? !isFat12MediaByte(media) : media != 0xF8) return false;
-  std::uint64_t rootSectors = rootEntries / 16;
-  p.FatSectors = fatSize;
-  p.SectorsPerCluster = cluster;
-  p.RootDirSectors = rootSectors;
-  p.RootDirStart = start + reserved + 2 * fatSize;
-  p.ReservedSectors = reserved;
-  p.ClusterBase = start + reserved + 2 * fatSize + rootSectors - 2 * cluster;
-  p.Fat1Start = start + reserved;
-  p.Fat2Start = start + reserved + fatSize;
-  return true;
-}
-
-bool checkFat32(SectorReader& reader, SectorNumber start, VolumeParameters& p) {
-  SectorBuffer boot = readSectorOrZeros(reader, start);
-  if (!hasBootSectorSignature(boot)) {
-    boot = readSectorOrZeros(reader, start + 6);
-    if (!hasBootSectorSignature(boot)) return false;
-  }
-  auto take = [](const SectorBuffer& b, std::uint64_t& reserved, std::uint64_t& fatSize,
-                 std::uint64_t& root, std::uint64_t& cluster) {
-    reserved = readU16(b, 14);
-    fatSize = readU32(b, 36);
-    root = readU32(b, 44);
-    cluster = readU8(b, 13);
-  };
-  std::uint64_t reserved = 0, fatSize = 0, root = 0, cluster = 0;
-  take(boot, reserved, fatSize, root, cluster);
-  if (readU8(readSectorOrZeros(reader, start + reserved + fatSize), 0) != 0xF8) {
-    take(readSectorOrZeros(reader, start + 6), reserved, fatSize, root, cluster);
-    if (readU8(readSectorOrZeros(reader, start + reserved + fatSize), 0) != 0xF8) return false;
-  }
-  if (!isValidClusterSize(cluster)) return false;
-  p.FatSectors = fatSize;
-  p.SectorsPerCluster = cluster;
-  p.RootDirSectors = 0;
-  p.RootDirStart = root;
-  p.ReservedSectors = reserved;
-  p.ClusterBase = start + reserved + 2 * fatSize - 2 * cluster;
-  p.Fat1Start = start + reserved;
-  p.Fat2Start = start + reserved + fatSize;
-  return true;
-}
 
 std::uint64_t mftRecordSectors(const SectorBuffer& boot, std::uint64_t cluster) {
   std::uint32_t v = readU32(boot, 64);
@@ -133,16 +75,12 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
 
 bool isValidClusterSize(std::uint64_t n) { return n >= 1 && n <= 128 && (n & (n - 1)) == 0; }
 
-bool checkVolume(SectorReader& reader, const std::string& fileSystem, SectorNumber start,
-                 SectorNumber end, VolumeParameters& parameters) {
-  VolumeParameters result = parameters;
-  bool accepted = false;
-  if (fileSystem == "FAT16") accepted = checkFat16(reader, false, start, result);
-  else if (fileSystem == "FAT12") accepted = checkFat16(reader, true, start, result);
-  else if (fileSystem == "FAT32") accepted = checkFat32(reader, start, result);
-  else if (fileSystem == "NTFS") accepted = checkNtfs(reader, start, end, result);
-  if (accepted) parameters = result;
-  return accepted;
+Result<VolumeParameters> checkNtfsVolume(SectorReader& reader, SectorNumber start, SectorNumber end,
+                                         const VolumeParameters& base) {
+  VolumeParameters result = base;
+  if (!checkNtfs(reader, start, end, result))
+    return makeError(ErrorKind::Corrupt, "NTFS boot sector or MFT not valid");
+  return result;
 }
 
 }  // namespace dravolin

@@ -151,7 +151,7 @@ PartitionInfo::PartitionInfo(MainWindow& window)
   setTabOrder(backButton, nextButton);
 
   // The disk node and its partitions, read through the sector reader.
-  if (session.reader()) session.listing() = listPartitions(*session.reader());
+  listSourcePartitions(session);
   auto* disk = new QTreeWidgetItem(tree_, {QString::fromStdString(session.device().name)});
   disk->setData(0, kPartitionRole, -1);
   disk->setIcon(0, QIcon(dataFile(session, QStringLiteral("disk.svg"))));

@@ -105,15 +105,15 @@ void writeDiskSelection(Session& session, bool searchExhaustive) {
                                                       : "Search Exhaustive : Not Checked"});
 }
 
-std::expected<void, std::string> commitWholeDisk(Session& session, bool searchExhaustive) {
+Result<void> commitWholeDisk(Session& session, bool searchExhaustive) {
   auto& s = session.state;
   SectorNumber start = 0;
   if (s.ImageCreationMode || (s.SourceIsImage && searchExhaustive)) start = 0;
   else if (searchExhaustive || s.RecoveryMode == kRawRecovery) start = 63;
-  else return std::unexpected(std::string("Select partition type"));
+  else return makeError(ErrorKind::InvalidArgument, "Select partition type");
   const std::uint64_t end = session.device().sizeBytes / kSectorSize;
   if (!(static_cast<std::int64_t>(end) > static_cast<std::int64_t>(start)))
-    return std::unexpected(std::string("End sector should be bigger than Start sector"));
+    return makeError(ErrorKind::InvalidArgument, "End sector should be bigger than Start sector");
   s.PartitionStart = start;
   s.PartitionEnd = static_cast<std::int64_t>(end);
   s.FileSystemType = "UNKNOWN";
@@ -125,7 +125,7 @@ std::expected<void, std::string> commitWholeDisk(Session& session, bool searchEx
   return {};
 }
 
-std::expected<void, std::string> commitManualRange(Session& session, const std::string& startText,
+Result<void> commitManualRange(Session& session, const std::string& startText,
                                                    const std::string& endText,
                                                    const std::string& fileSystem) {
   auto& s = session.state;

@@ -3,11 +3,11 @@
 // a partition of its table, the whole disk, or a range typed by hand. Each
 // validates with the wizard's messages, writes its block to the activity
 // report and sets the wizard state.
-#include <expected>
 #include <string>
 #include <vector>
 
 #include "app/session.h"
+#include "common/error.h"
 
 namespace dravolin {
 
@@ -34,7 +34,7 @@ bool commitPartition(Session& session, const PartitionEntry& partition, bool sea
 // Step 2 with the disk node: the whole disk, from sector 0 in imaging (or an
 // image with the exhaustive box), from 63 with the box or in raw recovery;
 // "Select partition type" otherwise.
-std::expected<void, std::string> commitWholeDisk(Session& session, bool searchExhaustive);
+[[nodiscard]] Result<void> commitWholeDisk(Session& session, bool searchExhaustive);
 
 // The activity-report block of a Step 2 commit of the disk node ("Step 2 :",
 // "Selected Information : " + the disk's name, its model, media type and
@@ -45,7 +45,7 @@ void writeDiskSelection(Session& session, bool searchExhaustive);
 // Step 2 (a): validates the typed range ("Start sector is not valid." ...),
 // sets the range and type and writes the Step 2 (a) block. fileSystem is
 // "FAT12", "FAT16", "FAT32", "NTFS" or "UNKNOWN".
-std::expected<void, std::string> commitManualRange(Session& session, const std::string& startText,
+[[nodiscard]] Result<void> commitManualRange(Session& session, const std::string& startText,
                                                    const std::string& endText,
                                                    const std::string& fileSystem);
 

@@ -105,7 +105,7 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
 
   return [options, &context]() -> int {
     auto ticks = parseExtensionList(options->types);
-    if (!ticks) throw CliExit{kExitUsage, ticks.error()};
+    if (!ticks) throw CliExit{kExitUsage, ticks.error().message};
 
     context.openSource(options->source, true, kRawRecovery);
     context.checkDestinationDisk(options->to, options->allowSameDisk);
@@ -125,8 +125,8 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
       return checked->string();
     });
     if (!page) {
-      if (page.error() == kSelectExtensionsMessage) throw CliExit{kExitUsage, page.error()};
-      throw CliExit{kExitFailure, destinationError.empty() ? page.error() : destinationError};
+      if (page.error().message == kSelectExtensionsMessage) throw CliExit{kExitUsage, page.error().message};
+      throw CliExit{kExitFailure, destinationError.empty() ? page.error().message : destinationError};
     }
 
     // Step 3.

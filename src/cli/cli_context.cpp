@@ -245,7 +245,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     writeDiskSelection(s, false);
     const std::uint64_t sectors = s.source()->sectorCount();
     auto r = commitManualRange(s, "0", std::to_string(sectors), "UNKNOWN");
-    if (!r) throw CliExit{kExitFailure, r.error()};
+    if (!r) throw CliExit{kExitFailure, r.error().message};
     printSelectionWarning(s);
     return;
   }
@@ -258,7 +258,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     writeDiskSelection(s, false);
     s.state.FileSystemType = "UNKNOWN";
     auto r = commitManualRange(s, choice.range[0], choice.range[1], type);
-    if (!r) throw CliExit{kExitFailure, r.error()};
+    if (!r) throw CliExit{kExitFailure, r.error().message};
     printSelectionWarning(s);
     if (!runVolumeCheck(s))
       checkFailed("The range " + choice.range[0] + " to " + choice.range[1] + " does not hold a valid " + type +
@@ -289,7 +289,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     // Carving and imaging go on to the range page, prefilled with the partition.
     auto range = commitManualRange(s, std::to_string(s.state.PartitionStart), std::to_string(s.state.PartitionEnd),
                                    "UNKNOWN");
-    if (!range) throw CliExit{kExitFailure, range.error()};
+    if (!range) throw CliExit{kExitFailure, range.error().message};
   }
 }
 

@@ -52,9 +52,9 @@ void prepareDiskTarget(CliContext& context, ImageCreationPage& page, const std::
   if (!target) throw CliExit{kExitFailure, name + ": not a disk of this machine (see 'dravolin disks')"};
   auto next = page.nextDisk(*target, context.prompter());
   if (!next) {
-    if (next.error().empty())
+    if (next.error().kind == ErrorKind::Cancelled)
       throw CliExit{kExitFailure, "The target disk was not written (answer the question, or --yes)"};
-    throw CliExit{kExitFailure, next.error()};
+    throw CliExit{kExitFailure, next.error().message};
   }
   if (auto opened = page.openTarget(); !opened) throw CliExit{kExitFailure, opened.error().message};
 }
@@ -116,7 +116,7 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
     if (!options->toDisk.empty()) {
       prepareDiskTarget(context, page, options->toDisk);
     } else if (auto next = page.nextImage(options->to, options->multiFile, options->overwrite); !next) {
-      throw CliExit{kExitFailure, next.error()};
+      throw CliExit{kExitFailure, next.error().message};
     }
 
     MessageKeeper keeper(context.prompter());

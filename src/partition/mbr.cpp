@@ -19,15 +19,15 @@ bool hasBootRecordSignature(ByteSpan sector) {
 }
 
 Result<PartitionRecordEntry> parsePartitionEntry(ByteSpan entry) {
-  if (!fitsIn(entry, 0, kPartitionEntrySize))
-    return makeError(ErrorKind::Corrupt, "partition entry: " + std::to_string(entry.size()) + " bytes, 16 needed");
-  PartitionRecordEntry parsed;
-  parsed.bootIndicator = readU8(entry, kBootIndicatorField);
-  parsed.type = readU8(entry, kTypeField);
-  parsed.firstSector = readU32(entry, kFirstSectorField);
-  parsed.sectorCount = readU32(entry, kSectorCountField);
-  if (parsed.type == 0x00) return makeError(ErrorKind::NotFound, "unused partition entry");
-  return parsed;
+  const auto bootIndicator = fieldU8(entry, kBootIndicatorField);
+  const auto type = fieldU8(entry, kTypeField);
+  const auto firstSector = fieldU32(entry, kFirstSectorField);
+  const auto sectorCount = fieldU32(entry, kSectorCountField);
+  if (!bootIndicator || !type || !firstSector || !sectorCount)
+    return makeError(ErrorKind::Corrupt, "partition entry: " + std::to_string(entry.size()) + " bytes, " +
+                                             std::to_string(kPartitionEntrySize) + " needed");
+  if (*type == 0x00) return makeError(ErrorKind::NotFound, "unused partition entry");
+  return PartitionRecordEntry{*bootIndicator, *type, *firstSector, *sectorCount};
 }
 
 Result<std::vector<PartitionRecordEntry>> parsePartitionRecord(ByteSpan sector) {

@@ -239,7 +239,7 @@ void PartitionInfo::next() {
   } else {
     auto committed = commitWholeDisk(session, exhaustive);
     if (!committed) {
-      window_.prompter().inform(committed.error());
+      window_.prompter().inform(committed.error().message);
       return;
     }
   }
@@ -330,7 +330,7 @@ void PartitionRange::next() {
   auto committed = commitManualRange(session, start_->text().trimmed().toStdString(),
                                      end_->text().trimmed().toStdString(), fileSystem_->currentText().toStdString());
   if (!committed) {
-    window_.prompter().inform(committed.error());
+    window_.prompter().inform(committed.error().message);
     return;
   }
   if (QTreeWidgetItem* node = tree_->topLevelItem(0)) node->setText(0, QString::fromStdString(session.state.selectedNodeText));

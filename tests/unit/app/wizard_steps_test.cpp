@@ -65,7 +65,7 @@ TEST_F(WizardStepsTest, WholeDiskStartDependsOnModeAndExhaustiveBox) {
     auto r = commitWholeDisk(session, c.box);
     if (!c.start) {
       ASSERT_FALSE(r);
-      EXPECT_EQ(r.error(), "Select partition type");
+      EXPECT_EQ(r.error().message, "Select partition type");
       continue;
     }
     ASSERT_TRUE(r);
@@ -85,7 +85,7 @@ TEST_F(WizardStepsTest, ManualRangeRenamesAWholeDiskSelectionAndLogsIt) {
             std::string::npos);
   auto refused = commitManualRange(session, "900", "63", "FAT32");
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error(), "End sector should be bigger than start sector.");
+  EXPECT_EQ(refused.error().message, "End sector should be bigger than start sector.");
 }
 
 TEST_F(WizardStepsTest, PartitionCommitLogsItsPropertiesAndRunsTheVolumeCheck) {

@@ -71,12 +71,9 @@ std::string partitionEntryRefusal(const PartitionEntry& partition) {
   return {};
 }
 
-bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive,
-                     std::string* refusal) {
-  if (std::string refused = partitionEntryRefusal(partition); !refused.empty()) {
-    if (refusal) *refusal = std::move(refused);
-    return false;
-  }
+Result<bool> commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive) {
+  if (std::string refused = partitionEntryRefusal(partition); !refused.empty())
+    return makeError(ErrorKind::InvalidArgument, std::move(refused));
   auto& s = session.state;
   s.FileSystemType = partition.fileSystem;
   s.PartitionStart = partition.start;

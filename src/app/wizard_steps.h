@@ -27,9 +27,9 @@ std::string partitionEntryRefusal(const PartitionEntry& partition);
 // Step 2 with a partition of the listing: writes the Step 2 block and runs
 // the volume check for FAT and NTFS. Returns whether the check accepted
 // (always true for other types). An entry that partitionEntryRefusal refuses
-// is not committed at all: false, with the refusal in *refusal when given.
-bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive = false,
-                     std::string* refusal = nullptr);
+// is not committed at all: an InvalidArgument error with the refusal.
+[[nodiscard]] Result<bool> commitPartition(Session& session, const PartitionEntry& partition,
+                                           bool searchExhaustive = false);
 
 // Step 2 with the disk node: the whole disk, from sector 0 in imaging (or an
 // image with the exhaustive box), from 63 with the box or in raw recovery;

@@ -280,11 +280,10 @@ void CliContext::commitChoice(ChoiceRule rule) {
     std::string extra = listing.protectiveMbr ? "GPT partition table: not supported yet; use --range\n" : "";
     throw CliExit{kExitUsage, extra + "Choose what to work on with " + what + ":\n" + describeChoices(listing)};
   }
-  std::string refusal;
-  const bool accepted = commitPartition(s, *chosen, false, &refusal);
-  if (!refusal.empty()) throw CliExit{kExitFailure, chosen->label() + ": " + refusal};
+  const auto accepted = commitPartition(s, *chosen, false);
+  if (!accepted) throw CliExit{kExitFailure, chosen->label() + ": " + accepted.error().message};
   printSelectionWarning(s);
-  if (!accepted) checkFailed(chosen->label() + ": " + volumeCheckFailure(chosen->fileSystem));
+  if (!*accepted) checkFailed(chosen->label() + ": " + volumeCheckFailure(chosen->fileSystem));
   if (rule == ChoiceRule::Explicit) {
     // Carving and imaging go on to the range page, prefilled with the partition.
     auto range = commitManualRange(s, std::to_string(s.state.PartitionStart), std::to_string(s.state.PartitionEnd),

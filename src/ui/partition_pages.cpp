@@ -234,8 +234,14 @@ void PartitionInfo::next() {
   const bool exhaustive = searchExhaustive_->isChecked();
   if (index >= 0) {
     // A volume check that rejects is not reported: Step 3 runs with the
-    // parameters as they were.
-    commitPartition(session, session.listing().partitions.at(static_cast<std::size_t>(index)), exhaustive);
+    // parameters as they were. An entry that cannot be committed at all
+    // (its end not after its start) is said, and the page stays.
+    auto committed =
+        commitPartition(session, session.listing().partitions.at(static_cast<std::size_t>(index)), exhaustive);
+    if (!committed) {
+      window_.prompter().inform(committed.error().message);
+      return;
+    }
   } else {
     auto committed = commitWholeDisk(session, exhaustive);
     if (!committed) {

@@ -94,7 +94,9 @@ TEST_F(WizardStepsTest, PartitionCommitLogsItsPropertiesAndRunsTheVolumeCheck) {
   p.fileSystem = "FAT16";
   p.start = 100;
   p.end = 100 + 2048 * 700;
-  EXPECT_FALSE(commitPartition(session, p)) << "a blank volume fails the check";
+  auto committed = commitPartition(session, p);
+  ASSERT_TRUE(committed) << committed.error().message;
+  EXPECT_FALSE(*committed) << "a blank volume fails the check";
   EXPECT_EQ(session.state.PartitionStart, 100u);
   EXPECT_NE(activityLog().find("Selected Information : Partition - 2 ( FAT16 )\r\nPartition Type : FAT16\r\n"
                                "Partition Size : 700 MB\r\nStart Sector : 100\r\nEnd Sector : 1433700\r\n"

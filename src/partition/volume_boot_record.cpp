@@ -10,6 +10,10 @@ constexpr std::size_t kFatSectorCountField = 32;
 constexpr std::size_t kNtfsSectorCountField = 40;
 constexpr std::size_t kFat16TypeField = 54;
 constexpr std::size_t kFat32TypeField = 82;
+constexpr std::size_t kNtfsMftClusterField = 48;
+constexpr std::size_t kNtfsMftMirrorClusterField = 56;
+constexpr std::size_t kNtfsMftRecordSizeField = 64;
+constexpr std::size_t kNtfsIndexRecordSizeField = 68;
 constexpr std::size_t kTextLength = 8;
 constexpr std::size_t kSignatureField = 510;
 
@@ -39,6 +43,10 @@ Result<VolumeBootRecord> parseVolumeBootRecord(ByteSpan sector) {
   record.ntfsSectorCount = readU32(sector, kNtfsSectorCountField);
   record.fat16TypeText = textAt(sector, kFat16TypeField);
   record.fat32TypeText = textAt(sector, kFat32TypeField);
+  record.ntfsMftCluster = readU64(sector, kNtfsMftClusterField);
+  record.ntfsMftMirrorCluster = readU64(sector, kNtfsMftMirrorClusterField);
+  record.ntfsMftRecordSize = readU32(sector, kNtfsMftRecordSizeField);
+  record.ntfsIndexRecordSize = readU32(sector, kNtfsIndexRecordSizeField);
   return record;
 }
 

@@ -7,32 +7,38 @@
 namespace dravolin {
 namespace {
 
-std::uint64_t mftRecordSectors(const SectorBuffer& boot, std::uint64_t cluster) {
-  std::uint32_t v = readU32(boot, 64);
+// The fields of a boot sector copy (a whole sector always holds them).
+VolumeBootRecord fieldsOf(const SectorBuffer& sector) {
+  return parseVolumeBootRecord(sector).value_or(VolumeBootRecord{});
+}
+
+std::uint64_t mftRecordSectors(const VolumeBootRecord& boot, std::uint64_t cluster) {
+  const std::uint32_t v = boot.ntfsMftRecordSize;
   return v == 0xF6 ? 2 : std::uint64_t{v} * cluster;
 }
 
 bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, VolumeParameters& p) {
   SectorNumber inUse = start;
-  SectorBuffer boot = readSectorOrZeros(reader, start);
+  SectorBuffer sector = readSectorOrZeros(reader, start);
   // The backup boot sector is looked for at the end sector; NTFS keeps it in
   // the last sector of the volume, so the sector before the end is tried too.
   SectorNumber backup = end;
   if (!hasBootSectorSignature(readSectorOrZeros(reader, end)) && end > start + 1 &&
       hasBootSectorSignature(readSectorOrZeros(reader, end - 1)))
     backup = end - 1;
-  if (!hasBootSectorSignature(boot)) {
+  if (!hasBootSectorSignature(sector)) {
     inUse = backup;
-    boot = readSectorOrZeros(reader, backup);
-    if (!hasBootSectorSignature(boot)) return false;
+    sector = readSectorOrZeros(reader, backup);
+    if (!hasBootSectorSignature(sector)) return false;
   }
+  VolumeBootRecord boot = fieldsOf(sector);
   auto switchCopy = [&] {
     inUse = inUse == start ? backup : start;
-    boot = readSectorOrZeros(reader, inUse);
+    boot = fieldsOf(readSectorOrZeros(reader, inUse));
   };
-  auto clusterOk = [&] { return isValidClusterSize(readU8(boot, 13)); };
+  auto clusterOk = [&] { return isValidClusterSize(boot.sectorsPerCluster); };
   auto recordOk = [&] {
-    std::uint64_t r = mftRecordSectors(boot, readU8(boot, 13));
+    std::uint64_t r = mftRecordSectors(boot, boot.sectorsPerCluster);
     return r == 2 || r == 4 || r == 6 || r == 8;
   };
   if (!clusterOk()) {
@@ -43,25 +49,27 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
     switchCopy();
     if (!clusterOk() || !recordOk()) return false;
   }
-  const std::uint64_t cluster = readU8(boot, 13);
-  const SectorBuffer other = readSectorOrZeros(reader, inUse == start ? backup : start);
-  auto locate = [&](std::size_t offset) -> SectorNumber {
-    const SectorBuffer* copies[] = {&boot, &other};
-    for (const SectorBuffer* copy : copies) {
-      std::uint64_t clusterNumber = readU64(*copy, offset);
-      std::uint64_t otherCluster = readU8(*copy, 13);
+  const std::uint64_t cluster = boot.sectorsPerCluster;
+  const VolumeBootRecord other = fieldsOf(readSectorOrZeros(reader, inUse == start ? backup : start));
+  // The MFT (or its mirror) where the copy in use says, else where the other
+  // copy says; the sector found must hold a "FILE" record.
+  auto locate = [&](std::uint64_t VolumeBootRecord::*field) -> SectorNumber {
+    const VolumeBootRecord* copies[] = {&boot, &other};
+    for (const VolumeBootRecord* copy : copies) {
+      std::uint64_t clusterNumber = copy->*field;
+      std::uint64_t otherCluster = copy->sectorsPerCluster;
       if (copy == &other && !isValidClusterSize(otherCluster)) continue;
       std::uint64_t multiplier = copy == &boot ? cluster : otherCluster;
       if (clusterNumber > (UINT64_MAX - start) / multiplier) continue;
-      SectorNumber sector = start + clusterNumber * multiplier;
-      if (matchesAscii(readSectorOrZeros(reader, sector), 0, "FILE")) return sector;
+      SectorNumber at = start + clusterNumber * multiplier;
+      if (matchesAscii(readSectorOrZeros(reader, at), 0, "FILE")) return at;
     }
     return 0;
   };
-  SectorNumber mft = locate(48);
-  SectorNumber mirror = locate(56);
+  SectorNumber mft = locate(&VolumeBootRecord::ntfsMftCluster);
+  SectorNumber mirror = locate(&VolumeBootRecord::ntfsMftMirrorCluster);
   if (mft == 0 && mirror == 0) return false;
-  std::uint32_t index = readU32(boot, 68);
+  const std::uint32_t index = boot.ntfsIndexRecordSize;
   p.SectorsPerCluster = cluster;
   p.ClusterBase = start;
   p.MftStart = mft;

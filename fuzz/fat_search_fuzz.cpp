@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/volume_check.h"
 #include "common/worker_job.h"
 #include "disk/memory_source.h"
 #include "fat/fat_search.h"
-#include "app/volume_check.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/volume_check.h"
 #include "disk/memory_source.h"
 #include "partition/partition_listing.h"
-#include "app/volume_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::byte> bytes(reinterpret_cast<const std::byte*>(data), reinterpret_cast<const std::byte*>(data) + size);

@@ -6,10 +6,10 @@
 #include <set>
 #include <sstream>
 
+#include "app/volume_check.h"
 #include "disk/file_source.h"
 #include "fat/fat_search.h"
 #include "fat_test_support.h"
-#include "app/volume_check.h"
 
 namespace dravolin::test {
 namespace {

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/volume_check.h"
 #include "common/worker_job.h"
 #include "disk/memory_source.h"
 #include "fat/fat_search.h"
-#include "partition/volume_check.h"
 
 namespace {
 
@@ -31,8 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                reinterpret_cast<const std::byte*>(data) + size);
   MemorySectorSource source(std::move(bytes));
   SectorReader reader(source);
-  VolumeParameters parameters;
-  if (!checkVolume(reader, type, 0, source.sectorCount(), parameters)) return 0;
+  auto checked = checkVolume(reader, type, 0, source.sectorCount());
+  if (!checked) return 0;
+  const VolumeParameters parameters = *checked;
   reader.setSelectionEnd(static_cast<std::int64_t>(source.sectorCount()));
   SilentPrompter prompter;
   for (bool exhaustive : {false, true}) {

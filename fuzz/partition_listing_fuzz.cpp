@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/volume_check.h"
 #include "disk/memory_source.h"
 #include "partition/partition_listing.h"
-#include "partition/volume_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::byte> bytes(reinterpret_cast<const std::byte*>(data), reinterpret_cast<const std::byte*>(data) + size);
@@ -14,12 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   dravolin::SectorReader reader(source);
   auto listing = dravolin::listPartitions(reader);
   for (const auto& p : listing.partitions) {
-    dravolin::VolumeParameters parameters;
-    (void)dravolin::checkVolume(reader, p.fileSystem, p.start, p.end, parameters);
+    (void)dravolin::checkVolume(reader, p.fileSystem, p.start, p.end);
   }
   for (const char* type : {"FAT12", "FAT16", "FAT32", "NTFS"}) {
-    dravolin::VolumeParameters parameters;
-    (void)dravolin::checkVolume(reader, type, 0, source.sectorCount(), parameters);
+    (void)dravolin::checkVolume(reader, type, 0, source.sectorCount());
   }
   return 0;
 }

@@ -200,15 +200,15 @@ std::uint64_t ImageCreationPage::neededBytes() const {
   return end > s.PartitionStart ? (end - s.PartitionStart) * kSectorSize : 0;
 }
 
-std::expected<void, std::string> ImageCreationPage::nextImage(const fs::path& destination, bool multiFile,
+Result<void> ImageCreationPage::nextImage(const fs::path& destination, bool multiFile,
                                                               bool overwrite, const FreeSpaceQuery& freeSpace) {
   std::error_code ec;
   if (destination.empty() || fs::is_directory(destination, ec))
-    return std::unexpected("The destination must name an image file, for instance " +
-                           (destination / "Image.img").string());
+    return makeError(ErrorKind::InvalidArgument, "The destination must name an image file, for instance " +
+                                                     (destination / "Image.img").string());
   const fs::path firstPiece = imagePieceName(destination, 0);
   if (!overwrite && fs::exists(fs::symlink_status(firstPiece, ec)))
-    return std::unexpected(std::string(kImageExistsMessage));
+    return makeError(ErrorKind::InvalidArgument, kImageExistsMessage);
 
   const std::uint64_t needed = neededBytes();
   const std::uint64_t sectors = needed / kSectorSize;
@@ -216,8 +216,8 @@ std::expected<void, std::string> ImageCreationPage::nextImage(const fs::path& de
   // The copy must never replace the source it reads.
   for (std::uint64_t n = 0; n < pieceCount; ++n)
     if (isSourceFile(imagePieceName(destination, n)))
-      return std::unexpected(imagePieceName(destination, n).string() +
-                             " is the source being imaged. Select different file");
+      return makeError(ErrorKind::InvalidArgument,
+                       imagePieceName(destination, n).string() + " is the source being imaged. Select different file");
 
   auto& log = session_.activityLog();
   log.appendLines({"\r\n", "Step 2 (b):", "-------"});
@@ -227,14 +227,14 @@ std::expected<void, std::string> ImageCreationPage::nextImage(const fs::path& de
 
   fs::path folder = fs::absolute(destination, ec).parent_path();
   auto free = freeSpace(folder);
-  if (!free) return std::unexpected(free.error().message);
+  if (!free) return std::unexpected(free.error());
   // Pieces this copy truncates give their room back.
   std::uint64_t reclaimed = 0;
   for (std::uint64_t n = 0; n < pieceCount; ++n) {
     fs::path piece = imagePieceName(destination, n);
     if (fs::is_regular_file(fs::symlink_status(piece, ec))) reclaimed += fs::file_size(piece, ec);
   }
-  if (!(needed < *free + reclaimed)) return std::unexpected(std::string(kInsufficientSpaceMessage));
+  if (!(needed < *free + reclaimed)) return makeError(ErrorKind::InvalidArgument, kInsufficientSpaceMessage);
 
   settings.MultiFileImage = multiFile;
   settings.badSectorList = badSectorListPath(destination);
@@ -243,14 +243,14 @@ std::expected<void, std::string> ImageCreationPage::nextImage(const fs::path& de
   return {};
 }
 
-std::expected<void, std::string> ImageCreationPage::nextDisk(const TargetDisk& target, Prompter& prompter) {
-  if (!target.refusal.empty()) return std::unexpected(target.refusal);
+Result<void> ImageCreationPage::nextDisk(const TargetDisk& target, Prompter& prompter) {
+  if (!target.refusal.empty()) return makeError(ErrorKind::InvalidArgument, target.refusal);
   const std::uint64_t needed = neededBytes();
   auto& log = session_.activityLog();
   log.appendLines({"\r\n", "Step 2 (b):", "-------"});
   const DeviceInfo& disk = target.device;
   // A target of exactly the selection's size takes the whole copy.
-  if (needed > disk.sizeBytes) return std::unexpected(std::string(kInsufficientSpaceMessage));
+  if (needed > disk.sizeBytes) return makeError(ErrorKind::InvalidArgument, kInsufficientSpaceMessage);
   log.appendLines({"Image Creation Type : Disk", "Destination Disk : " + disk.name, "Model Number : " + disk.model,
                    "Total Heads : " + std::to_string(disk.heads),
                    "Sector Per Cluster : " + std::to_string(disk.sectorsPerTrack),
@@ -264,7 +264,7 @@ std::expected<void, std::string> ImageCreationPage::nextDisk(const TargetDisk& t
   targetPath_ = disk.devicePath;
   const std::string question = "All data will be lost in Target Disk -\r\n" + disk.name + " - " + disk.model +
                                "\r\n\r\nAre you sure you want to continue ?\r\n";
-  if (!prompter.askYesNo(question)) return std::unexpected(std::string());
+  if (!prompter.askYesNo(question)) return makeError(ErrorKind::Cancelled, "");
   return {};
 }
 

@@ -4,7 +4,6 @@
 // target size, the "All data will be lost" question), its lines in the
 // activity report, and the request the imaging worker runs with.
 #include <cstdint>
-#include <expected>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -60,14 +59,15 @@ class ImageCreationPage {
 
   // Next with the type "Image". An existing first piece is refused unless
   // overwrite is set; the copy needs more free space than its size (counting
-  // the pieces it replaces). Empty error text never happens here.
-  std::expected<void, std::string> nextImage(const std::filesystem::path& destination, bool multiFile,
+  // the pieces it replaces). The refusal's text is the error message.
+  [[nodiscard]] Result<void> nextImage(const std::filesystem::path& destination, bool multiFile,
                                              bool overwrite, const FreeSpaceQuery& freeSpace = queryFreeSpace);
 
   // Next with the type "Disk": a target at least as large as the selection
   // (an identical disk fits), then the question "All data will be lost in
-  // Target Disk". An empty error text means the user answered No.
-  std::expected<void, std::string> nextDisk(const TargetDisk& target, Prompter& prompter);
+  // Target Disk". A Cancelled error (with no message) means the user
+  // answered No.
+  [[nodiscard]] Result<void> nextDisk(const TargetDisk& target, Prompter& prompter);
 
   // Opens the target disk for writing (the only disk ever opened so).
   Result<void> openTarget();

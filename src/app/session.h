@@ -1,7 +1,9 @@
 #pragma once
 // The state of one run of the wizard: every choice carried from step to step,
 // the open source, the logs and the saving settings. Created by the front end
-// and passed by reference; there are no process-wide globals.
+// and passed by reference; there are no process-wide globals. The front ends
+// take the types of the open source (devices, partition listing, logs) from
+// here rather than from the layers below.
 #include <cstdint>
 #include <filesystem>
 #include <memory>

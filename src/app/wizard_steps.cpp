@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "app/volume_check.h"
 #include "common/format.h"
 #include "partition/manual_range.h"
-#include "partition/volume_check.h"
 
 namespace dravolin {
 
@@ -33,15 +33,14 @@ void commitStep1(Session& session, int recoveryMode) {
   else s.CurrentStep = 9;
 }
 
-static bool hasVolumeCheck(const std::string& type) {
-  return type == "FAT12" || type == "FAT16" || type == "FAT32" || type == "NTFS";
-}
-
 bool runVolumeCheck(Session& session) {
   auto& s = session.state;
   if (!hasVolumeCheck(s.FileSystemType) || !session.reader()) return true;
-  return checkVolume(*session.reader(), s.FileSystemType, s.PartitionStart,
-                     static_cast<SectorNumber>(s.PartitionEnd), s.volumeParameters);
+  auto checked = checkVolume(*session.reader(), s.FileSystemType, s.PartitionStart,
+                             static_cast<SectorNumber>(s.PartitionEnd), s.volumeParameters);
+  if (!checked) return false;
+  s.volumeParameters = *checked;
+  return true;
 }
 
 // Cuts the committed selection at the end of the source. A volume whose
@@ -72,12 +71,9 @@ std::string partitionEntryRefusal(const PartitionEntry& partition) {
   return {};
 }
 
-bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive,
-                     std::string* refusal) {
-  if (std::string refused = partitionEntryRefusal(partition); !refused.empty()) {
-    if (refusal) *refusal = std::move(refused);
-    return false;
-  }
+Result<bool> commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive) {
+  if (std::string refused = partitionEntryRefusal(partition); !refused.empty())
+    return makeError(ErrorKind::InvalidArgument, std::move(refused));
   auto& s = session.state;
   s.FileSystemType = partition.fileSystem;
   s.PartitionStart = partition.start;
@@ -106,15 +102,15 @@ void writeDiskSelection(Session& session, bool searchExhaustive) {
                                                       : "Search Exhaustive : Not Checked"});
 }
 
-std::expected<void, std::string> commitWholeDisk(Session& session, bool searchExhaustive) {
+Result<void> commitWholeDisk(Session& session, bool searchExhaustive) {
   auto& s = session.state;
   SectorNumber start = 0;
   if (s.ImageCreationMode || (s.SourceIsImage && searchExhaustive)) start = 0;
   else if (searchExhaustive || s.RecoveryMode == kRawRecovery) start = 63;
-  else return std::unexpected(std::string("Select partition type"));
+  else return makeError(ErrorKind::InvalidArgument, "Select partition type");
   const std::uint64_t end = session.device().sizeBytes / kSectorSize;
   if (!(static_cast<std::int64_t>(end) > static_cast<std::int64_t>(start)))
-    return std::unexpected(std::string("End sector should be bigger than Start sector"));
+    return makeError(ErrorKind::InvalidArgument, "End sector should be bigger than Start sector");
   s.PartitionStart = start;
   s.PartitionEnd = static_cast<std::int64_t>(end);
   s.FileSystemType = "UNKNOWN";
@@ -126,7 +122,7 @@ std::expected<void, std::string> commitWholeDisk(Session& session, bool searchEx
   return {};
 }
 
-std::expected<void, std::string> commitManualRange(Session& session, const std::string& startText,
+Result<void> commitManualRange(Session& session, const std::string& startText,
                                                    const std::string& endText,
                                                    const std::string& fileSystem) {
   auto& s = session.state;
@@ -149,15 +145,21 @@ std::expected<void, std::string> commitManualRange(Session& session, const std::
 }
 
 Result<VolumeParameters> checkPartitionVolume(Session& session, const PartitionEntry& partition) {
-  VolumeParameters volume;
   if (!session.reader()) return makeError(ErrorKind::InvalidArgument, "no disk is open");
-  if (!checkVolume(*session.reader(), partition.fileSystem, partition.start, partition.end, volume))
-    return makeError(ErrorKind::Corrupt, partition.label() + ": the volume check failed");
+  auto volume = checkVolume(*session.reader(), partition.fileSystem, partition.start, partition.end);
+  if (!volume) return makeError(ErrorKind::Corrupt, partition.label() + ": the volume check failed");
   return volume;
 }
 
+std::vector<DeviceInfo> machineDisks() { return enumerateDevices(); }
+
+const PartitionListing& listSourcePartitions(Session& session) {
+  if (session.reader()) session.listing() = listPartitions(*session.reader());
+  return session.listing();
+}
+
 std::vector<DeviceInfo> listDisks(Session& session, std::string* settingsError) {
-  std::vector<DeviceInfo> devices = enumerateDevices();
+  std::vector<DeviceInfo> devices = machineDisks();
   writeGeometryCache(session.config(), devices);
   if (auto saved = session.config().save(); !saved && settingsError) *settingsError = saved.error().message;
   return devices;

@@ -3,11 +3,11 @@
 // a partition of its table, the whole disk, or a range typed by hand. Each
 // validates with the wizard's messages, writes its block to the activity
 // report and sets the wizard state.
-#include <expected>
 #include <string>
 #include <vector>
 
 #include "app/session.h"
+#include "common/error.h"
 
 namespace dravolin {
 
@@ -27,14 +27,14 @@ std::string partitionEntryRefusal(const PartitionEntry& partition);
 // Step 2 with a partition of the listing: writes the Step 2 block and runs
 // the volume check for FAT and NTFS. Returns whether the check accepted
 // (always true for other types). An entry that partitionEntryRefusal refuses
-// is not committed at all: false, with the refusal in *refusal when given.
-bool commitPartition(Session& session, const PartitionEntry& partition, bool searchExhaustive = false,
-                     std::string* refusal = nullptr);
+// is not committed at all: an InvalidArgument error with the refusal.
+[[nodiscard]] Result<bool> commitPartition(Session& session, const PartitionEntry& partition,
+                                           bool searchExhaustive = false);
 
 // Step 2 with the disk node: the whole disk, from sector 0 in imaging (or an
 // image with the exhaustive box), from 63 with the box or in raw recovery;
 // "Select partition type" otherwise.
-std::expected<void, std::string> commitWholeDisk(Session& session, bool searchExhaustive);
+[[nodiscard]] Result<void> commitWholeDisk(Session& session, bool searchExhaustive);
 
 // The activity-report block of a Step 2 commit of the disk node ("Step 2 :",
 // "Selected Information : " + the disk's name, its model, media type and
@@ -45,7 +45,7 @@ void writeDiskSelection(Session& session, bool searchExhaustive);
 // Step 2 (a): validates the typed range ("Start sector is not valid." ...),
 // sets the range and type and writes the Step 2 (a) block. fileSystem is
 // "FAT12", "FAT16", "FAT32", "NTFS" or "UNKNOWN".
-std::expected<void, std::string> commitManualRange(Session& session, const std::string& startText,
+[[nodiscard]] Result<void> commitManualRange(Session& session, const std::string& startText,
                                                    const std::string& endText,
                                                    const std::string& fileSystem);
 
@@ -60,6 +60,13 @@ bool runVolumeCheck(Session& session);
 // The layout values a listed partition's volume check finds, without
 // committing anything; an error when the check rejects it.
 [[nodiscard]] Result<VolumeParameters> checkPartitionVolume(Session& session, const PartitionEntry& partition);
+
+// The disks of this machine, numbered as Step 1 shows them.
+std::vector<DeviceInfo> machineDisks();
+
+// The partition listing of the open source, read into session.listing()
+// (left empty when no source is open).
+const PartitionListing& listSourcePartitions(Session& session);
 
 // Step 1's disk list, which also refreshes the geometry cache in the
 // settings file (an error when the file cannot be written; the list is

@@ -4,13 +4,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 
+#include "app/raw_recovery.h"
 #include "cli/commands.h"
 #include "common/format.h"
-#include "raw/extension_selection.h"
-#include "raw/raw_carver.h"
 #include "results/destination.h"
 
 namespace dravolin::cli {
@@ -107,11 +105,7 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
 
   return [options, &context]() -> int {
     auto ticks = parseExtensionList(options->types);
-    if (!ticks) throw CliExit{kExitUsage, ticks.error()};
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    const std::string dateLine = formatDateLine(local);
+    if (!ticks) throw CliExit{kExitUsage, ticks.error().message};
 
     context.openSource(options->source, true, kRawRecovery);
     context.checkDestinationDisk(options->to, options->allowSameDisk);
@@ -131,42 +125,26 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
       return checked->string();
     });
     if (!page) {
-      if (page.error() == kSelectExtensionsMessage) throw CliExit{kExitUsage, page.error()};
-      throw CliExit{kExitFailure, destinationError.empty() ? page.error() : destinationError};
+      if (page.error().message == kSelectExtensionsMessage) throw CliExit{kExitUsage, page.error().message};
+      throw CliExit{kExitFailure, destinationError.empty() ? page.error().message : destinationError};
     }
 
     // Step 3.
     CarvePrompter prompter(context.prompter());
     SteadyTickSource clock;
     SearchController controller(session, prompter, clock);
-    const auto& state = session.state;
-    RawCarvingSettings settings;
-    settings.start = state.PartitionStart;
-    settings.end = static_cast<SectorNumber>(std::max<std::int64_t>(state.PartitionEnd, 0));
-    settings.target.savingPath = page->savingPath;
-    settings.target.askSavingPath = [&context] { return askAnotherSavingPath(context.prompter()); };
-    settings.caption = state.caption;
-    settings.versionText = kVersionText;
-    settings.dateLine = dateLine;
-    settings.elapsedText = [&controller] {
-      controller.tick();
-      return controller.clockText();
-    };
-    RawCarver carver(*session.reader(), page->table, session.activityLog(), session.recoveryLog(), settings);
-    const std::uint64_t totalBytes = (settings.end - std::min(settings.start, settings.end)) * kSectorSize;
-    auto outcome = context.runJob(
-        controller, [&carver](Job& job) { carver.run(job); }, {},
-        [&carver, &settings, totalBytes] {
-          const SectorNumber at = std::max(carver.scanPosition(), settings.start);
-          return TransferProgress{std::min<std::uint64_t>((at - settings.start) * kSectorSize, totalBytes), totalBytes};
-        });
+    RawRecoveryRun run(session, controller, std::move(*page),
+                       [&context] { return askAnotherSavingPath(context.prompter()); });
+    auto outcome = context.runJob(controller, run.worker(), {}, [&run] {
+      return TransferProgress{run.scannedBytes(), run.totalBytes()};
+    });
     if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "Raw search cancelled."};
     if (outcome != SearchOutcome::Close)
       throw CliExit{kExitFailure, controller.error().empty() ? std::string(kRawSearchAbortedMessage) : controller.error()};
 
-    const RawCarvingResult& result = carver.result();
+    const RawCarvingResult& result = run.result();
     if (context.common.json) context.printJson(resultJson(result));
-    else printResult(result, settings.end, controller.clockText());
+    else printResult(result, run.end(), controller.clockText());
     return result.aborted ? kExitFailure : kExitOk;
   };
 }

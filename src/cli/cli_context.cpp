@@ -146,7 +146,7 @@ Session& CliContext::session() {
 }
 
 const std::vector<DeviceInfo>& CliContext::devices() {
-  if (!devices_) devices_ = enumerateDevices();
+  if (!devices_) devices_ = machineDisks();
   return *devices_;
 }
 
@@ -202,7 +202,7 @@ void CliContext::checkDestinationDisk(const std::string& destination, bool allow
 const PartitionListing& CliContext::listPartitions() {
   Session& s = session();
   if (!listed_ && s.reader()) {
-    s.listing() = dravolin::listPartitions(*s.reader());
+    listSourcePartitions(s);
     listed_ = true;
   }
   return s.listing();
@@ -245,7 +245,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     writeDiskSelection(s, false);
     const std::uint64_t sectors = s.source()->sectorCount();
     auto r = commitManualRange(s, "0", std::to_string(sectors), "UNKNOWN");
-    if (!r) throw CliExit{kExitFailure, r.error()};
+    if (!r) throw CliExit{kExitFailure, r.error().message};
     printSelectionWarning(s);
     return;
   }
@@ -258,7 +258,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     writeDiskSelection(s, false);
     s.state.FileSystemType = "UNKNOWN";
     auto r = commitManualRange(s, choice.range[0], choice.range[1], type);
-    if (!r) throw CliExit{kExitFailure, r.error()};
+    if (!r) throw CliExit{kExitFailure, r.error().message};
     printSelectionWarning(s);
     if (!runVolumeCheck(s))
       checkFailed("The range " + choice.range[0] + " to " + choice.range[1] + " does not hold a valid " + type +
@@ -280,16 +280,15 @@ void CliContext::commitChoice(ChoiceRule rule) {
     std::string extra = listing.protectiveMbr ? "GPT partition table: not supported yet; use --range\n" : "";
     throw CliExit{kExitUsage, extra + "Choose what to work on with " + what + ":\n" + describeChoices(listing)};
   }
-  std::string refusal;
-  const bool accepted = commitPartition(s, *chosen, false, &refusal);
-  if (!refusal.empty()) throw CliExit{kExitFailure, chosen->label() + ": " + refusal};
+  const auto accepted = commitPartition(s, *chosen, false);
+  if (!accepted) throw CliExit{kExitFailure, chosen->label() + ": " + accepted.error().message};
   printSelectionWarning(s);
-  if (!accepted) checkFailed(chosen->label() + ": " + volumeCheckFailure(chosen->fileSystem));
+  if (!*accepted) checkFailed(chosen->label() + ": " + volumeCheckFailure(chosen->fileSystem));
   if (rule == ChoiceRule::Explicit) {
     // Carving and imaging go on to the range page, prefilled with the partition.
     auto range = commitManualRange(s, std::to_string(s.state.PartitionStart), std::to_string(s.state.PartitionEnd),
                                    "UNKNOWN");
-    if (!range) throw CliExit{kExitFailure, range.error()};
+    if (!range) throw CliExit{kExitFailure, range.error().message};
   }
 }
 

@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "disk/devices.h"
+#include "app/wizard_steps.h"
 
 namespace dravolin::cli {
 
@@ -9,11 +9,10 @@ CommandRunner registerDisksCommand(CLI::App& app, CliContext& context) {
   auto* command = app.add_subcommand("disks", "List the disks of this machine with their device information");
   context.addCommonOptions(*command, false);
   return [command, &context]() -> int {
-    const auto& devices = context.devices();
     // The enumeration refreshes the geometry cache, as Step 1 does.
-    writeGeometryCache(context.session().config(), devices);
-    if (auto saved = context.session().config().save(); !saved)
-      std::fprintf(stderr, "dravolin: %s\n", saved.error().message.c_str());
+    std::string settingsError;
+    const auto devices = listDisks(context.session(), &settingsError);
+    if (!settingsError.empty()) std::fprintf(stderr, "dravolin: %s\n", settingsError.c_str());
     if (context.common.json) {
       nlohmann::json list = nlohmann::json::array();
       for (const auto& d : devices)

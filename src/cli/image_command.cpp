@@ -5,7 +5,6 @@
 
 #include "app/image_creation.h"
 #include "cli/commands.h"
-#include "imaging/image_creation.h"
 
 namespace dravolin::cli {
 namespace {
@@ -53,9 +52,9 @@ void prepareDiskTarget(CliContext& context, ImageCreationPage& page, const std::
   if (!target) throw CliExit{kExitFailure, name + ": not a disk of this machine (see 'dravolin disks')"};
   auto next = page.nextDisk(*target, context.prompter());
   if (!next) {
-    if (next.error().empty())
+    if (next.error().kind == ErrorKind::Cancelled)
       throw CliExit{kExitFailure, "The target disk was not written (answer the question, or --yes)"};
-    throw CliExit{kExitFailure, next.error()};
+    throw CliExit{kExitFailure, next.error().message};
   }
   if (auto opened = page.openTarget(); !opened) throw CliExit{kExitFailure, opened.error().message};
 }
@@ -117,17 +116,16 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
     if (!options->toDisk.empty()) {
       prepareDiskTarget(context, page, options->toDisk);
     } else if (auto next = page.nextImage(options->to, options->multiFile, options->overwrite); !next) {
-      throw CliExit{kExitFailure, next.error()};
+      throw CliExit{kExitFailure, next.error().message};
     }
 
     MessageKeeper keeper(context.prompter());
     SteadyTickSource ticks;
     SearchController controller(session, keeper, ticks);
     ImagingResult result;
-    const ImagingRequest request = page.request(controller);
     const std::uint64_t totalBytes = page.neededBytes();
     auto outcome = context.runJob(
-        controller, [&request, &result](Job& job) { runImageCreation(job, request, result); }, {},
+        controller, page.worker(controller, result), {},
         [&result, totalBytes] { return TransferProgress{result.sectorsCopied.load() * kSectorSize, totalBytes}; });
     if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "Image creation cancelled."};
     if (outcome != SearchOutcome::Close)

@@ -2,7 +2,7 @@
 
 #include "cli/commands.h"
 #include "common/format.h"
-#include "partition/volume_check.h"
+#include "app/wizard_steps.h"
 
 namespace dravolin::cli {
 
@@ -29,8 +29,10 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
     if (context.common.json) {
       nlohmann::json list = nlohmann::json::array();
       for (const auto& p : listing.partitions) {
-        VolumeParameters volume;
-        bool valid = checkVolume(*session.reader(), p.fileSystem, p.start, p.end, volume);
+        // A rejected check shows the layout values all 0.
+        const auto checked = checkPartitionVolume(session, p);
+        const bool valid = checked.has_value();
+        const VolumeParameters volume = checked.value_or(VolumeParameters{});
         nlohmann::json entry = {{"ordinal", p.ordinal},
                                 {"label", p.label()},
                                 {"type", p.fileSystem},

@@ -1,9 +1,12 @@
 #pragma once
 // Little-endian field readers over untrusted buffers. Every read checks the
-// offset against the span in an overflow-safe way and yields 0 when the
-// field lies outside it, so a truncated structure parses as empty.
+// offset against the span in an overflow-safe way. readU8 .. readU64 yield 0
+// when the field lies outside it, so a truncated structure parses as empty;
+// fieldU8 .. fieldU64 yield nothing there, for readers that must tell a
+// missing field from a field that is 0.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -34,6 +37,26 @@ inline std::uint64_t readU64(ByteSpan data, std::size_t offset) {
   if (!fitsIn(data, offset, 8)) return 0;
   return static_cast<std::uint64_t>(readU32(data, offset)) |
          (static_cast<std::uint64_t>(readU32(data, offset + 4)) << 32);
+}
+
+inline std::optional<std::uint8_t> fieldU8(ByteSpan data, std::size_t offset) {
+  if (!fitsIn(data, offset, 1)) return std::nullopt;
+  return readU8(data, offset);
+}
+
+inline std::optional<std::uint16_t> fieldU16(ByteSpan data, std::size_t offset) {
+  if (!fitsIn(data, offset, 2)) return std::nullopt;
+  return readU16(data, offset);
+}
+
+inline std::optional<std::uint32_t> fieldU32(ByteSpan data, std::size_t offset) {
+  if (!fitsIn(data, offset, 4)) return std::nullopt;
+  return readU32(data, offset);
+}
+
+inline std::optional<std::uint64_t> fieldU64(ByteSpan data, std::size_t offset) {
+  if (!fitsIn(data, offset, 8)) return std::nullopt;
+  return readU64(data, offset);
 }
 
 // True when the bytes at offset equal the ASCII text exactly.

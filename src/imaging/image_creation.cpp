@@ -43,10 +43,17 @@ bool flushTarget(SectorReader& target) {
 }  // namespace
 
 void runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& result) {
-  if (!request.source) throw std::invalid_argument("imaging without a source");
   const ImagingSettings& settings = request.settings;
   const bool toDisk = settings.ImageToDisk;
-  if (toDisk && !request.target) throw std::invalid_argument("imaging to a disk without a target");
+  // A request without a source, or to a disk without a target, copies
+  // nothing and says why.
+  if (!request.source || (toDisk && !request.target)) {
+    result.error = !request.source ? "imaging without a source" : "imaging to a disk without a target";
+    result.completed = false;
+    result.message = kImageAborted;
+    job.complete(Completion::WorkerFinished);
+    return;
+  }
   SectorReader& source = *request.source;
   const std::uint64_t pieceSectors = std::max<std::uint64_t>(request.pieceSectors, 1);
   const std::uint32_t transfer = std::max<std::uint32_t>(request.transferSectors, 1);

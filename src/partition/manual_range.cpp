@@ -19,20 +19,20 @@ std::optional<std::uint64_t> parseSectorNumber(const std::string& text) {
   return value;
 }
 
-std::expected<ManualRange, std::string> validateManualRange(const std::string& startText,
+Result<ManualRange> validateManualRange(const std::string& startText,
                                                             const std::string& endText,
                                                             const std::string& fileSystem,
                                                             const std::string& committedType,
                                                             bool allowUnknown) {
   auto start = parseSectorNumber(startText);
-  if (!start) return std::unexpected(std::string("Start sector is not valid."));
+  if (!start) return makeError(ErrorKind::InvalidArgument, "Start sector is not valid.");
   auto end = parseSectorNumber(endText);
-  if (!end) return std::unexpected(std::string("End sector is not valid."));
-  if (!(*end > *start)) return std::unexpected(std::string("End sector should be bigger than start sector."));
+  if (!end) return makeError(ErrorKind::InvalidArgument, "End sector is not valid.");
+  if (!(*end > *start)) return makeError(ErrorKind::InvalidArgument, "End sector should be bigger than start sector.");
   ManualRange range{*start, *end, fileSystem};
   if (fileSystem == "UNKNOWN" || fileSystem.empty()) {
     range.fileSystem = committedType.empty() ? "UNKNOWN" : committedType;
-    if (!allowUnknown) return std::unexpected(std::string("Select partition type."));
+    if (!allowUnknown) return makeError(ErrorKind::InvalidArgument, "Select partition type.");
   }
   return range;
 }

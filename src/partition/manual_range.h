@@ -2,10 +2,10 @@
 // Validation of a sector range typed by hand, and of the selection committed
 // from the partition list, with the wizard's messages.
 #include <cstdint>
-#include <expected>
 #include <optional>
 #include <string>
 
+#include "common/error.h"
 #include "disk/sector_source.h"
 
 namespace dravolin {
@@ -28,7 +28,7 @@ std::optional<std::uint64_t> parseSectorNumber(const std::string& text);
 // partition type.". fileSystem is one of the names above (or FAT12); with
 // "UNKNOWN" the committed type stays, which only raw recovery and imaging
 // accept (allowUnknown).
-std::expected<ManualRange, std::string> validateManualRange(const std::string& startText,
+[[nodiscard]] Result<ManualRange> validateManualRange(const std::string& startText,
                                                             const std::string& endText,
                                                             const std::string& fileSystem,
                                                             const std::string& committedType,

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "partition/mbr.h"
+#include "partition/volume_boot_record.h"
 
 namespace dravolin {
 namespace {
@@ -29,10 +30,12 @@ std::string PartitionEntry::label() const {
 }
 
 std::optional<std::string> identifyPartition(ByteSpan boot, std::uint8_t type, bool logical) {
-  if (matchesAscii(boot, 82, "FAT32")) return "FAT32";
-  if (matchesAscii(boot, 54, "FAT16")) return "FAT16";
-  if (matchesAscii(boot, 54, "FAT12")) return "FAT12";
-  if (matchesAscii(boot, 3, "NTFS")) return "NTFS";
+  // A sector too short to hold the fields is identified by the type alone.
+  const VolumeBootRecord record = parseVolumeBootRecord(boot).value_or(VolumeBootRecord{});
+  if (record.fat32TypeText.starts_with("FAT32")) return "FAT32";
+  if (record.fat16TypeText.starts_with("FAT16")) return "FAT16";
+  if (record.fat16TypeText.starts_with("FAT12")) return "FAT12";
+  if (record.oemId.starts_with("NTFS")) return "NTFS";
   switch (type) {
     case 0x04: case 0x06: case 0x0E: return "FAT16";
     case 0x0B: case 0x0C: return "FAT32";
@@ -44,11 +47,14 @@ std::optional<std::string> identifyPartition(ByteSpan boot, std::uint8_t type, b
 }
 
 std::optional<std::string> identifyWholeVolume(ByteSpan sector0) {
+  const VolumeBootRecord record = parseVolumeBootRecord(sector0).value_or(VolumeBootRecord{});
+  // The digits after "FAT" decide alone, so "FAT16" and "xxx16" both count.
+  auto digits = [](const std::string& text) { return text.size() >= 5 ? text.substr(3, 2) : std::string(); };
   std::optional<std::string> name;
-  if (matchesAscii(sector0, 54, "FAT12")) name = "FAT12";
-  if (matchesAscii(sector0, 57, "16")) name = "FAT16";
-  if (matchesAscii(sector0, 85, "32")) name = "FAT32";
-  if (matchesAscii(sector0, 3, "NTFS")) name = "NTFS";
+  if (record.fat16TypeText.starts_with("FAT12")) name = "FAT12";
+  if (digits(record.fat16TypeText) == "16") name = "FAT16";
+  if (digits(record.fat32TypeText) == "32") name = "FAT32";
+  if (record.oemId.starts_with("NTFS")) name = "NTFS";
   return name;
 }
 
@@ -61,17 +67,17 @@ PartitionListing listPartitions(SectorReader& reader) {
 
   if (auto whole = identifyWholeVolume(mbr)) {
     listing.wholeVolume = true;
-    std::uint64_t total = *whole == "NTFS" ? readU32(mbr, 40) : readU32(mbr, 32);
-    // Small FAT volumes keep their sector count in the 16-bit field at 19
-    // and leave the 32-bit one at 0.
-    if (total == 0 && *whole != "NTFS") total = readU16(mbr, 19);
+    const VolumeBootRecord record = parseVolumeBootRecord(mbr).value_or(VolumeBootRecord{});
+    std::uint64_t total = *whole == "NTFS" ? record.ntfsSectorCount : record.fatSectorCount;
+    // Small FAT volumes keep their sector count in the 16-bit field and
+    // leave the 32-bit one at 0.
+    if (total == 0 && *whole != "NTFS") total = record.smallSectorCount;
     addPartition(listing, *whole, 0, total, 0, false);
     return listing;
   }
 
   std::optional<SectorNumber> extendedBase;
-  for (const auto& entry : parsePartitionRecord(mbr)) {
-    if (entry.type == 0x00) continue;
+  for (const auto& entry : parsePartitionRecord(mbr).value_or(std::vector<PartitionRecordEntry>{})) {
     if (entry.type == 0xEE) listing.protectiveMbr = true;
     if (isExtendedType(entry.type)) {
       extendedBase = entry.firstSector;
@@ -94,8 +100,7 @@ PartitionListing listPartitions(SectorReader& reader) {
     if (!visited.insert(ebrSector).second) break;
     SectorBuffer ebr = readSectorOrZeros(reader, ebrSector);
     std::optional<std::uint64_t> next;
-    for (const auto& entry : parsePartitionRecord(ebr)) {
-      if (entry.type == 0x00) continue;
+    for (const auto& entry : parsePartitionRecord(ebr).value_or(std::vector<PartitionRecordEntry>{})) {
       if (isExtendedType(entry.type)) {
         next = entry.firstSector;
         continue;

@@ -1,22 +1,23 @@
 #pragma once
-// The volume check run when a FAT or NTFS selection is committed: reads the
-// boot sector (or its backup) and the first structures of the volume and
-// derives the layout values. A rejected check writes nothing.
+// The volume check run when an NTFS selection is committed: reads the boot
+// sector (or its backup) and the first MFT record and derives the layout
+// values. A rejected check changes nothing.
 #include <optional>
 #include <string>
 
 #include "common/byte_reader.h"
+#include "common/error.h"
 #include "disk/sector_reader.h"
 #include "partition/volume_parameters.h"
 
 namespace dravolin {
 
-// Checks the volume of type fileSystem ("FAT12", "FAT16", "FAT32", "NTFS")
-// between start and end (exclusive; the NTFS backup boot sector is read at
-// end). On acceptance the fields of that file system are written into
-// parameters and true is returned; the other fields keep their values.
-bool checkVolume(SectorReader& reader, const std::string& fileSystem, SectorNumber start,
-                 SectorNumber end, VolumeParameters& parameters);
+// Checks the NTFS volume between start and end (exclusive; the backup boot
+// sector is read at end, or in the sector before it). On acceptance returns
+// base with the NTFS fields replaced; Corrupt otherwise. The FAT check lives
+// with the FAT readers (fat/fat_volume_check.h).
+[[nodiscard]] Result<VolumeParameters> checkNtfsVolume(SectorReader& reader, SectorNumber start, SectorNumber end,
+                                                       const VolumeParameters& base = {});
 
 // True for 1, 2, 4, ..., 128: the cluster sizes a boot sector may declare.
 bool isValidClusterSize(std::uint64_t sectorsPerCluster);

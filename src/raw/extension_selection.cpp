@@ -25,7 +25,7 @@ std::string knownNames() {
 
 }  // namespace
 
-std::expected<ExtensionTicks, std::string> parseExtensionList(std::string_view list) {
+Result<ExtensionTicks> parseExtensionList(std::string_view list) {
   ExtensionTicks ticks{};
   std::size_t at = 0;
   while (at <= list.size()) {
@@ -39,25 +39,25 @@ std::expected<ExtensionTicks, std::string> parseExtensionList(std::string_view l
       continue;
     }
     int row = extensionRow(name);
-    if (row < 0) return std::unexpected("Unknown file type \"" + name + "\"; known types: " + knownNames() + " or all");
+    if (row < 0) return makeError(ErrorKind::InvalidArgument, "Unknown file type \"" + name + "\"; known types: " + knownNames() + " or all");
     ticks[static_cast<std::size_t>(row)] = true;
   }
   return ticks;
 }
 
-std::expected<RawPageChoice, std::string> commitRawExtensionPage(const ExtensionTicks& ticks, LogFile& activityLog,
+Result<RawPageChoice> commitRawExtensionPage(const ExtensionTicks& ticks, LogFile& activityLog,
                                                                  const std::function<std::string()>& savingPathDialog) {
   activityLog.appendLines({"\r\n", "Step 2 (b) :", "-------", "Selected Extensions Information : "});
   for (std::size_t row = 0; row < kExtensionCount; ++row)
     if (ticks[row]) activityLog.append(kExtensionNames[row]);
   RawPageChoice choice{buildSignatureTable(ticks), {}};
   if (std::none_of(ticks.begin(), ticks.end(), [](bool t) { return t; }))
-    return std::unexpected(std::string(kSelectExtensionsMessage));
+    return makeError(ErrorKind::InvalidArgument, kSelectExtensionsMessage);
   activityLog.append("\r\n");
   choice.savingPath = savingPathDialog ? savingPathDialog() : std::string();
   if (choice.savingPath.empty()) {
     activityLog.append("Please specify destination/saving path");
-    return std::unexpected(std::string(kSpecifySavingPathMessage));
+    return makeError(ErrorKind::InvalidArgument, kSpecifySavingPathMessage);
   }
   activityLog.append("Saving Path : " + choice.savingPath);
   return choice;

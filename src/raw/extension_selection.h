@@ -2,11 +2,11 @@
 // The raw-recovery page without windows: which file types the user ticked,
 // the checks and activity-report lines of its OK button, and the table the
 // carver will search with.
-#include <expected>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "common/error.h"
 #include "logs/log_file.h"
 #include "raw/signature_table.h"
 
@@ -17,7 +17,7 @@ inline constexpr const char* kSpecifySavingPathMessage = "Please specify destina
 
 // Ticks from a comma-separated list of type names (any case) or "all".
 // An unknown name is refused with a message that lists the known ones.
-std::expected<ExtensionTicks, std::string> parseExtensionList(std::string_view list);
+[[nodiscard]] Result<ExtensionTicks> parseExtensionList(std::string_view list);
 
 struct RawPageChoice {
   SignatureTable table;
@@ -29,7 +29,7 @@ struct RawPageChoice {
 // select extensions to start."); then runs the saving-path dialog and
 // refuses an empty path ("Please specify destination/saving path."), else
 // logs the path.
-std::expected<RawPageChoice, std::string> commitRawExtensionPage(const ExtensionTicks& ticks, LogFile& activityLog,
+[[nodiscard]] Result<RawPageChoice> commitRawExtensionPage(const ExtensionTicks& ticks, LogFile& activityLog,
                                                                  const std::function<std::string()>& savingPathDialog);
 
 }  // namespace dravolin

@@ -3,7 +3,7 @@
 // and moves it to a folder the user picks.
 #include <QDialog>
 
-#include "logs/log_file.h"
+#include "app/session.h"
 
 class QLineEdit;
 

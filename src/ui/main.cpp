@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/session.h"
-#include "disk/devices.h"
+#include "app/wizard_steps.h"
 #include "ui/wizard_window.h"
 
 int main(int argc, char** argv) {
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   session.writeStartBlock(local);
 
   dravolin::ui::WizardOptions wizard;
-  wizard.devices = [] { return dravolin::enumerateDevices(); };
+  wizard.devices = [] { return dravolin::machineDisks(); };
   if (!parser.positionalArguments().isEmpty()) wizard.initialImage = parser.positionalArguments().front().toStdString();
   dravolin::ui::MainWindow window(session, wizard);
   window.show();

@@ -151,7 +151,7 @@ PartitionInfo::PartitionInfo(MainWindow& window)
   setTabOrder(backButton, nextButton);
 
   // The disk node and its partitions, read through the sector reader.
-  if (session.reader()) session.listing() = listPartitions(*session.reader());
+  listSourcePartitions(session);
   auto* disk = new QTreeWidgetItem(tree_, {QString::fromStdString(session.device().name)});
   disk->setData(0, kPartitionRole, -1);
   disk->setIcon(0, QIcon(dataFile(session, QStringLiteral("disk.svg"))));
@@ -234,12 +234,18 @@ void PartitionInfo::next() {
   const bool exhaustive = searchExhaustive_->isChecked();
   if (index >= 0) {
     // A volume check that rejects is not reported: Step 3 runs with the
-    // parameters as they were.
-    commitPartition(session, session.listing().partitions.at(static_cast<std::size_t>(index)), exhaustive);
+    // parameters as they were. An entry that cannot be committed at all
+    // (its end not after its start) is said, and the page stays.
+    auto committed =
+        commitPartition(session, session.listing().partitions.at(static_cast<std::size_t>(index)), exhaustive);
+    if (!committed) {
+      window_.prompter().inform(committed.error().message);
+      return;
+    }
   } else {
     auto committed = commitWholeDisk(session, exhaustive);
     if (!committed) {
-      window_.prompter().inform(committed.error());
+      window_.prompter().inform(committed.error().message);
       return;
     }
   }
@@ -330,7 +336,7 @@ void PartitionRange::next() {
   auto committed = commitManualRange(session, start_->text().trimmed().toStdString(),
                                      end_->text().trimmed().toStdString(), fileSystem_->currentText().toStdString());
   if (!committed) {
-    window_.prompter().inform(committed.error());
+    window_.prompter().inform(committed.error().message);
     return;
   }
   if (QTreeWidgetItem* node = tree_->topLevelItem(0)) node->setText(0, QString::fromStdString(session.state.selectedNodeText));

@@ -5,7 +5,6 @@
 #include <QWidget>
 #include <vector>
 
-#include "partition/partition_listing.h"
 #include "ui/wizard_window.h"
 
 class QCheckBox;

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "disk/devices.h"
+#include "app/session.h"
 
 class QListWidget;
 class QTreeWidget;

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "app/session.h"
-#include "disk/devices.h"
 #include "ui/gui_prompter.h"
 
 class QAction;

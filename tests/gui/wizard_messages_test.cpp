@@ -116,6 +116,16 @@ const std::vector<MessageCase>& cases() {
          click(step2, "next");
        },
        "Select partition type"},
+      {"Step 2 Next on a partition entry of length 0",
+       [](WizardFixture& f, DialogScript& s) {
+         f.toStep2("damaged/mbr-bad-lengths.img");
+         auto* step2 = f.page<ui::PartitionInfo>();
+         ASSERT_TRUE(step2->selectPartition(1));
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(step2, "next");
+         EXPECT_EQ(f.page<ui::PartitionInfo>(), step2) << "the entry is not committed: Step 2 stays";
+       },
+       "End sector should be bigger than Start sector"},
       {"Step 2 Exhaustive Recovery",
        [](WizardFixture& f, DialogScript& s) {
          f.toStep2();

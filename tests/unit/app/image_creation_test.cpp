@@ -46,7 +46,7 @@ TEST_F(ImageCreationPageTest, FreeSpaceMustExceedTheSelection) {
   EXPECT_EQ(page.neededBytes(), 512000u);
   auto refused = page.nextImage(dir / "a.img", false, false, freeSpace(512000));
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error(), kInsufficientSpaceMessage);
+  EXPECT_EQ(refused.error().message, kInsufficientSpaceMessage);
   EXPECT_NE(activityLog().find("\r\nStep 2 (b):\r\n-------"), std::string::npos);
   EXPECT_EQ(activityLog().find("Image Creation Type"), std::string::npos);
 
@@ -66,7 +66,7 @@ TEST_F(ImageCreationPageTest, AnExistingFirstPieceNeedsOverwriteAndGivesItsRoomB
   test::writeFile(dir / "b0.img", std::string(100, 'x'));
   auto refused = page.nextImage(dir / "b.img", false, false, freeSpace(1 << 30));
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error(), kImageExistsMessage);
+  EXPECT_EQ(refused.error().message, kImageExistsMessage);
   // 511,950 free bytes and the 100 of the replaced piece are enough.
   EXPECT_TRUE(page.nextImage(dir / "b.img", false, true, freeSpace(511950)));
   EXPECT_FALSE(page.nextImage(dir / "b.img", false, true, freeSpace(511900)));
@@ -80,10 +80,10 @@ TEST_F(ImageCreationPageTest, DestinationMustBeAFileOtherThanTheSource) {
   ImageCreationPage page(session);
   auto same = page.nextImage(dir / "src.img", false, true, freeSpace(1 << 30));
   ASSERT_FALSE(same);
-  EXPECT_NE(same.error().find("is the source being imaged"), std::string::npos);
+  EXPECT_NE(same.error().message.find("is the source being imaged"), std::string::npos);
   auto folder = page.nextImage(dir.path(), false, true, freeSpace(1 << 30));
   ASSERT_FALSE(folder);
-  EXPECT_NE(folder.error().find("must name an image file"), std::string::npos);
+  EXPECT_NE(folder.error().message.find("must name an image file"), std::string::npos);
 }
 
 TEST_F(ImageCreationPageTest, TargetDiskOfExactlyTheSizeIsAccepted) {
@@ -99,7 +99,7 @@ TEST_F(ImageCreationPageTest, TargetDiskOfExactlyTheSizeIsAccepted) {
     auto next = page.nextDisk(disk(c.targetBytes), prompter);
     EXPECT_EQ(static_cast<bool>(next), c.accepted);
     if (!c.accepted) {
-      EXPECT_EQ(next.error(), kInsufficientSpaceMessage);
+      EXPECT_EQ(next.error().message, kInsufficientSpaceMessage);
       EXPECT_TRUE(prompter.questions.empty()) << "nothing is asked when the disk is too small";
     }
   }
@@ -111,7 +111,7 @@ TEST_F(ImageCreationPageTest, TargetDiskAsksBeforeAnythingIsWritten) {
   prompter.yesNoAnswers = {false};
   auto declined = page.nextDisk(disk(1 << 20), prompter);
   ASSERT_FALSE(declined);
-  EXPECT_TRUE(declined.error().empty()) << "No is not an error message";
+  EXPECT_TRUE(declined.error().message.empty()) << "No is not an error message";
   ASSERT_EQ(prompter.questions.size(), 1u);
   EXPECT_EQ(prompter.questions[0],
             "All data will be lost in Target Disk -\r\nDisk2 - Test Disk\r\n\r\n"
@@ -128,7 +128,7 @@ TEST_F(ImageCreationPageTest, TargetDiskAsksBeforeAnythingIsWritten) {
   busy.refusal = "Disk2 (/dev/x) has a mounted file system";
   auto refused = page.nextDisk(busy, prompter);
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error(), busy.refusal);
+  EXPECT_EQ(refused.error().message, busy.refusal);
 }
 
 TEST_F(ImageCreationPageTest, OnlyADiskIsOpenedForWriting) {

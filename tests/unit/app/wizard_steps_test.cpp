@@ -65,7 +65,7 @@ TEST_F(WizardStepsTest, WholeDiskStartDependsOnModeAndExhaustiveBox) {
     auto r = commitWholeDisk(session, c.box);
     if (!c.start) {
       ASSERT_FALSE(r);
-      EXPECT_EQ(r.error(), "Select partition type");
+      EXPECT_EQ(r.error().message, "Select partition type");
       continue;
     }
     ASSERT_TRUE(r);
@@ -85,7 +85,7 @@ TEST_F(WizardStepsTest, ManualRangeRenamesAWholeDiskSelectionAndLogsIt) {
             std::string::npos);
   auto refused = commitManualRange(session, "900", "63", "FAT32");
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error(), "End sector should be bigger than start sector.");
+  EXPECT_EQ(refused.error().message, "End sector should be bigger than start sector.");
 }
 
 TEST_F(WizardStepsTest, PartitionCommitLogsItsPropertiesAndRunsTheVolumeCheck) {
@@ -94,7 +94,9 @@ TEST_F(WizardStepsTest, PartitionCommitLogsItsPropertiesAndRunsTheVolumeCheck) {
   p.fileSystem = "FAT16";
   p.start = 100;
   p.end = 100 + 2048 * 700;
-  EXPECT_FALSE(commitPartition(session, p)) << "a blank volume fails the check";
+  auto committed = commitPartition(session, p);
+  ASSERT_TRUE(committed) << committed.error().message;
+  EXPECT_FALSE(*committed) << "a blank volume fails the check";
   EXPECT_EQ(session.state.PartitionStart, 100u);
   EXPECT_NE(activityLog().find("Selected Information : Partition - 2 ( FAT16 )\r\nPartition Type : FAT16\r\n"
                                "Partition Size : 700 MB\r\nStart Sector : 100\r\nEnd Sector : 1433700\r\n"

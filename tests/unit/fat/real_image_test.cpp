@@ -6,10 +6,10 @@
 #include <set>
 #include <sstream>
 
+#include "app/volume_check.h"
 #include "disk/file_source.h"
 #include "fat/fat_search.h"
 #include "fat_test_support.h"
-#include "partition/volume_check.h"
 
 namespace dravolin::test {
 namespace {
@@ -85,8 +85,9 @@ void search(const fs::path& image, const std::string& type, bool exhaustiveSearc
   ASSERT_TRUE(source);
   SectorReader reader(**source, &out.job.prompts);
   const std::uint64_t end = (*source)->sectorCount();
-  VolumeParameters parameters;
-  ASSERT_TRUE(checkVolume(reader, type, 0, end, parameters)) << type;
+  auto checked = checkVolume(reader, type, 0, end);
+  ASSERT_TRUE(checked) << type;
+  VolumeParameters parameters = *checked;
   reader.setSelectionEnd(static_cast<std::int64_t>(end));
   out.exhaustive = exhaustiveSearch;
   FatSearchContext ctx{.reader = reader,
@@ -202,8 +203,9 @@ void zeroClusterStart(const fs::path& image, const std::string& type, std::uint3
   auto source = FileSectorSource::open(image.string());
   ASSERT_TRUE(source);
   SectorReader reader(**source);
-  VolumeParameters p;
-  ASSERT_TRUE(checkVolume(reader, type, 0, (*source)->sectorCount(), p));
+  auto checked = checkVolume(reader, type, 0, (*source)->sectorCount());
+  ASSERT_TRUE(checked);
+  VolumeParameters p = *checked;
   const std::uint64_t sector = p.ClusterBase + std::uint64_t{cluster} * p.SectorsPerCluster;
   std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
   f.seekp(static_cast<std::streamoff>(sector * kSectorSize));
@@ -257,8 +259,9 @@ void setFatEntry(const fs::path& image, const std::string& type, std::uint32_t c
   auto source = FileSectorSource::open(image.string());
   ASSERT_TRUE(source);
   SectorReader reader(**source);
-  VolumeParameters p;
-  ASSERT_TRUE(checkVolume(reader, type, 0, (*source)->sectorCount(), p));
+  auto checked = checkVolume(reader, type, 0, (*source)->sectorCount());
+  ASSERT_TRUE(checked);
+  VolumeParameters p = *checked;
   std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
   for (std::uint64_t start : {p.Fat1Start, p.Fat2Start}) {
     const std::uint64_t base = start * kSectorSize;
@@ -298,8 +301,9 @@ TEST(FatRealImages, LoopingFatAndSelfNamingFolderEndWithWhatCouldBeRead) {
     {
       auto source = FileSectorSource::open(image.string());
       SectorReader reader(**source);
-      VolumeParameters p;
-      ASSERT_TRUE(checkVolume(reader, spec.type, 0, (*source)->sectorCount(), p));
+      auto checked = checkVolume(reader, spec.type, 0, (*source)->sectorCount());
+      ASSERT_TRUE(checked);
+      VolumeParameters p = *checked;
       std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
       const std::uint64_t dotdot = (p.ClusterBase + std::uint64_t{sub} * p.SectorsPerCluster) * kSectorSize + 32;
       f.seekp(static_cast<std::streamoff>(dotdot + 26));

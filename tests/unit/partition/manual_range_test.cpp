@@ -30,9 +30,9 @@ TEST(ManualRange, ValidationMessages) {
     auto r = validateManualRange(c.start, c.end, c.type, "UNKNOWN", c.allowUnknown);
     if (c.error) {
       ASSERT_FALSE(r) << c.start << ".." << c.end;
-      EXPECT_EQ(r.error(), c.error);
+      EXPECT_EQ(r.error().message, c.error);
     } else {
-      ASSERT_TRUE(r) << c.start << ".." << c.end << ": " << r.error();
+      ASSERT_TRUE(r) << c.start << ".." << c.end << ": " << r.error().message;
     }
   }
   auto wide = validateManualRange("5", "8589934592", "FAT32", "", false);

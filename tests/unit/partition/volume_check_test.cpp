@@ -1,15 +1,24 @@
-#include "partition/volume_check.h"
+#include "app/volume_check.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "common/byte_reader.h"
 #include "disk/memory_source.h"
 
 namespace dravolin {
 namespace {
 
 constexpr SectorNumber kStart = 100;
+
+// The check as a commit runs it: p takes the values only when it accepts.
+bool checkAsCommitted(SectorReader& reader, const std::string& type, SectorNumber start, SectorNumber end,
+                      VolumeParameters& p) {
+  auto checked = checkVolume(reader, type, start, end, p);
+  if (checked) p = *checked;
+  return checked.has_value();
+}
 
 void bootSignature(std::span<std::byte> s) {
   s[510] = std::byte{0x55};
@@ -31,7 +40,7 @@ TEST(VolumeCheckFat16, FillsTheLayoutFromTheBootSector) {
   disk.sector(kStart + 4 + 20)[0] = std::byte{0xF8};
   SectorReader reader(disk);
   VolumeParameters p;
-  ASSERT_TRUE(checkVolume(reader, "FAT16", kStart, 400, p));
+  ASSERT_TRUE(checkAsCommitted(reader, "FAT16", kStart, 400, p));
   EXPECT_EQ(p.FatSectors, 20u);
   EXPECT_EQ(p.SectorsPerCluster, 4u);
   EXPECT_EQ(p.RootDirSectors, 32u);
@@ -58,7 +67,7 @@ TEST(VolumeCheckFat16, RejectionsLeaveTheParametersAlone) {
     SectorReader reader(disk);
     VolumeParameters p;
     p.FatSectors = 999;
-    EXPECT_EQ(checkVolume(reader, c.fat12 ? "FAT12" : "FAT16", kStart, 400, p), c.accepted) << c.name;
+    EXPECT_EQ(checkAsCommitted(reader, c.fat12 ? "FAT12" : "FAT16", kStart, 400, p), c.accepted) << c.name;
     if (!c.accepted) {
       EXPECT_EQ(p.FatSectors, 999u) << c.name;
     }
@@ -89,7 +98,7 @@ TEST(VolumeCheckFat32, BackupBootSectorServesWhenTheFirstIsDamaged) {
     disk.sector(kStart + 32 + 50)[0] = std::byte{0xF8};
     SectorReader reader(disk);
     VolumeParameters p;
-    ASSERT_EQ(checkVolume(reader, "FAT32", kStart, 400, p), c.accepted) << c.name;
+    ASSERT_EQ(checkAsCommitted(reader, "FAT32", kStart, 400, p), c.accepted) << c.name;
     EXPECT_EQ(p.FatSectors, 50u) << c.name;
     EXPECT_EQ(p.RootDirStart, 2u);
     EXPECT_EQ(p.ClusterBase, kStart + 32 + 100 - 16);
@@ -97,7 +106,7 @@ TEST(VolumeCheckFat32, BackupBootSectorServesWhenTheFirstIsDamaged) {
   MemorySectorSource blank(400);
   SectorReader reader(blank);
   VolumeParameters p;
-  EXPECT_FALSE(checkVolume(reader, "FAT32", kStart, 400, p));
+  EXPECT_FALSE(checkAsCommitted(reader, "FAT32", kStart, 400, p));
 }
 
 // NTFS: cluster 8, MFT at cluster 4, mirror at cluster 10, records 0xF6 (2 sectors).
@@ -130,7 +139,7 @@ TEST(VolumeCheckNtfs, UsesTheBackupAtTheEndWhenTheFirstIsBlankOrDamaged) {
     std::memcpy(disk.sector(kStart + 80).data(), "FILE", 4);
     SectorReader reader(disk);
     VolumeParameters p;
-    ASSERT_EQ(checkVolume(reader, "NTFS", kStart, kEnd, p), c.accepted) << c.name;
+    ASSERT_EQ(checkAsCommitted(reader, "NTFS", kStart, kEnd, p), c.accepted) << c.name;
     if (!c.accepted) continue;
     EXPECT_EQ(p.MftStart, kStart + 32) << c.name;
     EXPECT_EQ(p.MftMirrStart, kStart + 80) << c.name;
@@ -145,7 +154,7 @@ TEST(VolumeCheckNtfs, NoMftRecordAnywhereIsRejected) {
   ntfsBoot(disk.sector(kStart));
   SectorReader reader(disk);
   VolumeParameters p;
-  EXPECT_FALSE(checkVolume(reader, "NTFS", kStart, 300, p));
+  EXPECT_FALSE(checkAsCommitted(reader, "NTFS", kStart, 300, p));
 }
 
 }  // namespace

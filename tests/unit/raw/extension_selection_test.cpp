@@ -70,8 +70,8 @@ TEST(ExtensionList, ParsesNamesInAnyCaseAndAll) {
   EXPECT_EQ(*empty, ExtensionTicks{});
   auto unknown = parseExtensionList("JPEG,GIF");
   ASSERT_FALSE(unknown);
-  EXPECT_NE(unknown.error().find("GIF"), std::string::npos);
-  EXPECT_NE(unknown.error().find("JPEG"), std::string::npos) << "the known names are listed";
+  EXPECT_NE(unknown.error().message.find("GIF"), std::string::npos);
+  EXPECT_NE(unknown.error().message.find("JPEG"), std::string::npos) << "the known names are listed";
 }
 
 TEST(RawExtensionPage, LogsTheTickedNamesAndTheSavingPath) {
@@ -95,12 +95,12 @@ TEST(RawExtensionPage, RefusesNoSelectionAndAnEmptySavingPath) {
     return std::string("/out");
   });
   ASSERT_FALSE(none);
-  EXPECT_EQ(none.error(), "Please select extensions to start.");
+  EXPECT_EQ(none.error().message, "Please select extensions to start.");
   EXPECT_FALSE(dialogShown) << "no selection never reaches the saving path";
 
   auto noPath = commitRawExtensionPage(ticksOf({"JPEG"}), log, [] { return std::string(); });
   ASSERT_FALSE(noPath);
-  EXPECT_EQ(noPath.error(), "Please specify destination/saving path.");
+  EXPECT_EQ(noPath.error().message, "Please specify destination/saving path.");
   const std::string content = test::readFile(log.path());
   EXPECT_NE(content.find("\r\nPlease specify destination/saving path"), std::string::npos);
   EXPECT_EQ(content.find("Saving Path"), std::string::npos);

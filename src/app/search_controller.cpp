@@ -44,7 +44,7 @@ std::string ElapsedClock::text() const { return formatText("%d : %d : %d", hours
 
 // ---- statistics
 
-void StatisticsDisplay::update(const SearchStatistics& s, int recoveryMode, std::int64_t partitionEnd) {
+void StatisticsDisplay::update(const SearchStatistics& s, RecoveryMode recoveryMode, std::int64_t partitionEnd) {
   if (detailsHidden_) {
     if (detailsJustHidden_) {
       detailsJustHidden_ = false;

@@ -59,7 +59,7 @@ class StatisticsDisplay {
     std::string lastName;
     bool visible = true;
   };
-  void update(const SearchStatistics& statistics, int recoveryMode, std::int64_t partitionEnd);
+  void update(const SearchStatistics& statistics, RecoveryMode recoveryMode, std::int64_t partitionEnd);
   void setLastName(const std::string& name) {
     if (!detailsHidden_) texts_.lastName = name;
   }

@@ -28,14 +28,16 @@ namespace dravolin {
 
 inline constexpr const char* kApplicationTitle = "Dravolin";
 
-// Values of RecoveryMode.
-inline constexpr int kDesktopRecovery = 0;
-inline constexpr int kImageRecovery = 6;
-inline constexpr int kRawRecovery = 9;
-inline constexpr int kRawRecoverySearch = 10;
+// The tab the user works in; the values are the wizard's step numbers of
+// each mode's first page (raw recovery's search runs as its own mode).
+enum class RecoveryMode : int { Desktop = 0, Image = 6, Raw = 9, RawSearch = 10 };
+inline constexpr RecoveryMode kDesktopRecovery = RecoveryMode::Desktop;
+inline constexpr RecoveryMode kImageRecovery = RecoveryMode::Image;
+inline constexpr RecoveryMode kRawRecovery = RecoveryMode::Raw;
+inline constexpr RecoveryMode kRawRecoverySearch = RecoveryMode::RawSearch;
 
 struct WizardState {
-  int RecoveryMode = kDesktopRecovery;
+  dravolin::RecoveryMode RecoveryMode = kDesktopRecovery;
   bool ImageCreationMode = false;
   int CurrentStep = 0;
   std::uint32_t SelectedDrive = 0;

@@ -8,7 +8,7 @@
 
 namespace dravolin {
 
-std::string stepOneTitle(int recoveryMode) {
+std::string stepOneTitle(RecoveryMode recoveryMode) {
   switch (recoveryMode) {
     case kImageRecovery: return "Step 1 : Image Recovery";
     case kRawRecovery:
@@ -17,7 +17,7 @@ std::string stepOneTitle(int recoveryMode) {
   }
 }
 
-void commitStep1(Session& session, int recoveryMode) {
+void commitStep1(Session& session, RecoveryMode recoveryMode) {
   auto& log = session.activityLog();
   log.appendLines({"\r\n", stepOneTitle(recoveryMode), "-------", "Device Information : "});
   log.appendLines(deviceInformationRows(session.device()));

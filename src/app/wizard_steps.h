@@ -12,12 +12,12 @@
 namespace dravolin {
 
 // The step names of the three disk pages, by RecoveryMode.
-std::string stepOneTitle(int recoveryMode);
+std::string stepOneTitle(RecoveryMode recoveryMode);
 
 // Step 1: writes "Step 1 : ..." with the Device Information rows, sets
 // SelectedDrive and the mode values, and for Desktop Recovery sets the
 // bad-sector policy back to Retry.
-void commitStep1(Session& session, int recoveryMode);
+void commitStep1(Session& session, RecoveryMode recoveryMode);
 
 // The refusal of the partition commit for an entry whose end is not after
 // its start ("End sector should be bigger than Start sector"); empty when the

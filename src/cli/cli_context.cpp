@@ -150,7 +150,7 @@ const std::vector<DeviceInfo>& CliContext::devices() {
   return *devices_;
 }
 
-void CliContext::openSource(const std::string& name, bool commit, int recoveryMode) {
+void CliContext::openSource(const std::string& name, bool commit, RecoveryMode recoveryMode) {
   auto opened = dravolin::openSource(name, devices());
   if (!opened) throw CliExit{kExitFailure, opened.error().message};
   Session& s = session();

@@ -103,7 +103,7 @@ class CliContext {
   // Step 1 of the wizard: the start block and the Step 1 block go to the
   // activity report and the bad-sector policy is reset, then --bad-sectors
   // applies.
-  void openSource(const std::string& name, bool commit, int recoveryMode = kDesktopRecovery);
+  void openSource(const std::string& name, bool commit, RecoveryMode recoveryMode = kDesktopRecovery);
 
   // For a command that writes into a folder: on a disk source, shows the
   // note to save on another drive, and refuses (CliExit) a destination that

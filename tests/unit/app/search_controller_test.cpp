@@ -76,7 +76,7 @@ TEST(StatisticsDisplay, SizeFormatRawModeAndHiddenDetails) {
 
 TEST(WorkerChoice, FollowsTheWizardOrder) {
   struct Case {
-    int mode;
+    RecoveryMode mode;
     bool imaging;
     const char* type;
     bool lost;
@@ -87,16 +87,16 @@ TEST(WorkerChoice, FollowsTheWizardOrder) {
   const Case cases[] = {
       {kRawRecoverySearch, true, "FAT16", false, 0, false, WorkerKind::RawCarving},
       {kImageRecovery, true, "NTFS", false, 0, false, WorkerKind::ImageCreation},
-      {0, false, "FAT32", true, 0, false, WorkerKind::LostPartitionSearch},
-      {0, false, "FAT16", true, 1, false, WorkerKind::LostPartitionSearch},
-      {0, false, "FAT16", true, 2, false, WorkerKind::None},
-      {0, false, "FAT12", false, 0, true, WorkerKind::FatExhaustive},
-      {0, false, "FAT32", false, 0, false, WorkerKind::FatDirectoryTree},
-      {0, false, "NTFS", true, 1, false, WorkerKind::NtfsChosenTree},
-      {0, false, "NTFS", true, 0, false, WorkerKind::NtfsExhaustive},
-      {0, false, "NTFS", false, 0, true, WorkerKind::NtfsExhaustive},
-      {0, false, "NTFS", false, 0, false, WorkerKind::NtfsMftWalk},
-      {0, false, "UNKNOWN", false, 0, false, WorkerKind::None},
+      {kDesktopRecovery, false, "FAT32", true, 0, false, WorkerKind::LostPartitionSearch},
+      {kDesktopRecovery, false, "FAT16", true, 1, false, WorkerKind::LostPartitionSearch},
+      {kDesktopRecovery, false, "FAT16", true, 2, false, WorkerKind::None},
+      {kDesktopRecovery, false, "FAT12", false, 0, true, WorkerKind::FatExhaustive},
+      {kDesktopRecovery, false, "FAT32", false, 0, false, WorkerKind::FatDirectoryTree},
+      {kDesktopRecovery, false, "NTFS", true, 1, false, WorkerKind::NtfsChosenTree},
+      {kDesktopRecovery, false, "NTFS", true, 0, false, WorkerKind::NtfsExhaustive},
+      {kDesktopRecovery, false, "NTFS", false, 0, true, WorkerKind::NtfsExhaustive},
+      {kDesktopRecovery, false, "NTFS", false, 0, false, WorkerKind::NtfsMftWalk},
+      {kDesktopRecovery, false, "UNKNOWN", false, 0, false, WorkerKind::None},
   };
   for (const auto& c : cases) {
     WizardState s;
@@ -106,7 +106,7 @@ TEST(WorkerChoice, FollowsTheWizardOrder) {
     s.LostPartitionSearch = c.lost;
     s.LostSearchPass = c.pass;
     s.ExhaustiveSearch = c.exhaustive;
-    EXPECT_EQ(chooseWorker(s), c.kind) << c.type << " mode " << c.mode << " pass " << c.pass;
+    EXPECT_EQ(chooseWorker(s), c.kind) << c.type << " mode " << static_cast<int>(c.mode) << " pass " << c.pass;
   }
 }
 

@@ -50,15 +50,15 @@ TEST_F(WizardStepsTest, ImageAndRawModesSetTheirValues) {
 
 TEST_F(WizardStepsTest, WholeDiskStartDependsOnModeAndExhaustiveBox) {
   struct Case {
-    int mode;
+    RecoveryMode mode;
     bool imaging;
     bool image;
     bool box;
     std::optional<SectorNumber> start;
   };
-  for (Case c : {Case{kImageRecovery, true, false, false, 0}, Case{0, false, true, true, 0},
-                 Case{0, false, false, true, 63}, Case{kRawRecovery, false, false, false, 63},
-                 Case{0, false, false, false, std::nullopt}}) {
+  for (Case c : {Case{kImageRecovery, true, false, false, 0}, Case{kDesktopRecovery, false, true, true, 0},
+                 Case{kDesktopRecovery, false, false, true, 63}, Case{kRawRecovery, false, false, false, 63},
+                 Case{kDesktopRecovery, false, false, false, std::nullopt}}) {
     session.state.RecoveryMode = c.mode;
     session.state.ImageCreationMode = c.imaging;
     session.state.SourceIsImage = c.image;

@@ -65,9 +65,18 @@ bool checkFat32(SectorReader& reader, SectorNumber start, VolumeParameters& p) {
   return true;
 }
 
+// Sectors of an MFT record (or index buffer) from its boot-sector byte: a
+// positive value counts clusters, a negative value v means 2^-v bytes
+// (0xF6: 1,024 bytes; 0xF4: 4,096 bytes on volumes made for 4K-sector disks).
+std::uint64_t recordSectors(std::int8_t v, std::uint64_t cluster) {
+  if (v >= 0) return static_cast<std::uint64_t>(v) * cluster;
+  const int shift = -v;
+  if (shift < 9 || shift > 16) return 0;
+  return (std::uint64_t{1} << shift) / 512;
+}
+
 std::uint64_t mftRecordSectors(const SectorBuffer& boot, std::uint64_t cluster) {
-  std::uint32_t v = readU32(boot, 64);
-  return v == 0xF6 ? 2 : std::uint64_t{v} * cluster;
+  return recordSectors(static_cast<std::int8_t>(readU8(boot, 64)), cluster);
 }
 
 bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, VolumeParameters& p) {
@@ -119,13 +128,13 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
   SectorNumber mft = locate(48);
   SectorNumber mirror = locate(56);
   if (mft == 0 && mirror == 0) return false;
-  std::uint32_t index = readU32(boot, 68);
+  const auto index = static_cast<std::int8_t>(readU8(boot, 68));
   p.SectorsPerCluster = cluster;
   p.ClusterBase = start;
   p.MftStart = mft;
   p.MftMirrStart = mirror;
   p.MftRecordSectors = mftRecordSectors(boot, cluster);
-  p.IndexRecordSectors = index == 0xF4 ? 8 : std::uint64_t{index} * cluster;
+  p.IndexRecordSectors = recordSectors(index, cluster);
   return true;
 }
 

@@ -12,9 +12,20 @@ VolumeBootRecord fieldsOf(const SectorBuffer& sector) {
   return parseVolumeBootRecord(sector).value_or(VolumeBootRecord{});
 }
 
+// Sectors of an MFT record (or index buffer) from its boot-sector byte: a
+// positive value counts clusters, a negative value v means 2^-v bytes
+// (0xF6: 1,024 bytes; 0xF4: 4,096 bytes on volumes made for 4K-sector disks).
+// Only the low byte of the field counts; the three bytes after it are unused.
+std::uint64_t recordSectors(std::uint32_t field, std::uint64_t cluster) {
+  const auto v = static_cast<std::int8_t>(field & 0xFF);
+  if (v >= 0) return static_cast<std::uint64_t>(v) * cluster;
+  const int shift = -v;
+  if (shift < 9 || shift > 16) return 0;
+  return (std::uint64_t{1} << shift) / 512;
+}
+
 std::uint64_t mftRecordSectors(const VolumeBootRecord& boot, std::uint64_t cluster) {
-  const std::uint32_t v = boot.ntfsMftRecordSize;
-  return v == 0xF6 ? 2 : std::uint64_t{v} * cluster;
+  return recordSectors(boot.ntfsMftRecordSize, cluster);
 }
 
 bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, VolumeParameters& p) {
@@ -75,7 +86,7 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
   p.MftStart = mft;
   p.MftMirrStart = mirror;
   p.MftRecordSectors = mftRecordSectors(boot, cluster);
-  p.IndexRecordSectors = index == 0xF4 ? 8 : std::uint64_t{index} * cluster;
+  p.IndexRecordSectors = recordSectors(index, cluster);
   return true;
 }
 

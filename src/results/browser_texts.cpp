@@ -131,20 +131,62 @@ std::string isoFatDate(std::uint32_t date) {
   return out;
 }
 
+namespace {
+
+// The two texts of a broken-down FILETIME. Years of four digits are written
+// by hand (a listing formats hundreds of thousands of them); the rest of the
+// FILETIME range goes through formatText.
+std::string shownFileTime(const std::tm& t) {
+  const int year = t.tm_year + 1900;
+  if (year < 0 || year > 9999)
+    return formatText("%02d-%s-%04d %02d:%02d:%02d", t.tm_mday,
+                      monthAbbreviation(static_cast<unsigned>(t.tm_mon + 1)).c_str(), year, t.tm_hour, t.tm_min,
+                      t.tm_sec);
+  std::string out;
+  out.reserve(20);
+  appendShownDate(out, {static_cast<unsigned>(year), static_cast<unsigned>(t.tm_mon + 1),
+                        static_cast<unsigned>(t.tm_mday)});
+  out.push_back(' ');
+  appendDigits(out, static_cast<unsigned>(t.tm_hour), 2);
+  out.push_back(':');
+  appendDigits(out, static_cast<unsigned>(t.tm_min), 2);
+  out.push_back(':');
+  appendDigits(out, static_cast<unsigned>(t.tm_sec), 2);
+  return out;
+}
+
+// FILETIMEs are UTC, unlike the local packed times of FAT: the ISO form ends in "Z".
+std::string isoShownFileTime(const std::tm& t) {
+  const int year = t.tm_year + 1900;
+  if (year < 0 || year > 9999)
+    return formatText("%04d-%02d-%02dT%02d:%02d:%02dZ", year, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                      t.tm_sec);
+  std::string out;
+  out.reserve(20);
+  appendIsoDate(out, {static_cast<unsigned>(year), static_cast<unsigned>(t.tm_mon + 1),
+                      static_cast<unsigned>(t.tm_mday)});
+  out.push_back('T');
+  appendDigits(out, static_cast<unsigned>(t.tm_hour), 2);
+  out.push_back(':');
+  appendDigits(out, static_cast<unsigned>(t.tm_min), 2);
+  out.push_back(':');
+  appendDigits(out, static_cast<unsigned>(t.tm_sec), 2);
+  out.push_back('Z');
+  return out;
+}
+
+}  // namespace
+
 std::string formatFileTime(std::uint64_t fileTime) {
   std::tm t{};
   if (!splitFileTime(fileTime, t)) return {};
-  return formatText("%02d-%s-%04d %02d:%02d:%02d", t.tm_mday,
-                    monthAbbreviation(static_cast<unsigned>(t.tm_mon + 1)).c_str(), t.tm_year + 1900, t.tm_hour,
-                    t.tm_min, t.tm_sec);
+  return shownFileTime(t);
 }
 
 std::string isoFileTime(std::uint64_t fileTime) {
   std::tm t{};
   if (!splitFileTime(fileTime, t)) return {};
-  // FILETIMEs are UTC, unlike the local packed times of FAT.
-  return formatText("%04d-%02d-%02dT%02d:%02d:%02dZ", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
-                    t.tm_min, t.tm_sec);
+  return isoShownFileTime(t);
 }
 
 CalendarDate entryDate(const EntryTimes& times, EntryDateKind kind, bool fat) {
@@ -168,12 +210,16 @@ EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat) {
     out.createdIso = isoFatDateTime(times[2], times[3]);
     out.accessedIso = isoFatDate(times[4]);
   } else {
-    out.modified = formatFileTime(fileTimeOf(times, 0));
-    out.created = formatFileTime(fileTimeOf(times, 2));
-    out.accessed = formatFileTime(fileTimeOf(times, 4));
-    out.modifiedIso = isoFileTime(fileTimeOf(times, 0));
-    out.createdIso = isoFileTime(fileTimeOf(times, 2));
-    out.accessedIso = isoFileTime(fileTimeOf(times, 4));
+    // Each FILETIME is split once for both of its texts.
+    auto both = [&times](std::size_t low, std::string& shown, std::string& iso) {
+      std::tm t{};
+      if (!splitFileTime(fileTimeOf(times, low), t)) return;
+      shown = shownFileTime(t);
+      iso = isoShownFileTime(t);
+    };
+    both(0, out.modified, out.modifiedIso);
+    both(2, out.created, out.createdIso);
+    both(4, out.accessed, out.accessedIso);
   }
   return out;
 }

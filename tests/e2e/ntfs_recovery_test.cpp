@@ -129,7 +129,9 @@ TEST_P(NtfsRecoveryTest, ScanListsEveryRecordWithItsMftNumberAndParent) {
                                         : (row.deleted ? "Deleted File" : "File"));
     EXPECT_EQ(found["id"], row.mft);
     EXPECT_EQ(found["parent"], row.parent);
-    if (!row.folder) EXPECT_EQ(found["size"], row.size);
+    if (!row.folder) {
+      EXPECT_EQ(found["size"], row.size);
+    }
   }
   // The root (5) is the tree's top, never an entry; no entry stands for an
   // extension record of another file.
@@ -146,7 +148,9 @@ TEST_P(NtfsRecoveryTest, ScanListsEveryRecordWithItsMftNumberAndParent) {
     if (at == std::string::npos) continue;
     std::stringstream records(row.attributes.substr(at + prefix.size()));
     for (std::string number; std::getline(records, number, '/');)
-      if (std::stoull(number) != row.mft) EXPECT_FALSE(ids.contains(std::stoull(number))) << "extension " << number;
+      if (std::stoull(number) != row.mft) {
+        EXPECT_FALSE(ids.contains(std::stoull(number))) << "extension " << number;
+      }
   }
   // FILETIMEs are UTC: shown as the browser shows them, and in ISO form with "Z".
   const json& first = byPath.begin()->second;

@@ -110,12 +110,12 @@ TEST(VolumeCheckFat32, BackupBootSectorServesWhenTheFirstIsDamaged) {
 }
 
 // NTFS: cluster 8, MFT at cluster 4, mirror at cluster 10, records 0xF6 (2 sectors).
-void ntfsBoot(std::span<std::byte> s, std::uint8_t cluster = 8) {
+void ntfsBoot(std::span<std::byte> s, std::uint8_t cluster = 8, std::uint8_t record = 0xF6) {
   std::memcpy(s.data() + 3, "NTFS    ", 8);
   s[13] = std::byte{cluster};
   writeU32(s, 48, 4);
   writeU32(s, 56, 10);
-  writeU32(s, 64, 0xF6);
+  writeU32(s, 64, record);
   writeU32(s, 68, 1);
   bootSignature(s);
 }
@@ -146,6 +146,27 @@ TEST(VolumeCheckNtfs, UsesTheBackupAtTheEndWhenTheFirstIsBlankOrDamaged) {
     EXPECT_EQ(p.MftRecordSectors, 2u);
     EXPECT_EQ(p.IndexRecordSectors, 8u);
     EXPECT_EQ(p.ClusterBase, kStart);
+  }
+}
+
+// The record size byte: clusters when positive, 2^-v bytes when negative
+// (4,096-byte records on volumes made for 4K-sector disks).
+TEST(VolumeCheckNtfs, RecordSizeComesFromTheBootSectorByte) {
+  struct Case {
+    std::uint8_t cluster, record;
+    bool accepted;
+    std::uint64_t sectors;
+  };
+  for (Case c : {Case{8, 0xF6, true, 2}, Case{8, 0xF4, true, 8}, Case{1, 0x04, true, 4}, Case{8, 0xF3, false, 0},
+                 Case{8, 0x80, false, 0}}) {
+    SCOPED_TRACE(static_cast<int>(c.record));
+    MemorySectorSource disk(400);
+    ntfsBoot(disk.sector(kStart), c.cluster, c.record);
+    std::memcpy(disk.sector(kStart + 4 * c.cluster).data(), "FILE", 4);
+    SectorReader reader(disk);
+    VolumeParameters p;
+    ASSERT_EQ(checkVolume(reader, "NTFS", kStart, 300, p), c.accepted);
+    if (c.accepted) EXPECT_EQ(p.MftRecordSectors, c.sectors);
   }
 }
 

@@ -136,13 +136,14 @@ struct Scan {
     if (!record) return std::nullopt;
     if (record->header.record_number) return *record->header.record_number;
     const SectorBuffer boot = readSectorOrZeros(*reader, 0);
-    const std::uint64_t mft = readU64(boot, 0x30) * readU8(boot, 13);
-    if (sector < mft) return std::nullopt;
-    return static_cast<std::uint32_t>((sector - mft) / 2);
+    const std::uint64_t mftStart = readU64(boot, 0x30) * readU8(boot, 13);
+    if (sector < mftStart) return std::nullopt;
+    return static_cast<std::uint32_t>((sector - mftStart) / 2);
   }
 };
 
 struct ImageCase {
+  friend void PrintTo(const ImageCase& c, std::ostream* os) { *os << c.image; }
   std::string what;
   std::string image;
   std::string manifest;

@@ -166,7 +166,9 @@ TEST(VolumeCheckNtfs, RecordSizeComesFromTheBootSectorByte) {
     SectorReader reader(disk);
     VolumeParameters p;
     ASSERT_EQ(checkAsCommitted(reader, "NTFS", kStart, 300, p), c.accepted);
-    if (c.accepted) EXPECT_EQ(p.MftRecordSectors, c.sectors);
+    if (c.accepted) {
+      EXPECT_EQ(p.MftRecordSectors, c.sectors);
+    }
   }
 }
 

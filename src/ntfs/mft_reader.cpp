@@ -79,6 +79,13 @@ Result<std::vector<std::byte>> ReadRecordAtSector(SectorReader& reader, const Nt
 
 FetchRecord makeRecordFetcher(SectorReader& reader, const MftRunList& mft, const NtfsGeometry& geometry) {
   return [&reader, &mft, geometry](std::uint64_t number) -> std::optional<std::vector<std::byte>> {
+    if (mft.runs.empty()) {
+      const auto found = mft.scannedRecords.find(number);
+      if (found == mft.scannedRecords.end()) return std::nullopt;
+      auto raw = ReadRecordAtSector(reader, geometry, found->second);
+      if (!raw) return std::nullopt;
+      return std::move(*raw);
+    }
     auto raw = ReadMftRecord(reader, mft, geometry, number);
     if (!raw) return std::nullopt;
     return std::move(*raw);

@@ -4,6 +4,7 @@
 // through the SectorReader; the decoding is left to the pure readers.
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "common/error.h"
@@ -22,6 +23,10 @@ struct MftRunList {
   // False when the runs cover less than the data size (a missing extent, or
   // runs that do not decode): the walk then sees only part of the MFT.
   bool complete = false;
+  // After a sector scan (no run list): the sector where the scan found each
+  // record that carries its own number, extension records included, so that
+  // the saving still finds the extents a file's attribute list names.
+  std::unordered_map<std::uint64_t, SectorNumber> scannedRecords;
 
   bool empty() const { return runs.empty(); }
   // Records the runs reach, from number 0.
@@ -55,7 +60,8 @@ struct MftRunList {
                                                                 SectorNumber sector);
 
 // Fetches records by number through the MFT run list (for collectDataStream
-// and collectFileNames); an empty run list fetches nothing.
+// and collectFileNames), or, without runs, at the sectors a scan found them;
+// with neither it fetches nothing.
 [[nodiscard]] FetchRecord makeRecordFetcher(SectorReader& reader, const MftRunList& mft, const NtfsGeometry& geometry);
 
 // Reads clusters of the volume through the sector reader.

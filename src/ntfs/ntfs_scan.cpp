@@ -211,6 +211,9 @@ class NtfsScan {
     if (record->torn) ++lists_.tornRecords;
     const MftRecordHeader& header = record->header;
     const AttributeWalk walk = walkAttributes(*record);
+    // The first copy found of a numbered record is kept for the saving; the
+    // mirror copies of the first records repeat them.
+    if (header.record_number) ctx_.mft.scannedRecords.emplace(*header.record_number, sector);
 
     if (header.isExtension()) {
       // An extension holds attributes of its base record and is never a

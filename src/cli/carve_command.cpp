@@ -49,7 +49,7 @@ std::string askAnotherSavingPath(TerminalPrompter& prompter) {
   if (!std::getline(std::cin, line) || line.empty()) return {};
   auto checked = checkDestination(line);
   if (!checked) {
-    std::cerr << "dravolin: " << checked.error() << "\n";
+    std::cerr << "dravolin: " << checked.error().message << "\n";
     return {};
   }
   return checked->string();
@@ -119,7 +119,7 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
     auto page = commitRawExtensionPage(*ticks, session.activityLog(), [&]() -> std::string {
       auto checked = checkDestination(options->to);
       if (!checked) {
-        destinationError = checked.error();
+        destinationError = checked.error().message;
         return {};
       }
       return checked->string();

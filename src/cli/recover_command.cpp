@@ -142,7 +142,7 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
 
     // The destination dialog: the folder, the size count, the free space.
     auto destination = checkDestination(o->to);
-    if (!destination) throw CliExit{kExitFailure, destination.error()};
+    if (!destination) throw CliExit{kExitFailure, destination.error().message};
     Saver saver(*tree, session.savingSettings,
                 SavingSource{*session.reader(), session.state.volumeParameters, session.state.FileSystemType,
                              static_cast<std::uint64_t>(session.state.PartitionEnd), &session.mftRunList});

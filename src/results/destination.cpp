@@ -19,15 +19,15 @@ bool CreateFolderPath(const fs::path& path) {
   return fs::is_directory(path, error);
 }
 
-std::expected<fs::path, std::string> checkDestination(const std::string& text) {
-  if (text.empty()) return std::unexpected(std::string(kInvalidDestinationMessage));
+Result<fs::path> checkDestination(const std::string& text) {
+  if (text.empty()) return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
   std::error_code error;
   fs::path folder = fs::absolute(fs::path(text), error);
-  if (error) return std::unexpected(std::string(kInvalidDestinationMessage));
+  if (error) return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
   folder = folder.lexically_normal();
   if (!fs::is_directory(folder, error) && !CreateFolderPath(folder))
-    return std::unexpected(std::string(kInvalidDestinationMessage));
-  if (!fs::is_directory(folder, error)) return std::unexpected(std::string(kInvalidDestinationMessage));
+    return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
+  if (!fs::is_directory(folder, error)) return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
   return folder;
 }
 

@@ -3,10 +3,11 @@
 // destination dialog's OK button, the creation of missing folders along a
 // path, and the free space of the drive that holds it.
 #include <cstdint>
-#include <expected>
 #include <filesystem>
 #include <optional>
 #include <string>
+
+#include "common/error.h"
 
 namespace dravolin {
 
@@ -20,7 +21,7 @@ bool CreateFolderPath(const std::filesystem::path& path);
 // The destination check: an empty text is refused; a folder that does not
 // exist is created; when it still does not exist the same message is given.
 // Returns the absolute folder on success, the message otherwise.
-std::expected<std::filesystem::path, std::string> checkDestination(const std::string& text);
+[[nodiscard]] Result<std::filesystem::path> checkDestination(const std::string& text);
 
 // Bytes available to an unprivileged user on the drive that holds the folder.
 std::optional<std::uint64_t> freeSpaceOf(const std::filesystem::path& folder);

@@ -69,7 +69,7 @@ void SavingPath::accept() {
   GuiPrompter& prompter = window_.prompter();
   auto destination = checkDestination(destination_->text().toStdString());
   if (!destination) {
-    prompter.inform(destination.error());
+    prompter.inform(destination.error().message);
     return;
   }
   Saver saver(tree_, session.savingSettings,

@@ -27,7 +27,7 @@ TEST(Destination, ChecksAndCreatesTheFolder) {
     auto checked = checkDestination(c.text);
     EXPECT_EQ(checked.has_value(), c.accepted);
     if (checked) EXPECT_TRUE(fs::is_directory(*checked));
-    else EXPECT_EQ(checked.error(), kInvalidDestinationMessage);
+    else EXPECT_EQ(checked.error().message, kInvalidDestinationMessage);
   }
   EXPECT_TRUE(CreateFolderPath(dir / "x/y/z"));
   EXPECT_TRUE(CreateFolderPath(dir / "x/y/z"));  // already there: used as it is

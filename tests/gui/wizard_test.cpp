@@ -124,6 +124,52 @@ TEST(Wizard, DesktopRecoverySavesACheckedDeletedFolderByteForByte) {
   EXPECT_NE(readFile(f.session.recoveryLog().path()).find("Saving completed successfully."), std::string::npos);
 }
 
+// The NTFS partition of the demo disk takes the same path with no page of its
+// own: the MFT walk runs as Step 3, and a checked deleted folder is saved.
+TEST(Wizard, DesktopRecoveryOnAnNtfsPartitionSavesADeletedFolder) {
+  WizardFixture f;
+  DialogScript script;
+  f.toStep2("demo.img");
+  auto* step2 = f.page<ui::PartitionInfo>();
+  ASSERT_TRUE(step2->selectPartition(2));
+  EXPECT_EQ(step2->header(), QStringLiteral("You have selected Partition - 2 ( NTFS ) with following properties :"));
+  f.startSearch(2);
+  f.waitForStep4(script);
+  auto* step4 = f.page<ui::FileDisplay>();
+  ResultTree& tree = *step4->resultTree();
+
+  const std::string folderPath = "/Old Stuff demontfs";
+  const auto folder = tree.findFolder(folderPath);
+  ASSERT_TRUE(folder);
+  const auto directory = static_cast<std::size_t>(tree.item(*folder).directory);
+  EXPECT_TRUE(tree.entries().DirectoryList[directory].isDeleted());
+  const int row = step4->listModel()->rowOfFolder(directory);
+  ASSERT_GE(row, 0);
+  ASSERT_TRUE(step4->listModel()->setData(step4->listModel()->index(row, 0), Qt::Checked, Qt::CheckStateRole));
+  ASSERT_TRUE(waitUntil([&] { return !step4->marking(); }));
+
+  std::vector<ManifestRow> expected;
+  for (const auto& r : readManifest("demo.img"))
+    if (!r.folder && r.path.rfind(folderPath + "/", 0) == 0) expected.push_back(r);
+  ASSERT_GE(expected.size(), 2u);
+
+  TempDir destination;
+  script.expect(QStringLiteral("SavingPath"), [&](QDialog* d) {
+    d->findChild<QLineEdit*>(QStringLiteral("destination"))->setText(QString::fromStdString(destination.path().string()));
+    clickDialogButton(d, QStringLiteral("OK"));
+  });
+  script.answer(QStringLiteral("MessagesInfo"), true);
+  f.window->menu().recoverSelected->trigger();
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
+  EXPECT_TRUE(script.unexpected.empty()) << script.unexpected.front().toStdString();
+  EXPECT_EQ(script.lastText(), QStringLiteral("Saving completed successfully."));
+  for (const auto& r : expected) {
+    const fs::path file = destination.path() / r.path.substr(1);
+    ASSERT_TRUE(fs::exists(file)) << r.path;
+    EXPECT_EQ(sha256File(file), r.sha256) << r.path;
+  }
+}
+
 TEST(Wizard, BackAtEveryStepReturnsWithTheChoicesIntact) {
   WizardFixture f;
   DialogScript script;

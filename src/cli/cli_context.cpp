@@ -1,5 +1,6 @@
 #include "cli/cli_context.h"
 #include "cli/interrupts.h"
+#include "cli/progress_line.h"
 
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "app/messages.h"
+#include "common/format.h"
 #include "app/source_resolver.h"
 #include "app/wizard_steps.h"
 #include "results/saving.h"
@@ -316,7 +318,7 @@ SearchOutcome CliContext::runJob(SearchController& controller, SearchController:
   const auto started = std::chrono::steady_clock::now();
   controller.start(std::move(worker));
   bool stopped = false;
-  bool showProgress = progressEnabled();
+  const ProgressLine progress(progressEnabled());
   int lastInterrupts = 0;
   while (!controller.workerEnded()) {
     // Redraw every 200 ms, but notice the end of a job within 2 ms.
@@ -328,29 +330,27 @@ SearchOutcome CliContext::runJob(SearchController& controller, SearchController:
       lastInterrupts = presses;
       if (presses == 1 && !stopped) {
         stopped = true;
-        if (showProgress) std::cerr << "\nStopping...\n";
+        progress.breakLine();
+        if (progress.enabled()) std::cerr << "Stopping...\n";
         controller.stop();
       } else if (presses >= 2) {
         controller.back({});
-        if (showProgress) std::cerr << "\n";
+        progress.breakLine();
         return SearchOutcome::Cancelled;
       }
     }
-    if (showProgress && transfer) {
+    if (!progress.enabled()) continue;
+    if (transfer) {
       const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-      std::fprintf(stderr, "\r%3d%%  %s  %s   ", controller.percent(), transferText(transfer(), seconds).c_str(),
-                   controller.clockText().c_str());
-      std::fflush(stderr);
-    } else if (showProgress) {
+      progress.draw(formatText("%3d%%  %s  %s", controller.percent(), transferText(transfer(), seconds).c_str(),
+                               controller.clockText().c_str()));
+    } else {
       std::string status = controller.status();
       if (status.size() > 50) status = status.substr(0, 47) + "...";
-      std::fprintf(stderr, "\r%3d%%  %-50s  %s   ", controller.percent(), status.c_str(),
-                   controller.clockText().c_str());
-      std::fflush(stderr);
+      progress.draw(formatText("%3d%%  %-50s  %s", controller.percent(), status.c_str(), controller.clockText().c_str()));
     }
   }
-  if (showProgress) std::fprintf(stderr, "\r%3d%%  %-50s  %s\n", controller.percent(), "done",
-                                 controller.clockText().c_str());
+  progress.finish(formatText("%3d%%  %-50s  %s", controller.percent(), "done", controller.clockText().c_str()));
   return controller.finish(totals);
 }
 

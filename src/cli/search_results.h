@@ -13,6 +13,7 @@
 
 #include "cli/cli_context.h"
 #include "cli/interrupts.h"
+#include "cli/progress_line.h"
 #include "common/text_encoding.h"
 #include "app/search_operation.h"
 #include "results/result_tree.h"
@@ -87,7 +88,7 @@ inline nlohmann::json entryJson(const std::string& path, const std::string& name
 inline void runBrowserWorker(CliContext& context, WorkerJob& job, WorkerJob::Worker worker,
                              const std::function<std::string()>& line) {
   const int baseline = interruptCount;
-  const bool showProgress = context.progressEnabled();
+  const ProgressLine progress(context.progressEnabled());
   job.start(std::move(worker));
   bool stopped = false;
   while (!job.ended()) {
@@ -98,13 +99,10 @@ inline void runBrowserWorker(CliContext& context, WorkerJob& job, WorkerJob::Wor
       job.stop();
     }
     if (presses >= 2) job.cancel();
-    if (showProgress) {
-      std::fprintf(stderr, "\r%s\033[K", line().c_str());
-      std::fflush(stderr);
-    }
+    if (progress.enabled()) progress.draw(line());
   }
   job.wait();
-  if (showProgress) std::fprintf(stderr, "\r%s\033[K\n", line().c_str());
+  if (progress.enabled()) progress.finish(line());
   if (!job.error().empty()) throw CliExit{kExitFailure, job.error()};
 }
 

@@ -17,6 +17,7 @@
 #include "disk/devices.h"
 #include "disk/sector_reader.h"
 #include "entries/found_entries.h"
+#include "entries/found_file_system.h"
 #include "imaging/imaging_settings.h"
 #include "logs/log_file.h"
 #include "ntfs/mft_reader.h"
@@ -53,6 +54,9 @@ struct WizardState {
   bool LostPartitionSearch = false;
   int LostSearchPass = 0;
   bool LoadFromLog = false;
+  // The ordinal (1-based) of the found file system chosen after a search for
+  // lost partitions; 0 when none was chosen.
+  std::uint32_t SelectedFoundFileSystem = 0;
   std::string caption = std::string(kApplicationTitle) + " - Desktop Recovery";
   std::string selectedNodeText;
   int selectedPartitionIndex = -1;
@@ -72,6 +76,8 @@ class Session {
   WizardState state;
   SavingSettings savingSettings;
   FoundEntries entries;  // what the last search found
+  // What the last search for lost partitions found, in the order found.
+  FoundFileSystems foundFileSystems;
   // Where the records of $MFT lie, loaded by the NTFS MFT walk for the saving;
   // empty after a scan (the found entries then carry their record sectors).
   MftRunList mftRunList;

@@ -78,8 +78,6 @@ void StatisticsDisplay::showDetails() {
 
 // ---- worker choice
 
-static bool isFat(const std::string& t) { return t == "FAT12" || t == "FAT16" || t == "FAT32"; }
-
 WorkerKind chooseWorker(const WizardState& s) {
   if (s.RecoveryMode == kRawRecoverySearch) return WorkerKind::RawCarving;
   if (s.ImageCreationMode) return WorkerKind::ImageCreation;
@@ -88,7 +86,7 @@ WorkerKind chooseWorker(const WizardState& s) {
     if (s.ExhaustiveSearch) return WorkerKind::FatExhaustive;
     return WorkerKind::FatDirectoryTree;
   }
-  if (s.FileSystemType == "NTFS") {
+  if (s.FileSystemType == FsType::Ntfs) {
     if (s.LostPartitionSearch && s.LostSearchPass == 1) return WorkerKind::NtfsChosenTree;
     if (s.ExhaustiveSearch || s.LostPartitionSearch) return WorkerKind::NtfsExhaustive;
     return WorkerKind::NtfsMftWalk;

@@ -137,7 +137,7 @@ class SearchController final : public WorkerJob {
   WorkerKind kind() const { return kind_; }
   // The copy of the volume parameters and type that the worker reads.
   const VolumeParameters& searchVolumeParameters() const { return searchParameters_; }
-  const std::string& searchFileSystem() const { return searchFileSystem_; }
+  FsType searchFileSystem() const { return searchFileSystem_; }
 
   // Copies the volume parameters, starts the clock and runs the worker.
   void start(Worker worker);
@@ -174,7 +174,7 @@ class SearchController final : public WorkerJob {
   const TickSource& ticks_;
   WorkerKind kind_;
   VolumeParameters searchParameters_;
-  std::string searchFileSystem_;
+  FsType searchFileSystem_ = FsType::Unknown;
   mutable std::mutex displayMutex_;  // the clock and the statistics texts
   ElapsedClock clock_;
   StatisticsDisplay statistics_;

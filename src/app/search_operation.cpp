@@ -49,7 +49,7 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, const Search
     });
   }
   if (kind != WorkerKind::FatDirectoryTree && kind != WorkerKind::FatExhaustive) {
-    const std::string& type = session.state.FileSystemType;
+    const std::string type = toString(session.state.FileSystemType);
     std::string what = kind == WorkerKind::LostPartitionSearch ? "the search for lost partitions"
                        : kind == WorkerKind::None              ? "searching this selection"
                                                                : "searching " + type + " volumes";
@@ -61,13 +61,13 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, const Search
   return SearchController::Worker([&session, &controller, codePage, exhaustive](Job& job) {
     session.searchNotes.clear();
     session.mftRunList = MftRunList{};
-    FatSearchContext search{*session.reader(),
-                            controller.searchVolumeParameters(),
-                            controller.searchFileSystem(),
-                            session.entries,
-                            session.state.ExhaustiveSearch,
-                            static_cast<std::uint64_t>(session.state.PartitionEnd),
-                            codePage};
+    FatSearchContext search{.reader = *session.reader(),
+                            .parameters = controller.searchVolumeParameters(),
+                            .fileSystemType = controller.searchFileSystem(),
+                            .entries = session.entries,
+                            .exhaustiveSearch = session.state.ExhaustiveSearch,
+                            .partitionEnd = static_cast<std::uint64_t>(session.state.PartitionEnd),
+                            .oemCodePage = codePage};
     if (exhaustive) runFatExhaustiveSearch(job, search);
     else runFatDirectoryTreeSearch(job, search);
   });

@@ -13,6 +13,7 @@
 #include "app/app_environment.h"
 #include "app/messages.h"
 #include "common/config_store.h"
+#include "common/file_system_type.h"
 #include "common/version.h"
 #include "disk/devices.h"
 #include "disk/sector_reader.h"
@@ -48,7 +49,7 @@ struct WizardState {
   bool multiFileImage = false;
   SectorNumber PartitionStart = 0;
   std::int64_t PartitionEnd = 0;  // 0 until a selection is committed
-  std::string FileSystemType;
+  FsType FileSystemType = FsType::Unknown;
   VolumeParameters volumeParameters;
   bool ExhaustiveSearch = false;
   bool LostPartitionSearch = false;

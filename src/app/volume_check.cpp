@@ -5,15 +5,15 @@
 
 namespace dravolin {
 
-bool hasVolumeCheck(const std::string& fileSystem) {
-  return fatTypeFromName(fileSystem).has_value() || fileSystem == "NTFS";
+bool hasVolumeCheck(FsType fileSystem) {
+  return isFat(fileSystem) || fileSystem == FsType::Ntfs;
 }
 
-Result<VolumeParameters> checkVolume(SectorReader& reader, const std::string& fileSystem, SectorNumber start,
+Result<VolumeParameters> checkVolume(SectorReader& reader, FsType fileSystem, SectorNumber start,
                                      SectorNumber end, const VolumeParameters& base) {
-  if (auto fat = fatTypeFromName(fileSystem)) return checkFatVolume(reader, *fat, start, base);
-  if (fileSystem == "NTFS") return checkNtfsVolume(reader, start, end, base);
-  return makeError(ErrorKind::InvalidArgument, "no volume check for " + fileSystem);
+  if (auto fat = fatTypeOf(fileSystem)) return checkFatVolume(reader, *fat, start, base);
+  if (fileSystem == FsType::Ntfs) return checkNtfsVolume(reader, start, end, base);
+  return makeError(ErrorKind::InvalidArgument, "no volume check for " + toString(fileSystem));
 }
 
 }  // namespace dravolin

@@ -1,8 +1,8 @@
 #pragma once
-// The volume check of a committed or listed selection, by file-system name:
-// the FAT check of the FAT readers for "FAT12", "FAT16" and "FAT32", the
-// NTFS check for "NTFS".
-#include <string>
+// The volume check of a committed or listed selection, by file-system type:
+// the FAT check of the FAT readers for FAT12, FAT16 and FAT32, the NTFS
+// check for NTFS.
+#include "common/file_system_type.h"
 
 #include "common/error.h"
 #include "disk/sector_reader.h"
@@ -10,13 +10,13 @@
 
 namespace dravolin {
 
-// True for the names that have a volume check.
-bool hasVolumeCheck(const std::string& fileSystem);
+// True for the types that have a volume check.
+bool hasVolumeCheck(FsType fileSystem);
 
 // The layout values of the volume of type fileSystem between start and end
 // (exclusive): base with that file system's fields replaced. The check's
-// error when it rejects the volume; InvalidArgument for a name without one.
-[[nodiscard]] Result<VolumeParameters> checkVolume(SectorReader& reader, const std::string& fileSystem,
+// error when it rejects the volume; InvalidArgument for a type without one.
+[[nodiscard]] Result<VolumeParameters> checkVolume(SectorReader& reader, FsType fileSystem,
                                                    SectorNumber start, SectorNumber end,
                                                    const VolumeParameters& base = {});
 

@@ -82,7 +82,7 @@ Result<bool> commitPartition(Session& session, const PartitionEntry& partition, 
   s.selectedPartitionIndex = partition.ordinal - 1;
   session.activityLog().appendLines({
       "\r\n", "Step 2 :", "-------", "Selected Information : " + partition.label(),
-      "Partition Type : " + partition.fileSystem,
+      "Partition Type : " + toString(partition.fileSystem),
       "Partition Size : " + formatPartitionSize((partition.end - partition.start) * kSectorSize),
       "Start Sector : " + std::to_string(partition.start), "End Sector : " + std::to_string(partition.end),
       searchExhaustive ? "Search Exhaustive : Checked" : "Search Exhaustive : Not Checked"});
@@ -113,7 +113,7 @@ Result<void> commitWholeDisk(Session& session, bool searchExhaustive) {
     return makeError(ErrorKind::InvalidArgument, "End sector should be bigger than Start sector");
   s.PartitionStart = start;
   s.PartitionEnd = static_cast<std::int64_t>(end);
-  s.FileSystemType = "UNKNOWN";
+  s.FileSystemType = FsType::Unknown;
   s.selectedNodeText = session.device().name;
   writeDiskSelection(session, searchExhaustive);
   s.LostPartitionSearch = searchExhaustive;
@@ -123,23 +123,22 @@ Result<void> commitWholeDisk(Session& session, bool searchExhaustive) {
 }
 
 Result<void> commitManualRange(Session& session, const std::string& startText,
-                                                   const std::string& endText,
-                                                   const std::string& fileSystem) {
+                                                   const std::string& endText, FsType fileSystem) {
   auto& s = session.state;
   s.CurrentStep = 5;
   bool allowUnknown = s.RecoveryMode == kRawRecovery || s.RecoveryMode == kRawRecoverySearch ||
                       s.ImageCreationMode;
   auto range = validateManualRange(startText, endText, fileSystem, s.FileSystemType, allowUnknown);
   if (!range) return std::unexpected(range.error());
-  bool wholeDisk = s.FileSystemType == "UNKNOWN" || s.FileSystemType.empty();
+  bool wholeDisk = s.FileSystemType == FsType::Unknown;
   s.PartitionStart = range->start;
   s.PartitionEnd = static_cast<std::int64_t>(range->end);
   s.FileSystemType = range->fileSystem;
-  if (wholeDisk) s.selectedNodeText = "Partition - 1 (" + s.FileSystemType + " )";
+  if (wholeDisk) s.selectedNodeText = "Partition - 1 (" + toString(s.FileSystemType) + " )";
   s.LostSearchPass = 0;
   session.activityLog().appendLines({"\r\n", "Step 2 (a) :", "-------", "Partition Range Information : ",
                                      "Starting Range : " + startText, "Ending Range : " + endText,
-                                     "File System : " + s.FileSystemType});
+                                     "File System : " + toString(s.FileSystemType)});
   setSelectionEnd(session);
   return {};
 }

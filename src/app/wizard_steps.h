@@ -42,12 +42,14 @@ std::string partitionEntryRefusal(const PartitionEntry& partition);
 // line writes it before a range of its own or the whole disk.
 void writeDiskSelection(Session& session, bool searchExhaustive);
 
+// The file-system choices of the range page, by list index.
+inline constexpr FsType kRangeFileSystems[] = {FsType::Fat16, FsType::Fat32, FsType::Ntfs, FsType::Unknown};
+
 // Step 2 (a): validates the typed range ("Start sector is not valid." ...),
-// sets the range and type and writes the Step 2 (a) block. fileSystem is
-// "FAT12", "FAT16", "FAT32", "NTFS" or "UNKNOWN".
+// sets the range and type and writes the Step 2 (a) block. With Unknown the
+// committed type stays (raw recovery and imaging only).
 [[nodiscard]] Result<void> commitManualRange(Session& session, const std::string& startText,
-                                                   const std::string& endText,
-                                                   const std::string& fileSystem);
+                                                   const std::string& endText, FsType fileSystem);
 
 // Every commit cuts a selection that runs past the end of the source at that
 // end, so no search, carving or imaging reads beyond it; the cut is told in

@@ -219,8 +219,8 @@ std::string describeChoices(const PartitionListing& listing) {
 }
 
 // Why the volume check of a file system refuses, in its own terms.
-static std::string volumeCheckFailure(const std::string& fileSystem) {
-  if (fileSystem == "NTFS") return "the volume check failed (NTFS boot sector or MFT not valid)";
+static std::string volumeCheckFailure(FsType fileSystem) {
+  if (fileSystem == FsType::Ntfs) return "the volume check failed (NTFS boot sector or MFT not valid)";
   return "the volume check failed (boot sector or FAT not valid)";
 }
 
@@ -246,24 +246,25 @@ void CliContext::commitChoice(ChoiceRule rule) {
                                     describeChoices(listing)};
     writeDiskSelection(s, false);
     const std::uint64_t sectors = s.source()->sectorCount();
-    auto r = commitManualRange(s, "0", std::to_string(sectors), "UNKNOWN");
+    auto r = commitManualRange(s, "0", std::to_string(sectors), FsType::Unknown);
     if (!r) throw CliExit{kExitFailure, r.error().message};
     printSelectionWarning(s);
     return;
   }
   if (!choice.range.empty()) {
-    std::string type = choice.fileSystem.empty() ? "UNKNOWN" : choice.fileSystem;
-    if (rule == ChoiceRule::NeedsFileSystem && type == "UNKNOWN")
+    // --fs is checked against the names (any case) and handed on in upper case.
+    const FsType type = fileSystemTypeFromText(choice.fileSystem).value_or(FsType::Unknown);
+    if (rule == ChoiceRule::NeedsFileSystem && type == FsType::Unknown)
       throw CliExit{kExitUsage, "--range needs --fs FAT12|FAT16|FAT32|NTFS for this command"};
     // The range page is reached from the disk node of the partition page,
     // whose commit writes its own block first.
     writeDiskSelection(s, false);
-    s.state.FileSystemType = "UNKNOWN";
+    s.state.FileSystemType = FsType::Unknown;
     auto r = commitManualRange(s, choice.range[0], choice.range[1], type);
     if (!r) throw CliExit{kExitFailure, r.error().message};
     printSelectionWarning(s);
     if (!runVolumeCheck(s))
-      checkFailed("The range " + choice.range[0] + " to " + choice.range[1] + " does not hold a valid " + type +
+      checkFailed("The range " + choice.range[0] + " to " + choice.range[1] + " does not hold a valid " + toString(type) +
                   " volume: " + volumeCheckFailure(type));
     return;
   }
@@ -289,7 +290,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
   if (rule == ChoiceRule::Explicit) {
     // Carving and imaging go on to the range page, prefilled with the partition.
     auto range = commitManualRange(s, std::to_string(s.state.PartitionStart), std::to_string(s.state.PartitionEnd),
-                                   "UNKNOWN");
+                                   FsType::Unknown);
     if (!range) throw CliExit{kExitFailure, range.error().message};
   }
 }

@@ -35,7 +35,7 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
         const VolumeParameters volume = checked.value_or(VolumeParameters{});
         nlohmann::json entry = {{"ordinal", p.ordinal},
                                 {"label", p.label()},
-                                {"type", p.fileSystem},
+                                {"type", toString(p.fileSystem)},
                                 {"start", p.start},
                                 {"end", p.end},
                                 {"size_text", formatPartitionSize((p.end - p.start) * kSectorSize)},
@@ -63,7 +63,7 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
     std::printf("%-26s %-6s %12s %12s %10s %6s\n", "Partition", "Type", "Start Sector", "End Sector", "Size", "Share");
     for (std::size_t i = 0; i < listing.partitions.size(); ++i) {
       const auto& p = listing.partitions[i];
-      std::printf("%-26s %-6s %12llu %12llu %10s %5d%%%s\n", p.label().c_str(), p.fileSystem.c_str(),
+      std::printf("%-26s %-6s %12llu %12llu %10s %5d%%%s\n", p.label().c_str(), toString(p.fileSystem).c_str(),
                   static_cast<unsigned long long>(p.start), static_cast<unsigned long long>(p.end),
                   formatPartitionSize((p.end - p.start) * kSectorSize).c_str(), i < slices.size() ? slices[i] : 0,
                   p.beyondEnd ? (std::string("  (") + kBeyondEndText + ")").c_str() : "");

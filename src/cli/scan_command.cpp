@@ -199,7 +199,7 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
           });
       json.endArray();
       json.key("file_system");
-      json.value(context.session().state.FileSystemType);
+      json.value(toString(context.session().state.FileSystemType));
       json.key("files");
       json.value(std::uint64_t{entries.FileCount});
       json.key("summary");

@@ -15,11 +15,13 @@ constexpr std::size_t kFatCacheBlocks = 64;
 
 }  // namespace
 
-std::optional<FatType> fatTypeFromName(std::string_view fileSystemType) {
-  if (fileSystemType == "FAT12") return FatType::Fat12;
-  if (fileSystemType == "FAT16") return FatType::Fat16;
-  if (fileSystemType == "FAT32") return FatType::Fat32;
-  return std::nullopt;
+std::optional<FatType> fatTypeOf(FsType fileSystemType) {
+  switch (fileSystemType) {
+    case FsType::Fat12: return FatType::Fat12;
+    case FsType::Fat16: return FatType::Fat16;
+    case FsType::Fat32: return FatType::Fat32;
+    default: return std::nullopt;
+  }
 }
 
 bool isEndOfChain(FatType type, std::uint32_t entry) {
@@ -61,10 +63,10 @@ std::uint64_t FatLayout::clusterCount() const {
   return std::min<std::uint64_t>(count, std::numeric_limits<std::uint32_t>::max());
 }
 
-Result<FatLayout> makeFatLayout(const VolumeParameters& parameters, std::string_view fileSystemType,
+Result<FatLayout> makeFatLayout(const VolumeParameters& parameters, FsType fileSystemType,
                                 std::uint64_t partitionEnd) {
-  auto type = fatTypeFromName(fileSystemType);
-  if (!type) return makeError(ErrorKind::InvalidArgument, "not a FAT file system: " + std::string(fileSystemType));
+  auto type = fatTypeOf(fileSystemType);
+  if (!type) return makeError(ErrorKind::InvalidArgument, "not a FAT file system: " + toString(fileSystemType));
   // 256 sectors (128 KiB) is the largest cluster any FAT implementation
   // writes; a larger value can only come from a damaged boot sector.
   if (parameters.SectorsPerCluster == 0 || parameters.SectorsPerCluster > 256)
@@ -87,7 +89,7 @@ Result<FatLayout> makeFatLayout(const VolumeParameters& parameters, std::string_
 FatVolume::FatVolume(SectorReader& reader, const FatLayout& layout) : reader_(&reader), layout_(layout) {}
 
 Result<FatVolume> FatVolume::open(SectorReader& reader, const VolumeParameters& parameters,
-                                  std::string_view fileSystemType, std::uint64_t partitionEnd) {
+                                  FsType fileSystemType, std::uint64_t partitionEnd) {
   auto layout = makeFatLayout(parameters, fileSystemType, partitionEnd);
   if (!layout) return std::unexpected(layout.error());
   return FatVolume(reader, *layout);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/file_system_type.h"
 #include "disk/sector_reader.h"
 #include "partition/volume_parameters.h"
 
@@ -17,8 +18,8 @@ namespace dravolin {
 
 enum class FatType { Fat12, Fat16, Fat32 };
 
-// "FAT12", "FAT16" or "FAT32"; anything else has no FAT type.
-std::optional<FatType> fatTypeFromName(std::string_view fileSystemType);
+// The FAT type of FAT12, FAT16 and FAT32; nothing for the other types.
+std::optional<FatType> fatTypeOf(FsType fileSystemType);
 
 // Which copy of the FAT a chain is read from.
 enum class FatCopy { First, Second };
@@ -61,7 +62,7 @@ struct FatLayout {
 // Builds the layout from the committed volume parameters and type. Fails with
 // InvalidArgument for a type that is not FAT or sectors per cluster of 0 or
 // above 256.
-Result<FatLayout> makeFatLayout(const VolumeParameters& parameters, std::string_view fileSystemType,
+Result<FatLayout> makeFatLayout(const VolumeParameters& parameters, FsType fileSystemType,
                                 std::uint64_t partitionEnd = 0);
 
 // A FAT volume being searched or saved from: the layout plus a cache of FAT
@@ -72,7 +73,7 @@ class FatVolume {
 
   // Shorthand for makeFatLayout + the constructor.
   static Result<FatVolume> open(SectorReader& reader, const VolumeParameters& parameters,
-                                std::string_view fileSystemType, std::uint64_t partitionEnd = 0);
+                                FsType fileSystemType, std::uint64_t partitionEnd = 0);
 
   const FatLayout& layout() const { return layout_; }
   FatType type() const { return layout_.type; }

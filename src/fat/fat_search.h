@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/file_system_type.h"
 #include "common/job.h"
 #include "disk/sector_reader.h"
 #include "entries/found_entries.h"
@@ -39,7 +40,7 @@ namespace dravolin {
 struct FatSearchContext {
   SectorReader& reader;
   VolumeParameters parameters;      // the search's own copy
-  std::string fileSystemType;       // "FAT12", "FAT16" or "FAT32"
+  FsType fileSystemType = FsType::Unknown;  // FAT12, FAT16 or FAT32
   FoundEntries& entries;
   bool& exhaustiveSearch;           // set when the tree search switches to the exhaustive search
   std::uint64_t partitionEnd = 0;   // exclusive end sector; 0: the reader's selection end

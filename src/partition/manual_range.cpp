@@ -21,8 +21,7 @@ std::optional<std::uint64_t> parseSectorNumber(const std::string& text) {
 
 Result<ManualRange> validateManualRange(const std::string& startText,
                                                             const std::string& endText,
-                                                            const std::string& fileSystem,
-                                                            const std::string& committedType,
+                                                            FsType fileSystem, FsType committedType,
                                                             bool allowUnknown) {
   auto start = parseSectorNumber(startText);
   if (!start) return makeError(ErrorKind::InvalidArgument, "Start sector is not valid.");
@@ -30,8 +29,8 @@ Result<ManualRange> validateManualRange(const std::string& startText,
   if (!end) return makeError(ErrorKind::InvalidArgument, "End sector is not valid.");
   if (!(*end > *start)) return makeError(ErrorKind::InvalidArgument, "End sector should be bigger than start sector.");
   ManualRange range{*start, *end, fileSystem};
-  if (fileSystem == "UNKNOWN" || fileSystem.empty()) {
-    range.fileSystem = committedType.empty() ? "UNKNOWN" : committedType;
+  if (fileSystem == FsType::Unknown) {
+    range.fileSystem = committedType;
     if (!allowUnknown) return makeError(ErrorKind::InvalidArgument, "Select partition type.");
   }
   return range;

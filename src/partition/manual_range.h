@@ -6,17 +6,15 @@
 #include <string>
 
 #include "common/error.h"
+#include "common/file_system_type.h"
 #include "disk/sector_source.h"
 
 namespace dravolin {
 
-// The file-system choices of the range page, by list index.
-inline constexpr const char* kRangeFileSystems[] = {"FAT16", "FAT32", "NTFS", "UNKNOWN"};
-
 struct ManualRange {
   SectorNumber start = 0;
   SectorNumber end = 0;  // exclusive
-  std::string fileSystem;
+  FsType fileSystem = FsType::Unknown;
 };
 
 // Parses a sector number typed by the user: decimal digits only (blanks
@@ -25,13 +23,12 @@ std::optional<std::uint64_t> parseSectorNumber(const std::string& text);
 
 // Validates the range page: "Start sector is not valid.", "End sector is not
 // valid.", "End sector should be bigger than start sector.", "Select
-// partition type.". fileSystem is one of the names above (or FAT12); with
-// "UNKNOWN" the committed type stays, which only raw recovery and imaging
+// partition type.". fileSystem is the chosen type; with
+// Unknown the committed type stays, which only raw recovery and imaging
 // accept (allowUnknown).
 [[nodiscard]] Result<ManualRange> validateManualRange(const std::string& startText,
                                                             const std::string& endText,
-                                                            const std::string& fileSystem,
-                                                            const std::string& committedType,
+                                                            FsType fileSystem, FsType committedType,
                                                             bool allowUnknown);
 
 }  // namespace dravolin

@@ -10,7 +10,7 @@
 namespace dravolin {
 namespace {
 
-void addPartition(PartitionListing& listing, const std::string& name, SectorNumber start,
+void addPartition(PartitionListing& listing, FsType name, SectorNumber start,
                   std::uint64_t length, std::uint8_t type, bool logical) {
   PartitionEntry entry;
   entry.ordinal = static_cast<int>(listing.partitions.size()) + 1;
@@ -26,35 +26,35 @@ void addPartition(PartitionListing& listing, const std::string& name, SectorNumb
 }  // namespace
 
 std::string PartitionEntry::label() const {
-  return "Partition - " + std::to_string(ordinal) + " ( " + fileSystem + " )";
+  return "Partition - " + std::to_string(ordinal) + " ( " + toString(fileSystem) + " )";
 }
 
-std::optional<std::string> identifyPartition(ByteSpan boot, std::uint8_t type, bool logical) {
+std::optional<FsType> identifyPartition(ByteSpan boot, std::uint8_t type, bool logical) {
   // A sector too short to hold the fields is identified by the type alone.
   const VolumeBootRecord record = parseVolumeBootRecord(boot).value_or(VolumeBootRecord{});
-  if (record.fat32TypeText.starts_with("FAT32")) return "FAT32";
-  if (record.fat16TypeText.starts_with("FAT16")) return "FAT16";
-  if (record.fat16TypeText.starts_with("FAT12")) return "FAT12";
-  if (record.oemId.starts_with("NTFS")) return "NTFS";
+  if (record.fat32TypeText.starts_with("FAT32")) return FsType::Fat32;
+  if (record.fat16TypeText.starts_with("FAT16")) return FsType::Fat16;
+  if (record.fat16TypeText.starts_with("FAT12")) return FsType::Fat12;
+  if (record.oemId.starts_with("NTFS")) return FsType::Ntfs;
   switch (type) {
-    case 0x04: case 0x06: case 0x0E: return "FAT16";
-    case 0x0B: case 0x0C: return "FAT32";
-    case 0x07: return "NTFS";
-    case 0x01: if (logical) return "FAT16"; break;
+    case 0x04: case 0x06: case 0x0E: return FsType::Fat16;
+    case 0x0B: case 0x0C: return FsType::Fat32;
+    case 0x07: return FsType::Ntfs;
+    case 0x01: if (logical) return FsType::Fat16; break;
     default: break;
   }
   return std::nullopt;
 }
 
-std::optional<std::string> identifyWholeVolume(ByteSpan sector0) {
+std::optional<FsType> identifyWholeVolume(ByteSpan sector0) {
   const VolumeBootRecord record = parseVolumeBootRecord(sector0).value_or(VolumeBootRecord{});
   // The digits after "FAT" decide alone, so "FAT16" and "xxx16" both count.
   auto digits = [](const std::string& text) { return text.size() >= 5 ? text.substr(3, 2) : std::string(); };
-  std::optional<std::string> name;
-  if (record.fat16TypeText.starts_with("FAT12")) name = "FAT12";
-  if (digits(record.fat16TypeText) == "16") name = "FAT16";
-  if (digits(record.fat32TypeText) == "32") name = "FAT32";
-  if (record.oemId.starts_with("NTFS")) name = "NTFS";
+  std::optional<FsType> name;
+  if (record.fat16TypeText.starts_with("FAT12")) name = FsType::Fat12;
+  if (digits(record.fat16TypeText) == "16") name = FsType::Fat16;
+  if (digits(record.fat32TypeText) == "32") name = FsType::Fat32;
+  if (record.oemId.starts_with("NTFS")) name = FsType::Ntfs;
   return name;
 }
 
@@ -68,10 +68,10 @@ PartitionListing listPartitions(SectorReader& reader) {
   if (auto whole = identifyWholeVolume(mbr)) {
     listing.wholeVolume = true;
     const VolumeBootRecord record = parseVolumeBootRecord(mbr).value_or(VolumeBootRecord{});
-    std::uint64_t total = *whole == "NTFS" ? record.ntfsSectorCount : record.fatSectorCount;
+    std::uint64_t total = *whole == FsType::Ntfs ? record.ntfsSectorCount : record.fatSectorCount;
     // Small FAT volumes keep their sector count in the 16-bit field and
     // leave the 32-bit one at 0.
-    if (total == 0 && *whole != "NTFS") total = record.smallSectorCount;
+    if (total == 0 && *whole != FsType::Ntfs) total = record.smallSectorCount;
     addPartition(listing, *whole, 0, total, 0, false);
     return listing;
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/byte_reader.h"
+#include "common/file_system_type.h"
 #include "disk/sector_reader.h"
 
 namespace dravolin {
@@ -16,7 +17,7 @@ inline constexpr std::size_t kMaxPartitions = 26;
 
 struct PartitionEntry {
   int ordinal = 0;             // 1, 2, ...
-  std::string fileSystem;      // "FAT12", "FAT16", "FAT32" or "NTFS"
+  FsType fileSystem = FsType::Unknown;  // FAT12, FAT16, FAT32 or NTFS
   SectorNumber start = 0;      // absolute
   SectorNumber end = 0;        // absolute, one past the last sector
   std::uint8_t typeByte = 0;   // 0 for a volume without a table
@@ -39,11 +40,11 @@ struct PartitionListing {
 // Name by the boot sector ("FAT32" at 82, "FAT16" at 54, "FAT12" at 54,
 // "NTFS" at 3), else by the type byte; nullopt when neither is known.
 // Logical partitions also take type 0x01 as FAT16.
-std::optional<std::string> identifyPartition(ByteSpan bootSector, std::uint8_t typeByte, bool logical);
+std::optional<FsType> identifyPartition(ByteSpan bootSector, std::uint8_t typeByte, bool logical);
 
 // The whole-volume test on sector 0: FAT16, FAT32, NTFS (later matches win),
 // and FAT12 for a floppy; nullopt when sector 0 is not a boot sector.
-std::optional<std::string> identifyWholeVolume(ByteSpan sector0);
+std::optional<FsType> identifyWholeVolume(ByteSpan sector0);
 
 // Reads the disk through the reader and lists its partitions. The walk of the
 // extended chain ends at an EBR without a link, at a revisited EBR and at 26

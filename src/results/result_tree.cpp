@@ -47,13 +47,13 @@ int compareValues(T a, T b) {
 
 }  // namespace
 
-ResultTree::ResultTree(FoundEntries& entries, std::string fileSystemType, std::string codePage,
+ResultTree::ResultTree(FoundEntries& entries, FsType fileSystemType, std::string codePage,
                        std::uint16_t partition)
     : entries_(entries),
-      fileSystemType_(std::move(fileSystemType)),
+      fileSystemType_(fileSystemType),
       codePage_(std::move(codePage)),
       partition_(partition),
-      fat_(fileSystemType_ == "FAT12" || fileSystemType_ == "FAT16" || fileSystemType_ == "FAT32") {}
+      fat_(dravolin::isFat(fileSystemType_)) {}
 
 void ResultTree::build(Job* job) {
   items_.clear();
@@ -61,7 +61,7 @@ void ResultTree::build(Job* job) {
   itemById_.clear();
   TreeItem top;
   top.id = rootId();
-  top.name = "Root (" + (fileSystemType_.empty() ? std::string("Unknown") : fileSystemType_) + ")";
+  top.name = "Root (" + (fileSystemType_ == FsType::Unknown ? std::string("Unknown") : toString(fileSystemType_)) + ")";
   items_.push_back(std::move(top));
   itemById_.emplace(rootId(), kTopItem);
 

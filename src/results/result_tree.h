@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/file_system_type.h"
 #include "common/job.h"
 #include "entries/found_entries.h"
 #include "results/browser_texts.h"
@@ -54,10 +55,10 @@ class ResultTree {
  public:
   static constexpr std::size_t kTopItem = 0;
 
-  // fileSystemType "FAT12", "FAT16", "FAT32" or "NTFS" picks the root id
+  // fileSystemType (FAT12, FAT16, FAT32 or NTFS) picks the root id
   // and the time encoding; codePage decodes narrow (short) names;
   // partition is the file system on display (0 outside the lost-partition mode).
-  ResultTree(FoundEntries& entries, std::string fileSystemType, std::string codePage = std::string(kDefaultNameCodePage),
+  ResultTree(FoundEntries& entries, FsType fileSystemType, std::string codePage = std::string(kDefaultNameCodePage),
              std::uint16_t partition = 0);
 
   // Fills the tree from the root id, depth first in list order, and stores
@@ -131,7 +132,7 @@ class ResultTree {
   void storeName(std::string& narrowName, std::u16string& wideName, const std::string& text) const;
 
   FoundEntries& entries_;
-  std::string fileSystemType_;
+  FsType fileSystemType_;
   std::string codePage_;
   std::uint16_t partition_;
   bool fat_;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_system_type.h"
 #include "common/job.h"
 #include "disk/sector_reader.h"
 #include "logs/log_file.h"
@@ -39,7 +40,7 @@ inline constexpr const char* kFileCreationTitle = "Error Writing Destination";
 struct SavingSource {
   SectorReader& reader;
   VolumeParameters parameters;
-  std::string fileSystemType;      // "FAT12", "FAT16", "FAT32" or "NTFS"
+  FsType fileSystemType = FsType::Unknown;  // FAT12, FAT16, FAT32 or NTFS
   std::uint64_t partitionEnd = 0;  // exclusive end sector of the volume
   // NTFS: where the MFT records lie (the session's, loaded by the MFT walk).
   // When it is missing or empty, a file without a record sector of its own

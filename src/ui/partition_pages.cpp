@@ -1,5 +1,7 @@
 #include "ui/partition_pages.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
@@ -215,7 +217,7 @@ void PartitionInfo::showSelection() {
     const PartitionEntry& p = session.listing().partitions.at(static_cast<std::size_t>(index));
     labels = {QStringLiteral("Partition Type:"), QStringLiteral("Partition Size:"), QStringLiteral("Start Sector:"),
               QStringLiteral("End Sector:")};
-    values = {QString::fromStdString(p.fileSystem),
+    values = {QString::fromStdString(toString(p.fileSystem)),
               QString::fromStdString(formatPartitionSize((p.end - p.start) * kSectorSize)),
               QString::number(p.start), QString::number(p.end)};
   }
@@ -291,8 +293,7 @@ PartitionRange::PartitionRange(MainWindow& window)
   start_->setObjectName(QStringLiteral("start"));
   end_->setObjectName(QStringLiteral("end"));
   fileSystem_->setObjectName(QStringLiteral("fileSystem"));
-  fileSystem_->addItems({QStringLiteral("FAT16"), QStringLiteral("FAT32"), QStringLiteral("NTFS"),
-                         QStringLiteral("UNKNOWN")});
+  for (FsType type : kRangeFileSystems) fileSystem_->addItem(QString::fromStdString(toString(type)));
   auto* startLabel = new QLabel(QStringLiteral("&Starting Range :"), box);
   auto* endLabel = new QLabel(QStringLiteral("&Ending Range :"), box);
   auto* typeLabel = new QLabel(QStringLiteral("&File System     :"), box);
@@ -320,21 +321,25 @@ PartitionRange::PartitionRange(MainWindow& window)
   std::uint64_t start = s.PartitionStart, end = static_cast<std::uint64_t>(s.PartitionEnd);
   if (s.selectedPartitionIndex >= 0 &&
       static_cast<std::size_t>(s.selectedPartitionIndex) < session.listing().partitions.size() &&
-      s.FileSystemType != "UNKNOWN") {
+      s.FileSystemType != FsType::Unknown) {
     const auto& p = session.listing().partitions[static_cast<std::size_t>(s.selectedPartitionIndex)];
     start = p.start;
     end = p.end;
   }
   start_->setText(QString::number(start));
   end_->setText(QString::number(end));
-  const int type = s.FileSystemType == "NTFS" ? 2 : s.FileSystemType == "FAT32" ? 1 : s.FileSystemType == "FAT16" ? 0 : 3;
+  // The committed type when the list holds it (FAT12 does not), else UNKNOWN.
+  int type = 3;
+  for (int i = 0; i < 4; ++i)
+    if (kRangeFileSystems[i] == s.FileSystemType) type = i;
   fileSystem_->setCurrentIndex(type);
 }
 
 void PartitionRange::next() {
   Session& session = window_.session();
   auto committed = commitManualRange(session, start_->text().trimmed().toStdString(),
-                                     end_->text().trimmed().toStdString(), fileSystem_->currentText().toStdString());
+                                     end_->text().trimmed().toStdString(),
+                                     kRangeFileSystems[std::clamp(fileSystem_->currentIndex(), 0, 3)]);
   if (!committed) {
     window_.prompter().inform(committed.error().message);
     return;

@@ -102,7 +102,7 @@ TEST(WorkerChoice, FollowsTheWizardOrder) {
     WizardState s;
     s.RecoveryMode = c.mode;
     s.ImageCreationMode = c.imaging;
-    s.FileSystemType = c.type;
+    s.FileSystemType = fileSystemTypeFromText(c.type).value();
     s.LostPartitionSearch = c.lost;
     s.LostSearchPass = c.pass;
     s.ExhaustiveSearch = c.exhaustive;
@@ -136,7 +136,7 @@ TEST(ProgressPulse, CreepsFromOneTo99AndStartsOver) {
 class SearchControllerTest : public ::testing::Test {
  protected:
   SearchControllerTest() : session(test::isolatedEnvironment(dir)) {
-    session.state.FileSystemType = "FAT32";
+    session.state.FileSystemType = FsType::Fat32;
     session.state.volumeParameters.FatSectors = 77;
   }
   std::string activityLog() { return test::readFile(dir / "Activity Log.txt"); }
@@ -231,7 +231,7 @@ TEST_F(SearchControllerTest, LostPassWritesTheStep2bBlock) {
 }
 
 TEST_F(SearchControllerTest, NoWorkerForAnUnknownType) {
-  session.state.FileSystemType = "UNKNOWN";
+  session.state.FileSystemType = FsType::Unknown;
   SearchController controller(session, prompter, ticks);
   controller.start([](Job&) { FAIL() << "no worker may run"; });
   EXPECT_TRUE(controller.workerEnded());

@@ -33,7 +33,7 @@ TEST(SearchOperation, OffersAWorkerOnlyForTheSearchesAppSupports) {
     test::TempDir dir;
     Session session(test::isolatedEnvironment(dir));
     if (c.withSource) session.setSource(std::make_unique<MemorySectorSource>(64), makeImageDevice(1, "/tmp/x.img", 64 * 512));
-    session.state.FileSystemType = c.fileSystem;
+    session.state.FileSystemType = fileSystemTypeFromText(c.fileSystem).value();
     session.state.ExhaustiveSearch = c.exhaustive;
     session.state.LostPartitionSearch = c.lostPartitions;
     test::ScriptedPrompter prompter;

@@ -71,19 +71,19 @@ TEST_F(WizardStepsTest, WholeDiskStartDependsOnModeAndExhaustiveBox) {
     ASSERT_TRUE(r);
     EXPECT_EQ(session.state.PartitionStart, *c.start);
     EXPECT_EQ(session.state.PartitionEnd, 1000);
-    EXPECT_EQ(session.state.FileSystemType, "UNKNOWN");
+    EXPECT_EQ(toText(session.state.FileSystemType), "UNKNOWN");
   }
 }
 
 TEST_F(WizardStepsTest, ManualRangeRenamesAWholeDiskSelectionAndLogsIt) {
-  session.state.FileSystemType = "UNKNOWN";
-  ASSERT_TRUE(commitManualRange(session, "63", "900", "FAT32").has_value());
+  session.state.FileSystemType = FsType::Unknown;
+  ASSERT_TRUE(commitManualRange(session, "63", "900", FsType::Fat32).has_value());
   EXPECT_EQ(session.state.selectedNodeText, "Partition - 1 (FAT32 )");
   EXPECT_EQ(session.reader()->selectionEnd(), 900);
   EXPECT_NE(activityLog().find("Step 2 (a) :\r\n-------\r\nPartition Range Information : \r\nStarting Range : 63\r\n"
                                "Ending Range : 900\r\nFile System : FAT32"),
             std::string::npos);
-  auto refused = commitManualRange(session, "900", "63", "FAT32");
+  auto refused = commitManualRange(session, "900", "63", FsType::Fat32);
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().message, "End sector should be bigger than start sector.");
 }
@@ -91,7 +91,7 @@ TEST_F(WizardStepsTest, ManualRangeRenamesAWholeDiskSelectionAndLogsIt) {
 TEST_F(WizardStepsTest, PartitionCommitLogsItsPropertiesAndRunsTheVolumeCheck) {
   PartitionEntry p;
   p.ordinal = 2;
-  p.fileSystem = "FAT16";
+  p.fileSystem = FsType::Fat16;
   p.start = 100;
   p.end = 100 + 2048 * 700;
   auto committed = commitPartition(session, p);

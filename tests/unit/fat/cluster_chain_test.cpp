@@ -16,18 +16,18 @@ TEST(FatLayout, MapsClustersToSectorsAndRejectsNonFat) {
   p.ClusterBase = 1000;
   p.SectorsPerCluster = 4;
   p.FatSectors = 10;
-  auto layout = makeFatLayout(p, "FAT16");
+  auto layout = makeFatLayout(p, FsType::Fat16);
   ASSERT_TRUE(layout);
   EXPECT_EQ(layout->clusterToSector(2), 1008u);
   EXPECT_EQ(layout->clusterToSector(0xFFFFFFFF), 1000u + 4ull * 0xFFFFFFFFull);
   EXPECT_EQ(layout->fatEntryCapacity(), 2560u);
-  EXPECT_FALSE(makeFatLayout(p, "NTFS"));
+  EXPECT_FALSE(makeFatLayout(p, FsType::Ntfs));
   p.SectorsPerCluster = 0;
-  EXPECT_FALSE(makeFatLayout(p, "FAT32"));
+  EXPECT_FALSE(makeFatLayout(p, FsType::Fat32));
   p.SectorsPerCluster = 257;
-  EXPECT_FALSE(makeFatLayout(p, "FAT32"));
+  EXPECT_FALSE(makeFatLayout(p, FsType::Fat32));
   p.SectorsPerCluster = 256;
-  EXPECT_TRUE(makeFatLayout(p, "FAT32"));
+  EXPECT_TRUE(makeFatLayout(p, FsType::Fat32));
 }
 
 TEST(FatLayout, ClusterCountIsBoundedByFatAndDataArea) {
@@ -35,9 +35,9 @@ TEST(FatLayout, ClusterCountIsBoundedByFatAndDataArea) {
   p.ClusterBase = 98;  // data starts at 100
   p.SectorsPerCluster = 1;
   p.FatSectors = 1;
-  EXPECT_EQ(makeFatLayout(p, "FAT32")->clusterCount(), 128u);
-  EXPECT_EQ(makeFatLayout(p, "FAT32", 150)->clusterCount(), 52u);
-  EXPECT_EQ(makeFatLayout(p, "FAT12")->clusterCount(), 341u);
+  EXPECT_EQ(makeFatLayout(p, FsType::Fat32)->clusterCount(), 128u);
+  EXPECT_EQ(makeFatLayout(p, FsType::Fat32, 150)->clusterCount(), 52u);
+  EXPECT_EQ(makeFatLayout(p, FsType::Fat12)->clusterCount(), 341u);
 }
 
 TEST(FatEntries, EndAndBadValuesPerWidth) {
@@ -67,7 +67,7 @@ TEST(Fat12Entries, UnpacksEvenAndOddEntries) {
   fat[4] = std::byte{0x23};
   fat[5] = std::byte{0x12};
   SectorReader reader(v.source());
-  FatVolume volume(reader, *makeFatLayout(v.parameters, v.typeName));
+  FatVolume volume(reader, *makeFatLayout(v.parameters, v.fileSystemType));
   EXPECT_EQ(volume.readEntry(2, FatCopy::First), 0x345u);
   // Cluster 3 shares byte 4 with cluster 2: 0x12 << 4 | 0x23 >> 4.
   EXPECT_EQ(volume.readEntry(3, FatCopy::First), 0x122u);
@@ -80,7 +80,7 @@ TEST(Fat12Entries, EntryAcrossASectorBoundary) {
   v.setFat(341, 0x123);
   v.setFat(342, 0xDEF);
   SectorReader reader(v.source());
-  FatVolume volume(reader, *makeFatLayout(v.parameters, v.typeName));
+  FatVolume volume(reader, *makeFatLayout(v.parameters, v.fileSystemType));
   EXPECT_EQ(volume.readEntry(340, FatCopy::First), 0xABCu);
   EXPECT_EQ(volume.readEntry(341, FatCopy::First), 0x123u);
   EXPECT_EQ(volume.readEntry(342, FatCopy::First), 0xDEFu);
@@ -104,7 +104,7 @@ TEST_P(ChainTable, FollowsTheFirstFat) {
   SyntheticFat v(c.type, 1, 64, 5000);
   for (auto [cluster, entry] : c.fat) v.setFat(cluster, entry);
   SectorReader reader(v.source());
-  FatVolume volume(reader, *makeFatLayout(v.parameters, v.typeName));
+  FatVolume volume(reader, *makeFatLayout(v.parameters, v.fileSystemType));
   auto chain = buildClusterChain(volume, c.first, FatCopy::First, c.maxClusters);
   ASSERT_TRUE(chain) << c.what;
   EXPECT_EQ(chain->clusters, c.expected) << c.what;
@@ -149,7 +149,7 @@ TEST(ClusterChain, LongLoopEndsWithEveryClusterOnce) {
     for (std::size_t i = 0; i + 1 < c.size(); ++i) v.setFat(c[i], c[i + 1]);
     v.setFat(c.back(), 500);
     SectorReader reader(v.source());
-    FatVolume volume(reader, *makeFatLayout(v.parameters, v.typeName));
+    FatVolume volume(reader, *makeFatLayout(v.parameters, v.fileSystemType));
     auto chain = buildClusterChain(volume, 10, FatCopy::First);
     ASSERT_TRUE(chain);
     EXPECT_EQ(chain->clusters, c);
@@ -163,7 +163,7 @@ TEST(ClusterChain, SecondFatIsReadWhenAsked) {
   v.setFat(5, 6, false, true);
   v.setFat(6, 0xFFFF);
   SectorReader reader(v.source());
-  FatVolume volume(reader, *makeFatLayout(v.parameters, v.typeName));
+  FatVolume volume(reader, *makeFatLayout(v.parameters, v.fileSystemType));
   EXPECT_EQ(buildClusterChain(volume, 5, FatCopy::First)->clusters, (Clusters{5}));
   EXPECT_EQ(buildClusterChain(volume, 5, FatCopy::Second)->clusters, (Clusters{5, 6}));
   EXPECT_FALSE(buildClusterChain(volume, 1, FatCopy::First));
@@ -175,12 +175,12 @@ TEST(ClusterChain, EntriesOutsideTheFatEndTheChain) {
   v.setFat(5, 300);
   VolumeParameters p = v.parameters;
   SectorReader reader(v.source());
-  FatVolume volume(reader, *makeFatLayout(p, v.typeName));
+  FatVolume volume(reader, *makeFatLayout(p, v.fileSystemType));
   auto chain = buildClusterChain(volume, 5, FatCopy::First);
   EXPECT_EQ(chain->clusters, (Clusters{5, 300}));
   EXPECT_EQ(chain->end, ChainEnd::OutsideFat);
   p.Fat1Start = 0;
-  FatVolume noFat(reader, *makeFatLayout(p, v.typeName));
+  FatVolume noFat(reader, *makeFatLayout(p, v.fileSystemType));
   EXPECT_EQ(buildClusterChain(noFat, 5, FatCopy::First)->end, ChainEnd::OutsideFat);
 }
 
@@ -190,7 +190,7 @@ TEST(ClusterChain, ChainsAcrossFatCacheBlocks) {
   SyntheticFat v(FatType::Fat32, 1, 600, 100);
   v.chain({2, 40000, 3, 70001, 65000, 4});
   SectorReader reader(v.source());
-  FatVolume volume(reader, *makeFatLayout(v.parameters, v.typeName));
+  FatVolume volume(reader, *makeFatLayout(v.parameters, v.fileSystemType));
   EXPECT_EQ(buildClusterChain(volume, 2, FatCopy::First)->clusters, (Clusters{2, 40000, 3, 70001, 65000, 4}));
 }
 
@@ -201,7 +201,7 @@ TEST(ClusterChain, UnreadableFatSectorEndsTheChainWithoutAsking) {
   ScriptedPrompter prompts;
   prompts.badSectorAnswers = {BadSectorAnswer::SkipAll};
   SectorReader reader(faulty, &prompts);
-  FatVolume volume(reader, *makeFatLayout(v.parameters, v.typeName));
+  FatVolume volume(reader, *makeFatLayout(v.parameters, v.fileSystemType));
   auto chain = buildClusterChain(volume, 5, FatCopy::First);
   EXPECT_EQ(chain->clusters, (Clusters{5, 6, 300}));
   EXPECT_EQ(chain->end, ChainEnd::NotLinked);
@@ -216,7 +216,7 @@ TEST(DirectoryChain, DeletedDirectoriesStopAt26ClustersOnFat16AndFat32) {
     Clusters forty = longLoop(100, 40);
     v.chain(forty);
     SectorReader reader(v.source());
-    FatVolume volume(reader, *makeFatLayout(v.parameters, v.typeName));
+    FatVolume volume(reader, *makeFatLayout(v.parameters, v.fileSystemType));
     EXPECT_EQ(directoryChain(volume, 100, false).size(), 40u);
     EXPECT_EQ(directoryChain(volume, 100, true).size(), type == FatType::Fat12 ? 40u : 26u);
     EXPECT_EQ(directoryChain(volume, 0, false), (Clusters{0}));
@@ -269,7 +269,7 @@ TEST(ClusterChain, FatClaimingToGoPastTheSourceEndIsReadUpToIt) {
   StrictEndSource disk(v.source());
   ScriptedPrompter prompts;
   SectorReader reader(disk, &prompts);
-  FatVolume volume(reader, *makeFatLayout(p, v.typeName));
+  FatVolume volume(reader, *makeFatLayout(p, v.fileSystemType));
   auto chain = buildClusterChain(volume, 5, FatCopy::First);
   EXPECT_EQ(chain->clusters, (std::vector<std::uint32_t>{5, 6, 7}));
   EXPECT_EQ(chain->end, ChainEnd::EndOfChain);

@@ -26,7 +26,7 @@ struct SearchRun {
     exhaustive = exhaustiveSearch;
     FatSearchContext ctx{.reader = reader,
                          .parameters = v.parameters,
-                         .fileSystemType = v.typeName,
+                         .fileSystemType = v.fileSystemType,
                          .entries = entries,
                          .exhaustiveSearch = exhaustive,
                          .partitionEnd = v.end};

@@ -102,7 +102,8 @@ class SyntheticFat {
     parameters.ClusterBase = dataStart - 2ull * sectorsPerCluster;
     end = dataStart + std::uint64_t{clusters} * sectorsPerCluster;
     source_->bytes().assign(end * kSectorSize, std::byte{0});
-    typeName = type == FatType::Fat12 ? "FAT12" : type == FatType::Fat16 ? "FAT16" : "FAT32";
+    fileSystemType = type == FatType::Fat12 ? FsType::Fat12 : type == FatType::Fat16 ? FsType::Fat16 : FsType::Fat32;
+    typeName = toString(fileSystemType);
   }
 
   MemorySectorSource& source() { return *source_; }
@@ -178,6 +179,7 @@ class SyntheticFat {
 
   VolumeParameters parameters;
   std::string typeName;
+  FsType fileSystemType = FsType::Unknown;
   std::uint64_t end = 0;
 
  private:

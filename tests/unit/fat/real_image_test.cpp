@@ -85,14 +85,14 @@ void search(const fs::path& image, const std::string& type, bool exhaustiveSearc
   ASSERT_TRUE(source);
   SectorReader reader(**source, &out.job.prompts);
   const std::uint64_t end = (*source)->sectorCount();
-  auto checked = checkVolume(reader, type, 0, end);
+  auto checked = checkVolume(reader, fileSystemTypeFromText(type).value(), 0, end);
   ASSERT_TRUE(checked) << type;
   VolumeParameters parameters = *checked;
   reader.setSelectionEnd(static_cast<std::int64_t>(end));
   out.exhaustive = exhaustiveSearch;
   FatSearchContext ctx{.reader = reader,
                        .parameters = parameters,
-                       .fileSystemType = type,
+                       .fileSystemType = fileSystemTypeFromText(type).value(),
                        .entries = out.entries,
                        .exhaustiveSearch = out.exhaustive,
                        .partitionEnd = end};
@@ -203,7 +203,7 @@ void zeroClusterStart(const fs::path& image, const std::string& type, std::uint3
   auto source = FileSectorSource::open(image.string());
   ASSERT_TRUE(source);
   SectorReader reader(**source);
-  auto checked = checkVolume(reader, type, 0, (*source)->sectorCount());
+  auto checked = checkVolume(reader, fileSystemTypeFromText(type).value(), 0, (*source)->sectorCount());
   ASSERT_TRUE(checked);
   VolumeParameters p = *checked;
   const std::uint64_t sector = p.ClusterBase + std::uint64_t{cluster} * p.SectorsPerCluster;
@@ -259,7 +259,7 @@ void setFatEntry(const fs::path& image, const std::string& type, std::uint32_t c
   auto source = FileSectorSource::open(image.string());
   ASSERT_TRUE(source);
   SectorReader reader(**source);
-  auto checked = checkVolume(reader, type, 0, (*source)->sectorCount());
+  auto checked = checkVolume(reader, fileSystemTypeFromText(type).value(), 0, (*source)->sectorCount());
   ASSERT_TRUE(checked);
   VolumeParameters p = *checked;
   std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
@@ -301,7 +301,7 @@ TEST(FatRealImages, LoopingFatAndSelfNamingFolderEndWithWhatCouldBeRead) {
     {
       auto source = FileSectorSource::open(image.string());
       SectorReader reader(**source);
-      auto checked = checkVolume(reader, spec.type, 0, (*source)->sectorCount());
+      auto checked = checkVolume(reader, fileSystemTypeFromText(spec.type).value(), 0, (*source)->sectorCount());
       ASSERT_TRUE(checked);
       VolumeParameters p = *checked;
       std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);

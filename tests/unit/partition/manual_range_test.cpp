@@ -27,7 +27,7 @@ TEST(ManualRange, ValidationMessages) {
       {" 5 ", "8589934592", "FAT32", false, nullptr},  // beyond 32 bits
   };
   for (const auto& c : cases) {
-    auto r = validateManualRange(c.start, c.end, c.type, "UNKNOWN", c.allowUnknown);
+    auto r = validateManualRange(c.start, c.end, fileSystemTypeFromText(c.type).value(), FsType::Unknown, c.allowUnknown);
     if (c.error) {
       ASSERT_FALSE(r) << c.start << ".." << c.end;
       EXPECT_EQ(r.error().message, c.error);
@@ -35,7 +35,7 @@ TEST(ManualRange, ValidationMessages) {
       ASSERT_TRUE(r) << c.start << ".." << c.end << ": " << r.error().message;
     }
   }
-  auto wide = validateManualRange("5", "8589934592", "FAT32", "", false);
+  auto wide = validateManualRange("5", "8589934592", FsType::Fat32, FsType::Unknown, false);
   ASSERT_TRUE(wide);
   EXPECT_EQ(wide->end, 8589934592ULL);
 }

@@ -15,7 +15,7 @@ constexpr SectorNumber kStart = 100;
 // The check as a commit runs it: p takes the values only when it accepts.
 bool checkAsCommitted(SectorReader& reader, const std::string& type, SectorNumber start, SectorNumber end,
                       VolumeParameters& p) {
-  auto checked = checkVolume(reader, type, start, end, p);
+  auto checked = checkVolume(reader, fileSystemTypeFromText(type).value(), start, end, p);
   if (checked) p = *checked;
   return checked.has_value();
 }

@@ -52,7 +52,7 @@ struct NameSearchTest : ::testing::Test {
     entries.AddFileNode("", u"note.txt", false, 2049, 20, 8, 0, {fatDate(2018, 6, 1), 0, fatDate(2018, 1, 1), 0, 0, 0});
   }
   std::vector<std::string> paths(const NameSearchRequest& request) {
-    ResultTree tree(entries, "FAT16");
+    ResultTree tree(entries, FsType::Fat16);
     tree.build();
     RecordingJob job;
     std::vector<std::string> out;
@@ -115,7 +115,7 @@ TEST(NameSearchDates, DayNumbersBoundTheRangeInclusively) {
 
 TEST_F(NameSearchTest, AStopEndsTheSearchEarly) {
   for (int i = 0; i < 2000; ++i) entries.AddFileNode("", u"x" + std::u16string(1, u'a'), false, 1, 0, 2, 0, {});
-  ResultTree tree(entries, "FAT16");
+  ResultTree tree(entries, FsType::Fat16);
   tree.build();
   RecordingJob job;
   job.stopAfterCheckpoints = 2;

@@ -45,7 +45,7 @@ struct Sample {
 
 struct ResultTreeTest : ::testing::Test {
   Sample sample;
-  ResultTree tree{sample.entries, "FAT32"};
+  ResultTree tree{sample.entries, FsType::Fat32};
   void SetUp() override { tree.build(); }
   std::size_t itemOf(std::size_t directory) { return *tree.itemOfDirectory(directory); }
 };

@@ -87,10 +87,10 @@ struct SavingTest : ::testing::Test {
   SaveRun save(SectorSource& source, RecordingJob& job, bool checkAll = true) {
     SectorReader reader(source);
     reader.setPolicy(BadSectorPolicy::SkipAll);
-    ResultTree tree(entries, "FAT16");
+    ResultTree tree(entries, FsType::Fat16);
     tree.build();
     if (checkAll) tree.checkFolder(ResultTree::kTopItem);
-    Saver saver(tree, settings, SavingSource{reader, volume.parameters, "FAT16", kVolumeSectors});
+    Saver saver(tree, settings, SavingSource{reader, volume.parameters, FsType::Fat16, kVolumeSectors});
     const SelectionCount count = saver.countSelection(job);
     LogFile history(LogKind::Recovery, dir / "logs");
     SaveRun run;
@@ -179,13 +179,13 @@ TEST_F(SavingTest, SelectionModes) {
     SCOPED_TRACE(c.mode);
     fs::remove_all(destination);
     settings.SaveSelectionMode = c.mode;
-    ResultTree tree(entries, "FAT16");
+    ResultTree tree(entries, FsType::Fat16);
     tree.build();
     tree.uncheckFolder(ResultTree::kTopItem);
     tree.setFileChecked(a, true);
     if (c.checkTop) tree.checkPathTo(*tree.itemOfDirectory(docs));
     SectorReader reader(volume.disk);
-    Saver saver(tree, settings, SavingSource{reader, volume.parameters, "FAT16", kVolumeSectors});
+    Saver saver(tree, settings, SavingSource{reader, volume.parameters, FsType::Fat16, kVolumeSectors});
     RecordingJob job;
     LogFile history(LogKind::Recovery, dir / "logs");
     saver.save(job, destination, saver.countSelection(job), history, {});
@@ -201,11 +201,11 @@ TEST_F(SavingTest, CountsWhatPassesEveryFilter) {
   addFile("lost.jpg", kLostId, 5, 8000, true);  // under no folder of the tree
   settings.SaveDeletedFilter = 2;
   settings.SaveExtensionList = {"JPG"};
-  ResultTree tree(entries, "FAT16");
+  ResultTree tree(entries, FsType::Fat16);
   tree.build();
   tree.checkFolder(ResultTree::kTopItem);
   SectorReader reader(volume.disk);
-  Saver saver(tree, settings, SavingSource{reader, volume.parameters, "FAT16", kVolumeSectors});
+  Saver saver(tree, settings, SavingSource{reader, volume.parameters, FsType::Fat16, kVolumeSectors});
   RecordingJob job;
   const SelectionCount count = saver.countSelection(job);
   EXPECT_EQ(count.SelectedFileCount, 1);
@@ -347,11 +347,11 @@ TEST_F(SavingTest, SkipEndsTheCurrentFileOnly) {
   volume.link(1, {40});
   addFile("big.bin", 100, 10, 3 * kClusterBytes);
   addFile("next.bin", 100, 40, 100);
-  ResultTree tree(entries, "FAT16");
+  ResultTree tree(entries, FsType::Fat16);
   tree.build();
   tree.checkFolder(ResultTree::kTopItem);
   SectorReader reader(volume.disk);
-  Saver saver(tree, settings, SavingSource{reader, volume.parameters, "FAT16", kVolumeSectors});
+  Saver saver(tree, settings, SavingSource{reader, volume.parameters, FsType::Fat16, kVolumeSectors});
   RecordingJob job;
   const SelectionCount count = saver.countSelection(job);
   // Checkpoints of the saving: the root, DOCS, big.bin, its first run.

@@ -300,7 +300,9 @@ ImagingRequest ImageCreationPage::request(SearchController& controller) {
 }
 
 SearchController::Worker ImageCreationPage::worker(SearchController& controller, ImagingResult& result) {
-  return [request = this->request(controller), &result](Job& job) { runImageCreation(job, request, result); };
+  return [request = this->request(controller), &result, &controller](Job& job) {
+    if (auto ran = runImageCreation(job, request, result); !ran) controller.fail(ran.error().message);
+  };
 }
 
 }  // namespace dravolin

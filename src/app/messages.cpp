@@ -1,9 +1,27 @@
 #include "app/messages.h"
 
 #include <fstream>
+#include <string_view>
 
 namespace dravolin {
 namespace {
+
+// The text of a line with each "\n" (backslash, n) turned into a line break,
+// read left to right. Built by appending: the in-place replace it once was
+// made g++ 12 warn (-Wrestrict) about the string's own buffer.
+std::string unescapeLineBreaks(std::string_view raw) {
+  std::string text;
+  text.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\\' && i + 1 < raw.size() && raw[i + 1] == 'n') {
+      text.push_back('\n');
+      ++i;
+    } else {
+      text.push_back(raw[i]);
+    }
+  }
+  return text;
+}
 
 std::map<int, std::string> readLanguageFile(const std::filesystem::path& file) {
   std::map<int, std::string> out;
@@ -25,9 +43,7 @@ std::map<int, std::string> readLanguageFile(const std::filesystem::path& file) {
       number = number * 10 + (c - '0');
     }
     if (!digits) continue;
-    std::string text = line.substr(eq + 1);
-    for (std::size_t at = 0; (at = text.find("\\n", at)) != std::string::npos;) text.replace(at, 2, "\n");
-    out[number] = text;
+    out[number] = unescapeLineBreaks(std::string_view(line).substr(eq + 1));
   }
   return out;
 }

@@ -159,9 +159,7 @@ void CliContext::openSource(const std::string& name, bool commit, RecoveryMode r
   s.setSource(std::move(opened->source), opened->device);
   s.reader()->setPrompter(&prompter_);
   if (commit) {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = localTimeNow();
     s.state.caption = std::string(kApplicationTitle) +
                       (recoveryMode == kImageRecovery ? " - Image Recovery"
                        : recoveryMode == kRawRecovery ? " - Raw Recovery"

@@ -80,13 +80,6 @@ void checkPath(ResultTree& tree, const std::string& path, bool withFolders) {
   throw CliExit{kExitFailure, "--path " + path + ": no such folder or file in the result tree (see 'dravolin scan')"};
 }
 
-std::string localDateLine() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return formatDateLine(local);
-}
-
 }  // namespace
 
 CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {

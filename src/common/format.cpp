@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
 
 namespace dravolin {
 
@@ -43,5 +44,14 @@ std::string formatDateLine(const std::tm& local) {
   return formatText("%d:%02d - %s, %s %02d, %d", local.tm_hour, local.tm_min, kWeekdays[weekday],
                     kMonths[month], local.tm_mday, local.tm_year + 1900);
 }
+
+std::tm localTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+std::string localDateLine() { return formatDateLine(localTimeNow()); }
 
 }  // namespace dravolin

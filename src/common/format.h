@@ -15,6 +15,9 @@ std::string formatPartitionSize(std::uint64_t bytes);
 
 // The date line of the start block: "9:05 - Sunday, December 06, 2026".
 std::string formatDateLine(const std::tm& local);
+// The local time now, and its date line.
+std::tm localTimeNow();
+std::string localDateLine();
 
 // printf-style formatting into a std::string.
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

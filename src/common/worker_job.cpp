@@ -23,6 +23,11 @@ void WorkerJob::execute(const Worker& worker) {
   ended_.store(true);
 }
 
+void WorkerJob::fail(std::string message) {
+  std::lock_guard lock(mutex_);
+  error_ = std::move(message);
+}
+
 void WorkerJob::start(Worker worker) {
   {
     std::lock_guard lock(mutex_);

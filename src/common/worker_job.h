@@ -43,6 +43,9 @@ class WorkerJob : public Job {
   void cancel();
   bool cancelled() const;
   std::string error() const;
+  // Records why the worker failed, for a worker that ends with an error
+  // rather than an exception; error() returns it.
+  void fail(std::string message);
 
   // Milliseconds since start, less the time spent paused.
   std::uint64_t activeMilliseconds() const;

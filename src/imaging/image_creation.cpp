@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "disk/file_source.h"
 #include "imaging/bad_sector_list.h"
@@ -42,7 +41,7 @@ bool flushTarget(SectorReader& target) {
 
 }  // namespace
 
-void runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& result) {
+Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& result) {
   const ImagingSettings& settings = request.settings;
   const bool toDisk = settings.ImageToDisk;
   // A request without a source, or to a disk without a target, copies
@@ -52,7 +51,7 @@ void runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& re
     result.completed = false;
     result.message = kImageAborted;
     job.complete(Completion::WorkerFinished);
-    return;
+    return {};
   }
   SectorReader& source = *request.source;
   const std::uint64_t pieceSectors = std::max<std::uint64_t>(request.pieceSectors, 1);
@@ -94,7 +93,7 @@ void runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& re
           break;
         }
         auto created = pieces.createNext();
-        if (!created) throw std::runtime_error("cannot create the image file " + created.error().message);
+        if (!created) return makeError(created.error().kind, "cannot create the image file " + created.error().message);
         inPiece = 0;
         lastName = pieces.pieces().back().string();
         job.setLastName(lastName);
@@ -148,6 +147,7 @@ void runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& re
   if (!toDisk) removeStalePiece(settings.ImageDestination, pieces.pieceCount());
 
   job.complete(Completion::WorkerFinished);
+  return {};
 }
 
 }  // namespace dravolin

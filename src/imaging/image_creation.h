@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "common/job.h"
 #include "disk/image_set.h"
 #include "disk/sector_reader.h"
@@ -53,8 +54,9 @@ struct ImagingResult {
 };
 
 // Runs the imaging under the Job contract. A piece that cannot be created
-// ends the worker at once with an exception (nothing is logged); Stop ends
-// the copy after the current transfer with "Image creation aborted.".
-void runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& result);
+// ends the worker at once with that error (nothing is logged, no completion
+// is reported); Stop ends the copy after the current transfer with "Image
+// creation aborted.".
+[[nodiscard]] Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& result);
 
 }  // namespace dravolin

@@ -19,6 +19,14 @@ void takeSizes(NtfsDataStream& stream, const AttributeHeader& data) {
   stream.compression_unit_shift = data.compression_unit_shift;
 }
 
+// A resident value is the whole stream: every size is its length.
+void takeResidentValue(NtfsDataStream& stream, const AttributeHeader& data) {
+  stream.resident = true;
+  stream.resident_value.assign(data.value.begin(), data.value.end());
+  stream.data_size = stream.allocated_size = stream.initialized_size = data.value.size();
+  stream.flags = data.flags;
+}
+
 // The unnamed $DATA of record that starts at vcn (any when vcn is empty).
 std::optional<AttributeHeader> findDataExtent(const MftRecord& record, std::optional<std::uint64_t> vcn) {
   for (auto& attribute : walkAttributes(record).attributes) {
@@ -53,10 +61,7 @@ Result<NtfsDataStream> fromOneRecord(const MftRecord& base, std::uint64_t cluste
   if (!data) return makeError(ErrorKind::NotFound, "no unnamed data attribute");
   NtfsDataStream stream;
   if (!data->non_resident) {
-    stream.resident = true;
-    stream.resident_value.assign(data->value.begin(), data->value.end());
-    stream.data_size = stream.allocated_size = stream.initialized_size = data->value.size();
-    stream.flags = data->flags;
+    takeResidentValue(stream, *data);
     return stream;
   }
   takeSizes(stream, *data);
@@ -162,10 +167,7 @@ Result<NtfsDataStream> collectDataStream(const MftRecord& base, std::optional<st
     if (!data) { stream.complete = false; continue; }
     if (extent.starting_vcn == 0) {
       if (!data->non_resident) {
-        stream.resident = true;
-        stream.resident_value.assign(data->value.begin(), data->value.end());
-        stream.data_size = stream.allocated_size = stream.initialized_size = data->value.size();
-        stream.flags = data->flags;
+        takeResidentValue(stream, *data);
         return stream;
       }
       takeSizes(stream, *data);

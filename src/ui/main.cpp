@@ -8,6 +8,7 @@
 
 #include "app/session.h"
 #include "app/wizard_steps.h"
+#include "common/format.h"
 #include "ui/wizard_window.h"
 
 int main(int argc, char** argv) {
@@ -40,10 +41,7 @@ int main(int argc, char** argv) {
   if (parser.isSet(logDir)) options.logDir = parser.value(logDir).toStdString();
   dravolin::Session session(options);
   session.state.caption = std::string(dravolin::kApplicationTitle) + " - Desktop Recovery";
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  session.writeStartBlock(local);
+  session.writeStartBlock(dravolin::localTimeNow());
 
   dravolin::ui::WizardOptions wizard;
   wizard.devices = [] { return dravolin::machineDisks(); };

@@ -19,17 +19,6 @@
 
 namespace dravolin::ui {
 
-namespace {
-
-std::string localDateLine() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return formatDateLine(local);
-}
-
-}  // namespace
-
 // ---- SavingPath
 
 SavingPath::SavingPath(MainWindow& window, ResultTree& tree)

@@ -120,11 +120,12 @@ TEST_F(WizardStepsTest, LogOperations) {
 
 TEST(MessageCatalog, LanguageFileThenBuiltInThenFallback) {
   test::TempDir dir;
-  test::writeFile(dir / "EnglishW.dat", "# labels\n67=Elapsed:\r\n82=Day\nbad line\n99=Two\\nlines\n");
+  test::writeFile(dir / "EnglishW.dat", "# labels\n67=Elapsed:\r\n82=Day\nbad line\n99=Two\\nlines\n100=end\\\n");
   MessageCatalog catalog(dir.path());
   EXPECT_EQ(catalog.text(67), "Elapsed:");
   EXPECT_EQ(catalog.text(82), "Day");
   EXPECT_EQ(catalog.text(99), "Two\nlines");
+  EXPECT_EQ(catalog.text(100), "end\\") << "a backslash at the end of a line stays";
   EXPECT_EQ(catalog.text(58), "Select Disk");
   EXPECT_EQ(catalog.text(12345, "keep"), "keep");
   std::string text = "unchanged";

@@ -27,7 +27,7 @@ class ImageCreationTest : public ::testing::Test {
   std::unique_ptr<ImagingResult> imageToFiles(SectorReader& reader, SectorNumber start, SectorNumber end,
                                               const std::string& name, bool multiFile,
                                               std::uint64_t pieceSectors, RecordingJob& job,
-                                              std::uint32_t transferSectors = 7) {
+                                              std::uint32_t transferSectors = 7, Result<void>* ran = nullptr) {
     ImagingRequest request;
     request.source = &reader;
     request.start = start;
@@ -40,7 +40,9 @@ class ImageCreationTest : public ::testing::Test {
     request.pieceSectors = pieceSectors;
     request.transferSectors = transferSectors;
     auto result = std::make_unique<ImagingResult>();
-    runImageCreation(job, request, *result);
+    auto outcome = runImageCreation(job, request, *result);
+    if (ran) *ran = outcome;
+    else EXPECT_TRUE(outcome) << outcome.error().message;
     return result;
   }
   std::string activityLog() { return readFile(log.path()); }
@@ -212,7 +214,10 @@ TEST_F(ImageCreationTest, APieceThatCannotBeCreatedEndsTheWorker) {
   MemorySectorSource memory(patternBytes(0, 10));
   SectorReader reader(memory);
   RecordingJob job;
-  EXPECT_THROW(imageToFiles(reader, 0, 10, "missing-folder/x.img", false, 10, job), std::runtime_error);
+  Result<void> ran;
+  imageToFiles(reader, 0, 10, "missing-folder/x.img", false, 10, job, 7, &ran);
+  ASSERT_FALSE(ran);
+  EXPECT_TRUE(ran.error().message.starts_with("cannot create the image file ")) << ran.error().message;
   EXPECT_EQ(job.completion, Completion::None);
   EXPECT_EQ(activityLog().find("Step 3"), std::string::npos);
 }
@@ -233,7 +238,7 @@ TEST_F(ImageCreationTest, DiskTargetReceivesTheRangeFromSectorZero) {
   request.activityLog = &log;
   request.transferSectors = 64;
   ImagingResult result;
-  runImageCreation(job, request, result);
+  ASSERT_TRUE(runImageCreation(job, request, result));
   EXPECT_TRUE(result.completed);
   EXPECT_TRUE(result.pieces.empty());
   std::string written = asString(disk.bytes());
@@ -258,7 +263,7 @@ TEST_F(ImageCreationTest, AFailedWriteAbortsTheCopy) {
   request.activityLog = &log;
   request.transferSectors = 64;
   ImagingResult result;
-  runImageCreation(job, request, result);
+  ASSERT_TRUE(runImageCreation(job, request, result));
   EXPECT_FALSE(result.completed);
   EXPECT_EQ(result.message, kImageAborted);
   EXPECT_FALSE(result.error.empty());

@@ -52,7 +52,7 @@ std::unique_ptr<ImagingResult> imageWhole(const fs::path& sourcePath, const fs::
   request.activityLog = &log;
   test::RecordingJob job;
   auto result = std::make_unique<ImagingResult>();
-  runImageCreation(job, request, *result);
+  EXPECT_TRUE(runImageCreation(job, request, *result));
   return result;
 }
 

@@ -24,9 +24,12 @@ FatTime splitFatTime(std::uint32_t time) { return {(time >> 11) & 0x1F, (time >>
 
 bool validFatDate(const FatDate& d) { return d.month >= 1 && d.month <= 12 && d.day >= 1; }
 
-// FILETIME to broken-down UTC time; false when it lies outside what the
-// calendar conversion can hold.
+// FILETIME to broken-down UTC time; false for 0, which NTFS writes for "no
+// time" (every text of it is then empty, never a date in 1601 or 1970), and
+// when it lies outside what the calendar conversion can hold. Every FILETIME
+// text and date goes through here.
 bool splitFileTime(std::uint64_t fileTime, std::tm& out) {
+  if (fileTime == 0) return false;
   constexpr std::int64_t kEpochDifference = 11644473600LL;  // 1601-01-01 to 1970-01-01
   const auto seconds = static_cast<std::int64_t>(fileTime / 10000000ULL) - kEpochDifference;
   const auto t = static_cast<std::time_t>(seconds);
@@ -85,6 +88,16 @@ void appendIsoDate(std::string& out, const FatDate& d) {
   appendDigits(out, d.day, 2);
 }
 
+// "hh:mm" and, with seconds, ":ss".
+void appendClock(std::string& out, unsigned hour, unsigned minute, const unsigned* second) {
+  appendDigits(out, hour, 2);
+  out.push_back(':');
+  appendDigits(out, minute, 2);
+  if (!second) return;
+  out.push_back(':');
+  appendDigits(out, *second, 2);
+}
+
 }  // namespace
 
 std::string formatFatDateTime(std::uint32_t date, std::uint32_t time) {
@@ -93,9 +106,7 @@ std::string formatFatDateTime(std::uint32_t date, std::uint32_t time) {
   out.reserve(17);
   appendShownDate(out, splitFatDate(date));
   out.push_back(' ');
-  appendDigits(out, t.hour, 2);
-  out.push_back(':');
-  appendDigits(out, t.minute, 2);
+  appendClock(out, t.hour, t.minute, nullptr);
   return out;
 }
 
@@ -114,11 +125,7 @@ std::string isoFatDateTime(std::uint32_t date, std::uint32_t time) {
   out.reserve(19);
   appendIsoDate(out, d);
   out.push_back('T');
-  appendDigits(out, t.hour, 2);
-  out.push_back(':');
-  appendDigits(out, t.minute, 2);
-  out.push_back(':');
-  appendDigits(out, t.second, 2);
+  appendClock(out, t.hour, t.minute, &t.second);
   return out;
 }
 
@@ -133,45 +140,30 @@ std::string isoFatDate(std::uint32_t date) {
 
 namespace {
 
-// The two texts of a broken-down FILETIME. Years of four digits are written
-// by hand (a listing formats hundreds of thousands of them); the rest of the
-// FILETIME range goes through formatText.
-std::string shownFileTime(const std::tm& t) {
+// The two texts of a broken-down FILETIME: the browser's "07-Mar-2006
+// 09:05:33" and the ISO "2006-03-07T09:05:33Z" (FILETIMEs are UTC, unlike the
+// local packed times of FAT, so the ISO form ends in "Z"). Years of four
+// digits are written by hand (a listing formats hundreds of thousands of
+// them); the rest of the FILETIME range goes through formatText.
+std::string fileTimeText(const std::tm& t, bool iso) {
   const int year = t.tm_year + 1900;
-  if (year < 0 || year > 9999)
+  if (year < 0 || year > 9999) {
+    if (iso)
+      return formatText("%04d-%02d-%02dT%02d:%02d:%02dZ", year, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                        t.tm_sec);
     return formatText("%02d-%s-%04d %02d:%02d:%02d", t.tm_mday,
                       monthAbbreviation(static_cast<unsigned>(t.tm_mon + 1)).c_str(), year, t.tm_hour, t.tm_min,
                       t.tm_sec);
+  }
+  const FatDate d{static_cast<unsigned>(year), static_cast<unsigned>(t.tm_mon + 1), static_cast<unsigned>(t.tm_mday)};
+  const auto second = static_cast<unsigned>(t.tm_sec);
   std::string out;
   out.reserve(20);
-  appendShownDate(out, {static_cast<unsigned>(year), static_cast<unsigned>(t.tm_mon + 1),
-                        static_cast<unsigned>(t.tm_mday)});
-  out.push_back(' ');
-  appendDigits(out, static_cast<unsigned>(t.tm_hour), 2);
-  out.push_back(':');
-  appendDigits(out, static_cast<unsigned>(t.tm_min), 2);
-  out.push_back(':');
-  appendDigits(out, static_cast<unsigned>(t.tm_sec), 2);
-  return out;
-}
-
-// FILETIMEs are UTC, unlike the local packed times of FAT: the ISO form ends in "Z".
-std::string isoShownFileTime(const std::tm& t) {
-  const int year = t.tm_year + 1900;
-  if (year < 0 || year > 9999)
-    return formatText("%04d-%02d-%02dT%02d:%02d:%02dZ", year, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                      t.tm_sec);
-  std::string out;
-  out.reserve(20);
-  appendIsoDate(out, {static_cast<unsigned>(year), static_cast<unsigned>(t.tm_mon + 1),
-                      static_cast<unsigned>(t.tm_mday)});
-  out.push_back('T');
-  appendDigits(out, static_cast<unsigned>(t.tm_hour), 2);
-  out.push_back(':');
-  appendDigits(out, static_cast<unsigned>(t.tm_min), 2);
-  out.push_back(':');
-  appendDigits(out, static_cast<unsigned>(t.tm_sec), 2);
-  out.push_back('Z');
+  if (iso) appendIsoDate(out, d);
+  else appendShownDate(out, d);
+  out.push_back(iso ? 'T' : ' ');
+  appendClock(out, static_cast<unsigned>(t.tm_hour), static_cast<unsigned>(t.tm_min), &second);
+  if (iso) out.push_back('Z');
   return out;
 }
 
@@ -180,13 +172,13 @@ std::string isoShownFileTime(const std::tm& t) {
 std::string formatFileTime(std::uint64_t fileTime) {
   std::tm t{};
   if (!splitFileTime(fileTime, t)) return {};
-  return shownFileTime(t);
+  return fileTimeText(t, false);
 }
 
 std::string isoFileTime(std::uint64_t fileTime) {
   std::tm t{};
   if (!splitFileTime(fileTime, t)) return {};
-  return isoShownFileTime(t);
+  return fileTimeText(t, true);
 }
 
 CalendarDate entryDate(const EntryTimes& times, EntryDateKind kind, bool fat) {
@@ -214,8 +206,8 @@ EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat) {
     auto both = [&times](std::size_t low, std::string& shown, std::string& iso) {
       std::tm t{};
       if (!splitFileTime(fileTimeOf(times, low), t)) return;
-      shown = shownFileTime(t);
-      iso = isoShownFileTime(t);
+      shown = fileTimeText(t, false);
+      iso = fileTimeText(t, true);
     };
     both(0, out.modified, out.modifiedIso);
     both(2, out.created, out.createdIso);

@@ -33,7 +33,8 @@ std::string isoFatDateTime(std::uint32_t date, std::uint32_t time);
 std::string isoFatDate(std::uint32_t date);
 
 // A FILETIME (100 ns since 1601, UTC) as "07-Mar-2006 09:05:33" and in ISO
-// form with its zone ("2006-03-07T09:05:33Z").
+// form with its zone ("2006-03-07T09:05:33Z"). A FILETIME of 0 means "no
+// time": both texts are empty (and entryDate gives the all-zero date).
 std::string formatFileTime(std::uint64_t fileTime);
 std::string isoFileTime(std::uint64_t fileTime);
 

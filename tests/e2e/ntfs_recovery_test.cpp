@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "e2e/fixture_volume_test.h"
 #include "support/test_support.h"
 
 namespace dravolin {
@@ -24,16 +25,7 @@ using test::runDravolin;
 using test::sha256File;
 using test::TempDir;
 
-struct Volume {
-  const char* image;
-  int partition;  // 0: the only volume of the image
-  std::string name() const { return std::string(image) + (partition ? " #" + std::to_string(partition) : ""); }
-  friend void PrintTo(const Volume& v, std::ostream* os) { *os << v.name(); }
-  std::vector<std::string> choice() const {
-    if (partition == 0) return {};
-    return {"--partition", std::to_string(partition)};
-  }
-};
+using Volume = test::FixtureVolume;
 
 const Volume kVolumes[] = {{"ntfs.img", 0}, {"ntfs-full.img", 0}, {"mbr.img", 3}, {"demo.img", 2}};
 
@@ -95,23 +87,7 @@ std::map<std::string, fs::path> writtenFiles(const fs::path& to) {
   return written;
 }
 
-struct NtfsRecoveryTest : ::testing::TestWithParam<Volume> {
-  TempDir dir;
-  fs::path image = test::fixturePath(GetParam().image);
-  std::string imageHash;
-
-  void SetUp() override {
-    ASSERT_TRUE(fs::exists(image)) << image << " missing: run tests/fixtures/build-images.sh";
-    imageHash = sha256File(image);
-  }
-  void TearDown() override { EXPECT_EQ(sha256File(image), imageHash) << "the source image changed"; }
-
-  test::CommandResult run(std::vector<std::string> arguments) {
-    const std::vector<std::string> choice = GetParam().choice();
-    arguments.insert(arguments.begin() + 2, choice.begin(), choice.end());
-    return runDravolin(arguments, dir / "home");
-  }
-};
+struct NtfsRecoveryTest : test::FixtureVolumeTest {};
 
 TEST_P(NtfsRecoveryTest, ScanListsEveryRecordWithItsMftNumberAndParent) {
   const auto result = run({"scan", image.string(), "--json"});

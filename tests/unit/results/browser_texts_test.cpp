@@ -55,6 +55,15 @@ TEST(BrowserTexts, NtfsTimesWithSeconds) {
   EXPECT_EQ(d.year, 2006);
   EXPECT_EQ(d.month, 3);
   EXPECT_EQ(d.day, 7);
+  // 0 is "no time": blank in the browser and in the JSON alike, while the
+  // first tick after it is still a date.
+  EXPECT_EQ(formatFileTime(0), "");
+  EXPECT_EQ(isoFileTime(0), "");
+  EXPECT_EQ(formatFileTime(10000000), "01-Jan-1601 00:00:01");
+  const EntryDateTexts texts = entryDateTexts(times, false);
+  EXPECT_EQ(texts.modified, "07-Mar-2006 09:05:33");
+  EXPECT_EQ(texts.created + texts.createdIso + texts.accessed + texts.accessedIso, "");
+  EXPECT_EQ(entryDate(times, EntryDateKind::Created, false).year, 0);
 }
 
 TEST(BrowserTexts, EntryDatesPickTheirFields) {

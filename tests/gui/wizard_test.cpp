@@ -30,6 +30,35 @@ std::size_t fileCount(const std::vector<ManifestRow>& rows) {
   return static_cast<std::size_t>(std::count_if(rows.begin(), rows.end(), [](const auto& r) { return !r.folder; }));
 }
 
+// Checks the deleted folder at path in the list of the top node, as a user
+// clicks its box, and waits until the marking has run.
+void checkDeletedFolder(ui::FileDisplay* step4, const std::string& path) {
+  ResultTree& tree = *step4->resultTree();
+  const auto folder = tree.findFolder(path);
+  ASSERT_TRUE(folder);
+  const auto directory = static_cast<std::size_t>(tree.item(*folder).directory);
+  EXPECT_TRUE(tree.entries().DirectoryList[directory].isDeleted());
+  const int row = step4->listModel()->rowOfFolder(directory);
+  ASSERT_GE(row, 0);
+  ASSERT_TRUE(step4->listModel()->setData(step4->listModel()->index(row, 0), Qt::Checked, Qt::CheckStateRole));
+  ASSERT_TRUE(waitUntil([&] { return !step4->marking(); }));
+}
+
+// Recover Selected into destination, answering Yes to one replace question
+// when replaceQuestion is set, and the closing message.
+void saveCheckedInto(WizardFixture& f, DialogScript& script, const fs::path& destination, bool replaceQuestion) {
+  script.expect(QStringLiteral("SavingPath"), [&](QDialog* d) {
+    d->findChild<QLineEdit*>(QStringLiteral("destination"))->setText(QString::fromStdString(destination.string()));
+    clickDialogButton(d, QStringLiteral("OK"));
+  });
+  if (replaceQuestion) script.clickButton(QStringLiteral("ReplaceFile"), QStringLiteral("Yes"));
+  script.answer(QStringLiteral("MessagesInfo"), true);
+  f.window->menu().recoverSelected->trigger();
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
+  EXPECT_TRUE(script.unexpected.empty()) << script.unexpected.front().toStdString();
+  EXPECT_EQ(script.lastText(), QStringLiteral("Saving completed successfully."));
+}
+
 TEST(Wizard, DesktopRecoverySavesACheckedDeletedFolderByteForByte) {
   WizardFixture f;
   DialogScript script;
@@ -45,14 +74,10 @@ TEST(Wizard, DesktopRecoverySavesACheckedDeletedFolderByteForByte) {
 
   // Check the deleted folder in the list of the top node.
   const std::string folderPath = "/Old Stuff fat32";
+  ASSERT_NO_FATAL_FAILURE(checkDeletedFolder(step4, folderPath));
   const auto folder = tree.findFolder(folderPath);
-  ASSERT_TRUE(folder);
   const auto directory = static_cast<std::size_t>(tree.item(*folder).directory);
-  EXPECT_TRUE(tree.entries().DirectoryList[directory].isDeleted());
   const int row = step4->listModel()->rowOfFolder(directory);
-  ASSERT_GE(row, 0);
-  ASSERT_TRUE(step4->listModel()->setData(step4->listModel()->index(row, 0), Qt::Checked, Qt::CheckStateRole));
-  ASSERT_TRUE(waitUntil([&] { return !step4->marking(); }));
   EXPECT_TRUE(tree.isChecked(*folder));
   EXPECT_TRUE(tree.isChecked(ResultTree::kTopItem));  // so that the saving walks down to it
   EXPECT_EQ(step4->listModel()->data(step4->listModel()->index(row, 0), Qt::CheckStateRole).toInt(), Qt::Checked);
@@ -97,16 +122,7 @@ TEST(Wizard, DesktopRecoverySavesACheckedDeletedFolderByteForByte) {
   fs::create_directories(stale.parent_path());
   writeFile(stale, "an older copy");
 
-  script.expect(QStringLiteral("SavingPath"), [&](QDialog* d) {
-    d->findChild<QLineEdit*>(QStringLiteral("destination"))->setText(QString::fromStdString(destination.path().string()));
-    clickDialogButton(d, QStringLiteral("OK"));
-  });
-  script.clickButton(QStringLiteral("ReplaceFile"), QStringLiteral("Yes"));
-  script.answer(QStringLiteral("MessagesInfo"), true);
-  f.window->menu().recoverSelected->trigger();
-  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
-  EXPECT_TRUE(script.unexpected.empty()) << script.unexpected.front().toStdString();
-  EXPECT_EQ(script.lastText(), QStringLiteral("Saving completed successfully."));
+  ASSERT_NO_FATAL_FAILURE(saveCheckedInto(f, script, destination.path(), true));
 
   std::size_t saved = 0;
   for (const auto& entry : fs::recursive_directory_iterator(destination.path()))
@@ -136,17 +152,9 @@ TEST(Wizard, DesktopRecoveryOnAnNtfsPartitionSavesADeletedFolder) {
   f.startSearch(2);
   f.waitForStep4(script);
   auto* step4 = f.page<ui::FileDisplay>();
-  ResultTree& tree = *step4->resultTree();
 
   const std::string folderPath = "/Old Stuff demontfs";
-  const auto folder = tree.findFolder(folderPath);
-  ASSERT_TRUE(folder);
-  const auto directory = static_cast<std::size_t>(tree.item(*folder).directory);
-  EXPECT_TRUE(tree.entries().DirectoryList[directory].isDeleted());
-  const int row = step4->listModel()->rowOfFolder(directory);
-  ASSERT_GE(row, 0);
-  ASSERT_TRUE(step4->listModel()->setData(step4->listModel()->index(row, 0), Qt::Checked, Qt::CheckStateRole));
-  ASSERT_TRUE(waitUntil([&] { return !step4->marking(); }));
+  ASSERT_NO_FATAL_FAILURE(checkDeletedFolder(step4, folderPath));
 
   std::vector<ManifestRow> expected;
   for (const auto& r : readManifest("demo.img"))
@@ -154,15 +162,7 @@ TEST(Wizard, DesktopRecoveryOnAnNtfsPartitionSavesADeletedFolder) {
   ASSERT_GE(expected.size(), 2u);
 
   TempDir destination;
-  script.expect(QStringLiteral("SavingPath"), [&](QDialog* d) {
-    d->findChild<QLineEdit*>(QStringLiteral("destination"))->setText(QString::fromStdString(destination.path().string()));
-    clickDialogButton(d, QStringLiteral("OK"));
-  });
-  script.answer(QStringLiteral("MessagesInfo"), true);
-  f.window->menu().recoverSelected->trigger();
-  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
-  EXPECT_TRUE(script.unexpected.empty()) << script.unexpected.front().toStdString();
-  EXPECT_EQ(script.lastText(), QStringLiteral("Saving completed successfully."));
+  ASSERT_NO_FATAL_FAILURE(saveCheckedInto(f, script, destination.path(), false));
   for (const auto& r : expected) {
     const fs::path file = destination.path() / r.path.substr(1);
     ASSERT_TRUE(fs::exists(file)) << r.path;

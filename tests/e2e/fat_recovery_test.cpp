@@ -34,8 +34,8 @@ struct Volume {
   }
 };
 
-const Volume kVolumes[] = {{"fat12.img", 0}, {"fat16.img", 0}, {"fat32.img", 0},
-                           {"mbr.img", 1},   {"mbr.img", 2},   {"mbr.img", 4}};
+const Volume kVolumes[] = {{"fat12.img", 0}, {"fat16.img", 0}, {"fat32.img", 0}, {"mbr.img", 1}, {"mbr.img", 2},
+                           {"mbr.img", 4},   {"gpt.img", 1},   {"gpt.img", 3},   {"gpt.img", 4}};
 
 struct ManifestRow {
   bool deleted = false;

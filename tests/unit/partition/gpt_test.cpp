@@ -182,9 +182,9 @@ TEST(GptReader, EachDamageFallsBackToTheBackupOrIsRefusedClearly) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    GptDisk spec;
-    if (row.fields) row.fields(spec);
-    MemorySectorSource disk(spec.build());
+    GptDisk layout;
+    if (row.fields) row.fields(layout);
+    MemorySectorSource disk(layout.build());
     if (row.bytes) row.bytes(disk);
     SectorReader reader(disk);
     const PartitionListing listing = listPartitions(reader);
@@ -225,8 +225,8 @@ TEST(GptReader, GuidsInTextFormAndTheirNames) {
 TEST(GptReader, ListingReadsPastAnEarlierSelectionEnd) {
   // A selection committed before (ending at sector 50) must not hide the
   // backup header or the boot sectors from a new listing.
-  GptDisk spec;
-  MemorySectorSource disk(spec.build());
+  GptDisk layout;
+  MemorySectorSource disk(layout.build());
   disk.sector(1)[0] = std::byte{'X'};
   SectorReader reader(disk);
   reader.setSelectionEnd(30);

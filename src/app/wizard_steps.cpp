@@ -82,7 +82,7 @@ Result<bool> commitPartition(Session& session, const PartitionEntry& partition, 
   s.selectedPartitionIndex = partition.ordinal - 1;
   session.activityLog().appendLines({
       "\r\n", "Step 2 :", "-------", "Selected Information : " + partition.label(),
-      "Partition Type : " + toString(partition.fileSystem),
+      "Partition Type : " + partition.typeText(),
       "Partition Size : " + formatPartitionSize((partition.end - partition.start) * kSectorSize),
       "Start Sector : " + std::to_string(partition.start), "End Sector : " + std::to_string(partition.end),
       searchExhaustive ? "Search Exhaustive : Checked" : "Search Exhaustive : Not Checked"});
@@ -153,7 +153,11 @@ Result<VolumeParameters> checkPartitionVolume(Session& session, const PartitionE
 std::vector<DeviceInfo> machineDisks() { return enumerateDevices(); }
 
 const PartitionListing& listSourcePartitions(Session& session) {
-  if (session.reader()) session.listing() = listPartitions(*session.reader());
+  if (session.reader()) {
+    session.listing() = listPartitions(*session.reader());
+    // A GPT read from its backup, or entries left out, are worth a line.
+    if (!session.listing().notes.empty()) session.activityLog().appendLines(session.listing().notes);
+  }
   return session.listing();
 }
 

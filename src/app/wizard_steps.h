@@ -67,7 +67,8 @@ bool runVolumeCheck(Session& session);
 std::vector<DeviceInfo> machineDisks();
 
 // The partition listing of the open source, read into session.listing()
-// (left empty when no source is open).
+// (left empty when no source is open); its notes (a GPT read from the backup
+// header, entries left out) go to the activity report.
 const PartitionListing& listSourcePartitions(Session& session);
 
 // Step 1's disk list, which also refreshes the geometry cache in the

@@ -204,6 +204,7 @@ const PartitionListing& CliContext::listPartitions() {
   if (!listed_ && s.reader()) {
     listSourcePartitions(s);
     listed_ = true;
+    for (const auto& note : s.listing().notes) std::cerr << "dravolin: " << note << "\n";
   }
   return s.listing();
 }
@@ -278,9 +279,13 @@ void CliContext::commitChoice(ChoiceRule rule) {
   } else {
     std::string what = rule == ChoiceRule::Explicit ? "--partition N, --range START END or --whole-disk"
                                                     : "--partition N or --range START END --fs TYPE";
-    std::string extra = listing.protectiveMbr ? "GPT partition table: not supported yet; use --range\n" : "";
-    throw CliExit{kExitUsage, extra + "Choose what to work on with " + what + ":\n" + describeChoices(listing)};
+    throw CliExit{kExitUsage, "Choose what to work on with " + what + ":\n" + describeChoices(listing)};
   }
+  // A GPT partition without a FAT or NTFS boot sector has nothing to search.
+  if (rule == ChoiceRule::NeedsFileSystem && chosen->fileSystem == FsType::Unknown)
+    throw CliExit{kExitFailure, chosen->label() +
+                                    ": no FAT or NTFS file system found on it; use --range START END --fs TYPE "
+                                    "to search it as one"};
   const auto accepted = commitPartition(s, *chosen, false);
   if (!accepted) throw CliExit{kExitFailure, chosen->label() + ": " + accepted.error().message};
   printSelectionWarning(s);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/commands.h"
@@ -35,7 +36,7 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
         const VolumeParameters volume = checked.value_or(VolumeParameters{});
         nlohmann::json entry = {{"ordinal", p.ordinal},
                                 {"label", p.label()},
-                                {"type", toString(p.fileSystem)},
+                                {"type", p.typeText()},
                                 {"start", p.start},
                                 {"end", p.end},
                                 {"size_text", formatPartitionSize((p.end - p.start) * kSectorSize)},
@@ -45,28 +46,50 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
                                 {"volume", volumeJson(volume)},
                                 {"beyond_end", p.beyondEnd}};
         if (p.beyondEnd) entry["beyond_end_text"] = kBeyondEndText;
+        if (p.gpt) {
+          entry["name"] = p.gptName;
+          entry["type_guid"] = p.typeGuid;
+          entry["type_name"] = p.typeName;
+          entry["gpt_entry"] = p.gptSlot;
+        }
         list.push_back(entry);
       }
       nlohmann::json doc = {{"source", session.source()->description()}, {"disk_bytes", diskBytes},
                             {"partitions", list}, {"pie", slices}};
-      if (listing.protectiveMbr) doc["note"] = "GPT partition table: not supported yet; use --range";
+      doc["table"] = listing.gpt ? "gpt" : listing.wholeVolume ? "none" : listing.hasSignature ? "mbr" : "none";
+      if (listing.gpt) doc["gpt_backup_used"] = listing.gptFromBackup;
+      if (!listing.notes.empty()) doc["notes"] = listing.notes;
       context.printJson(doc);
       return kExitOk;
     }
     std::printf("%s: %s, %llu bytes\n", session.device().name.c_str(), session.source()->description().c_str(),
                 static_cast<unsigned long long>(diskBytes));
-    if (listing.protectiveMbr) std::printf("GPT partition table: not supported yet; use --range\n");
     if (listing.partitions.empty()) {
       std::printf("No partitions recognised.\n");
       return kExitOk;
     }
-    std::printf("%-26s %-6s %12s %12s %10s %6s\n", "Partition", "Type", "Start Sector", "End Sector", "Size", "Share");
+    // GPT type names are longer than file-system names: the columns widen.
+    int labelWidth = 26, typeWidth = 6;
+    for (const auto& p : listing.partitions) {
+      labelWidth = std::max(labelWidth, static_cast<int>(p.label().size()));
+      typeWidth = std::max(typeWidth, static_cast<int>(p.typeText().size()));
+    }
+    std::printf("%-*s %-*s %12s %12s %10s %6s%s\n", labelWidth, "Partition", typeWidth, "Type", "Start Sector",
+                "End Sector", "Size", "Share", listing.gpt ? "  Name" : "");
     for (std::size_t i = 0; i < listing.partitions.size(); ++i) {
       const auto& p = listing.partitions[i];
-      std::printf("%-26s %-6s %12llu %12llu %10s %5d%%%s\n", p.label().c_str(), toString(p.fileSystem).c_str(),
-                  static_cast<unsigned long long>(p.start), static_cast<unsigned long long>(p.end),
-                  formatPartitionSize((p.end - p.start) * kSectorSize).c_str(), i < slices.size() ? slices[i] : 0,
+      const std::string name = p.gpt ? "  " + p.gptName : "";
+      std::printf("%-*s %-*s %12llu %12llu %10s %5d%%%s%s\n", labelWidth, p.label().c_str(), typeWidth,
+                  p.typeText().c_str(), static_cast<unsigned long long>(p.start),
+                  static_cast<unsigned long long>(p.end), formatPartitionSize((p.end - p.start) * kSectorSize).c_str(),
+                  i < slices.size() ? slices[i] : 0, name.c_str(),
                   p.beyondEnd ? (std::string("  (") + kBeyondEndText + ")").c_str() : "");
+    }
+    if (listing.gpt) {
+      std::printf("\nGPT partition table%s\n", listing.gptFromBackup ? ", read from the backup header" : "");
+      for (const auto& p : listing.partitions)
+        std::printf("  %s: entry %u, name \"%s\", type %s (%s)\n", p.label().c_str(), p.gptSlot, p.gptName.c_str(),
+                    p.typeGuid.c_str(), p.typeName.c_str());
     }
     return kExitOk;
   };

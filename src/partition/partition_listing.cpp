@@ -4,6 +4,7 @@
 #include <array>
 #include <set>
 
+#include "partition/gpt.h"
 #include "partition/mbr.h"
 #include "partition/volume_boot_record.h"
 
@@ -25,8 +26,12 @@ void addPartition(PartitionListing& listing, FsType name, SectorNumber start,
 
 }  // namespace
 
+std::string PartitionEntry::typeText() const {
+  return fileSystem == FsType::Unknown && !typeName.empty() ? typeName : toString(fileSystem);
+}
+
 std::string PartitionEntry::label() const {
-  return "Partition - " + std::to_string(ordinal) + " ( " + toString(fileSystem) + " )";
+  return "Partition - " + std::to_string(ordinal) + " ( " + typeText() + " )";
 }
 
 std::optional<FsType> identifyPartition(ByteSpan boot, std::uint8_t type, bool logical) {
@@ -58,7 +63,50 @@ std::optional<FsType> identifyWholeVolume(ByteSpan sector0) {
   return name;
 }
 
+namespace {
+
+// The partition structures lie anywhere on the disk, whatever selection was
+// committed before: the end guard of the reader is lifted while listing.
+class SelectionEndLifted {
+ public:
+  explicit SelectionEndLifted(SectorReader& reader) : reader_(reader), saved_(reader.selectionEnd()) {
+    reader_.setSelectionEnd(0);
+  }
+  ~SelectionEndLifted() { reader_.setSelectionEnd(saved_); }
+  SelectionEndLifted(const SelectionEndLifted&) = delete;
+  SelectionEndLifted& operator=(const SelectionEndLifted&) = delete;
+
+ private:
+  SectorReader& reader_;
+  std::int64_t saved_;
+};
+
+// The used entries of a valid GUID partition table, each identified by its
+// boot sector as MBR partitions are, else named after its type GUID.
+void listGptPartitions(PartitionListing& listing, SectorReader& reader, const GptTable& table) {
+  listing.gpt = true;
+  listing.gptFromBackup = table.fromBackup;
+  listing.notes.insert(listing.notes.end(), table.notes.begin(), table.notes.end());
+  for (const auto& e : table.entries) {
+    SectorBuffer boot = readSectorOrZeros(reader, e.firstLba);
+    const FsType name = identifyPartition(boot, 0, false).value_or(FsType::Unknown);
+    // firstLba <= lastLba < 2^63 - 1: no overflow.
+    const std::uint64_t length = e.lastLba - e.firstLba + 1;
+    addPartition(listing, name, e.firstLba, length, 0, false);
+    PartitionEntry& p = listing.partitions.back();
+    if (e.lastLba >= listing.diskSectors) p.beyondEnd = true;
+    p.gpt = true;
+    p.gptSlot = e.slot;
+    p.gptName = e.name;
+    p.typeGuid = formatGuid(e.typeGuid);
+    p.typeName = gptTypeName(e.typeGuid);
+  }
+}
+
+}  // namespace
+
 PartitionListing listPartitions(SectorReader& reader) {
+  const SelectionEndLifted lifted(reader);
   PartitionListing listing;
   listing.diskSectors = reader.source().sectorCount();
   SectorBuffer mbr = readSectorOrZeros(reader, 0);
@@ -76,9 +124,20 @@ PartitionListing listPartitions(SectorReader& reader) {
     return listing;
   }
 
+  const auto primaries = parsePartitionRecord(mbr).value_or(std::vector<PartitionRecordEntry>{});
+  listing.protectiveMbr = std::any_of(primaries.begin(), primaries.end(),
+                                      [](const auto& e) { return e.type == kProtectiveMbrType; });
+  if (listing.protectiveMbr) {
+    auto table = readGpt(reader, listing.diskSectors);
+    if (table) {
+      listGptPartitions(listing, reader, *table);
+      return listing;
+    }
+    listing.notes.push_back(table.error().message);
+  }
+
   std::optional<SectorNumber> extendedBase;
-  for (const auto& entry : parsePartitionRecord(mbr).value_or(std::vector<PartitionRecordEntry>{})) {
-    if (entry.type == 0xEE) listing.protectiveMbr = true;
+  for (const auto& entry : primaries) {
     if (isExtendedType(entry.type)) {
       extendedBase = entry.firstSector;
       continue;

@@ -25,6 +25,17 @@ struct PartitionEntry {
   // The entry runs past the last sector of the disk; a job on it works on
   // the part that lies on the disk.
   bool beyondEnd = false;
+  // GPT entries: the entry's slot in the array, its name, its type GUID as
+  // text and that type's common name. A GPT partition without a FAT or NTFS
+  // boot sector has fileSystem "UNKNOWN" and is shown by its type name.
+  bool gpt = false;
+  std::uint32_t gptSlot = 0;
+  std::string gptName;
+  std::string typeGuid;
+  std::string typeName;
+  // The type the label and the properties show: the file system, else the
+  // GPT type name.
+  std::string typeText() const;
   // "Partition - n ( TYPE )"
   std::string label() const;
 };
@@ -32,6 +43,10 @@ struct PartitionEntry {
 struct PartitionListing {
   bool hasSignature = false;     // sector 0 carries a boot-record signature
   bool protectiveMbr = false;    // a GPT disk: a primary entry of type 0xEE
+  bool gpt = false;              // listed from the GUID partition table
+  bool gptFromBackup = false;    // ... through its backup header
+  // Lines to show once with the listing ("GPT: primary header damaged; ...").
+  std::vector<std::string> notes;
   bool wholeVolume = false;      // sector 0 is itself a boot sector
   std::uint64_t diskSectors = 0; // sectors of the disk listed
   std::vector<PartitionEntry> partitions;
@@ -48,7 +63,10 @@ std::optional<FsType> identifyWholeVolume(ByteSpan sector0);
 
 // Reads the disk through the reader and lists its partitions. The walk of the
 // extended chain ends at an EBR without a link, at a revisited EBR and at 26
-// partitions.
+// partitions. A protective MBR (type 0xEE) leads to the GUID partition table,
+// whose used entries are listed in entry order; when neither of its headers
+// is valid, the MBR's own entries are listed and a note says why. The
+// reader's selection end is lifted while the listing reads.
 PartitionListing listPartitions(SectorReader& reader);
 
 // Marks an entry that runs past the end of the disk.

@@ -111,7 +111,8 @@ PartitionInfo::PartitionInfo(MainWindow& window)
   header_->setWordWrap(true);
   properties->addWidget(header_);
   auto* grid = new QGridLayout;
-  for (int i = 0; i < 4; ++i) {
+  // Four rows of properties; GPT partitions add their name and type GUID.
+  for (int i = 0; i < 6; ++i) {
     auto* label = new QLabel(this);
     auto* value = new QLabel(this);
     value->setObjectName(QStringLiteral("value%1").arg(i));
@@ -217,9 +218,14 @@ void PartitionInfo::showSelection() {
     const PartitionEntry& p = session.listing().partitions.at(static_cast<std::size_t>(index));
     labels = {QStringLiteral("Partition Type:"), QStringLiteral("Partition Size:"), QStringLiteral("Start Sector:"),
               QStringLiteral("End Sector:")};
-    values = {QString::fromStdString(toString(p.fileSystem)),
+    values = {QString::fromStdString(p.typeText()),
               QString::fromStdString(formatPartitionSize((p.end - p.start) * kSectorSize)),
               QString::number(p.start), QString::number(p.end)};
+    if (p.gpt) {
+      labels << QStringLiteral("Partition Name:") << QStringLiteral("Type GUID:");
+      values << QString::fromStdString(p.gptName)
+             << QString::fromStdString(p.typeGuid + " (" + p.typeName + ")");
+    }
   }
   for (std::size_t i = 0; i < labels_.size(); ++i) {
     labels_[i]->setText(i < static_cast<std::size_t>(labels.size()) ? labels[static_cast<int>(i)] : QString());

@@ -26,8 +26,8 @@ using test::TempDir;
 
 using Volume = test::FixtureVolume;
 
-const Volume kVolumes[] = {{"fat12.img", 0}, {"fat16.img", 0}, {"fat32.img", 0},
-                           {"mbr.img", 1},   {"mbr.img", 2},   {"mbr.img", 4}};
+const Volume kVolumes[] = {{"fat12.img", 0}, {"fat16.img", 0}, {"fat32.img", 0}, {"mbr.img", 1}, {"mbr.img", 2},
+                           {"mbr.img", 4},   {"gpt.img", 1},   {"gpt.img", 3},   {"gpt.img", 4}};
 
 struct ManifestRow {
   bool deleted = false;

@@ -27,7 +27,7 @@ using test::TempDir;
 
 using Volume = test::FixtureVolume;
 
-const Volume kVolumes[] = {{"ntfs.img", 0}, {"ntfs-full.img", 0}, {"mbr.img", 3}, {"demo.img", 2}};
+const Volume kVolumes[] = {{"ntfs.img", 0}, {"ntfs-full.img", 0}, {"mbr.img", 3}, {"demo.img", 2}, {"gpt.img", 2}};
 
 struct MftRow {
   bool deleted = false;

@@ -363,6 +363,34 @@ TEST(Wizard, TheBenchmarkImageKeepsTheWindowResponsive) {
               meter.longestWallMs(), static_cast<long long>(opened));
 }
 
+TEST(Wizard, Step2ListsGptPartitionsWithTheirNamesAndSearchesOne) {
+  WizardFixture f;
+  DialogScript script;
+  f.toStep2("gpt.img");
+  auto* step2 = f.page<ui::PartitionInfo>();
+  QTreeWidgetItem* disk = step2->tree()->topLevelItem(0);
+  ASSERT_NE(disk, nullptr);
+  QStringList nodes;
+  for (int i = 0; i < disk->childCount(); ++i) nodes << disk->child(i)->text(0);
+  EXPECT_EQ(nodes, (QStringList{"Partition - 1 ( FAT16 )", "Partition - 2 ( NTFS )", "Partition - 3 ( FAT32 )",
+                                "Partition - 4 ( FAT16 )", "Partition - 5 ( Linux filesystem )"}));
+  ASSERT_TRUE(step2->selectPartition(5));
+  const QStringList linuxProperties = step2->propertyTexts();
+  EXPECT_TRUE(linuxProperties.contains(QStringLiteral("Partition Type: Linux filesystem"))) << linuxProperties.join('|').toStdString();
+  EXPECT_TRUE(linuxProperties.contains(QStringLiteral("Partition Name: Linux empty")));
+  EXPECT_TRUE(linuxProperties.contains(
+      QStringLiteral("Type GUID: 0FC63DAF-8483-4772-8E79-3D69D8477DE4 (Linux filesystem)")));
+  ASSERT_TRUE(step2->selectPartition(1));
+  EXPECT_TRUE(step2->propertyTexts().contains(QString::fromUtf8("Partition Name: Donn\xC3\xA9" "es FAT16")));
+  ASSERT_TRUE(step2->selectPartition(3));
+  EXPECT_TRUE(step2->propertyTexts().contains(QStringLiteral("Start Sector: 92160")));
+  f.startSearch(3);
+  f.waitForStep4(script);
+  EXPECT_EQ(f.session.state.PartitionStart, 92160u);
+  EXPECT_EQ(f.session.state.FileSystemType, FsType::Fat32);
+  EXPECT_GT(f.session.entries.FileCount, 40u);
+}
+
 }  // namespace
 }  // namespace dravolin::test
 

@@ -20,7 +20,9 @@ TEST(FileSystemType, TextsNameTheirTypeAndNothingElse) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(fileSystemTypeFromText(c.text), c.type);
-    if (c.type) EXPECT_EQ(toText(*c.type), c.text);
+    if (c.type) {
+      EXPECT_EQ(toText(*c.type), c.text);
+    }
   }
   EXPECT_TRUE(isFat(FsType::Fat12) && isFat(FsType::Fat16) && isFat(FsType::Fat32));
   EXPECT_FALSE(isFat(FsType::Ntfs) || isFat(FsType::Unknown));

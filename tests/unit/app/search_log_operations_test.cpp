@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/search_operation.h"
@@ -72,6 +73,9 @@ TEST_F(SearchLogOperationsTest, AFoundListComesBackWithItsNtfsListsAndTheChosenD
     ASSERT_TRUE(saved) << saved.error().message;
     written = *saved;
     EXPECT_EQ(written, (dir / "LOST.ST2C").string());
+    // fuzz/seed-search-log-corpus.sh keeps this log as a seed of the reader's fuzz target.
+    if (const char* seeds = std::getenv("DRAVOLIN_LOG_SEEDS"))
+      fs::copy_file(written, fs::path(seeds) / "LOST.ST2C", fs::copy_options::overwrite_existing);
   }
   Session after(test::isolatedEnvironment(dir));
   open(after, "/images/disk.img");

@@ -104,5 +104,31 @@ TEST(SearchLogE2eRefusals, ALogOfAnotherDiskOrNameIsRefused) {
   }
 }
 
+// A name read from a log is made safe as a name read from a disk: one that
+// climbs out of the destination is saved inside it.
+TEST(SearchLogE2eNames, ANameFromALogStaysInsideTheDestination) {
+  TempDir home;
+  const fs::path image = test::fixturePath("fat16.img");
+  ASSERT_EQ(runDravolin({"scan", image.string(), "--save-log", (home / "names").string(), "-q"}, home.path()).exitCode,
+            0);
+  std::string bytes = test::readFile(home / "NAMES.ST4");
+  const std::u16string name = u"Letter to Anna.txt", climbing = u"../../../escaped.t";
+  ASSERT_EQ(name.size(), climbing.size());
+  const std::string from(reinterpret_cast<const char*>(name.data()), name.size() * 2);
+  const std::string to(reinterpret_cast<const char*>(climbing.data()), climbing.size() * 2);
+  const std::size_t at = bytes.find(from);
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at, from.size(), to);
+  test::writeFile(home / "CLIMB.ST4", bytes);
+  const fs::path destination = home / "a" / "b" / "c" / "out";
+  const auto result = runDravolin({"recover", image.string(), "--all", "--to", destination.string(), "-q",
+                                   "--load-log", (home / "CLIMB.ST4").string()},
+                                  home.path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_FALSE(fs::exists(home / "a" / "escaped.t"));
+  EXPECT_FALSE(fs::exists(home / "escaped.t"));
+  EXPECT_TRUE(fs::exists(destination / "Documents" / ".._.._.._escaped.t"));
+}
+
 }  // namespace
 }  // namespace dravolin

@@ -65,6 +65,7 @@ fuzz:
 	@cmake --build --preset fuzz -j$(JOBS)
 	@if [ -f $(FIXTURES)/ntfs.img ]; then bash fuzz/seed-ntfs-corpus.sh $(FIXTURES)/ntfs.img build/fuzz/corpus; fi
 	@if [ -f $(FIXTURES)/gpt.img ]; then bash fuzz/seed-gpt-corpus.sh $(FIXTURES) build/fuzz/corpus/gpt_fuzz; fi
+	@if [ -f $(FIXTURES)/fat16.img ] && [ -x build/fuzz/src/cli/dravolin ]; then bash fuzz/seed-search-log-corpus.sh build/fuzz/src/cli/dravolin $(FIXTURES) build/debug/tests/unit/app/app_tests build/fuzz/corpus; fi
 	@for f in build/fuzz/fuzz/*_fuzz; do echo "== $$f"; mkdir -p build/fuzz/corpus/$$(basename $$f); \
 	  $$f -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus/$$(basename $$f) || exit 1; done
 

@@ -1,5 +1,6 @@
 #include "app/search_operation.h"
 
+#include "app/search_log_operations.h"
 #include "fat/fat_search.h"
 #include "ntfs/ntfs_search.h"
 
@@ -25,6 +26,19 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, const Search
                                                   const std::string& codePage) {
   if (!session.reader()) return makeError(ErrorKind::InvalidArgument, "no disk or image is open");
   const WorkerKind kind = controller.kind();
+  if (session.state.LoadFromLog && kind != WorkerKind::None && kind != WorkerKind::RawCarving &&
+      kind != WorkerKind::ImageCreation) {
+    // A loaded log: the records come from the log and no sector is read. A
+    // ".ST2C" log ends a pass of the search for lost partitions (its list of
+    // found file systems is back); any other ends the search.
+    return SearchController::Worker([&session](Job& job) {
+      session.searchNotes.clear();
+      session.mftRunList = MftRunList{};
+      const bool foundList = session.loadedLog && session.loadedLog->hasNtfsLists;
+      reloadSearchLogRecords(session, job);
+      job.complete(foundList ? Completion::LostPassDone : Completion::SearchDone);
+    });
+  }
   if (kind == WorkerKind::NtfsMftWalk || kind == WorkerKind::NtfsExhaustive) {
     if (session.state.LostPartitionSearch)
       return makeError(ErrorKind::InvalidArgument, "the search for lost partitions is not available yet");

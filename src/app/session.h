@@ -22,9 +22,11 @@
 #include "imaging/imaging_settings.h"
 #include "logs/log_file.h"
 #include "ntfs/mft_reader.h"
+#include "ntfs/scan_lists.h"
 #include "partition/partition_listing.h"
 #include "partition/volume_parameters.h"
 #include "results/saving_settings.h"
+#include "results/search_log.h"
 
 namespace dravolin {
 
@@ -79,6 +81,12 @@ class Session {
   FoundEntries entries;  // what the last search found
   // What the last search for lost partitions found, in the order found.
   FoundFileSystems foundFileSystems;
+  // The NTFS folder and file lists of a search for lost partitions, from
+  // which the tree of the chosen file system is built; a ".ST2C" log keeps them.
+  NtfsScanLists ntfsLists;
+  // The records of a search log that loadSearchLog read and checked, kept
+  // for the search worker while LoadFromLog is set.
+  std::shared_ptr<SearchLog> loadedLog;
   // Where the records of $MFT lie, loaded by the NTFS MFT walk for the saving;
   // empty after a scan (the found entries then carry their record sectors).
   MftRunList mftRunList;

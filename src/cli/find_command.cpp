@@ -76,7 +76,7 @@ CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
     if (!o->date.empty()) request.date = parseDateFilter(o->date);
 
     context.openSource(o->source, true);
-    context.commitChoice(ChoiceRule::NeedsFileSystem);
+    commitChoiceOrLoadLog(context, o->search);
     auto tree = searchAndBuildTree(context, o->search);
 
     std::vector<NameSearchHit> hits;

@@ -118,7 +118,7 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
       throw CliExit{kExitUsage, "say what to save: --path P (repeatable), --all or --unselected"};
     context.openSource(o->source, true);
     context.checkDestinationDisk(o->to, o->allowSameDisk);
-    context.commitChoice(ChoiceRule::NeedsFileSystem);
+    commitChoiceOrLoadLog(context, o->search);
     Session& session = context.session();
     applySettings(*o, session.savingSettings);
 

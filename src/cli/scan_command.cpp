@@ -160,10 +160,13 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
   context.addChoiceOptions(*command, false);
   context.addCommonOptions(*command, true);
   addSearchOptions(*command, options->search);
+  command->add_option("--save-log", options->search.saveLog,
+                      "Write the results to a search log (FILE.ST4; the name is upper-cased and .ST4 added)");
   return [options, &context]() -> int {
     context.openSource(options->source, true);
-    context.commitChoice(ChoiceRule::NeedsFileSystem);
+    commitChoiceOrLoadLog(context, options->search);
     auto tree = searchAndBuildTree(context, options->search);
+    saveResultsLog(context, options->search);
     const FoundEntries& entries = tree->entries();
     const std::string summary = tree->summary();
 

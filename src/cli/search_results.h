@@ -15,6 +15,7 @@
 #include "cli/interrupts.h"
 #include "cli/progress_line.h"
 #include "common/text_encoding.h"
+#include "app/search_log_operations.h"
 #include "app/search_operation.h"
 #include "results/result_tree.h"
 #include "common/worker_job.h"
@@ -25,6 +26,8 @@ namespace dravolin::cli {
 struct SearchOptions {
   bool exhaustive = false;
   std::string codePage = std::string(kDefaultNameCodePage);
+  std::string loadLog;  // --load-log: restore the session from a search log instead of searching
+  std::string saveLog;  // --save-log (scan): write the results to a ".ST4" log
 };
 
 inline void addSearchOptions(CLI::App& command, SearchOptions& options) {
@@ -34,6 +37,41 @@ inline void addSearchOptions(CLI::App& command, SearchOptions& options) {
       ->check([](const std::string& name) {
         return isKnownCodePage(name) ? std::string{} : "unknown code page: " + name;
       });
+  command.add_option("--load-log", options.loadLog,
+                     "Restore the search from a .ST4 log written on this disk (or an image of it) instead of "
+                     "searching; no sector is read for the listing");
+}
+
+// The choice of scan, recover and find: the partition or range given, or the
+// selection of the search log given with --load-log, checked against SOURCE.
+inline void commitChoiceOrLoadLog(CliContext& context, const SearchOptions& options) {
+  if (options.loadLog.empty()) {
+    context.commitChoice(ChoiceRule::NeedsFileSystem);
+    return;
+  }
+  const ChoiceOptions& choice = context.choice;
+  if (choice.partition || !choice.range.empty() || choice.wholeDisk || options.exhaustive)
+    throw CliExit{kExitUsage,
+                  "--load-log takes the selection and the search from the log: leave out --partition, --range and "
+                  "--exhaustive"};
+  const auto kind = searchLogKindOf(options.loadLog);
+  if (!kind)
+    throw CliExit{kExitUsage, options.loadLog + " is not a search log: its name must end in .ST4 or .ST2C"};
+  if (*kind == SearchLogKind::FoundList)
+    throw CliExit{kExitUsage, options.loadLog +
+                                  " is the log of a search for lost partitions (.ST2C): it lists file systems, "
+                                  "not folders and files; choose one of them with --lost N"};
+  auto loaded = loadSearchLog(context.session(), options.loadLog);
+  if (!loaded) throw CliExit{kExitFailure, options.loadLog + ": " + loaded.error().message};
+  if (!loaded->acceptedNote.empty()) std::fprintf(stderr, "dravolin: %s\n", loaded->acceptedNote.c_str());
+}
+
+// Writes the results of the search to the .ST4 log of --save-log, if given.
+inline void saveResultsLog(CliContext& context, const SearchOptions& options) {
+  if (options.saveLog.empty()) return;
+  auto written = saveSearchLog(context.session(), options.saveLog, SearchLogKind::Results);
+  if (!written) throw CliExit{kExitFailure, written.error().message};
+  if (!context.common.quiet) std::fprintf(stderr, "dravolin: search log written to %s\n", written->c_str());
 }
 
 // Runs the search for the committed choice under a search controller (Step 3)

@@ -1,6 +1,7 @@
 #include "ui/file_display.h"
 
 #include <QAction>
+#include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,6 +14,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "app/search_log_operations.h"
 #include "app/wizard_messages.h"
 #include "results/browser_texts.h"
 #include "results/saving.h"
@@ -52,7 +54,7 @@ FileDisplay::FileDisplay(MainWindow& window, WorkerKind searchKind)
   tool("Sa&ve", "save.svg", "save", [this] { recoverSelected(); });
   tool("Save &File / Folder", "save.svg", "saveFileFolder", [this] { recoverSelected(); });
   tool("Search File/Fol&der", "search.svg", "searchFiles", [this] { searchFiles(); });
-  tool("Save Lo&g", "savelog.svg", "saveLog", [] {})->setEnabled(false);
+  tool("Save Lo&g", "savelog.svg", "saveLog", [this] { saveLog(); });
   tool("Load Lo&g", "loadlog.svg", "loadLog", [] {})->setEnabled(false);
   toolbar->addStretch(1);
   tool("< &Back", "back.svg", "back", [this] { back(); });
@@ -131,9 +133,22 @@ void FileDisplay::updateMenu(WizardMenu& menu) {
   menu.recoverSelected->setEnabled(true);
   menu.searchFiles->setEnabled(true);
   menu.rename->setEnabled(true);
+  menu.saveLog->setEnabled(true);
   const bool exhaustiveOrLost = searchKind_ == WorkerKind::FatExhaustive || searchKind_ == WorkerKind::NtfsExhaustive ||
                                 window_.session().state.LostPartitionSearch;
   menu.exhaustiveRecovery->setEnabled(!exhaustiveOrLost);
+}
+
+void FileDisplay::saveLog() {
+  const QString path =
+      QFileDialog::getSaveFileName(this, QStringLiteral("Save Log"), QString(), QStringLiteral("Search logs (*.St4)"));
+  if (path.isNull()) return;  // cancelled
+  saveLogTo(path);
+}
+
+void FileDisplay::saveLogTo(const QString& path) {
+  auto saved = saveSearchLog(window_.session(), path.toStdString(), SearchLogKind::Results);
+  if (!saved) window_.prompter().inform(saved.error().message);
 }
 
 void FileDisplay::pollFill() {

@@ -33,6 +33,11 @@ class FileDisplay : public WizardPage {
   void recoverSelected() override;
   void searchFiles() override;
   void renameEntry() override;
+  // Save Log: asks for a path ("*.St4"), then saveLogTo.
+  void saveLog() override;
+  // Writes the results to the log at path (upper-cased, ".ST4" added); a
+  // failure is shown with its message, success shows nothing.
+  void saveLogTo(const QString& path);
 
   bool filled() const { return tree_ && fillEnded_; }
   ResultTree* resultTree() const { return tree_.get(); }

@@ -1,6 +1,9 @@
 #include "ui/partition_pages.h"
 
 #include <algorithm>
+#include <QFileDialog>
+
+#include "app/search_log_operations.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -134,7 +137,6 @@ PartitionInfo::PartitionInfo(MainWindow& window)
   auto* buttons = new QHBoxLayout;
   auto* help = button(QString::fromStdString(texts.text(61, "&Help")), "help", this);
   auto* loadLog = button(QStringLiteral("L&oad Log"), "loadLog", this);
-  loadLog->setEnabled(false);  // search logs come with their own pages
   auto* backButton = button(QString::fromStdString(texts.text(1, "< &Back")), "back", this);
   auto* nextButton = button(QString::fromStdString(texts.text(0, "&Next >")), "next", this);
   nextButton->setDefault(true);
@@ -146,6 +148,7 @@ PartitionInfo::PartitionInfo(MainWindow& window)
   layout->addLayout(buttons);
   connect(help, &QPushButton::clicked, &window_, &MainWindow::openHelp);
   connect(backButton, &QPushButton::clicked, this, &PartitionInfo::back);
+  connect(loadLog, &QPushButton::clicked, this, &PartitionInfo::loadLog);
   connect(nextButton, &QPushButton::clicked, this, &PartitionInfo::next);
   connect(tree_, &QTreeWidget::currentItemChanged, this, &PartitionInfo::showSelection);
   setTabOrder(tree_, searchExhaustive_);
@@ -177,6 +180,26 @@ void PartitionInfo::entered() {
 void PartitionInfo::updateMenu(WizardMenu& menu) {
   WizardPage::updateMenu(menu);
   menu.exhaustiveRecovery->setEnabled(true);
+  menu.loadLog->setEnabled(true);
+}
+
+void PartitionInfo::loadLog() {
+  const QString path =
+      QFileDialog::getOpenFileName(this, QStringLiteral("Load Log"), QString(), QStringLiteral("Search logs (*.St4)"));
+  if (path.isEmpty()) return;  // cancelled
+  loadLogFrom(path);
+}
+
+void PartitionInfo::loadLogFrom(const QString& path) {
+  Session& session = window_.session();
+  auto loaded = loadSearchLog(session, path.toStdString());
+  if (!loaded) {
+    // A name that is not a log's is ignored without a message.
+    if (!loaded.error().message.empty()) window_.prompter().inform(loaded.error().message);
+    return;
+  }
+  if (!loaded->acceptedNote.empty()) window_.prompter().inform(loaded->acceptedNote);
+  window_.push(new SearchProgress(window_));
 }
 
 bool PartitionInfo::selectPartition(int ordinal) {

@@ -38,6 +38,11 @@ class PartitionInfo : public WizardPage {
   void entered() override;
   void updateMenu(WizardMenu& menu) override;
   void exhaustiveRecovery() override;
+  // Load Log: asks for a ".ST4" log, then loadLogFrom.
+  void loadLog() override;
+  // Reads the log at path and, when it belongs to this disk, runs the
+  // search from it (no sector read); a refusal is shown with its message.
+  void loadLogFrom(const QString& path);
   void next();
   void back();
   QTreeWidget* tree() const { return tree_; }

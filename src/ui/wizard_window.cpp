@@ -44,7 +44,7 @@ void WizardPage::updateMenu(WizardMenu& menu) {
   menu.searchFiles->setEnabled(false);
   menu.rename->setEnabled(false);
   menu.saveLog->setEnabled(false);
-  menu.loadLog->setEnabled(false);  // search logs come with their own pages
+  menu.loadLog->setEnabled(false);  // Step 2 loads logs, Step 4 saves them
 }
 
 void WizardPage::savingUsingFilter() { window_.openSettings(); }
@@ -169,6 +169,8 @@ void MainWindow::buildMenu() {
   connect(menu_.searchFiles, &QAction::triggered, this, onPage(&WizardPage::searchFiles));
   connect(menu_.rename, &QAction::triggered, this, onPage(&WizardPage::renameEntry));
   connect(menu_.savingUsingFilter, &QAction::triggered, this, onPage(&WizardPage::savingUsingFilter));
+  connect(menu_.saveLog, &QAction::triggered, this, onPage(&WizardPage::saveLog));
+  connect(menu_.loadLog, &QAction::triggered, this, onPage(&WizardPage::loadLog));
   connect(menu_.exit, &QAction::triggered, this, &QWidget::close);
   connect(menu_.activityReport, &QAction::triggered, this, [this] { viewReport(LogKind::Activity); });
   connect(menu_.recoveryHistory, &QAction::triggered, this, [this] { viewReport(LogKind::Recovery); });

@@ -66,6 +66,9 @@ class WizardPage : public QWidget {
   virtual void recoverSelected() {}
   virtual void searchFiles() {}
   virtual void renameEntry() {}
+  // Log menu: write the results to a search log, load one.
+  virtual void saveLog() {}
+  virtual void loadLog() {}
   virtual void savingUsingFilter();
   // The close box: true when the wizard may end.
   virtual bool confirmExit();

@@ -400,3 +400,52 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
+
+namespace dravolin::test {
+namespace {
+
+// Save Log in Step 4 and Load Log in Step 2 of another run: the same tree
+// comes back; a log of another disk is refused with its message.
+TEST(Wizard, ALogSavedInStep4LoadsInStep2ToTheSameTree) {
+  std::vector<std::string> paths;
+  TempDir logs;
+  const fs::path folder = logs.path();
+  {
+    WizardFixture f;
+    DialogScript script;
+    f.toStep2("fat32.img");
+    f.startSearch(1);
+    f.waitForStep4(script);
+    auto* step4 = f.page<ui::FileDisplay>();
+    ASSERT_TRUE(f.window->menu().saveLog->isEnabled());
+    step4->saveLogTo(QString::fromStdString((folder / "result").string()));
+    const ResultTree& tree = *step4->resultTree();
+    for (std::size_t i = 0; i < tree.itemCount(); ++i) paths.push_back(tree.pathText(i));
+  }
+  ASSERT_TRUE(fs::exists(folder / "RESULT.ST4"));
+  ASSERT_GT(paths.size(), 3u);
+  {
+    WizardFixture f;
+    DialogScript script;
+    f.toStep2("fat32.img");
+    f.page<ui::PartitionInfo>()->loadLogFrom(QString::fromStdString((folder / "RESULT.ST4").string()));
+    f.waitForStep4(script);
+    const ResultTree& tree = *f.page<ui::FileDisplay>()->resultTree();
+    std::vector<std::string> reloaded;
+    for (std::size_t i = 0; i < tree.itemCount(); ++i) reloaded.push_back(tree.pathText(i));
+    EXPECT_EQ(reloaded, paths);
+  }
+  {
+    WizardFixture f;
+    DialogScript script;
+    f.toStep2("fat16.img");
+    script.answer(QStringLiteral("MessagesInfo"), true);
+    f.page<ui::PartitionInfo>()->loadLogFrom(QString::fromStdString((folder / "RESULT.ST4").string()));
+    ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
+    EXPECT_EQ(script.lastText(), QStringLiteral("You Have Selected Wrong Disk."));
+    EXPECT_NE(f.page<ui::PartitionInfo>(), nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace dravolin::test

@@ -1,0 +1,134 @@
+// dravolin scan --save-log and --load-log on the fixture images: a log saved
+// after a search reloads, on a copy of the image filled with zeros, to the
+// same listing; recover from a reloaded NTFS log finds every file's record;
+// a log of another disk or of another name is refused; the sources never change.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/test_support.h"
+
+namespace dravolin {
+namespace {
+namespace fs = std::filesystem;
+using test::runDravolin;
+using test::sha256File;
+using test::TempDir;
+
+struct Row {
+  std::string what;
+  std::string image;
+  std::vector<std::string> choice;
+};
+
+class SearchLogE2eTest : public ::testing::TestWithParam<Row> {
+ protected:
+  test::CommandResult run(std::vector<std::string> arguments) { return runDravolin(arguments, home.path()); }
+  TempDir home;
+};
+
+TEST_P(SearchLogE2eTest, ALogReloadsToTheSameListingWithoutTheDisk) {
+  const Row& row = GetParam();
+  const fs::path image = test::fixturePath(row.image);
+  const std::string sourceHash = sha256File(image);
+
+  std::vector<std::string> scan{"scan", image.string(), "--json", "--save-log", (home / "result").string()};
+  scan.insert(scan.end(), row.choice.begin(), row.choice.end());
+  const auto searched = run(scan);
+  ASSERT_EQ(searched.exitCode, 0) << searched.err;
+  const fs::path log = home / "RESULT.ST4";
+  ASSERT_TRUE(fs::exists(log)) << searched.err;
+
+  // A copy of the same size that holds nothing: the listing can only come from the log.
+  const fs::path zeros = home / "zeros.img";
+  { std::ofstream(zeros, std::ios::binary); }
+  fs::resize_file(zeros, fs::file_size(image));
+  const auto reloaded = run({"scan", zeros.string(), "--json", "--load-log", log.string()});
+  ASSERT_EQ(reloaded.exitCode, 0) << reloaded.err;
+  EXPECT_EQ(reloaded.out, searched.out);
+  EXPECT_NE(reloaded.err.find("same size"), std::string::npos) << reloaded.err;
+
+  // Recover through the log reads the files' data from the source as a
+  // search would have found it.
+  std::vector<std::string> recover{"recover", image.string(), "--all", "--to", (home / "direct").string(), "-q"};
+  recover.insert(recover.end(), row.choice.begin(), row.choice.end());
+  const auto direct = run(recover);
+  const auto fromLog = run({"recover", image.string(), "--all", "--to", (home / "fromlog").string(), "-q",
+                            "--load-log", log.string()});
+  EXPECT_EQ(fromLog.exitCode, direct.exitCode) << fromLog.err;
+  std::size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(home / "direct")) {
+    if (!entry.is_regular_file()) continue;
+    ++files;
+    const fs::path twin = home / "fromlog" / fs::relative(entry.path(), home / "direct");
+    ASSERT_TRUE(fs::exists(twin)) << twin;
+    EXPECT_EQ(sha256File(twin), sha256File(entry.path())) << twin;
+  }
+  EXPECT_GT(files, 0u);
+  EXPECT_EQ(sha256File(image), sourceHash);
+}
+
+const Row kRows[] = {
+    {"FAT16 directory tree", "fat16.img", {}},
+    {"FAT32 exhaustive", "fat32.img", {"--exhaustive"}},
+    {"NTFS MFT walk", "ntfs.img", {}},
+    {"NTFS exhaustive", "ntfs.img", {"--exhaustive"}},
+    {"FAT32 partition of an MBR disk", "mbr.img", {"--partition", "2"}},
+};
+INSTANTIATE_TEST_SUITE_P(Fixtures, SearchLogE2eTest, ::testing::ValuesIn(kRows), test::NameFromWhat{});
+
+TEST(SearchLogE2eRefusals, ALogOfAnotherDiskOrNameIsRefused) {
+  TempDir home;
+  const fs::path image = test::fixturePath("fat12.img");
+  ASSERT_EQ(runDravolin({"scan", image.string(), "--save-log", (home / "fat12").string(), "-q"}, home.path()).exitCode,
+            0);
+  fs::copy_file(home / "FAT12.ST4", home / "fat12.txt");
+  struct Refusal {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string message;
+  };
+  const Refusal rows[] = {
+      {{"scan", test::fixturePath("fat16.img").string(), "--load-log", (home / "FAT12.ST4").string()}, 1,
+       "You Have Selected Wrong Disk."},
+      {{"scan", image.string(), "--load-log", (home / "fat12.txt").string()}, 2, "is not a search log"},
+      {{"scan", image.string(), "--load-log", (home / "FAT12.ST4").string(), "--partition", "1"}, 2,
+       "leave out --partition"},
+      {{"scan", image.string(), "--json", "--load-log", (home / "NONE.ST4").string()}, 1, "Unable to open file."},
+  };
+  for (const Refusal& row : rows) {
+    const auto result = runDravolin(row.arguments, home.path());
+    EXPECT_EQ(result.exitCode, row.exitCode) << row.arguments.back() << result.err;
+    EXPECT_NE((result.err + result.out).find(row.message), std::string::npos) << result.err << result.out;
+  }
+}
+
+// A name read from a log is made safe as a name read from a disk: one that
+// climbs out of the destination is saved inside it.
+TEST(SearchLogE2eNames, ANameFromALogStaysInsideTheDestination) {
+  TempDir home;
+  const fs::path image = test::fixturePath("fat16.img");
+  ASSERT_EQ(runDravolin({"scan", image.string(), "--save-log", (home / "names").string(), "-q"}, home.path()).exitCode,
+            0);
+  std::string bytes = test::readFile(home / "NAMES.ST4");
+  const std::u16string name = u"Letter to Anna.txt", climbing = u"../../../escaped.t";
+  ASSERT_EQ(name.size(), climbing.size());
+  const std::string from(reinterpret_cast<const char*>(name.data()), name.size() * 2);
+  const std::string to(reinterpret_cast<const char*>(climbing.data()), climbing.size() * 2);
+  const std::size_t at = bytes.find(from);
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at, from.size(), to);
+  test::writeFile(home / "CLIMB.ST4", bytes);
+  const fs::path destination = home / "a" / "b" / "c" / "out";
+  const auto result = runDravolin({"recover", image.string(), "--all", "--to", destination.string(), "-q",
+                                   "--load-log", (home / "CLIMB.ST4").string()},
+                                  home.path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_FALSE(fs::exists(home / "a" / "escaped.t"));
+  EXPECT_FALSE(fs::exists(home / "escaped.t"));
+  EXPECT_TRUE(fs::exists(destination / "Documents" / ".._.._.._escaped.t"));
+}
+
+}  // namespace
+}  // namespace dravolin

@@ -1,5 +1,7 @@
 #include "app/search_operation.h"
 
+#include "app/lost_partition_operation.h"
+
 #include "fat/fat_search.h"
 #include "ntfs/ntfs_search.h"
 
@@ -25,9 +27,8 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, const Search
                                                   const std::string& codePage) {
   if (!session.reader()) return makeError(ErrorKind::InvalidArgument, "no disk or image is open");
   const WorkerKind kind = controller.kind();
+  if (isLostPartitionWorker(session, kind)) return makeLostPartitionWorker(session, controller, codePage);
   if (kind == WorkerKind::NtfsMftWalk || kind == WorkerKind::NtfsExhaustive) {
-    if (session.state.LostPartitionSearch)
-      return makeError(ErrorKind::InvalidArgument, "the search for lost partitions is not available yet");
     const bool walk = kind == WorkerKind::NtfsMftWalk;
     return SearchController::Worker([&session, &controller, walk](Job& job) {
       session.searchNotes.clear();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "ntfs/mft_reader.h"
 #include "partition/partition_listing.h"
 #include "partition/volume_parameters.h"
+#include "results/lost_partition_search.h"
 #include "results/saving_settings.h"
 
 namespace dravolin {
@@ -78,6 +80,12 @@ class Session {
   FoundEntries entries;  // what the last search found
   // What the last search for lost partitions found, in the order found.
   FoundFileSystems foundFileSystems;
+  // What the second pass of that search builds a tree from (directory-start
+  // records, NTFS scan lists), plain data that a search log can hold.
+  LostSearchRecords lostSearch;
+  // Which file systems that search looks for; unset: by FileSystemType
+  // ("NTFS" or FAT).
+  std::optional<LostSearchScope> lostSearchScope;
   // Where the records of $MFT lie, loaded by the NTFS MFT walk for the saving;
   // empty after a scan (the found entries then carry their record sectors).
   MftRunList mftRunList;

@@ -184,9 +184,14 @@ void confirmBootCandidates(const std::vector<FatBootCandidate>& candidates, std:
   // Boot sectors of the volumes listed: a copy of one (the FAT32 backup seen
   // as its own volume, or the primary it stands for) confirms nothing new.
   std::set<std::pair<SectorNumber, SectorNumber>> listed;
+  std::set<SectorNumber> listedBoots;
   for (std::size_t x = 0; x < candidates.size(); ++x) {
     const FatBootCandidate& c = candidates[x];
     if (listed.count({c.bootSector, c.clusterBase}) != 0) continue;
+    // The backup copy of a volume already listed.
+    if (c.backupBootSector != 0 && c.bootSector >= c.backupBootSector &&
+        listedBoots.count(c.bootSector - c.backupBootSector) != 0)
+      continue;
     std::uint32_t ordinal = 0;
     for (std::size_t i : byLayout[layoutKey(c.sectorsPerCluster, c.clusterBase)]) {
       DirectoryStartRecord& r = records[i];
@@ -196,6 +201,7 @@ void confirmBootCandidates(const std::vector<FatBootCandidate>& candidates, std:
         found.push_back(c.toFoundFileSystem());
         ordinal = static_cast<std::uint32_t>(found.size());
         listed.insert({c.bootSector, c.clusterBase});
+        listedBoots.insert(c.bootSector);
       }
       r.fileSystem = static_cast<std::int32_t>(ordinal);
       if (job && job->stopRequested()) break;
@@ -204,6 +210,7 @@ void confirmBootCandidates(const std::vector<FatBootCandidate>& candidates, std:
       // A volume with files only in its root has no directory to confirm it.
       found.push_back(c.toFoundFileSystem());
       listed.insert({c.bootSector, c.clusterBase});
+      listedBoots.insert(c.bootSector);
     }
     if (job) {
       job->setPercent(percentOf(x + 1, candidates.size()));

@@ -286,17 +286,11 @@ void inferFatFileSystems(std::vector<DirectoryStartRecord>& records, FoundFileSy
 
 // ---------------------------------------------------------------------------
 
-bool locateFats(FoundFileSystem& entry, std::uint32_t largestCluster, const SectorProbe& read) {
+namespace {
+
+bool locateFatsIn(FoundFileSystem& entry, std::uint64_t window, const SectorProbe& read) {
   const SectorNumber base = entry.clusterBase;
   const std::uint64_t k = entry.sectorsPerCluster;
-  if (k == 0 || base == 0) return false;
-  // FAT32 FATs hold 4 bytes per cluster: the window covers two of them for
-  // the largest cluster seen, at least 30,000 sectors; FAT12/16 fit in 550.
-  std::uint64_t window = 550;
-  if (entry.name == "FAT32") {
-    const std::uint64_t fatSectors = (std::uint64_t{largestCluster} + 2) * 4 / kSectorSize + 1;
-    window = std::clamp<std::uint64_t>(2 * fatSectors + 64, 30000, std::uint64_t{1} << 22);
-  }
   const SectorNumber dataStart = base + 2 * k;
   const SectorNumber first = dataStart > window ? dataStart - window : 1;
   std::vector<SectorNumber> starts;
@@ -353,6 +347,21 @@ bool locateFats(FoundFileSystem& entry, std::uint32_t largestCluster, const Sect
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool locateFats(FoundFileSystem& entry, std::uint32_t largestCluster, const SectorProbe& read) {
+  if (entry.sectorsPerCluster == 0 || entry.clusterBase == 0) return false;
+  // FAT32 FATs hold 4 bytes per cluster: the window covers two of them for
+  // the largest cluster seen, at least 30,000 sectors; FAT12/16 FATs and
+  // root fit in 550. A volume named by its clusters FAT16 may still be a
+  // FAT32 one whose directories all have low clusters: the larger window
+  // is tried after the small one.
+  const std::uint64_t fatSectors = (std::uint64_t{largestCluster} + 2) * 4 / kSectorSize + 1;
+  const std::uint64_t fat32Window = std::clamp<std::uint64_t>(2 * fatSectors + 64, 30000, std::uint64_t{1} << 22);
+  if (entry.name == "FAT32") return locateFatsIn(entry, fat32Window, read);
+  return locateFatsIn(entry, 550, read) || locateFatsIn(entry, fat32Window, read);
 }
 
 bool isFatName(const std::string& name) { return name == "FAT12" || name == "FAT16" || name == "FAT32"; }

@@ -275,6 +275,8 @@ const FatCase kFatCases[] = {
      {{2052, {0xF8, 0xFF, 0xFF, 0xFF, 0x01}}, {2084, {0xF8, 0xFF, 0xFF, 0xFF, 0x02}}}, false, "FAT16"},
     {"a pair with no room for a root is shaped as FAT32 but too small for it: not located", 2140, 4, "FAT16",
      {{2076, {0xF8, 0xFF, 0xFF, 0x0F}}, {2112, {0xF8, 0xFF, 0xFF, 0x0F}}}, false, "FAT16"},
+    {"a FAT32 pair of 600 sectors far below the data is found though the clusters said FAT16", 40000, 1, "FAT16",
+     {{38802, {0xF8, 0xFF, 0xFF, 0x0F}}, {39402, {0xF8, 0xFF, 0xFF, 0x0F}}}, true, "FAT32", 38802, 39402, 0},
     {"no FAT below the data area: not located", 2140, 4, "FAT16", {}, false, "FAT16"},
 };
 
@@ -300,9 +302,10 @@ TEST_P(LocateFatsTest, FindsOnlyAFittingIdenticalPair) {
   EXPECT_EQ(entry.secondFatSector, c.secondFat);
   EXPECT_EQ(entry.sectorsPerFat, c.secondFat - c.firstFat);
   EXPECT_EQ(entry.rootDirSectors, c.rootDirSectors);
-  // The layout the second pass reads with: the root right after the second FAT.
+  // The layout the second pass reads with: the root right after the second
+  // FAT, or cluster 2 on FAT32.
   const LostChoice choice = applyFoundFileSystem(entry, 50000);
-  EXPECT_EQ(choice.parameters.RootDirStart, c.secondFat + (c.secondFat - c.firstFat));
+  EXPECT_EQ(choice.parameters.RootDirStart, c.name == "FAT32" ? 2 : c.secondFat + (c.secondFat - c.firstFat));
   EXPECT_EQ(choice.start, c.clusterBase);
   EXPECT_EQ(choice.end, 50000u);
 }

@@ -75,6 +75,13 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, const Search
 }
 
 SearchTotals foundTotals(const Session& session) {
+  // After the scan pass of a search for lost partitions nothing is in the
+  // found entries yet: the directories and files it found are its records.
+  const auto& s = session.state;
+  if (s.LostPartitionSearch && session.entries.DirectoryCount == 0 && session.entries.FileCount == 0) {
+    const LostSearchRecords& lost = session.lostSearch;
+    return SearchTotals{0, lost.directoryStarts.size() + lost.ntfs.folders.size(), lost.ntfs.files.size()};
+  }
   return SearchTotals{session.entries.TotalSize, session.entries.DirectoryCount, session.entries.FileCount};
 }
 

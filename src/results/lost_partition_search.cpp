@@ -302,7 +302,10 @@ bool locateFatsIn(FoundFileSystem& entry, std::uint64_t window, const SectorProb
       sectors.emplace(s, *sector);
     }
   }
-  // The pair nearest the data area wins: walk from the top.
+  // The pair nearest the data area wins: walk from the top. Only the
+  // nearest few thousand FAT-like sectors take part (pairs are quadratic).
+  constexpr std::size_t kMaxFatStarts = 4096;
+  if (starts.size() > kMaxFatStarts) starts.erase(starts.begin(), starts.end() - kMaxFatStarts);
   for (std::size_t j = starts.size(); j-- > 1;) {
     const SectorNumber second = starts[j];
     for (std::size_t i = j; i-- > 0;) {

@@ -168,8 +168,8 @@ Result<std::string> saveSearchLog(Session& session, const std::string& path, Sea
   if (session.state.LostPartitionSearch) {
     log.foundFileSystems = session.foundFileSystems;
     if (kind == SearchLogKind::FoundList) {
-      log.ntfsFolders = session.ntfsLists.folders;
-      log.ntfsFiles = session.ntfsLists.files;
+      log.ntfsFolders = session.lostSearch.ntfs.folders;
+      log.ntfsFiles = session.lostSearch.ntfs.files;
     }
   }
   log.directories = session.entries.DirectoryList;
@@ -258,8 +258,8 @@ void reloadSearchLogRecords(Session& session, Job& job) {
     SearchStatistics statistics{entries.TotalSize, entries.DirectoryCount, entries.FileCount, name,
                                 StatisticsFormat::Size, 0};
     if (log->hasNtfsLists) {
-      statistics.directories = session.ntfsLists.folders.size();
-      statistics.files = session.ntfsLists.files.size();
+      statistics.directories = session.lostSearch.ntfs.folders.size();
+      statistics.files = session.lostSearch.ntfs.files.size();
     }
     job.updateStatistics(statistics);
     job.setPercent(percentOf(done, total));
@@ -269,18 +269,18 @@ void reloadSearchLogRecords(Session& session, Job& job) {
   if (log->hasNtfsLists) {
     // A ".ST2C" log: the NTFS lists from which the tree of any found file
     // system is built; its result records are not used.
-    session.ntfsLists = NtfsScanLists{};
+    session.lostSearch.ntfs = NtfsScanLists{};
     for (NtfsFolderEntry& folder : log->ntfsFolders) {
       if (job.stopRequested()) break;
-      session.ntfsLists.folders.push_back(std::move(folder));
-      report(utf16ToUtf8(session.ntfsLists.folders.back().name));
+      session.lostSearch.ntfs.folders.push_back(std::move(folder));
+      report(utf16ToUtf8(session.lostSearch.ntfs.folders.back().name));
     }
     job.clearStopRequest();
     for (NtfsFileEntry& file : log->ntfsFiles) {
       if (job.stopRequested()) break;
       entries.TotalSize += file.size;
-      session.ntfsLists.files.push_back(std::move(file));
-      report(utf16ToUtf8(session.ntfsLists.files.back().name));
+      session.lostSearch.ntfs.files.push_back(std::move(file));
+      report(utf16ToUtf8(session.lostSearch.ntfs.files.back().name));
     }
     job.clearStopRequest();
     return;

@@ -1,5 +1,6 @@
 #include "app/search_operation.h"
 
+#include "app/lost_partition_operation.h"
 #include "app/search_log_operations.h"
 #include "fat/fat_search.h"
 #include "ntfs/ntfs_search.h"
@@ -39,9 +40,8 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, const Search
       job.complete(foundList ? Completion::LostPassDone : Completion::SearchDone);
     });
   }
+  if (isLostPartitionWorker(session, kind)) return makeLostPartitionWorker(session, controller, codePage);
   if (kind == WorkerKind::NtfsMftWalk || kind == WorkerKind::NtfsExhaustive) {
-    if (session.state.LostPartitionSearch)
-      return makeError(ErrorKind::InvalidArgument, "the search for lost partitions is not available yet");
     const bool walk = kind == WorkerKind::NtfsMftWalk;
     return SearchController::Worker([&session, &controller, walk](Job& job) {
       session.searchNotes.clear();
@@ -88,6 +88,13 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, const Search
 }
 
 SearchTotals foundTotals(const Session& session) {
+  // After the scan pass of a search for lost partitions nothing is in the
+  // found entries yet: the directories and files it found are its records.
+  const auto& s = session.state;
+  if (s.LostPartitionSearch && session.entries.DirectoryCount == 0 && session.entries.FileCount == 0) {
+    const LostSearchRecords& lost = session.lostSearch;
+    return SearchTotals{0, lost.directoryStarts.size() + lost.ntfs.folders.size(), lost.ntfs.files.size()};
+  }
   return SearchTotals{session.entries.TotalSize, session.entries.DirectoryCount, session.entries.FileCount};
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "ntfs/scan_lists.h"
 #include "partition/partition_listing.h"
 #include "partition/volume_parameters.h"
+#include "results/lost_partition_search.h"
 #include "results/saving_settings.h"
 #include "results/search_log.h"
 
@@ -81,9 +83,12 @@ class Session {
   FoundEntries entries;  // what the last search found
   // What the last search for lost partitions found, in the order found.
   FoundFileSystems foundFileSystems;
-  // The NTFS folder and file lists of a search for lost partitions, from
-  // which the tree of the chosen file system is built; a ".ST2C" log keeps them.
-  NtfsScanLists ntfsLists;
+  // What the second pass of that search builds a tree from (directory-start
+  // records, NTFS scan lists), plain data that a search log can hold.
+  LostSearchRecords lostSearch;
+  // Which file systems that search looks for; unset: by FileSystemType
+  // ("NTFS" or FAT).
+  std::optional<LostSearchScope> lostSearchScope;
   // The records of a search log that loadSearchLog read and checked, kept
   // for the search worker while LoadFromLog is set.
   std::shared_ptr<SearchLog> loadedLog;

@@ -127,6 +127,15 @@ void CliContext::addChoiceOptions(CLI::App& command, bool allowWholeDisk) {
   command.add_option("--fs", choice.fileSystem, "File system of the range (any case)")
       ->transform(CLI::IsMember({"FAT12", "FAT16", "FAT32", "NTFS", "UNKNOWN"}, CLI::ignore_case));
   range->excludes(partition);
+  if (!allowWholeDisk) {
+    auto* lost = command.add_option("--lost", choice.lost,
+                                    "Found file system N of a search for lost partitions (see 'dravolin lost')");
+    auto* lostRange = command.add_option("--lost-range", choice.lostRange,
+                                         "The sector range START END that --lost searches (default: the whole disk)")
+                          ->expected(2);
+    lost->excludes(partition)->excludes(range);
+    lostRange->needs(lost);
+  }
   if (allowWholeDisk) {
     auto* whole = command.add_flag("--whole-disk", choice.wholeDisk, "Sectors 0 to the end of the disk");
     whole->excludes(partition)->excludes(range);
@@ -248,6 +257,12 @@ void CliContext::commitChoice(ChoiceRule rule) {
     auto r = commitManualRange(s, "0", std::to_string(sectors), FsType::Unknown);
     if (!r) throw CliExit{kExitFailure, r.error().message};
     printSelectionWarning(s);
+    return;
+  }
+  if (choice.lost) {
+    if (choice.wholeDisk)
+      throw CliExit{kExitUsage, "--whole-disk is not available here: this command needs a file system"};
+    chooseLostFileSystem(*this, *choice.lost, choice.lostRange);
     return;
   }
   if (!choice.range.empty()) {

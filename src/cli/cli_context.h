@@ -46,6 +46,8 @@ struct ChoiceOptions {
   std::vector<std::string> range;  // START END
   std::string fileSystem;          // --fs
   bool wholeDisk = false;
+  std::optional<int> lost;             // --lost N: found file system N of a search for lost partitions
+  std::vector<std::string> lostRange;  // --lost-range START END (default: the whole disk)
 };
 
 // How a command picks what to work on.
@@ -136,6 +138,14 @@ class CliContext {
   TerminalPrompter prompter_;
   bool listed_ = false;
 };
+
+// The search for lost partitions over range (START END; empty: the whole
+// disk) under a search controller, with the progress line; fills the
+// session's found file systems. Throws CliExit when it cannot run.
+void searchLostPartitions(CliContext& context, const std::vector<std::string>& range, LostSearchScope scope);
+// --lost N: the search, then the choice of found file system N for the
+// second pass (usage error listing the choices when there is no N).
+void chooseLostFileSystem(CliContext& context, int ordinal, const std::vector<std::string>& range);
 
 // The document of a failing command under --json: {"error": ..., "exit_code": ...}.
 void printJsonError(const std::string& message, int exitCode);

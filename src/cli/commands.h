@@ -18,5 +18,6 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context);
 CommandRunner registerFindCommand(CLI::App& app, CliContext& context);
 CommandRunner registerImageCommand(CLI::App& app, CliContext& context);
 CommandRunner registerCarveCommand(CLI::App& app, CliContext& context);
+CommandRunner registerLostCommand(CLI::App& app, CliContext& context);
 
 }  // namespace dravolin::cli

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   add(registerFindCommand);
   add(registerImageCommand);
   add(registerCarveCommand);
+  add(registerLostCommand);
 
   const bool json = wantsJson(argc, argv);
   if (const std::string_view word = firstWord(argc, argv); !word.empty()) {

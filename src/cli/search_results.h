@@ -90,7 +90,10 @@ inline std::unique_ptr<ResultTree> searchAndBuildTree(CliContext& context, const
   // What the search could not read (a partial MFT, torn records) is said,
   // as in the activity report.
   for (const std::string& note : session.searchNotes) std::fprintf(stderr, "dravolin: warning: %s\n", note.c_str());
-  auto tree = std::make_unique<ResultTree>(session.entries, session.state.FileSystemType, options.codePage);
+  // After a search for lost partitions the tree shows the chosen file system only.
+  const std::uint16_t partition =
+      session.state.LostPartitionSearch ? static_cast<std::uint16_t>(session.state.SelectedFoundFileSystem) : 0;
+  auto tree = std::make_unique<ResultTree>(session.entries, session.state.FileSystemType, options.codePage, partition);
   tree->build();
   return tree;
 }

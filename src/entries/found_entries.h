@@ -53,6 +53,7 @@ struct FileNode {
   std::uint32_t firstCluster = 0;  // FAT: first data cluster; NTFS: record number
   std::uint64_t extra = 0;         // NTFS: device sector of the file's record after a scan
   char mark = 'n';
+  std::uint16_t partition = 0;     // the found file system of a lost-partition search, as for directories
   bool isDeleted() const { return deleted == 'y'; }
 };
 

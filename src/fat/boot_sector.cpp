@@ -19,6 +19,7 @@ constexpr std::size_t kFatSectors16Field = 22;
 constexpr std::size_t kLargeSectorCountField = 32;
 constexpr std::size_t kFatSectors32Field = 36;
 constexpr std::size_t kRootClusterField = 44;
+constexpr std::size_t kBackupBootSectorField = 50;
 
 }  // namespace
 
@@ -39,6 +40,7 @@ Result<FatBootSector> readFatBootSector(ByteSpan sector) {
   boot.largeSectorCount = readU32(sector, kLargeSectorCountField);
   boot.fatSectors32 = readU32(sector, kFatSectors32Field);
   boot.rootCluster = readU32(sector, kRootClusterField);
+  boot.backupBootSector = readU16(sector, kBackupBootSectorField);
   return boot;
 }
 

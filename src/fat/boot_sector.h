@@ -21,6 +21,7 @@ struct FatBootSector {
   std::uint32_t largeSectorCount = 0;  // at 32
   std::uint32_t fatSectors32 = 0;      // at 36, FAT32: sectors per FAT
   std::uint32_t rootCluster = 0;       // at 44, FAT32: first cluster of the root
+  std::uint16_t backupBootSector = 0;  // at 50, FAT32: sectors from the boot sector to its backup copy
 };
 
 inline constexpr std::size_t kFatBootSectorSize = 512;

@@ -350,8 +350,9 @@ class ExhaustivePass {
           }
         }
       } else {
-        entries.AddFileNode(entry->narrow, entry->wide, entry->deleted, entry->fields.size, parent, entry->cluster, 0,
-                            entry->fields.times());
+        const std::size_t file = entries.AddFileNode(entry->narrow, entry->wide, entry->deleted, entry->fields.size,
+                                                     parent, entry->cluster, 0, entry->fields.times());
+        entries.FileList[file].partition = partition_;
         entries.TotalSize += entry->fields.size;
       }
       search_.report(*entry);

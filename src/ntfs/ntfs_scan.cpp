@@ -4,6 +4,7 @@
 // and the assembly of the result tree.
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "ntfs/ntfs_search.h"
 #include "ntfs/scan_lists.h"
 #include "ntfs/standard_information.h"
+#include "partition/volume_boot_record.h"
 
 namespace dravolin {
 namespace {
@@ -114,7 +116,9 @@ class NtfsScan {
     end_ = ctx_.partitionEnd;
     if (end_ == 0) end_ = ctx_.reader.selectionEnd() > 0 ? static_cast<std::uint64_t>(ctx_.reader.selectionEnd())
                                                          : ctx_.reader.source().sectorCount();
-    geometry_ = readScanGeometry(ctx_);
+    // A lost-partition search knows no volume: records of every size NTFS
+    // formats are taken.
+    if (!ctx_.lostResult) geometry_ = readScanGeometry(ctx_);
 
     job_.setStatus("Step 1/5 :- Searching MFT's/Index Allocation. Please Wait...");
     if (start_ < end_) sweep();
@@ -137,6 +141,10 @@ class NtfsScan {
                                },
                                &job_);
     lists_.indexBuffers.clear();
+    if (ctx_.lostResult) {
+      findLostLayouts(layouts);
+      return;
+    }
     layouts.checkKnownLayout(start_, geometry_.sectorsPerCluster, end_);
     job_.checkpoint();
     layouts.inferLayouts(end_);
@@ -189,8 +197,11 @@ class NtfsScan {
             lists_.indexBuffers.push_back({at, owner->owner, owner->vcn, false});
             report(at, false);
           }
+        } else if (ctx_.lostResult && hasBootSectorSignature(sector) && matchesAscii(sector, 3, "NTFS")) {
+          takeBootSector(sector, at);
         }
       }
+      if (ctx_.chunkObserver) ctx_.chunkObserver(bytes, first);
       first += count;
       // The sectors without a record changed no count: one report per chunk
       // shows the sector reached.
@@ -199,6 +210,61 @@ class NtfsScan {
       job_.checkpoint();
       if (job_.stopRequested()) return;
     }
+  }
+
+  // An NTFS boot sector in the range: its geometry, in 512-byte sectors.
+  struct BootEntry {
+    SectorNumber sector = 0;
+    std::uint64_t sectorsPerCluster = 0;
+    std::uint64_t totalSectors = 0;
+    std::uint64_t mftCluster = 0;
+  };
+  void takeBootSector(ByteSpan sector, SectorNumber at) {
+    auto boot = parseNtfsBootSector(sector);
+    if (!boot) return;
+    auto geometry = makeNtfsGeometry(*boot, at);
+    if (!geometry || geometry->sectorsPerCluster() == 0) return;
+    const std::uint64_t scale = boot->bytes_per_sector / kSectorSize;
+    if (scale == 0 || boot->total_sectors == 0 || boot->total_sectors > (std::uint64_t{1} << 48)) return;
+    bootEntries_.push_back({at, geometry->sectorsPerCluster(), boot->total_sectors * scale, boot->mft_cluster});
+  }
+
+  // Whether the volume laid out from start holds an MFT record where its boot
+  // sector puts $MFT.
+  bool mftRecordAt(SectorNumber start, const BootEntry& boot) {
+    if (boot.mftCluster > (std::uint64_t{1} << 48) / boot.sectorsPerCluster) return false;
+    const SectorNumber sector = start + boot.mftCluster * boot.sectorsPerCluster;
+    if (sector < start || sector >= start + boot.totalSectors) return false;
+    return matchesAscii(readSectorOrZeros(ctx_.reader, sector), 0, "FILE");
+  }
+
+  // The lost-partition form of the layout checks. Each boot sector is taken
+  // where its $MFT is found: at its own position, or, for the backup copy at
+  // a volume's last sector, total sectors before it (the primary's place),
+  // so that a volume whose primary boot sector was wiped keeps its real
+  // start. A layout already checked is not checked again.
+  void findLostLayouts(NtfsLayoutAnalysis& layouts) {
+    NtfsLostResult& result = *ctx_.lostResult;
+    std::set<SectorNumber> checked;
+    for (const BootEntry& boot : bootEntries_) {
+      SectorNumber start = boot.sector;
+      if (!mftRecordAt(start, boot) && boot.sector >= boot.totalSectors &&
+          mftRecordAt(boot.sector - boot.totalSectors, boot))
+        start = boot.sector - boot.totalSectors;
+      if (!checked.insert(start).second) continue;
+      const SectorNumber end = start + boot.totalSectors;
+      const std::size_t before = layouts.fileSystems().size();
+      layouts.checkKnownLayout(start, boot.sectorsPerCluster, end);
+      if (layouts.fileSystems().size() > before) result.layouts.push_back({start, boot.sectorsPerCluster, end, false});
+      job_.checkpoint();
+    }
+    const std::size_t known = layouts.fileSystems().size();
+    layouts.inferLayouts(end_);
+    for (std::size_t i = known; i < layouts.fileSystems().size(); ++i)
+      result.layouts.push_back({layouts.fileSystems()[i].start, layouts.fileSystems()[i].sectorsPerCluster, end_, true});
+    job_.checkpoint();
+    result.lists = std::move(lists_);
+    lists_ = NtfsScanLists{};
   }
 
   // Decodes one "FILE" record into the lists. False when it is not a usable
@@ -360,6 +426,7 @@ class NtfsScan {
 
   bool lastFolder_ = false;
   std::uint64_t unreported_ = 0;
+  std::vector<BootEntry> bootEntries_;
 };
 
 }  // namespace

@@ -20,11 +20,13 @@
 // through the job, call job.checkpoint() between units of work (Back unwinds
 // them) and end with job.complete(...) as the FAT searches do.
 #include <cstdint>
+#include <functional>
 
 #include "common/job.h"
 #include "disk/sector_reader.h"
 #include "entries/found_entries.h"
 #include "ntfs/mft_reader.h"
+#include "ntfs/scan_lists.h"
 #include "partition/volume_parameters.h"
 
 namespace dravolin {
@@ -46,6 +48,15 @@ struct NtfsSearchContext {
   bool mftRunListIncomplete = false;
   std::uint64_t mftBytesCovered = 0;
   std::uint64_t mftDataSize = 0;
+  // The search for lost partitions: the scan also collects NTFS boot sectors
+  // (a backup copy at a volume's last sector stands for its primary),
+  // confirms the layout of each, infers layouts from index buffers, and hands
+  // the layouts and lists over here instead of building the tree; it does
+  // not complete the job.
+  NtfsLostResult* lostResult = nullptr;
+  // Sees every chunk the sweep reads (first sector, bytes), so that another
+  // search can share the one reading of the range.
+  std::function<void(ByteSpan, SectorNumber)> chunkObserver = nullptr;
 };
 
 void runNtfsMftWalk(Job& job, NtfsSearchContext& context);

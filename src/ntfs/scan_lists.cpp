@@ -183,10 +183,10 @@ std::optional<NtfsLayout> guessNtfsLayout(SectorNumber h, std::uint64_t t, Secto
   if (o == 0 || o == h || m == t) return std::nullopt;
   std::uint64_t k = 0;
   if (m < t) {
-    if (h < o) return std::nullopt;
+    if (h < o || (h - o) % (t - m) != 0) return std::nullopt;
     k = (h - o) / (t - m);
   } else {
-    if (o < h) return std::nullopt;
+    if (o < h || (o - h) % (m - t) != 0) return std::nullopt;
     k = (o - h) / (m - t);
   }
   if (k == 0 || k > 128 || (k & (k - 1)) != 0) return std::nullopt;
@@ -213,7 +213,10 @@ bool NtfsLayoutAnalysis::CheckNtfsLayout(SectorNumber start, std::uint64_t secto
   const auto number = static_cast<std::uint32_t>(fileSystems_.size() + 1);
   bool confirmed = false;
   std::uint64_t examined = 0;
-  for (NtfsFolderEntry& folder : folders_) {
+  lastConfirmed_.clear();
+  lastClaimed_.clear();
+  for (std::size_t index = 0; index < folders_.size(); ++index) {
+    NtfsFolderEntry& folder = folders_[index];
     if (folder.recordSector <= start || folder.recordSector >= end) continue;
     if (folder.fileSystem != 0 || folder.indexAllocationCluster == 0) continue;
     ++examined;
@@ -224,7 +227,11 @@ bool NtfsLayoutAnalysis::CheckNtfsLayout(SectorNumber start, std::uint64_t secto
       if (probe_(sector)) {
         folder.fileSystem = number;
         confirmed = true;
-        if (auto it = bufferBySector_.find(sector); it != bufferBySector_.end()) firstBuffers_[it->second].claimed = true;
+        lastConfirmed_.push_back(index);
+        if (auto it = bufferBySector_.find(sector); it != bufferBySector_.end() && !firstBuffers_[it->second].claimed) {
+          firstBuffers_[it->second].claimed = true;
+          lastClaimed_.push_back(it->second);
+        }
       }
     }
     if (job_ && (examined & 255) == 0) job_->setPercent(percentOf(examined, folders_.size()));
@@ -276,7 +283,15 @@ void NtfsLayoutAnalysis::inferLayouts(SectorNumber end) {
       // A guess that confirmed nothing never will (folders only leave the
       // unassigned set), and one that did has nothing left to confirm.
       if (!triedGuesses_.emplace(guess->start, guess->sectorsPerCluster).second) continue;
-      const bool confirmed = CheckNtfsLayout(guess->start, guess->sectorsPerCluster, end);
+      bool confirmed = CheckNtfsLayout(guess->start, guess->sectorsPerCluster, end);
+      if (confirmed && lastConfirmed_.size() == 1 && lastConfirmed_.front() == candidates[c]) {
+        // Only the folder that made the guess fits it: no volume. Its
+        // buffers were placed there by the guess itself.
+        folders_[candidates[c]].fileSystem = 0;
+        for (std::size_t claimed : lastClaimed_) firstBuffers_[claimed].claimed = false;
+        ownerCursor_.clear();
+        confirmed = false;
+      }
       if (job_) job_->setStatus(kGuessTriedText + std::to_string(fileSystems_.size()));
       if (confirmed) {
         fileSystems_.push_back(*guess);

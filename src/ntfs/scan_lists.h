@@ -60,6 +60,7 @@ struct NtfsFileEntry {
   bool numberKnown = false;
   std::uint16_t sequenceNumber = 0;
   SectorNumber recordSector = 0;
+  std::uint32_t fileSystem = 0;         // search for lost partitions: the found file system, 0: none
 };
 
 // A record that takes a place in the MFT but is not listed (an extension
@@ -93,6 +94,25 @@ struct NtfsScanLists {
   };
   std::unordered_map<std::uint64_t, std::vector<ExtentName>> extentNames;
   std::uint64_t tornRecords = 0;
+};
+
+// A volume layout the search for lost partitions confirmed: from a boot
+// sector (its end is the boot sector + total sectors) or inferred from index
+// buffers (its end is the end of the range searched).
+struct NtfsFoundLayout {
+  SectorNumber start = 0;
+  std::uint64_t sectorsPerCluster = 0;
+  SectorNumber end = 0;
+  bool inferred = false;
+  friend bool operator==(const NtfsFoundLayout&, const NtfsFoundLayout&) = default;
+};
+
+// What the NTFS scan hands over in the search for lost partitions: the
+// layouts in the order confirmed, and the lists, whose folders carry the
+// 1-based position of their layout (0 or kNtfsNoFileSystem: none).
+struct NtfsLostResult {
+  std::vector<NtfsFoundLayout> layouts;
+  NtfsScanLists lists;
 };
 
 // The number of a system file from its name, for records that do not carry
@@ -152,7 +172,8 @@ struct NtfsLayout {
 // sector h and its index allocation at cluster t, folder 2 at sector o and
 // cluster m. Nothing when the clusters are equal, o is 0 or equals h, the
 // buffers lie in the opposite order of their clusters, the sectors per
-// cluster is not one of 1, 2, 4, ..., 128, or the start would lie before
+// cluster is not one of 1, 2, 4, ..., 128, the sector distance is not an
+// exact multiple of the cluster distance, or the start would lie before
 // sector 0.
 std::optional<NtfsLayout> guessNtfsLayout(SectorNumber h, std::uint64_t t, SectorNumber o, std::uint64_t m);
 
@@ -175,7 +196,9 @@ class NtfsLayoutAnalysis {
 
   // The volume's own layout; counted as a file system when confirmed.
   void checkKnownLayout(SectorNumber start, std::uint64_t sectorsPerCluster, SectorNumber end);
-  // Layouts guessed from pairs of folders whose first buffers were found.
+  // Layouts guessed from pairs of folders whose first buffers were found. A
+  // guess counts only when a folder other than the one that made it is
+  // confirmed by it.
   void inferLayouts(SectorNumber end);
   // Folders left without a file system take the one of the folder before them.
   void close();
@@ -196,6 +219,10 @@ class NtfsLayoutAnalysis {
   std::unordered_map<std::uint64_t, std::size_t> ownerCursor_;
   std::vector<NtfsLayout> fileSystems_;
   std::set<std::pair<SectorNumber, std::uint64_t>> triedGuesses_;
+  // What the last CheckNtfsLayout assigned, so that a guess confirmed only
+  // by the folder that made it can be taken back.
+  std::vector<std::size_t> lastConfirmed_;
+  std::vector<std::size_t> lastClaimed_;
 };
 
 // Turns the lists into directory and file nodes of the partition: MFT

@@ -139,6 +139,11 @@ void SearchProgress::start() {
   started_ = true;
   Session& session = window_.session();
   auto worker = makeSearchWorker(session, *controller_, window_.options().codePage);
+  // The wizard has no page yet to list the file systems a search for lost
+  // partitions finds (the command line has: dravolin lost); it says so
+  // instead of running a search whose result it could not show.
+  if (worker && session.state.LostPartitionSearch)
+    worker = makeError(ErrorKind::InvalidArgument, "the search for lost partitions is not available yet");
   if (!worker) {
     // Nothing runs: the page shows its labels and waits for Back.
     finished_ = true;

@@ -56,8 +56,8 @@ class SearchLogOperationsTest : public ::testing::Test {
     file.ownNumber = 41;
     file.numberKnown = true;
     file.recordSector = 2102;
-    session.ntfsLists.folders = {folder};
-    session.ntfsLists.files = {file};
+    session.lostSearch.ntfs.folders = {folder};
+    session.lostSearch.ntfs.files = {file};
   }
 
   test::TempDir dir;
@@ -90,7 +90,7 @@ TEST_F(SearchLogOperationsTest, AFoundListComesBackWithItsNtfsListsAndTheChosenD
   EXPECT_EQ(after.state.FileSystemType, FsType::Ntfs);
   ASSERT_EQ(after.foundFileSystems.size(), 2u);
   EXPECT_EQ(after.foundFileSystems[0], (FoundFileSystem{"FAT32", 1, 63, 2000, 16, 0, 32, 2, 127, 95, 111}));
-  EXPECT_TRUE(after.ntfsLists.folders.empty());  // the worker brings them
+  EXPECT_TRUE(after.lostSearch.ntfs.folders.empty());  // the worker brings them
 
   // The worker of the search: the NTFS lists come back, no sector is needed.
   test::ScriptedPrompter prompter;
@@ -101,12 +101,12 @@ TEST_F(SearchLogOperationsTest, AFoundListComesBackWithItsNtfsListsAndTheChosenD
   controller.start(std::move(*worker));
   EXPECT_EQ(controller.finish([&] { return foundTotals(after); }), SearchOutcome::LostPassList);
   EXPECT_FALSE(after.state.LoadFromLog);
-  ASSERT_EQ(after.ntfsLists.folders.size(), 1u);
-  EXPECT_EQ(after.ntfsLists.folders[0].name, u"Fotos");
-  EXPECT_EQ(after.ntfsLists.folders[0].recordSector, 2100u);
-  ASSERT_EQ(after.ntfsLists.files.size(), 1u);
-  EXPECT_EQ(after.ntfsLists.files[0].name, u"urlaub.jpg");
-  EXPECT_EQ(after.ntfsLists.files[0].parent.record_number, 40u);
+  ASSERT_EQ(after.lostSearch.ntfs.folders.size(), 1u);
+  EXPECT_EQ(after.lostSearch.ntfs.folders[0].name, u"Fotos");
+  EXPECT_EQ(after.lostSearch.ntfs.folders[0].recordSector, 2100u);
+  ASSERT_EQ(after.lostSearch.ntfs.files.size(), 1u);
+  EXPECT_EQ(after.lostSearch.ntfs.files[0].name, u"urlaub.jpg");
+  EXPECT_EQ(after.lostSearch.ntfs.files[0].parent.record_number, 40u);
   EXPECT_EQ(after.entries.TotalSize, 4096u);
 }
 

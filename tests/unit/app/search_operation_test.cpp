@@ -23,8 +23,8 @@ TEST(SearchOperation, OffersAWorkerOnlyForTheSearchesAppSupports) {
       {"FAT12", false, false, true, nullptr},
       {"NTFS", false, false, true, nullptr},
       {"NTFS", true, false, true, nullptr},
-      {"NTFS", false, true, true, "the search for lost partitions is not available yet"},
-      {"FAT32", false, true, true, "the search for lost partitions is not available yet"},
+      {"NTFS", false, true, true, nullptr},
+      {"FAT32", false, true, true, nullptr},
       {"UNKNOWN", false, false, true, "searching this selection is not available yet"},
       {"FAT32", false, false, false, "no disk or image is open"},
   };

@@ -1,0 +1,143 @@
+// dravolin lost: the search for lost partitions over a sector range, listing
+// the FAT and NTFS file systems found; and the search that scan, recover and
+// find run first for --lost N.
+#include <charconv>
+#include <cstdio>
+
+#include "app/lost_partition_operation.h"
+#include "app/search_operation.h"
+#include "cli/commands.h"
+#include "common/format.h"
+#include "results/result_tree.h"
+
+namespace dravolin::cli {
+namespace {
+
+struct LostOptions {
+  std::string source;
+  std::vector<std::string> range;  // START END
+  std::string fileSystems = "all";
+};
+
+SectorNumber parseSector(const std::string& option, const std::string& text) {
+  SectorNumber value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc{} || ptr != end)
+    throw CliExit{kExitUsage, option + " takes sector numbers, not '" + text + "'"};
+  return value;
+}
+
+nlohmann::json volumeJson(const FoundFileSystem& f) {
+  return {{"sectors_per_fat", f.sectorsPerFat},     {"root_dir_sectors", f.rootDirSectors},
+          {"reserved_sectors", f.reservedSectors},  {"root_start", f.rootStart},
+          {"cluster_base", f.clusterBase},          {"first_fat_sector", f.firstFatSector},
+          {"second_fat_sector", f.secondFatSector}};
+}
+
+}  // namespace
+
+void searchLostPartitions(CliContext& context, const std::vector<std::string>& range, LostSearchScope scope) {
+  Session& session = context.session();
+  const SectorNumber sectors = session.source()->sectorCount();
+  SectorNumber start = 0;
+  SectorNumber end = sectors;
+  if (!range.empty()) {
+    start = parseSector("the range", range.at(0));
+    end = parseSector("the range", range.at(1));
+  }
+  if (auto committed = commitLostPartitionRange(session, start, end, scope); !committed)
+    throw CliExit{kExitFailure, committed.error().message};
+  SteadyTickSource ticks;
+  SearchController controller(session, context.prompter(), ticks);
+  auto worker = makeSearchWorker(session, controller, std::string(kDefaultNameCodePage));
+  if (!worker) throw CliExit{kExitFailure, worker.error().message};
+  const SearchOutcome outcome = context.runJob(controller, std::move(*worker), [&] { return foundTotals(session); });
+  if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "interrupted"};
+  if (outcome != SearchOutcome::LostPassList)
+    throw CliExit{kExitFailure, "the search for lost partitions failed" +
+                                    (controller.error().empty() ? "" : ": " + controller.error())};
+  writeFoundFileSystemsBlock(session);
+  for (const std::string& note : session.searchNotes) std::fprintf(stderr, "dravolin: warning: %s\n", note.c_str());
+}
+
+void chooseLostFileSystem(CliContext& context, int ordinal, const std::vector<std::string>& range) {
+  searchLostPartitions(context, range, LostSearchScope::All);
+  Session& session = context.session();
+  if (session.foundFileSystems.empty()) throw CliExit{kExitFailure, kNoFileSystemsText};
+  if (ordinal < 1 || static_cast<std::size_t>(ordinal) > session.foundFileSystems.size()) {
+    std::string choices;
+    for (std::size_t i = 0; i < session.foundFileSystems.size(); ++i)
+      choices += "\n  --lost " + std::to_string(i + 1) + "   " + foundFileSystemLabel(session.foundFileSystems, i);
+    throw CliExit{kExitUsage, "There is no found file system " + std::to_string(ordinal) + "; choose one of:" + choices};
+  }
+  if (auto chosen = chooseFoundFileSystem(session, static_cast<std::uint32_t>(ordinal)); !chosen)
+    throw CliExit{kExitFailure, chosen.error().message};
+}
+
+CommandRunner registerLostCommand(CLI::App& app, CliContext& context) {
+  auto* command = app.add_subcommand("lost", "Search a disk for lost FAT and NTFS file systems and list them");
+  auto options = std::make_shared<LostOptions>();
+  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
+  command->add_option("--range", options->range, "The sector range START END to search (END exclusive; default: the whole disk)")
+      ->expected(2);
+  command->add_option("--fs", options->fileSystems, "Which file systems to look for: FAT, NTFS or all (default)")
+      ->transform(CLI::IsMember({"FAT", "NTFS", "all"}, CLI::ignore_case));
+  context.addCommonOptions(*command, true);
+  return [options, &context]() -> int {
+    context.openSource(options->source, true);
+    const std::string& fs = options->fileSystems;
+    const LostSearchScope scope = fs == "FAT" ? LostSearchScope::Fat
+                                  : fs == "NTFS" ? LostSearchScope::Ntfs
+                                                 : LostSearchScope::All;
+    searchLostPartitions(context, options->range, scope);
+    Session& session = context.session();
+    const FoundFileSystems& found = session.foundFileSystems;
+    const SectorNumber rangeStart = session.lostSearch.rangeStart;
+    const SectorNumber rangeEnd = session.lostSearch.rangeEnd;
+    if (context.common.json) {
+      nlohmann::json list = nlohmann::json::array();
+      for (std::size_t i = 0; i < found.size(); ++i) {
+        const FoundFileSystem& f = found[i];
+        nlohmann::json entry = {{"ordinal", i + 1},
+                                {"label", foundFileSystemLabel(found, i)},
+                                {"type", f.name},
+                                {"start", f.startSector},
+                                {"end", f.endSector},
+                                {"sectors_per_cluster", f.sectorsPerCluster},
+                                {"inferred", isInferred(f)},
+                                {"volume", volumeJson(f)}};
+        if (fatNotLocated(f)) entry["note"] = kFatNotLocatedText;
+        list.push_back(entry);
+      }
+      nlohmann::json doc = {{"range", {{"start", rangeStart}, {"end", rangeEnd}}}, {"file_systems", list}};
+      if (found.empty()) {
+        doc["error"] = kNoFileSystemsText;
+        doc["exit_code"] = kExitFailure;
+      }
+      context.printJson(doc);
+      if (found.empty()) {
+        std::fprintf(stderr, "dravolin: %s\n", kNoFileSystemsText);
+        return kExitFailure;
+      }
+      return kExitOk;
+    }
+    if (found.empty()) throw CliExit{kExitFailure, kNoFileSystemsText};
+    std::printf("Sectors %llu to %llu searched\n", static_cast<unsigned long long>(rangeStart),
+                static_cast<unsigned long long>(rangeEnd));
+    std::printf("%-24s %-6s %14s %14s %8s  %s\n", "File System", "Type", "Start", "End", "Cluster", "Size");
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      const FoundFileSystem& f = found[i];
+      const LostChoice choice = applyFoundFileSystem(f, rangeEnd);
+      std::string size = formatPartitionSize((choice.end - choice.start) * kSectorSize);
+      if (isInferred(f)) size += "  (inferred)";
+      if (fatNotLocated(f)) size += std::string("  ") + kFatNotLocatedText;
+      std::printf("%-24s %-6s %14llu %14llu %8u  %s\n", foundFileSystemLabel(found, i).c_str(), f.name.c_str(),
+                  static_cast<unsigned long long>(f.startSector), static_cast<unsigned long long>(f.endSector),
+                  f.sectorsPerCluster, size.c_str());
+    }
+    return kExitOk;
+  };
+}
+
+}  // namespace dravolin::cli

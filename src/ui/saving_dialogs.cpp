@@ -32,7 +32,7 @@ std::string localDateLine() {
 
 // ---- SavingPath
 
-SavingPath::SavingPath(MainWindow& window, ResultTree& tree)
+SavingPath::SavingPath(MainWindow& window, ResultTree* tree)
     : QDialog(&window), window_(window), tree_(tree), destination_(new QLineEdit(this)) {
   setObjectName(QStringLiteral("SavingPath"));
   setWindowTitle(window_.caption());
@@ -54,6 +54,7 @@ SavingPath::SavingPath(MainWindow& window, ResultTree& tree)
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   auto* settings = buttons->addButton(QStringLiteral("Se&ttings"), QDialogButtonBox::ActionRole);
   settings->setObjectName(QStringLiteral("settings"));
+  settings->setEnabled(tree_ != nullptr);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &SavingPath::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -72,7 +73,12 @@ void SavingPath::accept() {
     prompter.inform(destination.error().message);
     return;
   }
-  Saver saver(tree_, session.savingSettings,
+  if (!tree_) {
+    chosen_ = destination->string();
+    QDialog::accept();
+    return;
+  }
+  Saver saver(*tree_, session.savingSettings,
               SavingSource{*session.reader(), session.state.volumeParameters, session.state.FileSystemType,
                            static_cast<std::uint64_t>(session.state.PartitionEnd), &session.mftRunList});
   FileSize size(window_, saver);

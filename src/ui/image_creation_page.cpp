@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "ui/saving_dialogs.h"
 #include "ui/search_progress.h"
 
 namespace dravolin::ui {
@@ -190,7 +191,11 @@ void ImageCreation::next() {
         return makeError(ErrorKind::Io, folder.string() + ": the free space is not known");
       };
     }
-    auto chosen = core_.nextImage(destination_->text().trimmed().toStdString(), multiFile_->isChecked(),
+    const std::filesystem::path path = destination_->text().trimmed().toStdString();
+    std::error_code ec;
+    if (!path.empty() && !confirmDestinationOffSource(window_, std::filesystem::absolute(path, ec).parent_path()))
+      return;
+    auto chosen = core_.nextImage(path, multiFile_->isChecked(),
                                   /*overwrite=*/false, freeSpace);
     if (!chosen) {
       window_.prompter().inform(chosen.error().message);

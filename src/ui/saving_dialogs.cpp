@@ -13,6 +13,7 @@
 
 #include "app/wizard_messages.h"
 #include "common/format.h"
+#include "app/source_resolver.h"
 #include "results/destination.h"
 #include "ui/message_dialogs.h"
 #include "ui/wizard_window.h"
@@ -29,6 +30,14 @@ std::string localDateLine() {
 }
 
 }  // namespace
+
+bool confirmDestinationOffSource(MainWindow& window, const std::filesystem::path& destination) {
+  const auto onSource = destinationOnSourceDisk(window.session().device(), destination);
+  if (!onSource) return true;
+  return window.prompter().askYesNo(destination.string() + " lies on the disk being recovered (" + *onSource +
+                                    "): writing there may overwrite what is still to be recovered.\r\n"
+                                    "Are you sure you want to continue ?");
+}
 
 // ---- SavingPath
 
@@ -73,6 +82,7 @@ void SavingPath::accept() {
     prompter.inform(destination.error().message);
     return;
   }
+  if (!confirmDestinationOffSource(window_, *destination)) return;
   if (!tree_) {
     chosen_ = destination->string();
     QDialog::accept();

@@ -19,6 +19,11 @@ namespace dravolin::ui {
 
 class MainWindow;
 
+// A destination on the disk being recovered may overwrite what is still to
+// be recovered: the user is asked whether to write there all the same.
+// True when the destination lies elsewhere or the user said Yes.
+bool confirmDestinationOffSource(MainWindow& window, const std::filesystem::path& destination);
+
 class SavingPath : public QDialog {
   Q_OBJECT
  public:

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -306,6 +307,71 @@ class LoopDevice {
  private:
   std::string device_;
 };
+
+// A file system of a loop device of this test, mounted while the test runs.
+class Mount {
+ public:
+  Mount(const std::string& device, const fs::path& point) : point_(point) {
+    fs::create_directories(point);
+    int status = -1;
+    runShell("mount '" + device + "' '" + point.string() + "' 2>/dev/null", &status);
+    mounted_ = status == 0;
+  }
+  ~Mount() {
+    if (mounted_) runShell("umount '" + point_.string() + "'");
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path point_;
+  bool mounted_ = false;
+};
+
+TEST(RawRecoveryPath, ASavingPathOnTheDiskBeingRecoveredIsAskedAbout) {
+  TempDir work;
+  // A disk of this test with a file system the kernel mounts.
+  const fs::path copy = work.path() / "disk.img";
+  int made = -1;
+  runShell("truncate -s 8M '" + copy.string() + "' && mkfs.ext2 -q -F '" + copy.string() + "' >/dev/null 2>&1", &made);
+  if (made != 0) GTEST_SKIP() << "mkfs.ext2 cannot make the test disk here";
+  LoopDevice loop(copy);
+  if (loop.device().empty()) GTEST_SKIP() << "losetup cannot attach a loop device here (needs root and /dev/loop*)";
+  Mount mount(loop.device(), work.path() / "mnt");
+  if (!mount.mounted()) GTEST_SKIP() << "the loop device's file system cannot be mounted here";
+  DeviceInfo source = disk(0, loop.device());
+  source.sizeBytes = fs::file_size(copy);
+  {
+    WizardFixture f({source});
+    DialogScript script;
+    f.toStep2b(3);
+    auto* raw = f.page<ui::RawDefaultExtension>();
+    ASSERT_NE(raw, nullptr);
+    raw->tick({QStringLiteral("JPEG")});
+    const fs::path onSource = work.path() / "mnt" / "carved";
+    QPointer<QDialog> savingPath;
+    script.expect(QStringLiteral("SavingPath"), [&](QDialog* d) {
+      savingPath = d;
+      d->findChild<QLineEdit*>(QStringLiteral("destination"))->setText(QString::fromStdString(onSource.string()));
+      clickDialogButton(d, QStringLiteral("OK"));
+    });
+    script.expect(QStringLiteral("QuestionMessage"), [&](QDialog* question) {
+      clickDialogButton(question, QStringLiteral("No"));
+      // The destination dialog stays open after No; it is then cancelled.
+      QTimer::singleShot(50, [&] {
+        if (savingPath) savingPath->reject();
+      });
+    });
+    script.answer(QStringLiteral("MessagesInfo"), true);
+    raw->next();
+    ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
+    ASSERT_GE(script.seen().size(), 3u);
+    EXPECT_TRUE(script.seen()[1].text.startsWith(QString::fromStdString(onSource.string()) +
+                                                 QStringLiteral(" lies on the disk being recovered")))
+        << script.seen()[1].text.toStdString();
+    EXPECT_EQ(script.lastText(), QStringLiteral("Please specify destination/saving path."));
+    EXPECT_NE(f.page<ui::RawDefaultExtension>(), nullptr) << "nothing was started";
+  }
+}
 
 TEST(ImageRecoveryPath, ACopyOntoALoopDeviceIsByteIdenticalToTheSource) {
   TempDir work;

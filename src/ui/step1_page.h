@@ -33,8 +33,8 @@ class DiskSelectionPage : public QWidget {
   void next();
   QTreeWidget* driveTree() const { return tree_; }
   QListWidget* deviceInformation() const { return information_; }
-  // The node of a floppy drive, of a disk, and the "Select Image" node
-  // (null in the modes without images).
+  // The "Select Disk" node (its children are the disks) and the "Select
+  // Image" node (null in the modes without images).
   QTreeWidgetItem* disksNode() const { return disksNode_; }
   QTreeWidgetItem* imagesNode() const { return imagesNode_; }
 

@@ -312,6 +312,20 @@ const std::vector<MessageCase>& cases() {
          click(&p, "next");
        }, 1ull << 40),
        "All data will be lost in Target Disk -\r\nDisk1 - Spare Disk\r\n\r\nAre you sure you want to continue ?\r\n"},
+      {"Image Step 3 stopped", imagePage([](WizardFixture& f, DialogScript& s, ui::ImageCreation& p) {
+         p.destination()->setText(QString::fromStdString((f.home.path() / "Image.img").string()));
+         f.gate->gateSector = 64;
+         f.gate->armed = true;
+         click(&p, "next");
+         ASSERT_TRUE(waitUntil([&] { return f.gate->waiting.load() > 0; }));
+         s.expect(QStringLiteral("QuestionMessage"), [&f](QDialog* d) {
+           f.gate->release();
+           clickDialogButton(d, QStringLiteral("Yes"));
+         });
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(f.page<ui::SearchProgress>(), "stop");
+       }),
+       "Image creation aborted."},
       {"Step 2 (a) to a lost-partition search",
        typedRange(nullptr, nullptr, 1), "the search for lost partitions is not available yet"},
   };

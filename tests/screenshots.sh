@@ -8,6 +8,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build/debug}"
 command -v xvfb-run >/dev/null || { echo "screenshots.sh: xvfb-run is missing (Debian package xvfb)" >&2; exit 1; }
 bash "$root/tests/fixtures/build-images.sh" "$root/build/fixtures" >/dev/null
+bash "$root/tests/fixtures/build-carving-image.sh" "$root/build/fixtures/carving" >/dev/null
 cmake --build "$build" --target dravolin_wizard_screenshots >/dev/null
 out="$root/docs/screenshots"
 mkdir -p "$out"

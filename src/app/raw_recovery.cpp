@@ -5,13 +5,15 @@
 namespace dravolin {
 
 RawRecoveryRun::RawRecoveryRun(Session& session, SearchController& controller, RawPageChoice page,
-                               std::function<std::string()> askAnotherSavingPath)
+                               std::function<std::string()> askAnotherSavingPath,
+                               std::function<std::optional<std::uint64_t>(const std::filesystem::path&)> freeSpace)
     : page_(std::move(page)) {
   const auto& state = session.state;
   settings_.start = state.PartitionStart;
   settings_.end = static_cast<SectorNumber>(std::max<std::int64_t>(state.PartitionEnd, 0));
   settings_.target.savingPath = page_.savingPath;
   settings_.target.askSavingPath = std::move(askAnotherSavingPath);
+  settings_.target.freeSpace = std::move(freeSpace);
   settings_.caption = state.caption;
   settings_.versionText = kVersionText;
   settings_.dateLine = session.startDateLine();

@@ -3,7 +3,9 @@
 // which saving path) and a carving run over the committed selection under
 // the search controller. The front ends never see the carver itself.
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 
@@ -18,8 +20,11 @@ class RawRecoveryRun {
  public:
   // page: the committed extension page. askAnotherSavingPath is asked on the
   // worker thread when the saving path is full; empty means stop.
+  // freeSpace: free bytes on the volume of a folder; empty asks the file
+  // system.
   RawRecoveryRun(Session& session, SearchController& controller, RawPageChoice page,
-                 std::function<std::string()> askAnotherSavingPath);
+                 std::function<std::string()> askAnotherSavingPath,
+                 std::function<std::optional<std::uint64_t>(const std::filesystem::path&)> freeSpace = {});
   ~RawRecoveryRun();
   RawRecoveryRun(const RawRecoveryRun&) = delete;
   RawRecoveryRun& operator=(const RawRecoveryRun&) = delete;
@@ -34,6 +39,8 @@ class RawRecoveryRun {
   // worker runs.
   std::uint64_t scannedBytes() const;
   std::uint64_t totalBytes() const;
+  // Bytes written so far; may be read while the worker runs.
+  std::uint64_t bytesRecovered() const { return carver_->bytesRecovered(); }
 
  private:
   RawPageChoice page_;

@@ -6,6 +6,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <utility>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -19,6 +21,7 @@
 #include "results/browser_texts.h"
 #include "results/saving.h"
 #include "ui/name_search_dialog.h"
+#include "ui/open_with_dialog.h"
 #include "ui/result_models.h"
 #include "ui/saving_dialogs.h"
 #include "ui/search_progress.h"
@@ -202,6 +205,20 @@ void FileDisplay::attachModels() {
                                                                                         : Qt::AscendingOrder);
   });
   connect(listView_, &QTableView::doubleClicked, this, &FileDisplay::rowActivated);
+  // The list's context menu: a file opened with the default application or
+  // with a program chosen in Open With.
+  listView_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(listView_, &QTableView::customContextMenuRequested, this, [this](const QPoint& at) {
+    const QModelIndex index = listView_->indexAt(at);
+    if (!index.isValid()) return;
+    const ResultRow& row = listModel_->row(index.row());
+    if (row.kind == RowKind::Folder) return;
+    const std::size_t file = row.index;
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("&Open"), this, [this, file] { preview(file); });
+    menu.addAction(QStringLiteral("Open &With..."), this, [this, file] { openWith(file); });
+    menu.exec(listView_->viewport()->mapToGlobal(at));
+  });
   // The View menu: icon sizes of the list.
   auto iconSize = [this](int size) {
     listView_->setIconSize(QSize(size, size));
@@ -241,7 +258,7 @@ void FileDisplay::rowActivated(const QModelIndex& index) {
   if (row.kind == RowKind::Folder) {
     if (auto item = tree_->itemOfDirectory(row.index)) showFolder(*item);
   } else {
-    preview(row.index);
+    openWith(row.index);
   }
 }
 
@@ -303,9 +320,16 @@ void FileDisplay::setFileChecked(std::size_t fileIndex, bool checked) {
   refreshChecks();
 }
 
+void FileDisplay::openWith(std::size_t fileIndex) {
+  if (previewJob_) return;
+  preview(fileIndex);
+  previewWithChoice_ = previewJob_ != nullptr;
+}
+
 void FileDisplay::preview(std::size_t fileIndex) {
   Session& session = window_.session();
   if (!filled() || !session.reader() || previewJob_) return;
+  previewWithChoice_ = false;
   if (!previewFolder_) previewFolder_ = std::make_unique<QTemporaryDir>();
   if (!previewFolder_->isValid()) return;
   previewSaver_ = std::make_unique<Saver>(
@@ -326,9 +350,18 @@ void FileDisplay::pollPreview() {
   previewJob_->wait();
   previewJob_.reset();
   previewSaver_.reset();
+  const bool withChoice = std::exchange(previewWithChoice_, false);
   if (previewWritten_) {
-    window_.options().openUrl(QUrl::fromLocalFile(QString::fromStdString(previewWritten_->string())));
-    emit previewOpened(QString::fromStdString(previewWritten_->string()));
+    const QString path = QString::fromStdString(previewWritten_->string());
+    previewWritten_.reset();
+    if (withChoice) {
+      emit openWithShown(path);
+      OpenWith dialog(window_, path);
+      dialog.exec();
+      return;
+    }
+    window_.options().openUrl(QUrl::fromLocalFile(path));
+    emit previewOpened(path);
   }
   previewWritten_.reset();
 }
@@ -357,7 +390,7 @@ void FileDisplay::exhaustiveRecovery() {
 
 void FileDisplay::recoverSelected() {
   if (!filled()) return;
-  SavingPath dialog(window_, *tree_);
+  SavingPath dialog(window_, tree_.get());
   dialog.exec();
   refreshChecks();
 }

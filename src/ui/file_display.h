@@ -57,14 +57,18 @@ class FileDisplay : public WizardPage {
   // that the saving of checked items reaches what was checked.
   void setFolderChecked(std::size_t item, bool checked);
   void setFileChecked(std::size_t fileIndex, bool checked);
-  // Writes one file into a private temporary folder and opens it.
+  // Writes one file into a private temporary folder and opens it with the
+  // default application.
   void preview(std::size_t fileIndex);
+  // The same copy, offered to the Open With dialog (a double-click on a file).
+  void openWith(std::size_t fileIndex);
   // A folder's marks are being set on a worker.
   bool marking() const;
 
  signals:
   void treeFilled();
   void previewOpened(const QString& path);
+  void openWithShown(const QString& path);
   void checksApplied();
 
  private:
@@ -91,6 +95,7 @@ class FileDisplay : public WizardPage {
   std::unique_ptr<Saver> previewSaver_;
   std::unique_ptr<WorkerJob> previewJob_;
   std::optional<std::filesystem::path> previewWritten_;
+  bool previewWithChoice_ = false;
   QTimer previewTimer_;
   std::unique_ptr<WorkerJob> markJob_;
   QTimer markTimer_;

@@ -21,6 +21,8 @@
 #include "app/wizard_messages.h"
 #include "app/wizard_steps.h"
 #include "common/format.h"
+#include "ui/image_creation_page.h"
+#include "ui/raw_extension_page.h"
 #include "ui/search_progress.h"
 
 namespace dravolin::ui {
@@ -102,6 +104,15 @@ PartitionInfo::PartitionInfo(MainWindow& window)
       this);
   explanation->setObjectName(QStringLiteral("explanation"));
   explanation->setWordWrap(true);
+  // Raw recovery and imaging go on to Step 2 (a) with the whole disk or a partition.
+  if (session.state.RecoveryMode == kRawRecovery)
+    explanation->setText(QStringLiteral(
+        "Select    the     entire disk/ partition in which your data exist.  Click next > for step 2A. To change "
+        "your disk go back     <.   If you   have   saved   log   earlier, load log by select load log option."));
+  else if (session.state.RecoveryMode == kImageRecovery)
+    explanation->setText(QStringLiteral(
+        "Select partition, of which image to be taken.    Click  next for step 2A.     To   change   your   disk   "
+        "go   back.    If    you  have  saved  log earlier,    load  log  by select load log option. "));
   layout->addWidget(explanation);
 
   auto* row = new QHBoxLayout;
@@ -134,6 +145,9 @@ PartitionInfo::PartitionInfo(MainWindow& window)
 
   searchExhaustive_->setObjectName(QStringLiteral("searchExhaustive"));
   layout->addWidget(searchExhaustive_);
+  const bool rawOrImaging =
+      session.state.RecoveryMode == kRawRecovery || session.state.RecoveryMode == kImageRecovery;
+  searchExhaustive_->setVisible(!rawOrImaging);
   auto* buttons = new QHBoxLayout;
   auto* help = button(QString::fromStdString(texts.text(61, "&Help")), "help", this);
   auto* loadLog = button(QStringLiteral("L&oad Log"), "loadLog", this);
@@ -262,7 +276,9 @@ void PartitionInfo::next() {
   Session& session = window_.session();
   QTreeWidgetItem* item = tree_->currentItem();
   const int index = item ? item->data(0, kPartitionRole).toInt() : -1;
-  const bool exhaustive = searchExhaustive_->isChecked();
+  const bool rawOrImaging =
+      session.state.RecoveryMode == kRawRecovery || session.state.RecoveryMode == kImageRecovery;
+  const bool exhaustive = !rawOrImaging && searchExhaustive_->isChecked();
   if (index >= 0) {
     // A volume check that rejects is not reported: Step 3 runs with the
     // parameters as they were. An entry that cannot be committed at all
@@ -280,7 +296,7 @@ void PartitionInfo::next() {
       return;
     }
   }
-  if (session.state.LostPartitionSearch) window_.push(new PartitionRange(window_));
+  if (rawOrImaging || session.state.LostPartitionSearch) window_.push(new PartitionRange(window_));
   else window_.push(new SearchProgress(window_));
 }
 
@@ -307,7 +323,16 @@ PartitionRange::PartitionRange(MainWindow& window)
       QStringLiteral("Enter the range of sectors to search for lost partitions and the file system they held, "
                      "then click Next >."),
       this);
+  explanation->setObjectName(QStringLiteral("explanation"));
   explanation->setWordWrap(true);
+  if (session.state.RecoveryMode == kRawRecovery)
+    explanation->setText(QStringLiteral(
+        "Select the relevant file system  from which   your   data    got     lost    or choose unknown if  "
+        "partition  is  not known. Click  next > to proceed  to Step 2B."));
+  else if (session.state.RecoveryMode == kImageRecovery)
+    explanation->setText(QStringLiteral(
+        "Enter the range of sectors to copy into the image and their file system (or UNKNOWN), then click Next > "
+        "to choose where the image goes (Step 2B)."));
   layout->addWidget(explanation);
   auto* row = new QHBoxLayout;
   row->addWidget(stepPicture(window_, "step2.svg", this));
@@ -374,7 +399,9 @@ void PartitionRange::next() {
     return;
   }
   if (QTreeWidgetItem* node = tree_->topLevelItem(0)) node->setText(0, QString::fromStdString(session.state.selectedNodeText));
-  window_.push(new SearchProgress(window_));
+  if (session.state.RecoveryMode == kRawRecovery) window_.push(new RawDefaultExtension(window_));
+  else if (session.state.RecoveryMode == kImageRecovery) window_.push(new ImageCreation(window_));
+  else window_.push(new SearchProgress(window_));
 }
 
 }  // namespace dravolin::ui

@@ -13,15 +13,24 @@
 
 #include "app/wizard_messages.h"
 #include "common/format.h"
+#include "app/source_resolver.h"
 #include "results/destination.h"
 #include "ui/message_dialogs.h"
 #include "ui/wizard_window.h"
 
 namespace dravolin::ui {
 
+bool confirmDestinationOffSource(MainWindow& window, const std::filesystem::path& destination) {
+  const auto onSource = destinationOnSourceDisk(window.session().device(), destination);
+  if (!onSource) return true;
+  return window.prompter().askYesNo(destination.string() + " lies on the disk being recovered (" + *onSource +
+                                    "): writing there may overwrite what is still to be recovered.\r\n"
+                                    "Are you sure you want to continue ?");
+}
+
 // ---- SavingPath
 
-SavingPath::SavingPath(MainWindow& window, ResultTree& tree)
+SavingPath::SavingPath(MainWindow& window, ResultTree* tree)
     : QDialog(&window), window_(window), tree_(tree), destination_(new QLineEdit(this)) {
   setObjectName(QStringLiteral("SavingPath"));
   setWindowTitle(window_.caption());
@@ -43,6 +52,7 @@ SavingPath::SavingPath(MainWindow& window, ResultTree& tree)
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   auto* settings = buttons->addButton(QStringLiteral("Se&ttings"), QDialogButtonBox::ActionRole);
   settings->setObjectName(QStringLiteral("settings"));
+  settings->setEnabled(tree_ != nullptr);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &SavingPath::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -61,7 +71,13 @@ void SavingPath::accept() {
     prompter.inform(destination.error().message);
     return;
   }
-  Saver saver(tree_, session.savingSettings,
+  if (!confirmDestinationOffSource(window_, *destination)) return;
+  if (!tree_) {
+    chosen_ = destination->string();
+    QDialog::accept();
+    return;
+  }
+  Saver saver(*tree_, session.savingSettings,
               SavingSource{*session.reader(), session.state.volumeParameters, session.state.FileSystemType,
                            static_cast<std::uint64_t>(session.state.PartitionEnd), &session.mftRunList});
   FileSize size(window_, saver);

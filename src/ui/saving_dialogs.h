@@ -19,17 +19,28 @@ namespace dravolin::ui {
 
 class MainWindow;
 
+// A destination on the disk being recovered may overwrite what is still to
+// be recovered: the user is asked whether to write there all the same.
+// True when the destination lies elsewhere or the user said Yes.
+bool confirmDestinationOffSource(MainWindow& window, const std::filesystem::path& destination);
+
 class SavingPath : public QDialog {
   Q_OBJECT
  public:
-  SavingPath(MainWindow& window, ResultTree& tree);
+  // With the result tree: the saving of Step 4. Without one: raw recovery,
+  // where OK only checks the folder (creating it) and keeps it; Settings is
+  // greyed.
+  SavingPath(MainWindow& window, ResultTree* tree);
   QLineEdit* destinationEdit() const { return destination_; }
   void accept() override;
+  // Raw recovery: the checked folder after OK, else empty.
+  const std::string& chosenPath() const { return chosen_; }
 
  private:
   MainWindow& window_;
-  ResultTree& tree_;
+  ResultTree* tree_;
   QLineEdit* destination_;
+  std::string chosen_;
 };
 
 class FileSize : public QDialog {

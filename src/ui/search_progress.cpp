@@ -14,8 +14,9 @@
 
 namespace dravolin::ui {
 
-SearchProgress::SearchProgress(MainWindow& window)
+SearchProgress::SearchProgress(MainWindow& window, StepThreeJob job)
     : WizardPage(window, 4),
+      job_(std::move(job)),
       controller_(std::make_unique<SearchController>(window.session(), window.prompter(), ticks_)) {
   setObjectName(QStringLiteral("SearchProgress"));
   Session& session = window_.session();
@@ -48,6 +49,7 @@ SearchProgress::SearchProgress(MainWindow& window)
     auto* caption = new QLabel(label, this);
     auto* value = new QLabel(this);
     value->setObjectName(QString::fromUtf8(name));
+    caption->setObjectName(QString::fromUtf8(name) + QStringLiteral("Label"));
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(caption, at, 0);
     grid->addWidget(value, at, 1);
@@ -56,10 +58,20 @@ SearchProgress::SearchProgress(MainWindow& window)
     return std::make_pair(caption, value);
   };
   clock_ = addRow(0, QString::fromStdString(texts.text(67, "Time Elapsed          :-")), "clock").second;
-  auto valueRow = addRow(1, QString::fromStdString(session.messages().fromLanguageFile(68).value_or(labels.value)), "value");
+  // The worker's own labels win over the language file's: a job that shows
+  // the current sector must not be labelled "Total Size", nor the raw
+  // search's bytes "Directories Found".
+  const WorkerKind kind = controller_->kind();
+  const std::string valueText = kind == WorkerKind::NtfsChosenTree
+                                    ? session.messages().fromLanguageFile(68).value_or(labels.value)
+                                    : labels.value;
+  const std::string countText = kind == WorkerKind::RawCarving
+                                    ? labels.count
+                                    : session.messages().fromLanguageFile(69).value_or(labels.count);
+  auto valueRow = addRow(1, QString::fromStdString(valueText), "value");
   valueLabel_ = valueRow.first;
   value_ = valueRow.second;
-  auto dirRow = addRow(2, QString::fromStdString(session.messages().fromLanguageFile(69).value_or(labels.count)), "directories");
+  auto dirRow = addRow(2, QString::fromStdString(countText), "directories");
   directories_ = dirRow.second;
   auto fileRow = addRow(3, QStringLiteral("Files Found              :-"), "files");
   files_ = fileRow.second;
@@ -138,11 +150,12 @@ void SearchProgress::start() {
   if (started_) return;
   started_ = true;
   Session& session = window_.session();
-  auto worker = makeSearchWorker(session, *controller_, window_.options().codePage);
+  auto worker = job_.worker ? job_.worker(*controller_)
+                            : makeSearchWorker(session, *controller_, window_.options().codePage);
   // The wizard has no page yet to list the file systems a search for lost
   // partitions finds (the command line has: dravolin lost); it says so
   // instead of running a search whose result it could not show.
-  if (worker && session.state.LostPartitionSearch)
+  if (worker && !job_.worker && session.state.LostPartitionSearch)
     worker = makeError(ErrorKind::InvalidArgument, "the search for lost partitions is not available yet");
   if (!worker) {
     // Nothing runs: the page shows its labels and waits for Back.
@@ -180,7 +193,7 @@ void SearchProgress::poll() {
   const auto texts = controller_->statisticsTexts();
   if (!detailsHidden_) {
     value_->setText(QString::fromStdString(texts.value));
-    directories_->setText(QString::fromStdString(texts.directories));
+    directories_->setText(job_.countText ? job_.countText() : QString::fromStdString(texts.directories));
     files_->setText(QString::fromStdString(texts.files));
     lastName_->setText(QString::fromStdString(texts.lastName));
   }
@@ -207,6 +220,12 @@ void SearchProgress::finish() {
       stop_->setEnabled(false);
       window_.prompter().inform(controller_->error().empty() ? "The search ended without a result."
                                                              : "The search failed: " + controller_->error());
+      return;
+    case SearchOutcome::Close:
+      progress_->setValue(controller_->percent());
+      if (!detailsHidden_ && job_.countText) directories_->setText(job_.countText());
+      if (job_.finished) job_.finished();
+      window_.pop();
       return;
     default:
       window_.pop();

@@ -16,10 +16,23 @@ class QPushButton;
 
 namespace dravolin::ui {
 
+// A Step 3 job other than the file-system search: raw carving or imaging.
+struct StepThreeJob {
+  // Makes the worker once the controller exists; an error is told and
+  // nothing runs.
+  std::function<Result<SearchController::Worker>(SearchController&)> worker;
+  // The value of the count row while the worker runs (raw recovery: the
+  // bytes recovered).
+  std::function<QString()> countText;
+  // Runs on the window's thread when the worker has finished, before the
+  // page closes.
+  std::function<void()> finished;
+};
+
 class SearchProgress : public WizardPage {
   Q_OBJECT
  public:
-  explicit SearchProgress(MainWindow& window);
+  explicit SearchProgress(MainWindow& window, StepThreeJob job = {});
   ~SearchProgress() override;
   void entered() override;
   void updateMenu(WizardMenu& menu) override;
@@ -46,6 +59,7 @@ class SearchProgress : public WizardPage {
   void finish();
   void leaveWhenEnded(std::function<void()> then);
 
+  StepThreeJob job_;  // outlives the controller, whose worker may use it
   SteadyTickSource ticks_;
   std::unique_ptr<SearchController> controller_;
   bool started_ = false;

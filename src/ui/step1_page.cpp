@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -19,20 +20,41 @@
 namespace dravolin::ui {
 
 namespace {
-constexpr int kDeviceRole = Qt::UserRole + 1;    // index in devices_, or -1
+constexpr int kDeviceRole = Qt::UserRole + 1;     // index in devices_, or -1
 constexpr int kImagePathRole = Qt::UserRole + 2;  // the image chosen
+
+struct ModeTexts {
+  const char* object;
+  const char* heading;
+  const char* explanation;
+};
+
+ModeTexts modeTexts(RecoveryMode mode) {
+  switch (mode) {
+    case kImageRecovery:
+      return {"ImageRecovery", "Step 1 : Image Recovery",
+              "Select the disk of which an image is to be made, then click Next. The image can be one file, a "
+              "series of 650 MB pieces, or a copy onto another disk."};
+    case kRawRecovery:
+      return {"RawRecovery", "Step 1 : Raw Recovery",
+              "Select the disk on which your files were, then click Next. Raw recovery finds files of chosen types "
+              "by their contents alone, without a file system."};
+    default:
+      return {"DesktopRecovery", "Step 1 : Desktop Recovery",
+              "Select the disk, or the image of a disk, that held your lost data, then click Next. "
+              "To recover from an image file or a folder of image pieces choose Select Image."};
+  }
+}
 }  // namespace
 
-DesktopRecovery::DesktopRecovery(MainWindow& window)
-    : window_(window), tree_(new QTreeWidget(this)), information_(new QListWidget(this)) {
-  setObjectName(QStringLiteral("DesktopRecovery"));
+DiskSelectionPage::DiskSelectionPage(MainWindow& window, RecoveryMode mode)
+    : window_(window), mode_(mode), tree_(new QTreeWidget(this)), information_(new QListWidget(this)) {
+  const ModeTexts texts = modeTexts(mode_);
+  setObjectName(QString::fromUtf8(texts.object));
   auto* layout = new QVBoxLayout(this);
-  auto* heading = new QLabel(QStringLiteral("<b>Step 1 : Desktop Recovery</b>"), this);
+  auto* heading = new QLabel(QStringLiteral("<b>%1</b>").arg(QString::fromUtf8(texts.heading)), this);
   layout->addWidget(heading);
-  auto* explanation = new QLabel(
-      QStringLiteral("Select the disk, or the image of a disk, that held your lost data, then click Next. "
-                     "To recover from an image file choose Select Image."),
-      this);
+  auto* explanation = new QLabel(QString::fromUtf8(texts.explanation), this);
   explanation->setWordWrap(true);
   layout->addWidget(explanation);
 
@@ -43,13 +65,16 @@ DesktopRecovery::DesktopRecovery(MainWindow& window)
   row->addWidget(picture);
   tree_->setObjectName(QStringLiteral("driveTree"));
   tree_->setHeaderHidden(true);
-  const MessageCatalog& texts = window_.session().messages();
-  disksNode_ = new QTreeWidgetItem(tree_, {QString::fromStdString(texts.text(58, "Select Disk"))});
+  const MessageCatalog& catalog = window_.session().messages();
+  disksNode_ = new QTreeWidgetItem(tree_, {QString::fromStdString(catalog.text(58, "Select Disk"))});
   disksNode_->setData(0, kDeviceRole, -1);
   disksNode_->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("disk.svg"))));
-  imagesNode_ = new QTreeWidgetItem(tree_, {QString::fromStdString(texts.text(59, "Select Image"))});
-  imagesNode_->setData(0, kDeviceRole, -1);
-  imagesNode_->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("image.svg"))));
+  if (mode_ == kDesktopRecovery) {
+    imagesNode_ = new QTreeWidgetItem(tree_, {QString::fromStdString(catalog.text(59, "Select Image"))});
+    imagesNode_->setData(0, kDeviceRole, -1);
+    imagesNode_->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("image.svg"))));
+    imagesNode_->setToolTip(0, QStringLiteral("Double-click to open an image file or a folder of image pieces"));
+  }
   row->addWidget(tree_, 1);
   auto* infoBox = new QGroupBox(QStringLiteral("Device Information"), this);
   auto* infoLayout = new QVBoxLayout(infoBox);
@@ -59,8 +84,8 @@ DesktopRecovery::DesktopRecovery(MainWindow& window)
   layout->addLayout(row, 1);
 
   auto* buttons = new QHBoxLayout;
-  auto* help = new QPushButton(QString::fromStdString(texts.text(61, "&Help")), this);
-  auto* nextButton = new QPushButton(QString::fromStdString(texts.text(0, "&Next >")), this);
+  auto* help = new QPushButton(QString::fromStdString(catalog.text(61, "&Help")), this);
+  auto* nextButton = new QPushButton(QString::fromStdString(catalog.text(0, "&Next >")), this);
   nextButton->setObjectName(QStringLiteral("next"));
   nextButton->setDefault(true);
   buttons->addWidget(help);
@@ -68,41 +93,76 @@ DesktopRecovery::DesktopRecovery(MainWindow& window)
   buttons->addWidget(nextButton);
   layout->addLayout(buttons);
   connect(help, &QPushButton::clicked, &window_, &MainWindow::openHelp);
-  connect(nextButton, &QPushButton::clicked, this, &DesktopRecovery::next);
-  connect(tree_, &QTreeWidget::itemSelectionChanged, this, &DesktopRecovery::selectionChanged);
+  connect(nextButton, &QPushButton::clicked, this, &DiskSelectionPage::next);
+  connect(tree_, &QTreeWidget::itemSelectionChanged, this, &DiskSelectionPage::selectionChanged);
   connect(tree_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-    if (item == imagesNode_) askForImage();
+    if (item && item == imagesNode_) askForImage();
+  });
+  tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(tree_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    if (imagesNode_ && tree_->itemAt(at) == imagesNode_) askForImage();
   });
   setTabOrder(tree_, information_);
   setTabOrder(information_, help);
   setTabOrder(help, nextButton);
 }
 
-void DesktopRecovery::entered() {
-  window_.session().state.CurrentStep = 1;
+int DiskSelectionPage::step() const { return mode_ == kDesktopRecovery ? 1 : static_cast<int>(mode_); }
+
+void DiskSelectionPage::entered() {
+  window_.session().state.CurrentStep = step();
   if (!enumerated_) enumerate();
 }
 
-void DesktopRecovery::enumerate() {
+void DiskSelectionPage::enumerate() {
   enumerated_ = true;
   devices_ = window_.options().devices ? window_.options().devices() : std::vector<DeviceInfo>{};
+  const QString floppyText = QString::fromStdString(window_.session().messages().text(60, "Floppy Drive"));
+  const auto floppies = std::count_if(devices_.begin(), devices_.end(), [](const DeviceInfo& d) { return d.floppy; });
+  int floppyRow = 0;
   for (std::size_t i = 0; i < devices_.size(); ++i) {
-    auto* node = new QTreeWidgetItem(disksNode_, {QString::fromStdString(devices_[i].name)});
+    const DeviceInfo& device = devices_[i];
+    QTreeWidgetItem* node = nullptr;
+    if (device.floppy) {
+      // A floppy drive is a node of its own beside "Select Disk"; its text
+      // begins with "Floppy", which selects the floppy as the source.
+      QString text = floppyText;
+      if (floppies > 1) text += QStringLiteral(" (%1)").arg(QString::fromStdString(device.devicePath));
+      node = new QTreeWidgetItem({text});
+      tree_->insertTopLevelItem(1 + floppyRow++, node);
+      node->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("floppy.svg"))));
+    } else {
+      node = new QTreeWidgetItem(disksNode_, {QString::fromStdString(device.name)});
+      node->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("disk.svg"))));
+    }
     node->setData(0, kDeviceRole, static_cast<int>(i));
-    node->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("disk.svg"))));
   }
   tree_->expandAll();
   tree_->setCurrentItem(disksNode_);
-  if (!window_.options().initialImage.empty()) chooseImage(QString::fromStdString(window_.options().initialImage));
+  if (mode_ == kDesktopRecovery && !window_.options().initialImage.empty())
+    chooseImage(QString::fromStdString(window_.options().initialImage));
 }
 
-void DesktopRecovery::askForImage() {
-  const QString file = QFileDialog::getOpenFileName(this, QString::fromUtf8(msg::kSelectImageFolderTitle), QString(),
-                                                    QStringLiteral("Disk images (*.img *.dd *.raw *.bin);;All files (*)"));
-  if (!file.isEmpty()) chooseImage(file);
+void DiskSelectionPage::askForImage() {
+  // An image is one file, or a folder holding an image set (Image0.img, or
+  // image0.img, image1.img, ...): both can be chosen.
+  QMenu menu(this);
+  menu.setObjectName(QStringLiteral("selectImageMenu"));
+  QAction* file = menu.addAction(QStringLiteral("Image &File..."));
+  QAction* folder = menu.addAction(QStringLiteral("Image F&older (image set)..."));
+  const QRect rect = tree_->visualItemRect(imagesNode_);
+  QAction* chosen = menu.exec(tree_->viewport()->mapToGlobal(rect.bottomLeft()));
+  QString path;
+  if (chosen == file) {
+    path = QFileDialog::getOpenFileName(this, QString::fromUtf8(msg::kSelectImageFolderTitle), QString(),
+                                        QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso);;All files (*)"));
+  } else if (chosen == folder) {
+    path = QFileDialog::getExistingDirectory(this, QString::fromUtf8(msg::kSelectImageFolderTitle));
+  }
+  if (!path.isEmpty()) chooseImage(path);
 }
 
-bool DesktopRecovery::openImage(const QString& path) {
+bool DiskSelectionPage::openImage(const QString& path) {
   auto opened = openSource(path.toStdString(), devices_);
   if (!opened) {
     information_->clear();
@@ -115,7 +175,8 @@ bool DesktopRecovery::openImage(const QString& path) {
   return true;
 }
 
-bool DesktopRecovery::chooseImage(const QString& path) {
+bool DiskSelectionPage::chooseImage(const QString& path) {
+  if (!imagesNode_) return false;
   if (!openImage(path)) return false;
   const DeviceInfo& device = window_.session().device();
   auto* node = new QTreeWidgetItem(imagesNode_, {QString::fromStdString(device.devicePath)});
@@ -127,7 +188,7 @@ bool DesktopRecovery::chooseImage(const QString& path) {
   return true;
 }
 
-void DesktopRecovery::selectionChanged() {
+void DiskSelectionPage::selectionChanged() {
   information_->clear();
   QTreeWidgetItem* item = tree_->currentItem();
   Session& session = window_.session();
@@ -147,7 +208,7 @@ void DesktopRecovery::selectionChanged() {
     information_->addItem(QString::fromStdString(line));
 }
 
-void DesktopRecovery::next() {
+void DiskSelectionPage::next() {
   Session& session = window_.session();
   QTreeWidgetItem* item = tree_->currentItem();
   if (!item || item == disksNode_ || item == imagesNode_ || session.state.selectedDeviceText.empty() ||
@@ -155,8 +216,18 @@ void DesktopRecovery::next() {
     window_.prompter().inform(msg::kSelectHardDisk);
     return;
   }
+  // The page on show decides which device its selection names: the tabs
+  // share one session.
+  const int index = item->data(0, kDeviceRole).toInt();
+  if (index >= 0 && session.device().devicePath != devices_[static_cast<std::size_t>(index)].devicePath)
+    session.setSource(nullptr, devices_[static_cast<std::size_t>(index)]);
+  else if (index < 0 && (session.device().devicePath != item->text(0).toStdString() || !session.source()) &&
+           !openImage(item->data(0, kImagePathRole).toString()))
+    return;
   if (!session.source()) {
-    auto opened = openSource(session.device().devicePath, devices_);
+    // A disk by its number; a floppy drive by its device.
+    const DeviceInfo& chosen = session.device();
+    auto opened = openSource(chosen.floppy ? chosen.devicePath : chosen.name, devices_);
     if (!opened) {
       window_.prompter().inform(opened.error().message);
       return;
@@ -169,7 +240,7 @@ void DesktopRecovery::next() {
     cacheDevice(session.config(), session.device());
     if (auto saved = session.config().save(); !saved) window_.prompter().inform(saved.error().message);
   }
-  commitStep1(session, kDesktopRecovery);
+  commitStep1(session, mode_);
   window_.push(new PartitionInfo(window_));
 }
 

@@ -86,12 +86,12 @@ MainWindow::MainWindow(Session& session, WizardOptions options, QWidget* parent)
   desktop_ = new DesktopRecovery(*this);
   tabs_->setObjectName(QStringLiteral("modeTabs"));
   tabs_->addTab(desktop_, QStringLiteral("&Desktop Recovery"));
-  tabs_->addTab(new ModePage(QStringLiteral("Image Recovery is not available in this version yet."), tabs_),
-                QStringLiteral("&Image Recovery"));
+  image_ = new ImageRecovery(*this);
+  raw_ = new RawRecovery(*this);
+  tabs_->addTab(image_, QStringLiteral("&Image Recovery"));
   tabs_->addTab(new ModePage(QStringLiteral("Remote Recovery is not available on this system."), tabs_),
                 QStringLiteral("R&emote Recovery"));
-  tabs_->addTab(new ModePage(QStringLiteral("Raw Recovery is not available in this version yet."), tabs_),
-                QStringLiteral("Ra&w Recovery"));
+  tabs_->addTab(raw_, QStringLiteral("Ra&w Recovery"));
   auto* about = new QPushButton(QStringLiteral("&About Dravolin"), tabs_);
   about->setObjectName(QStringLiteral("about"));
   about->setFlat(true);
@@ -126,34 +126,40 @@ void MainWindow::buildMenu() {
     }
     return action;
   };
-  QMenuBar* bar = menuBar();
-  QMenu* options = bar->addMenu(QStringLiteral("&Options"));
+  // The menus belong to the window; the bar shows the set of the page on show.
+  auto addMenu = [this](const char* title) {
+    auto* menu = new QMenu(QString::fromUtf8(title), this);
+    commonMenus_.push_back(menu);
+    menuBar()->addMenu(menu);
+    return menu;
+  };
+  QMenu* options = addMenu("&Options");
   menu_.exhaustiveRecovery = add(options, "Ex&haustive Recovery");
   menu_.recoverSelected = add(options, "&Recover Selected", QKeySequence(Qt::Key_F5));
   menu_.searchFiles = add(options, "&Search File / Folder", QKeySequence(Qt::Key_F3));
   menu_.rename = add(options, "R&ename File/Folder", QKeySequence(Qt::Key_F2));
   options->addSeparator();
   menu_.exit = add(options, "E&xit");
-  QMenu* log = bar->addMenu(QStringLiteral("&Log"));
+  QMenu* log = addMenu("&Log");
   menu_.saveLog = add(log, "&Save Log");
   menu_.loadLog = add(log, "L&oad Log");
-  QMenu* report = bar->addMenu(QStringLiteral("&Report"));
+  QMenu* report = addMenu("&Report");
   menu_.activityReport = add(report, "&Activity Report");
   menu_.recoveryHistory = add(report, "Recovery &History");
   report->addSeparator();
   menu_.clearActivityReport = add(report, "&Clear Activity Report");
   menu_.clearRecoveryHistory = add(report, "Clear Recovery &History");
-  QMenu* settings = bar->addMenu(QStringLiteral("&Settings"));
+  QMenu* settings = addMenu("&Settings");
   menu_.activityReportPath = add(settings, "&Change &Activity Report Path");
   menu_.recoveryHistoryPath = add(settings, "Change &Recovery History Path");
   menu_.savingUsingFilter = add(settings, "&Saving Using Filter", QKeySequence(Qt::Key_F6));
-  QMenu* view = bar->addMenu(QStringLiteral("&View"));
+  QMenu* view = addMenu("&View");
   menu_.largeIcons = add(view, "Large I&cons");
   menu_.details = add(view, "&Details");
   menu_.smallIcons = add(view, "&Small Icons");
   for (QAction* a : {menu_.largeIcons, menu_.details, menu_.smallIcons}) a->setCheckable(true);
   menu_.details->setChecked(true);
-  QMenu* support = bar->addMenu(QStringLiteral("S&upport"));
+  QMenu* support = addMenu("S&upport");
   menu_.online = add(support, "&Online");
   menu_.forums = add(support, "&Forums");
   menu_.help = add(support, "&Help", QKeySequence(Qt::Key_F1));
@@ -184,6 +190,88 @@ void MainWindow::buildMenu() {
   connect(menu_.aboutUs, &QAction::triggered, this, &MainWindow::showAbout);
   auto* views = new QActionGroup(this);
   for (QAction* a : {menu_.largeIcons, menu_.details, menu_.smallIcons}) views->addAction(a);
+  buildImagingMenu();
+}
+
+void MainWindow::buildImagingMenu() {
+  ImagingMenu& m = imagingMenu_;
+  auto addMenu = [this, &m](QMenu* parent, const char* title) {
+    auto* menu = parent ? parent->addMenu(QString::fromUtf8(title)) : new QMenu(QString::fromUtf8(title), this);
+    if (!parent) m.menus.push_back(menu);
+    return menu;
+  };
+  auto add = [](QMenu* menu, const char* text) { return menu->addAction(QString::fromUtf8(text)); };
+  QMenu* options = addMenu(nullptr, "&Options");
+  m.recoverSelected = add(options, "Recover &Selected");
+  m.recoverDeleted = add(options, "Recover &Deleted Files");
+  options->addSeparator();
+  m.exit = add(options, "E&xit");
+  QMenu* log = addMenu(nullptr, "&Log");
+  m.saveLog = add(log, "&Save Log");
+  m.loadLog = add(log, "L&oad Log");
+  QMenu* report = addMenu(log, "&Report");
+  m.activityReport = add(report, "&Activity Report");
+  m.recoveryHistory = add(report, "Recovery &History");
+  m.clearActivityReport = add(report, "&Clear Activity Report");
+  m.clearRecoveryHistory = add(report, "Clear Recovery &History");
+  QMenu* settings = addMenu(nullptr, "&Settings");
+  QMenu* general = addMenu(settings, "General");
+  m.retryBadSector = add(general, "&Retry Bad Sector");
+  m.readGroupOfSectors = add(general, "Read &Group of Sectors");
+  QMenu* logPaths = addMenu(settings, "Log");
+  m.activityReportPath = add(logPaths, "&Change &Activity Report Path");
+  m.recoveryHistoryPath = add(logPaths, "Change &Recovery History Path");
+  m.saving = add(settings, "&Saving");
+  QMenu* view = addMenu(nullptr, "&View");
+  m.toolbar = add(view, "&Toolbar");
+  m.largeIcons = add(view, "Large I&cons");
+  m.details = add(view, "&Details");
+  m.smallIcons = add(view, "Small Icons");
+  m.language = add(view, "L&anguage");
+  m.toolTip = add(view, "T&ool Tip");
+  QMenu* support = addMenu(nullptr, "&Support");
+  m.online = add(support, "&Online");
+  m.forums = add(support, "&Forums");
+  m.help = add(support, "&Help");
+  m.aboutUs = add(support, "&About Us");
+
+  // What the imaging page does not offer: selections, logs of a search, views.
+  for (QAction* a : {m.recoverSelected, m.recoverDeleted, m.saveLog, m.loadLog, m.toolbar, m.largeIcons, m.details,
+                     m.smallIcons, m.language, m.toolTip})
+    a->setEnabled(false);
+  // The bad-sector policy: retry sector by sector, or skip the group of
+  // sectors that failed.
+  auto* policy = new QActionGroup(this);
+  for (QAction* a : {m.retryBadSector, m.readGroupOfSectors}) {
+    a->setCheckable(true);
+    policy->addAction(a);
+  }
+  m.retryBadSector->setChecked(true);
+  connect(m.retryBadSector, &QAction::triggered, this, [this] {
+    if (session_.reader()) session_.reader()->setPolicy(BadSectorPolicy::Retry);
+  });
+  connect(m.readGroupOfSectors, &QAction::triggered, this, [this] {
+    if (session_.reader()) session_.reader()->setPolicy(BadSectorPolicy::Skip);
+  });
+  connect(m.exit, &QAction::triggered, this, &QWidget::close);
+  connect(m.activityReport, &QAction::triggered, this, [this] { viewReport(LogKind::Activity); });
+  connect(m.recoveryHistory, &QAction::triggered, this, [this] { viewReport(LogKind::Recovery); });
+  connect(m.clearActivityReport, &QAction::triggered, this, [this] { clearReport(LogKind::Activity); });
+  connect(m.clearRecoveryHistory, &QAction::triggered, this, [this] { clearReport(LogKind::Recovery); });
+  connect(m.activityReportPath, &QAction::triggered, this, [this] { changeReportPath(LogKind::Activity); });
+  connect(m.recoveryHistoryPath, &QAction::triggered, this, [this] { changeReportPath(LogKind::Recovery); });
+  connect(m.saving, &QAction::triggered, this, &MainWindow::openSettings);
+  connect(m.online, &QAction::triggered, this, [this] { openSupport(QStringLiteral("online")); });
+  connect(m.forums, &QAction::triggered, this, [this] { openSupport(QStringLiteral("forums")); });
+  connect(m.help, &QAction::triggered, this, &MainWindow::openHelp);
+  connect(m.aboutUs, &QAction::triggered, this, &MainWindow::showAbout);
+}
+
+DiskSelectionPage* MainWindow::tabPage(int index) const {
+  if (index == 0) return desktop_;
+  if (index == 1) return image_;
+  if (index == 3) return raw_;
+  return nullptr;
 }
 
 void MainWindow::tabChanged(int index) {
@@ -192,9 +280,7 @@ void MainWindow::tabChanged(int index) {
   if (index < 0 || index > 3) return;
   setModeCaption(QString::fromUtf8(suffixes[index]));
   // Remote Recovery leaves CurrentStep as it was.
-  if (index == 0) session_.state.CurrentStep = 1;
-  else if (index == 1) session_.state.CurrentStep = 6;
-  else if (index == 3) session_.state.CurrentStep = 9;
+  if (DiskSelectionPage* page = tabPage(index)) page->entered();
 }
 
 void MainWindow::setModeCaption(const QString& suffix) {
@@ -248,11 +334,14 @@ int MainWindow::depth() const { return stack_->count(); }
 void MainWindow::pageShown() {
   WizardPage* page = currentPage();
   const bool withMenu = page && page->hasMenu();
+  const bool imaging = withMenu && page->hasImagingMenu();
+  menuBar()->clear();
+  for (QMenu* m : imaging ? imagingMenu_.menus : commonMenus_) menuBar()->addMenu(m);
   menuBar()->setVisible(withMenu);
-  for (QAction* action : menu_.all()) action->setEnabled(withMenu);
-  if (withMenu) page->updateMenu(menu_);
+  for (QAction* action : menu_.all()) action->setEnabled(withMenu && !imaging);
+  if (withMenu && !imaging) page->updateMenu(menu_);
   if (page) page->entered();
-  else if (tabs_->currentIndex() == 0) desktop_->entered();
+  else if (DiskSelectionPage* tab = tabPage(tabs_->currentIndex())) tab->entered();
   setWindowTitle(caption());
 }
 

@@ -7,7 +7,11 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QUrl>
+#include <QStringList>
+#include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <vector>
 
@@ -22,7 +26,10 @@ class QTabWidget;
 namespace dravolin::ui {
 
 class DesktopRecovery;
+class DiskSelectionPage;
+class ImageRecovery;
 class MainWindow;
+class RawRecovery;
 
 // The common menu of the step windows.
 struct WizardMenu {
@@ -50,6 +57,35 @@ struct WizardMenu {
   std::vector<QAction*> all() const;
 };
 
+// The second menu, carried by the image creation page.
+struct ImagingMenu {
+  std::vector<QMenu*> menus;
+  QAction* recoverSelected = nullptr;
+  QAction* recoverDeleted = nullptr;
+  QAction* exit = nullptr;
+  QAction* saveLog = nullptr;
+  QAction* loadLog = nullptr;
+  QAction* activityReport = nullptr;
+  QAction* recoveryHistory = nullptr;
+  QAction* clearActivityReport = nullptr;
+  QAction* clearRecoveryHistory = nullptr;
+  QAction* retryBadSector = nullptr;
+  QAction* readGroupOfSectors = nullptr;
+  QAction* activityReportPath = nullptr;
+  QAction* recoveryHistoryPath = nullptr;
+  QAction* saving = nullptr;
+  QAction* toolbar = nullptr;
+  QAction* largeIcons = nullptr;
+  QAction* details = nullptr;
+  QAction* smallIcons = nullptr;
+  QAction* language = nullptr;
+  QAction* toolTip = nullptr;
+  QAction* online = nullptr;
+  QAction* forums = nullptr;
+  QAction* help = nullptr;
+  QAction* aboutUs = nullptr;
+};
+
 // A step of the wizard shown in the page stack.
 class WizardPage : public QWidget {
   Q_OBJECT
@@ -60,6 +96,8 @@ class WizardPage : public QWidget {
   virtual void entered();
   // Which items of the common menu this page offers; none for Step 1.
   virtual bool hasMenu() const { return true; }
+  // The image creation page carries the second menu instead of the common one.
+  virtual bool hasImagingMenu() const { return false; }
   virtual void updateMenu(WizardMenu& menu);
   // Menu commands that depend on the page.
   virtual void exhaustiveRecovery() {}
@@ -89,6 +127,16 @@ struct WizardOptions {
   std::function<void(const QUrl&)> openUrl;
   // Wraps each source Step 1 opens (tests put a gate in front of a fixture).
   std::function<std::unique_ptr<SectorSource>(std::unique_ptr<SectorSource>)> wrapSource;
+  // Free bytes on the volume holding a folder, for the raw saving path and
+  // the image destination; by default the file system is asked. Tests make
+  // a destination look full.
+  std::function<std::optional<std::uint64_t>(const std::filesystem::path&)> freeSpace;
+  // Starts a program on a file (the result browser's Open With); by default
+  // QProcess::startDetached. Tests record the command instead.
+  std::function<bool(const QString& program, const QStringList& arguments)> startProgram;
+  // Where the applications' desktop files are looked up (Open With); by
+  // default the XDG data folders.
+  QStringList applicationFolders;
 };
 
 class MainWindow : public QMainWindow {
@@ -102,7 +150,10 @@ class MainWindow : public QMainWindow {
   const WizardOptions& options() const { return options_; }
   QTabWidget* tabs() const { return tabs_; }
   DesktopRecovery* desktopPage() const { return desktop_; }
+  ImageRecovery* imagePage() const { return image_; }
+  RawRecovery* rawPage() const { return raw_; }
   WizardMenu& menu() { return menu_; }
+  ImagingMenu& imagingMenu() { return imagingMenu_; }
 
   // Page stack.
   void push(WizardPage* page);
@@ -132,6 +183,8 @@ class MainWindow : public QMainWindow {
 
  private:
   void buildMenu();
+  void buildImagingMenu();
+  DiskSelectionPage* tabPage(int index) const;
   void tabChanged(int index);
   void pageShown();
 
@@ -141,7 +194,11 @@ class MainWindow : public QMainWindow {
   QStackedWidget* stack_;
   QTabWidget* tabs_;
   DesktopRecovery* desktop_;
+  ImageRecovery* image_;
+  RawRecovery* raw_;
   WizardMenu menu_;
+  std::vector<QMenu*> commonMenus_;
+  ImagingMenu imagingMenu_;
   QMenu* systemMenu_ = nullptr;
 };
 

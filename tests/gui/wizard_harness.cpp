@@ -3,9 +3,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <sys/statvfs.h>
+
 #include <ctime>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -89,9 +94,21 @@ TransferStatus GatedSource::read(SectorNumber first, std::uint32_t count, std::s
   return inner_->read(first, count, out);
 }
 
-WizardFixture::WizardFixture() {
+WizardFixture::WizardFixture(std::vector<DeviceInfo> disks) : devices(std::move(disks)) {
   ui::WizardOptions options;
-  options.devices = [] { return std::vector<DeviceInfo>{}; };
+  options.devices = [this] { return devices; };
+  // Open With reads the desktop files of this folder only.
+  options.applicationFolders = {QString::fromStdString((home.path() / "applications").string())};
+  options.startProgram = [this](const QString& program, const QStringList& arguments) {
+    startedPrograms.push_back(QStringList{program} + arguments);
+    return true;
+  };
+  options.freeSpace = [this](const std::filesystem::path& folder) -> std::optional<std::uint64_t> {
+    if (freeSpace) return freeSpace;
+    struct statvfs info{};
+    if (::statvfs(folder.c_str(), &info) != 0) return std::nullopt;
+    return std::uint64_t{info.f_bavail} * std::uint64_t{info.f_frsize};
+  };
   options.openUrl = [this](const QUrl& url) { openedUrls.push_back(url); };
   options.wrapSource = [gate = gate](std::unique_ptr<SectorSource> inner) -> std::unique_ptr<SectorSource> {
     return std::make_unique<GatedSource>(std::move(inner), gate);
@@ -116,6 +133,37 @@ void WizardFixture::startSearch(int partition) {
   ASSERT_NE(step2, nullptr);
   ASSERT_TRUE(step2->selectPartition(partition));
   step2->findChild<QPushButton*>(QStringLiteral("next"))->click();
+}
+
+void WizardFixture::toStep2b(int tab) {
+  window->tabs()->setCurrentIndex(tab);
+  auto* step1 = qobject_cast<ui::DiskSelectionPage*>(window->tabs()->currentWidget());
+  ASSERT_NE(step1, nullptr);
+  ASSERT_GT(step1->disksNode()->childCount(), 0);
+  step1->driveTree()->setCurrentItem(step1->disksNode()->child(0));
+  step1->next();
+  auto* step2 = page<ui::PartitionInfo>();
+  ASSERT_NE(step2, nullptr);
+  EXPECT_FALSE(step2->searchExhaustive()->isVisible()) << "no lost-partition search in this mode";
+  step2->tree()->setCurrentItem(step2->tree()->topLevelItem(0));
+  step2->next();
+  auto* range = page<ui::PartitionRange>();
+  ASSERT_NE(range, nullptr);
+  range->fileSystem()->setCurrentIndex(3);  // UNKNOWN
+  range->next();
+}
+
+DeviceInfo fixtureDisk(std::uint32_t number, const std::filesystem::path& path, const std::string& model) {
+  DeviceInfo d;
+  d.number = number;
+  d.name = "Disk" + std::to_string(number);
+  d.devicePath = path.string();
+  d.model = model;
+  d.mediaType = "Fixed hard disk media";
+  std::error_code ec;
+  d.sizeBytes = std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path) : 0;
+  d.cylinders = d.sizeBytes / 512 / 16065;
+  return d;
 }
 
 void WizardFixture::waitForStep4(DialogScript& script) {

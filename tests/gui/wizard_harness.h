@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,15 +96,24 @@ struct WizardFixture {
   TempDir home;
   Session session{isolatedEnvironment(home)};
   std::vector<QUrl> openedUrls;
+  // The disks Step 1 offers (none unless a test sets them before the tab
+  // is first shown), the programs Open With started, and the free space
+  // each folder is made to have (none: the file system is asked).
+  std::vector<DeviceInfo> devices;
+  std::vector<QStringList> startedPrograms;
+  std::optional<std::uint64_t> freeSpace;
   std::shared_ptr<GatedSource::Gate> gate = std::make_shared<GatedSource::Gate>();
   std::unique_ptr<ui::MainWindow> window;
 
-  WizardFixture();
+  explicit WizardFixture(std::vector<DeviceInfo> disks = {});
   ~WizardFixture();
   // Step 1 with the image chosen and Next clicked: Step 2 on show.
   void toStep2(const std::string& image = "fat32.img");
   // Step 2 with the partition chosen and Next clicked: the search runs.
   void startSearch(int partition = 1);
+  // Raw (tab 3) or Image Recovery (tab 1): Step 1 with Disk0 chosen, Step 2
+  // with the whole disk, Step 2 (a) with the type UNKNOWN: Step 2 (b) on show.
+  void toStep2b(int tab);
   // Waits until Step 4 shows its filled tree (answering the hint box).
   void waitForStep4(DialogScript& script);
   template <typename Page>
@@ -131,6 +141,9 @@ class StallMeter : public QObject {
   QTimer timer_;
   double lastWall_ = 0, lastWait_ = 0, longest_ = 0, longestWall_ = 0;
 };
+
+// A disk of the machine as Step 1 lists it, backed by a file of the tests.
+DeviceInfo fixtureDisk(std::uint32_t number, const std::filesystem::path& path, const std::string& model = "Test Disk");
 
 struct ManifestRow {
   bool deleted = false;

@@ -13,6 +13,8 @@
 #include "app/wizard_messages.h"
 #include "gui/wizard_harness.h"
 #include "ui/file_display.h"
+#include "ui/image_creation_page.h"
+#include "ui/raw_extension_page.h"
 #include "ui/message_dialogs.h"
 #include "ui/partition_pages.h"
 #include "ui/search_progress.h"
@@ -90,6 +92,51 @@ Action settingsAdd(std::vector<const char*> extensions) {
     });
     s.answer(QStringLiteral("MessagesInfo"), true);
     f.window->openSettings();
+  };
+}
+
+// Raw Recovery's extension page over the carving fixture, with these rows ticked.
+Action rawPage(std::vector<const char*> ticks, std::function<void(WizardFixture&, DialogScript&)> then) {
+  return [=](WizardFixture& f, DialogScript& s) {
+    f.devices = {fixtureDisk(0, fixturePath("carving/carving.img"))};
+    f.toStep2b(3);
+    auto* raw = f.page<ui::RawDefaultExtension>();
+    ASSERT_NE(raw, nullptr);
+    QStringList names;
+    for (const char* t : ticks) names << QString::fromUtf8(t);
+    raw->tick(names);
+    then(f, s);
+  };
+}
+
+// The raw search with a destination that holds nothing: the saving path
+// is given, then the free-space question runs its course.
+void fullDestination(WizardFixture& f, DialogScript& s) {
+  f.freeSpace = 0;
+  s.expect(QStringLiteral("SavingPath"), [&f](QDialog* d) {
+    d->findChild<QLineEdit*>(QStringLiteral("destination"))->setText(QString::fromStdString((f.home.path() / "raw").string()));
+    clickDialogButton(d, QStringLiteral("OK"));
+  });
+  s.answer(QStringLiteral("MessagesInfo"), true);                  // too little room
+  s.expect(QStringLiteral("SavingPath"), [](QDialog* d) { d->reject(); });  // no other folder
+  s.answer(QStringLiteral("QuestionMessage"), true);               // stop the search
+  s.answer(QStringLiteral("MessagesInfo"), true);                  // aborted
+  click(f.page<ui::RawDefaultExtension>(), "next");
+}
+
+// Image Recovery's page over the FAT16 fixture; a second disk as target when asked.
+Action imagePage(std::function<void(WizardFixture&, DialogScript&, ui::ImageCreation&)> then, std::uint64_t targetBytes = 0) {
+  return [=](WizardFixture& f, DialogScript& s) {
+    f.devices = {fixtureDisk(0, fixturePath("fat16.img"))};
+    if (targetBytes) {
+      DeviceInfo target = fixtureDisk(1, f.home.path() / "no-such-disk", "Spare Disk");
+      target.sizeBytes = targetBytes;
+      f.devices.push_back(target);
+    }
+    f.toStep2b(1);
+    auto* page = f.page<ui::ImageCreation>();
+    ASSERT_NE(page, nullptr);
+    then(f, s, *page);
   };
 }
 
@@ -207,6 +254,78 @@ const std::vector<MessageCase>& cases() {
          f.window->menu().clearActivityReport->trigger();
        },
        "Are you sure you want to delete Activity Report"},
+      {"Raw Recovery Step 1 Next with Select Disk chosen",
+       [](WizardFixture& f, DialogScript& s) {
+         f.window->tabs()->setCurrentIndex(3);
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(f.window->rawPage(), "next");
+       },
+       msg::kSelectHardDisk},
+      {"Raw Step 2 (b) Next with no extension ticked",
+       rawPage({}, [](WizardFixture& f, DialogScript& s) {
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(f.page<ui::RawDefaultExtension>(), "next");
+       }),
+       "Please select extensions to start."},
+      {"Raw Step 2 (b) saving path cancelled",
+       rawPage({"JPEG"}, [](WizardFixture& f, DialogScript& s) {
+         s.expect(QStringLiteral("SavingPath"), [](QDialog* d) { d->reject(); });
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(f.page<ui::RawDefaultExtension>(), "next");
+       }),
+       "Please specify destination/saving path."},
+      {"Raw Step 3 with a full destination", rawPage({"JPEG"}, fullDestination),
+       "Insufficient free space on target. Please change target drive."},
+      {"Raw Step 3 full destination, no other folder", rawPage({"JPEG"}, fullDestination),
+       "Are you sure you want to stop Raw Search/Save process"},
+      {"Raw Step 3 stopped at the full destination", rawPage({"JPEG"}, fullDestination), "Raw Search Aborted."},
+      {"Image Recovery Step 1 Next with Select Disk chosen",
+       [](WizardFixture& f, DialogScript& s) {
+         f.window->tabs()->setCurrentIndex(1);
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(f.window->imagePage(), "next");
+       },
+       msg::kSelectHardDisk},
+      {"Image Step 2 (b) destination without room", imagePage([](WizardFixture& f, DialogScript& s, ui::ImageCreation& p) {
+         f.freeSpace = 1024;
+         p.destination()->setText(QString::fromStdString((f.home.path() / "Image.img").string()));
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(&p, "next");
+       }),
+       "Insufficient free space on target. Please change target drive."},
+      {"Image Step 2 (b) destination that exists", imagePage([](WizardFixture& f, DialogScript& s, ui::ImageCreation& p) {
+         writeFile(f.home.path() / "Image0.img", "an older image");
+         p.destination()->setText(QString::fromStdString((f.home.path() / "Image.img").string()));
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(&p, "next");
+       }),
+       "This image file already exists. Select different file"},
+      {"Image Step 2 (b) target disk too small", imagePage([](WizardFixture&, DialogScript& s, ui::ImageCreation& p) {
+         p.type()->setCurrentIndex(1);
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(&p, "next");
+       }, 512),
+       "Insufficient free space on target. Please change target drive."},
+      {"Image Step 2 (b) target disk", imagePage([](WizardFixture&, DialogScript& s, ui::ImageCreation& p) {
+         p.type()->setCurrentIndex(1);
+         s.answer(QStringLiteral("QuestionMessage"), false);
+         click(&p, "next");
+       }, 1ull << 40),
+       "All data will be lost in Target Disk -\r\nDisk1 - Spare Disk\r\n\r\nAre you sure you want to continue ?\r\n"},
+      {"Image Step 3 stopped", imagePage([](WizardFixture& f, DialogScript& s, ui::ImageCreation& p) {
+         p.destination()->setText(QString::fromStdString((f.home.path() / "Image.img").string()));
+         f.gate->gateSector = 64;
+         f.gate->armed = true;
+         click(&p, "next");
+         ASSERT_TRUE(waitUntil([&] { return f.gate->waiting.load() > 0; }));
+         s.expect(QStringLiteral("QuestionMessage"), [&f](QDialog* d) {
+           f.gate->release();
+           clickDialogButton(d, QStringLiteral("Yes"));
+         });
+         s.answer(QStringLiteral("MessagesInfo"), true);
+         click(f.page<ui::SearchProgress>(), "stop");
+       }),
+       "Image creation aborted."},
       {"Step 2 (a) to a lost-partition search",
        typedRange(nullptr, nullptr, 1), "the search for lost partitions is not available yet"},
   };

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,11 +12,14 @@
 #include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "app/wizard_messages.h"
 #include "gui/wizard_harness.h"
 #include "ui/file_display.h"
+#include "ui/image_creation_page.h"
+#include "ui/raw_extension_page.h"
 #include "ui/log_path_dialog.h"
 #include "ui/message_dialogs.h"
 #include "ui/name_search_dialog.h"
@@ -27,6 +31,8 @@
 
 namespace dravolin::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 QString outputFolder;
 
@@ -47,9 +53,33 @@ void grabThen(DialogScript& script, const char* dialog, const char* name, std::f
   });
 }
 
+// The disks Step 1 lists in the pictures: files of the tests standing in
+// for the disks of a machine, and a floppy drive that is never opened.
+std::vector<DeviceInfo> pictureDisks() {
+  DeviceInfo floppyDrive;
+  floppyDrive.name = "Floppy Drive";
+  floppyDrive.devicePath = "/dev/fd0";
+  floppyDrive.mediaType = "Floppy";
+  floppyDrive.sizeBytes = 1474560;
+  floppyDrive.floppy = true;
+  floppyDrive.number = 3;
+  DeviceInfo spare = fixtureDisk(2, "/nonexistent/sdc", "WDC WD5000AAKX");
+  spare.sizeBytes = 500107862016;
+  spare.cylinders = spare.sizeBytes / 512 / 16065;
+  return {fixtureDisk(0, fixturePath("demo.img"), "QEMU HARDDISK"),
+          fixtureDisk(1, fixturePath("carving/carving.img"), "USB Flash Disk"), spare, floppyDrive};
+}
+
 TEST(Screenshots, EveryPageAndDialog) {
-  WizardFixture f;
+  WizardFixture f(pictureDisks());
   f.window->resize(960, 640);
+  const fs::path applications = f.home.path() / "applications";
+  fs::create_directories(applications);
+  writeFile(applications / "editor.desktop",
+            "[Desktop Entry]\nType=Application\nName=Text Editor\nExec=gnome-text-editor %U\nMimeType=text/plain;\n");
+  writeFile(applications / "office.desktop",
+            "[Desktop Entry]\nType=Application\nName=LibreOffice Writer\nExec=libreoffice --writer %U\n"
+            "MimeType=text/plain;application/msword;\n");
   DialogScript script;
 
   ASSERT_TRUE(f.window->desktopPage()->chooseImage(QString::fromStdString(fixturePath("demo.img").string())));
@@ -119,6 +149,12 @@ TEST(Screenshots, EveryPageAndDialog) {
   });
   step4->searchFiles();
 
+  if (auto hello = tree.findFile("/hello.txt")) {
+    grabThen(script, "OpenWith", "20-open-with", [](QDialog* d) { d->reject(); });
+    step4->openWith(hello->file);
+    ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
+  }
+
   // Saving: the destination, the replace question, the saving held at the gate.
   TempDir destination;
   grabThen(script, "SavingPath", "15-savingpath", [&](QDialog* d) {
@@ -150,6 +186,94 @@ TEST(Screenshots, EveryPageAndDialog) {
   creation.show();
   save(&creation, "19-file-creation");
   creation.close();
+  EXPECT_TRUE(script.unexpected.empty()) << (script.unexpected.empty() ? "" : script.unexpected.front().toStdString());
+}
+
+// Raw Recovery and Image Recovery, each from Step 1 to its end.
+TEST(Screenshots, RawAndImageRecovery) {
+  WizardFixture f(pictureDisks());
+  f.window->resize(960, 640);
+  DialogScript script;
+  TempDir out;
+
+  // Raw Recovery on the second disk.
+  f.window->tabs()->setCurrentIndex(3);
+  auto* raw1 = f.window->rawPage();
+  raw1->driveTree()->setCurrentItem(raw1->disksNode()->child(1));
+  save(f.window.get(), "21-step1-raw-recovery");
+  raw1->next();
+  auto* step2 = f.page<ui::PartitionInfo>();
+  ASSERT_NE(step2, nullptr);
+  save(f.window.get(), "22-step2-partitioninfo-raw");
+  step2->next();
+  ASSERT_NE(f.page<ui::PartitionRange>(), nullptr);
+  f.page<ui::PartitionRange>()->fileSystem()->setCurrentIndex(3);
+  save(f.window.get(), "23-step2a-partitionrange-raw");
+  f.page<ui::PartitionRange>()->next();
+  auto* extensions = f.page<ui::RawDefaultExtension>();
+  ASSERT_NE(extensions, nullptr);
+  extensions->tick({QStringLiteral("JPEG"), QStringLiteral("PDF"), QStringLiteral("PNG")});
+  save(f.window.get(), "24-step2b-rawdefaultextension");
+  f.gate->gateSector = 1000;
+  f.gate->open = false;
+  f.gate->armed = true;
+  grabThen(script, "SavingPath", "25-raw-savingpath", [&](QDialog* d) {
+    d->findChild<QLineEdit*>(QStringLiteral("destination"))->setText(QString::fromStdString((out.path() / "raw").string()));
+    clickDialogButton(d, QStringLiteral("OK"));
+  });
+  script.expect(QStringLiteral("MessagesInfo"), [](QDialog* d) {
+    QTimer::singleShot(150, d, [d] {
+      save(d, "27-raw-completed");
+      d->accept();
+    });
+  });
+  extensions->next();
+  ASSERT_TRUE(waitUntil([&] { return f.gate->waiting.load() > 0; }));
+  QTest::qWait(1200);
+  save(f.window.get(), "26-step3-raw-searchprogress");
+  f.gate->release();
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget() && f.page<ui::RawDefaultExtension>(); }));
+  f.window->popTo(-1);
+
+  // Image Recovery of the first disk.
+  f.gate->armed = false;
+  f.window->tabs()->setCurrentIndex(1);
+  auto* image1 = f.window->imagePage();
+  image1->driveTree()->setCurrentItem(image1->disksNode()->child(0));
+  save(f.window.get(), "28-step1-image-recovery");
+  image1->next();
+  ASSERT_NE(f.page<ui::PartitionInfo>(), nullptr);
+  save(f.window.get(), "29-step2-partitioninfo-image");
+  f.page<ui::PartitionInfo>()->next();
+  ASSERT_NE(f.page<ui::PartitionRange>(), nullptr);
+  f.page<ui::PartitionRange>()->next();
+  auto* imaging = f.page<ui::ImageCreation>();
+  ASSERT_NE(imaging, nullptr);
+  imaging->destination()->setText(QString::fromStdString((out.path() / "Image.img").string()));
+  imaging->multiFile()->setChecked(true);
+  save(f.window.get(), "30-step2b-imagecreation-image");
+  imaging->type()->setCurrentIndex(1);
+  imaging->targetDisk()->setCurrentIndex(2);
+  save(f.window.get(), "31-step2b-imagecreation-disk");
+  grabThen(script, "QuestionMessage", "32-target-disk-question", [](QDialog* d) { clickDialogButton(d, QStringLiteral("No")); });
+  imaging->next();
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
+  imaging->type()->setCurrentIndex(0);
+  f.gate->gateSector = 4000;
+  f.gate->open = false;
+  f.gate->armed = true;
+  script.expect(QStringLiteral("MessagesInfo"), [](QDialog* d) {
+    QTimer::singleShot(150, d, [d] {
+      save(d, "34-image-completed");
+      d->accept();
+    });
+  });
+  imaging->next();
+  ASSERT_TRUE(waitUntil([&] { return f.gate->waiting.load() > 0; }));
+  QTest::qWait(1200);
+  save(f.window.get(), "33-step3-imaging");
+  f.gate->release();
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget() && f.page<ui::ImageCreation>(); }));
   EXPECT_TRUE(script.unexpected.empty()) << (script.unexpected.empty() ? "" : script.unexpected.front().toStdString());
 }
 

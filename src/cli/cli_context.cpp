@@ -298,24 +298,9 @@ bool CliContext::progressEnabled() const { return !common.quiet && isatty(STDERR
 
 bool CliContext::interrupted() const { return interruptCount > 0; }
 
-// " 12.5 MB/s  0:01:40 left" from the bytes moved since the start.
-static std::string transferText(const TransferProgress& progress, double seconds) {
-  if (seconds <= 0.0 || progress.doneBytes == 0) return "   -- MB/s  --:--:-- left";
-  const double rate = static_cast<double>(progress.doneBytes) / seconds;
-  const std::uint64_t left = progress.totalBytes > progress.doneBytes ? progress.totalBytes - progress.doneBytes : 0;
-  const auto remaining = static_cast<std::uint64_t>(static_cast<double>(left) / rate + 0.5);
-  char text[80];
-  std::snprintf(text, sizeof text, "%7.1f MB/s  %llu:%02llu:%02llu left", rate / 1048576.0,
-                static_cast<unsigned long long>(remaining / 3600),
-                static_cast<unsigned long long>(remaining / 60 % 60),
-                static_cast<unsigned long long>(remaining % 60));
-  return text;
-}
-
 SearchOutcome CliContext::runJob(SearchController& controller, SearchController::Worker worker,
                                  const std::function<SearchTotals()>& totals,
                                  const std::function<TransferProgress()>& transfer) {
-  const auto started = std::chrono::steady_clock::now();
   controller.start(std::move(worker));
   bool stopped = false;
   const ProgressLine progress(progressEnabled());
@@ -340,17 +325,15 @@ SearchOutcome CliContext::runJob(SearchController& controller, SearchController:
       }
     }
     if (!progress.enabled()) continue;
+    ProgressState state{controller.percent(), controller.status(), std::nullopt, std::nullopt};
     if (transfer) {
-      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-      progress.draw(formatText("%3d%%  %s  %s", controller.percent(), transferText(transfer(), seconds).c_str(),
-                               controller.clockText().c_str()));
-    } else {
-      std::string status = controller.status();
-      if (status.size() > 50) status = status.substr(0, 47) + "...";
-      progress.draw(formatText("%3d%%  %-50s  %s", controller.percent(), status.c_str(), controller.clockText().c_str()));
+      const TransferProgress moved = transfer();
+      state.doneBytes = moved.doneBytes;
+      state.totalBytes = moved.totalBytes;
     }
+    progress.draw(state);
   }
-  progress.finish(formatText("%3d%%  %-50s  %s", controller.percent(), "done", controller.clockText().c_str()));
+  progress.finish(ProgressState{controller.percent(), "done", std::nullopt, std::nullopt});
   return controller.finish(totals);
 }
 

@@ -1,6 +1,7 @@
 #include "cli/cli_context.h"
 #include "cli/interrupts.h"
 #include "cli/progress_line.h"
+#include "app/source_resolver.h"
 
 #include <unistd.h>
 
@@ -141,6 +142,9 @@ Session& CliContext::session() {
     if (!common.configFile.empty()) options.configFile = common.configFile;
     if (!common.logDir.empty()) options.logDir = common.logDir;
     session_ = std::make_unique<Session>(options);
+    // A disk this user may not open is asked of UDisks2 only when someone
+    // is there to answer polkit's password question.
+    session_->deviceAccess = deviceAccessFor(isatty(STDIN_FILENO) != 0);
     if (const auto& error = session_->config().loadError())
       std::fprintf(stderr, "dravolin: %s (going on with the default settings)\n", error->message.c_str());
   }
@@ -153,7 +157,7 @@ const std::vector<DeviceInfo>& CliContext::devices() {
 }
 
 void CliContext::openSource(const std::string& name, bool commit, RecoveryMode recoveryMode) {
-  auto opened = dravolin::openSource(name, devices());
+  auto opened = dravolin::openSource(name, devices(), session().deviceAccess);
   if (!opened) throw CliExit{kExitFailure, opened.error().message};
   Session& s = session();
   s.setSource(std::move(opened->source), opened->device);

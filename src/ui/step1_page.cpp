@@ -103,7 +103,7 @@ void DesktopRecovery::askForImage() {
 }
 
 bool DesktopRecovery::openImage(const QString& path) {
-  auto opened = openSource(path.toStdString(), devices_);
+  auto opened = openSource(path.toStdString(), devices_, window_.session().deviceAccess);
   if (!opened) {
     information_->clear();
     window_.session().state.selectedDeviceText.clear();
@@ -156,7 +156,7 @@ void DesktopRecovery::next() {
     return;
   }
   if (!session.source()) {
-    auto opened = openSource(session.device().devicePath, devices_);
+    auto opened = openSource(session.device().devicePath, devices_, session.deviceAccess);
     if (!opened) {
       window_.prompter().inform(opened.error().message);
       return;

@@ -4,9 +4,12 @@
 # descriptor of the fixture. Without a terminal on stdin it asks nobody and
 # says in one line how to get access.
 #
-#   udisks_access_test.sh DRAVOLIN FIXTURES_DIR SOURCE_DIR
+#   udisks_access_test.sh DRAVOLIN FIXTURES_DIR SOURCE_DIR [WIZARD_TESTS]
+#
+# With WIZARD_TESTS (the wizard's test program) the wizard reads the locked
+# image the same way, offscreen.
 set -euo pipefail
-dravolin=$1 fixtures=$2 source_dir=$3
+dravolin=$1 fixtures=$2 source_dir=$3 wizard_tests=${4:-}
 python=/usr/bin/python3
 skip() { echo "SKIP: $*"; exit 77; }
 command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed (scripts/install-deps test)"
@@ -108,6 +111,20 @@ set -e
 check "an image UDisks2 refuses ends with 1" "[[ $code -eq 1 ]]"
 check "the message gives UDisks2's answer and how to get access" \
   "grep -q \"dravolin: $unknown: Permission denied (UDisks2 does not know $unknown). To get access, .*pkexec\" '$work/unknown.err'"
+
+# 4. The wizard, offscreen, chooses the locked image in Step 1 and lists its partition in Step 2.
+if [[ -n $wizard_tests ]]; then
+  set +e
+  env DBUS_SYSTEM_BUS_ADDRESS="$address" HOME="$work/state" XDG_CONFIG_HOME="$work/state" \
+    XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/state" QT_QPA_PLATFORM=offscreen \
+    DRAVOLIN_TEST_LOCKED_IMAGE="$locked" "${as_user[@]}" "$wizard_tests" \
+    --gtest_filter='WizardDeviceAccess.*' >"$work/wizard.out" 2>"$work/wizard.err"
+  code=$?
+  set -e
+  check "the wizard reads the locked image through UDisks2" \
+    "[[ $code -eq 0 ]] && grep -q '\[  PASSED  \] 1 test' '$work/wizard.out' && ! grep -q SKIPPED '$work/wizard.out'"
+  [[ $code -eq 0 ]] || cat "$work/wizard.out"
+fi
 
 if [[ $failures -ne 0 ]]; then
   for f in "$work"/*.err; do echo "== $f"; cat "$f"; done

@@ -107,7 +107,10 @@ bool DesktopRecovery::openImage(const QString& path) {
   if (!opened) {
     information_->clear();
     window_.session().state.selectedDeviceText.clear();
-    window_.prompter().inform(msg::kImagePathNotFound);
+    // An image that is there but could not be read (no permission, say)
+    // is named with the reason and how to get access.
+    window_.prompter().inform(opened.error().kind == ErrorKind::Io ? opened.error().message
+                                                                    : std::string(msg::kImagePathNotFound));
     return false;
   }
   if (window_.options().wrapSource) opened->source = window_.options().wrapSource(std::move(opened->source));

@@ -8,6 +8,7 @@
 #include "app/source_resolver.h"
 #include "ui/partition_pages.h"
 #include "gui/wizard_harness.h"
+#include "ui/step1_page.h"
 
 namespace dravolin::test {
 namespace {
@@ -23,6 +24,23 @@ TEST(WizardDeviceAccess, ReadsAnImageItMayNotOpenThroughUDisks2) {
   ASSERT_NE(step2, nullptr);
   ASSERT_TRUE(step2->selectPartition(1));
   EXPECT_EQ(step2->header(), QStringLiteral("You have selected Partition - 1 ( FAT16 ) with following properties :"));
+}
+
+// Without anyone to hand it over, the wizard names the image and how to get
+// access instead of claiming that the path does not exist.
+TEST(WizardDeviceAccess, NamesAnImageItMayNotOpenAndHowToGetAccess) {
+  const char* locked = std::getenv("DRAVOLIN_TEST_LOCKED_IMAGE");
+  if (!locked || !*locked) GTEST_SKIP() << "run by udisks_access_test.sh with a test bus";
+  WizardFixture f;
+  f.session.deviceAccess = {};
+  DialogScript script;
+  script.answer(QStringLiteral("MessagesInfo"), true);
+  EXPECT_FALSE(f.window->desktopPage()->chooseImage(QString::fromUtf8(locked)));
+  ASSERT_TRUE(waitUntil([&] { return script.done(); }));
+  const QString text = script.lastText();
+  EXPECT_TRUE(text.contains(QString::fromUtf8(locked) + QStringLiteral(": Permission denied. To get access,")))
+      << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("pkexec"))) << text.toStdString();
 }
 
 }  // namespace

@@ -62,8 +62,13 @@ std::string helpFooter(const std::string& command) {
 }
 
 void addHelpFooters(CLI::App& app) {
-  app.footer(helpFooter(""));
-  for (CLI::App* command : app.get_subcommands({})) command->footer(helpFooter(command->get_name()));
+  // A command's own footer (a note) stays, above the examples.
+  auto set = [](CLI::App& command, const std::string& name) {
+    const std::string own = command.get_footer();
+    command.footer((own.empty() ? std::string() : own + "\n\n") + helpFooter(name));
+  };
+  set(app, "");
+  for (CLI::App* command : app.get_subcommands({})) set(*command, command->get_name());
 }
 
 }  // namespace dravolin::cli

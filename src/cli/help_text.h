@@ -15,7 +15,8 @@ std::vector<std::string> helpExamples(const std::string& command);
 // "Exit codes:".
 std::string helpFooter(const std::string& command);
 
-// Sets the footer of app and of each of its subcommands.
+// Adds the footer to app and to each of its subcommands, below a footer
+// they already have.
 void addHelpFooters(CLI::App& app);
 
 }  // namespace dravolin::cli

@@ -7,7 +7,7 @@ WIZARD := build/release/src/ui/dravolin-wizard
 RUN_ENV := XDG_CONFIG_HOME=$(CURDIR)/build/run/config XDG_STATE_HOME=$(CURDIR)/build/run/state
 RUN_OPTS := --config $(CURDIR)/build/run/dravolin.ini --log-dir $(CURDIR)/build/run/logs
 
-.PHONY: all build test run run-cli bench fixtures fuzz clean
+.PHONY: all build test run run-cli bench fixtures fuzz package clean
 
 all: build
 
@@ -51,6 +51,17 @@ run-cli: build fixtures
 	@$(RUN_ENV) $(DRAVOLIN) recover $(FIXTURES)/demo.img --partition 2 --all --deleted-only \
 	  --on-exists replace --to recovered/ntfs $(RUN_OPTS)
 
+# The Debian package dravolin_VERSION_ARCH.deb in this folder, checked by lintian.
+package:
+	@scripts/install-deps build package
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j$(JOBS)
+	@rm -f build/release/dravolin_*.deb dravolin_*.deb
+	@cd build/release && cpack -G DEB
+	@cp build/release/dravolin_*.deb .
+	@lintian --fail-on error dravolin_*.deb
+	@echo "== Install it with: sudo apt-get install ./$$(ls dravolin_*.deb)"
+
 bench: fixtures
 	@scripts/install-deps test bench
 	@cmake --preset release >/dev/null
@@ -70,4 +81,4 @@ fuzz:
 	  $$f -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus/$$(basename $$f) || exit 1; done
 
 clean:
-	rm -rf build recovered
+	rm -rf build recovered dravolin_*.deb

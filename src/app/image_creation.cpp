@@ -1,5 +1,7 @@
 #include "app/image_creation.h"
 
+#include "disk/device_access.h"
+
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -272,7 +274,7 @@ Result<void> ImageCreationPage::openTarget() {
   target_.reset();
   targetWriter_.reset();
   if (!session_.state.imaging.ImageToDisk) return {};
-  auto opened = FileSectorSource::open(targetPath_, OpenMode::ReadWrite);
+  auto opened = openDevice(targetPath_, AccessPurpose::WriteTarget, session_.deviceAccess);
   if (!opened) return std::unexpected(opened.error());
   if (!(*opened)->isBlockDevice())
     return makeError(ErrorKind::InvalidArgument, targetPath_ + ": not a disk");

@@ -16,6 +16,7 @@
 #include "common/config_store.h"
 #include "common/file_system_type.h"
 #include "common/version.h"
+#include "disk/device_access.h"
 #include "disk/devices.h"
 #include "disk/sector_reader.h"
 #include "entries/found_entries.h"
@@ -98,6 +99,9 @@ class Session {
   // What the last search could not read, as written to the activity report
   // (a partial MFT run list, torn records); the command line repeats it.
   std::vector<std::string> searchNotes;
+  // Who hands over a disk this user may not open (deviceAccessFor); empty:
+  // nobody, the error says how to get access.
+  DescriptorBroker deviceAccess;
 
   ConfigStore& config() { return config_; }
   LogFile& activityLog() { return activityLog_; }

@@ -1,8 +1,11 @@
 #include "app/source_resolver.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 
 #include "disk/destination_device.h"
@@ -42,11 +45,17 @@ std::optional<std::uint32_t> diskNumber(const std::string& name) {
 
 }  // namespace
 
-Result<OpenedSource> openSource(const std::string& name, const std::vector<DeviceInfo>& devices) {
+DescriptorBroker deviceAccessFor(bool mayAsk) {
+  if (!mayAsk || geteuid() == 0) return {};
+  return openThroughUDisks;
+}
+
+Result<OpenedSource> openSource(const std::string& name, const std::vector<DeviceInfo>& devices,
+                                const DescriptorBroker& broker) {
   if (auto number = diskNumber(name); number && !fs::exists(name)) {
     for (const auto& d : devices) {
       if (d.floppy || d.number != *number) continue;
-      auto file = FileSectorSource::open(d.devicePath);
+      auto file = openDevice(d.devicePath, AccessPurpose::ReadSource, broker);
       if (!file) return std::unexpected(file.error());
       return OpenedSource{std::move(*file), d};
     }
@@ -58,7 +67,8 @@ Result<OpenedSource> openSource(const std::string& name, const std::vector<Devic
     // The destination given to the imaging ("disk.img") names its pieces
     // ("disk0.img", "disk1.img", ...) rather than a file of its own.
     const fs::path firstPiece = imagePieceName(name, 0);
-    if (name.size() > 4 && fs::is_regular_file(firstPiece, ec)) return openSource(firstPiece.string(), devices);
+    if (name.size() > 4 && fs::is_regular_file(firstPiece, ec))
+      return openSource(firstPiece.string(), devices, broker);
     return makeError(ErrorKind::NotFound, name + ": No such file or directory");
   }
   if (fs::is_directory(status)) {
@@ -67,7 +77,7 @@ Result<OpenedSource> openSource(const std::string& name, const std::vector<Devic
     return openImageSet(*layout, devices);
   }
   if (fs::is_block_file(status)) {
-    auto file = FileSectorSource::open(name);
+    auto file = openDevice(name, AccessPurpose::ReadSource, broker);
     if (!file) return std::unexpected(file.error());
     DeviceInfo info;
     std::string canonical = fs::weakly_canonical(name, ec).string();
@@ -92,6 +102,16 @@ Result<OpenedSource> openSource(const std::string& name, const std::vector<Devic
   }
   if (fs::is_regular_file(status)) {
     if (auto series = discoverPieceSeries(name)) return openImageSet(*series, devices);
+    if (faccessat(AT_FDCWD, name.c_str(), R_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM)) {
+      // An image this user may not read: the broker may still hand it over,
+      // else the error says how to get access.
+      auto file = openDevice(name, AccessPurpose::ReadSource, broker, true);
+      if (!file) return std::unexpected(file.error());
+      OpenedSource opened;
+      opened.device = makeImageDevice(nextDiskNumber(devices), name, (*file)->sizeInBytes());
+      opened.source = std::move(*file);
+      return opened;
+    }
     ImageSetLayout single;
     single.pieces.push_back(name);
     single.totalBytes = fs::file_size(name, ec);

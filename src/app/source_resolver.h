@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "disk/device_access.h"
 #include "disk/devices.h"
 #include "disk/sector_source.h"
 
@@ -21,8 +22,15 @@ struct OpenedSource {
 };
 
 // Opens the source read-only. devices is the machine's disk list (an image
-// becomes the disk after the last of them). Errors carry one line for the user.
-Result<OpenedSource> openSource(const std::string& name, const std::vector<DeviceInfo>& devices);
+// becomes the disk after the last of them). A disk the user may not open is
+// asked of broker when one is given. Errors carry one line for the user.
+Result<OpenedSource> openSource(const std::string& name, const std::vector<DeviceInfo>& devices,
+                                const DescriptorBroker& broker = {});
+
+// The broker a front end uses: UDisks2 when the user is not root and may be
+// asked (a desktop, or a terminal on stdin), else none, and the error of a
+// refused disk says how to get access.
+DescriptorBroker deviceAccessFor(bool mayAsk);
 
 // The name of the block device under destination when saving there may
 // overwrite the source disk (the same device, one of its partitions or a

@@ -1,6 +1,7 @@
 #include "cli/cli_context.h"
 #include "cli/interrupts.h"
 #include "cli/progress_line.h"
+#include "app/source_resolver.h"
 
 #include <unistd.h>
 
@@ -150,6 +151,9 @@ Session& CliContext::session() {
     if (!common.configFile.empty()) options.configFile = common.configFile;
     if (!common.logDir.empty()) options.logDir = common.logDir;
     session_ = std::make_unique<Session>(options);
+    // A disk this user may not open is asked of UDisks2 only when someone
+    // is there to answer polkit's password question.
+    session_->deviceAccess = deviceAccessFor(isatty(STDIN_FILENO) != 0);
     if (const auto& error = session_->config().loadError())
       std::fprintf(stderr, "dravolin: %s (going on with the default settings)\n", error->message.c_str());
   }
@@ -162,7 +166,7 @@ const std::vector<DeviceInfo>& CliContext::devices() {
 }
 
 void CliContext::openSource(const std::string& name, bool commit, RecoveryMode recoveryMode) {
-  auto opened = dravolin::openSource(name, devices());
+  auto opened = dravolin::openSource(name, devices(), session().deviceAccess);
   if (!opened) throw CliExit{kExitFailure, opened.error().message};
   Session& s = session();
   s.setSource(std::move(opened->source), opened->device);
@@ -317,24 +321,9 @@ bool CliContext::progressEnabled() const { return !common.quiet && isatty(STDERR
 
 bool CliContext::interrupted() const { return interruptCount > 0; }
 
-// " 12.5 MB/s  0:01:40 left" from the bytes moved since the start.
-static std::string transferText(const TransferProgress& progress, double seconds) {
-  if (seconds <= 0.0 || progress.doneBytes == 0) return "   -- MB/s  --:--:-- left";
-  const double rate = static_cast<double>(progress.doneBytes) / seconds;
-  const std::uint64_t left = progress.totalBytes > progress.doneBytes ? progress.totalBytes - progress.doneBytes : 0;
-  const auto remaining = static_cast<std::uint64_t>(static_cast<double>(left) / rate + 0.5);
-  char text[80];
-  std::snprintf(text, sizeof text, "%7.1f MB/s  %llu:%02llu:%02llu left", rate / 1048576.0,
-                static_cast<unsigned long long>(remaining / 3600),
-                static_cast<unsigned long long>(remaining / 60 % 60),
-                static_cast<unsigned long long>(remaining % 60));
-  return text;
-}
-
 SearchOutcome CliContext::runJob(SearchController& controller, SearchController::Worker worker,
                                  const std::function<SearchTotals()>& totals,
                                  const std::function<TransferProgress()>& transfer) {
-  const auto started = std::chrono::steady_clock::now();
   controller.start(std::move(worker));
   bool stopped = false;
   const ProgressLine progress(progressEnabled());
@@ -359,17 +348,15 @@ SearchOutcome CliContext::runJob(SearchController& controller, SearchController:
       }
     }
     if (!progress.enabled()) continue;
+    ProgressState state{controller.percent(), controller.status(), std::nullopt, std::nullopt};
     if (transfer) {
-      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-      progress.draw(formatText("%3d%%  %s  %s", controller.percent(), transferText(transfer(), seconds).c_str(),
-                               controller.clockText().c_str()));
-    } else {
-      std::string status = controller.status();
-      if (status.size() > 50) status = status.substr(0, 47) + "...";
-      progress.draw(formatText("%3d%%  %-50s  %s", controller.percent(), status.c_str(), controller.clockText().c_str()));
+      const TransferProgress moved = transfer();
+      state.doneBytes = moved.doneBytes;
+      state.totalBytes = moved.totalBytes;
     }
+    progress.draw(state);
   }
-  progress.finish(formatText("%3d%%  %-50s  %s", controller.percent(), "done", controller.clockText().c_str()));
+  progress.finish(ProgressState{controller.percent(), "done", std::nullopt, std::nullopt});
   return controller.finish(totals);
 }
 

@@ -82,7 +82,7 @@ CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
     std::vector<NameSearchHit> hits;
     WorkerJob job(context.prompter());
     runBrowserWorker(context, job, [&](Job& j) { hits = NameSearch(*tree).run(request, j); },
-                     [&] { return std::to_string(job.percent()) + "%  " + job.lastName(); });
+                     [&] { return ProgressState{job.percent(), job.lastName(), std::nullopt, std::nullopt}; });
 
     const FoundEntries& entries = tree->entries();
     auto parentOf = [&](const NameSearchHit& hit) {

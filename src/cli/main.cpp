@@ -6,6 +6,7 @@
 
 #include "cli/cli_context.h"
 #include "cli/commands.h"
+#include "cli/help_text.h"
 #include "cli/interrupts.h"
 
 namespace {
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
   add(registerImageCommand);
   add(registerCarveCommand);
   add(registerLostCommand);
+  addHelpFooters(app);
 
   const bool json = wantsJson(argc, argv);
   if (const std::string_view word = firstWord(argc, argv); !word.empty()) {

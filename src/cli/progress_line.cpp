@@ -1,19 +1,111 @@
 #include "cli/progress_line.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace dravolin {
 
-void ProgressLine::draw(const std::string& text) const {
+namespace {
+
+// "1:02:03" for a count of seconds.
+std::string clock(std::uint64_t seconds) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+                static_cast<unsigned long long>(seconds / 60 % 60), static_cast<unsigned long long>(seconds % 60));
+  return text;
+}
+
+std::uint64_t wholeSeconds(double seconds) {
+  if (!(seconds > 0.0)) return 0;
+  if (seconds > 1e12) return 1000000000000ULL;
+  return static_cast<std::uint64_t>(std::llround(seconds));
+}
+
+// Characters of UTF-8 text (bytes that do not continue a character).
+std::size_t characters(const std::string& text) {
+  std::size_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// The first count characters of text.
+std::string firstCharacters(const std::string& text, std::size_t count) {
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      if (seen == count) return text.substr(0, i);
+      ++seen;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string formatProgressLine(const ProgressState& state, double elapsedSeconds, std::size_t columns) {
+  const int percent = state.percent < 0 ? 0 : state.percent > 100 ? 100 : state.percent;
+  std::string rate = "-- MB/s";
+  std::optional<double> left;
+  if (state.doneBytes && *state.doneBytes > 0 && elapsedSeconds > 0.0) {
+    const double bytesPerSecond = static_cast<double>(*state.doneBytes) / elapsedSeconds;
+    char text[40];
+    std::snprintf(text, sizeof text, "%.1f MB/s", bytesPerSecond / 1e6);
+    rate = text;
+    if (state.totalBytes)
+      left = static_cast<double>(*state.totalBytes > *state.doneBytes ? *state.totalBytes - *state.doneBytes : 0) /
+             bytesPerSecond;
+  } else if (!state.doneBytes && percent > 0 && elapsedSeconds > 0.0) {
+    left = elapsedSeconds * (100 - percent) / percent;
+  }
+  char head[16];
+  std::snprintf(head, sizeof head, "%3d%%", percent);
+  const std::string tail = "  " + rate + "  " + clock(wholeSeconds(elapsedSeconds)) + " elapsed  " +
+                           (left ? clock(wholeSeconds(*left)) : std::string("--:--:--")) + " left";
+  const std::size_t room = columns > 1 ? columns - 1 : 0;
+  const std::size_t fixed = characters(head) + 2 + characters(tail);
+  std::string line;
+  if (fixed + 3 <= room) {
+    // The status takes what is left, cut with "..." when longer.
+    std::string status = state.status;
+    const std::size_t space = room - fixed;
+    if (characters(status) > space) status = firstCharacters(status, space - 3) + "...";
+    line = std::string(head) + "  " + status + tail;
+  } else {
+    line = firstCharacters(std::string(head) + tail, room);
+  }
+  return line;
+}
+
+std::size_t terminalColumns(int fd) {
+  winsize size{};
+  if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS"); columns && *columns) {
+    char* end = nullptr;
+    const long value = std::strtol(columns, &end, 10);
+    if (end && *end == '\0' && value > 0 && value <= 10000) return static_cast<std::size_t>(value);
+  }
+  return 80;
+}
+
+std::string ProgressLine::render(const ProgressState& state) const {
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  return formatProgressLine(state, seconds, terminalColumns(STDERR_FILENO));
+}
+
+void ProgressLine::draw(const ProgressState& state) const {
   if (!enabled_) return;
   // Carriage return, the text, then erase what a longer earlier text left.
-  std::fprintf(stderr, "\r%s\033[K", text.c_str());
+  std::fprintf(stderr, "\r%s\033[K", render(state).c_str());
   std::fflush(stderr);
 }
 
-void ProgressLine::finish(const std::string& text) const {
+void ProgressLine::finish(const ProgressState& state) const {
   if (!enabled_) return;
-  std::fprintf(stderr, "\r%s\033[K\n", text.c_str());
+  std::fprintf(stderr, "\r%s\033[K\n", render(state).c_str());
   std::fflush(stderr);
 }
 

@@ -2,23 +2,51 @@
 // The one progress line of the command line: redrawn in place on stderr
 // while a job runs, ended with a line break when it is done. Silent when
 // disabled (--quiet, or stderr is not a terminal).
+//
+// Every job shows the same fields, cut to the terminal's width:
+//   " 42%  <status>  12.3 MB/s  0:01:05 elapsed  0:01:30 left"
+// The rate counts 1 MB as 10^6 bytes; "--" stands for what is not known yet.
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace dravolin {
 
+// What a job reports at one moment.
+struct ProgressState {
+  int percent = 0;
+  std::string status;
+  // Bytes moved and to move, for jobs that copy data; the rate and the time
+  // left come from them. Without them the time left follows the percentage.
+  std::optional<std::uint64_t> doneBytes;
+  std::optional<std::uint64_t> totalBytes;
+};
+
+// The line for state after elapsedSeconds, at most columns - 1 characters
+// (UTF-8 characters, so that the terminal never wraps it). The status is
+// shortened first ("..."), the rest only when even that does not fit.
+std::string formatProgressLine(const ProgressState& state, double elapsedSeconds, std::size_t columns);
+
+// The width of the terminal on fd (TIOCGWINSZ), else $COLUMNS, else 80.
+std::size_t terminalColumns(int fd);
+
 class ProgressLine {
  public:
-  explicit ProgressLine(bool enabled) : enabled_(enabled) {}
+  // The elapsed time counts from construction.
+  explicit ProgressLine(bool enabled) : enabled_(enabled), started_(std::chrono::steady_clock::now()) {}
   bool enabled() const { return enabled_; }
   // Replaces what the line shows.
-  void draw(const std::string& text) const;
-  // Shows text a last time and moves to the next line.
-  void finish(const std::string& text) const;
+  void draw(const ProgressState& state) const;
+  // Shows state a last time and moves to the next line.
+  void finish(const ProgressState& state) const;
   // Moves to the next line so that a message can follow.
   void breakLine() const;
 
  private:
+  std::string render(const ProgressState& state) const;
   bool enabled_;
+  std::chrono::steady_clock::time_point started_;
 };
 
 }  // namespace dravolin

@@ -143,7 +143,10 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     {
       WorkerJob job(prompter);
       runBrowserWorker(context, job, [&](Job& j) { count = saver.countSelection(j); },
-                       [&] { return "Calculating File Size. Please Wait...  " + job.lastName(); });
+                       [&] {
+                         return ProgressState{job.percent(), "Calculating File Size. Please Wait...  " + job.lastName(),
+                                              std::nullopt, std::nullopt};
+                       });
       if (job.stopRequested()) throw CliExit{kExitFailure, "Saving aborted."};
     }
     if (count.SelectedFileCount < 1) throw CliExit{kExitFailure, kNothingSelectedMessage};
@@ -165,10 +168,7 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
           },
           [&] {
             const SavingProgress p = saver.progress();
-            const SavingFields f = saver.fields();
-            return formatText("%3d%%  %s of %s  elapsed %s  remaining %s  %s", p.overallPercent,
-                              f.sizeCopied.c_str(), f.sizeRequired.c_str(), f.timeElapsed.c_str(),
-                              f.timeRemaining.c_str(), f.lastName.c_str());
+            return ProgressState{p.overallPercent, p.lastName, p.CopiedSize, p.SelectedSize};
           });
       if (job.cancelled()) throw CliExit{kExitInterrupted, "interrupted; partly written files are left as they are"};
     }

@@ -124,10 +124,10 @@ inline nlohmann::json entryJson(const std::string& path, const std::string& name
 }
 
 // Runs a worker of the result browser on its own thread. The progress line
-// (when stderr is a terminal) is what line() returns; the first Ctrl-C stops
+// (when stderr is a terminal) shows what line() returns; the first Ctrl-C stops
 // the job as its Stop button does, the second cancels it.
 inline void runBrowserWorker(CliContext& context, WorkerJob& job, WorkerJob::Worker worker,
-                             const std::function<std::string()>& line) {
+                             const std::function<ProgressState()>& line) {
   const int baseline = interruptCount;
   const ProgressLine progress(context.progressEnabled());
   job.start(std::move(worker));

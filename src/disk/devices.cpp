@@ -1,6 +1,7 @@
 #include "disk/devices.h"
 
 #include <fcntl.h>
+#include <libudev.h>
 #include <linux/hdreg.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -51,18 +52,99 @@ void fillGeometry(DeviceInfo& d) {
   d.cylinders = d.sizeBytes / 512 / (std::uint64_t{d.heads} * d.sectorsPerTrack);
 }
 
-DeviceInfo describe(const fs::path& sysDir, const fs::path& devRoot, const std::string& name) {
+// The model udev knows for a block device of the real /sys ("ID_MODEL",
+// with its underscores turned back into spaces); empty when udev has none.
+std::string udevModel(const std::string& name) {
+  udev* context = udev_new();
+  if (!context) return {};
+  std::string model;
+  if (udev_device* device = udev_device_new_from_subsystem_sysname(context, "block", name.c_str())) {
+    if (const char* value = udev_device_get_property_value(device, "ID_MODEL")) model = value;
+    udev_device_unref(device);
+  }
+  udev_unref(context);
+  std::replace(model.begin(), model.end(), '_', ' ');
+  return model;
+}
+
+// The kinds of device beside whole disks, loops and floppies.
+enum class VolumeKind { None, DeviceMapper, Raid, NetworkBlock, Optical };
+
+VolumeKind volumeKind(const std::string& name) {
+  auto numbered = [&](const char* prefix) {
+    const std::size_t n = std::string(prefix).size();
+    return startsWith(name, prefix) && name.size() > n &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(n), name.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+  };
+  if (numbered("dm-")) return VolumeKind::DeviceMapper;
+  if (numbered("md")) return VolumeKind::Raid;
+  if (numbered("nbd")) return VolumeKind::NetworkBlock;
+  if (numbered("sr")) return VolumeKind::Optical;
+  return VolumeKind::None;
+}
+
+// A device-mapper volume's model from its name and the owner its uuid names
+// ("CRYPT-LUKS2-...", "LVM-...").
+std::string deviceMapperModel(const fs::path& sysDir, const std::string& mapperName) {
+  const std::string uuid = readLine(sysDir / "dm" / "uuid");
+  std::string kind = "Device-mapper volume";
+  if (startsWith(uuid, "CRYPT-LUKS")) kind = "LUKS volume";
+  else if (startsWith(uuid, "CRYPT-")) kind = "Encrypted volume";
+  else if (startsWith(uuid, "LVM-")) kind = "LVM volume";
+  return mapperName.empty() ? kind : kind + " " + mapperName;
+}
+
+DeviceInfo describe(const fs::path& sysDir, const fs::path& devRoot, const std::string& name, bool realSys) {
   DeviceInfo d;
   d.devicePath = (devRoot / name).string();
-  d.sizeBytes = std::stoull("0" + readLine(sysDir / "size")) * 512;  // always 512-byte units
-  if (startsWith(name, "loop")) {
-    d.model = readLine(sysDir / "loop" / "backing_file");
-    d.mediaType = "Loop device";
-  } else {
-    d.model = readLine(sysDir / "device" / "model");
-    if (d.model.empty()) d.model = readLine(sysDir / "device" / "name");
-    d.mediaType = readLine(sysDir / "removable") == "1" ? "Removable media" : "Fixed hard disk media";
+  try {
+    d.sizeBytes = std::stoull("0" + readLine(sysDir / "size")) * 512;  // always 512-byte units
+  } catch (...) {
+    d.sizeBytes = 0;
   }
+  switch (volumeKind(name)) {
+    case VolumeKind::DeviceMapper: {
+      // Shown by the name it has under /dev/mapper.
+      const std::string mapperName = readLine(sysDir / "dm" / "name");
+      if (!mapperName.empty() && mapperName.find('/') == std::string::npos && mapperName != "." &&
+          mapperName != "..")
+        d.devicePath = (devRoot / "mapper" / mapperName).string();
+      d.model = deviceMapperModel(sysDir, mapperName);
+      d.mediaType = "Device-mapper volume";
+      break;
+    }
+    case VolumeKind::Raid: {
+      const std::string level = readLine(sysDir / "md" / "level");
+      d.model = level.empty() ? "RAID array" : "RAID array (" + level + ")";
+      d.mediaType = "RAID array";
+      break;
+    }
+    case VolumeKind::NetworkBlock: {
+      const std::string backend = readLine(sysDir / "backend");
+      d.model = backend.empty() ? "Network block device" : "Network block device " + backend;
+      d.mediaType = "Network block device";
+      break;
+    }
+    case VolumeKind::Optical: {
+      const std::string vendor = readLine(sysDir / "device" / "vendor");
+      const std::string model = readLine(sysDir / "device" / "model");
+      d.model = vendor.empty() ? model : model.empty() ? vendor : vendor + " " + model;
+      d.mediaType = "Optical disc";
+      break;
+    }
+    case VolumeKind::None:
+      if (startsWith(name, "loop")) {
+        d.model = readLine(sysDir / "loop" / "backing_file");
+        d.mediaType = "Loop device";
+      } else {
+        d.model = readLine(sysDir / "device" / "model");
+        if (d.model.empty()) d.model = readLine(sysDir / "device" / "name");
+        d.mediaType = readLine(sysDir / "removable") == "1" ? "Removable media" : "Fixed hard disk media";
+      }
+      break;
+  }
+  if (d.model.empty() && realSys) d.model = udevModel(name);
   fillGeometry(d);
   return d;
 }
@@ -75,7 +157,7 @@ namespace {
 // shorter first, so "sdz" comes before "sdaa" as the kernel names them.
 bool naturalLessFrom(const std::string& a, const std::string& b, std::size_t i, std::size_t j);
 
-const char* const kDiskPrefixes[] = {"mmcblk", "nvme", "loop", "xvd", "sd", "vd", "hd", "fd"};
+const char* const kDiskPrefixes[] = {"mmcblk", "nvme", "loop", "xvd", "sd", "vd", "hd", "fd", "dm-", "md", "nbd", "sr"};
 
 std::size_t knownPrefix(const std::string& name) {
   for (const char* p : kDiskPrefixes)
@@ -129,30 +211,44 @@ bool naturalLessFrom(const std::string& a, const std::string& b, std::size_t i, 
 }  // namespace
 
 std::vector<DeviceInfo> enumerateDevices(const fs::path& sysBlock, const fs::path& devRoot) {
-  std::vector<std::string> disks, loops, floppies;
+  // Whole disks and loop devices keep the numbers they had before the other
+  // kinds were listed: those come after them.
+  std::vector<std::string> disks, loops, floppies, raids, mapped, network, optical;
   std::error_code ec;
+  const bool realSys = sysBlock == fs::path("/sys/block");
+  auto hasMedia = [](const fs::path& dir) { return readLine(dir / "size") != "" && readLine(dir / "size") != "0"; };
   for (const auto& entry : fs::directory_iterator(sysBlock, ec)) {
     std::string name = entry.path().filename().string();
     if (isWholeDisk(name)) disks.push_back(name);
     else if (startsWith(name, "loop") && !readLine(entry.path() / "loop" / "backing_file").empty())
       loops.push_back(name);
     else if (startsWith(name, "fd")) floppies.push_back(name);
+    else if (const VolumeKind kind = volumeKind(name); kind != VolumeKind::None && hasMedia(entry.path())) {
+      // An inactive array, an unconnected nbd or an empty optical drive has
+      // size 0 and nothing to read: not listed.
+      switch (kind) {
+        case VolumeKind::Raid: raids.push_back(name); break;
+        case VolumeKind::DeviceMapper: mapped.push_back(name); break;
+        case VolumeKind::NetworkBlock: network.push_back(name); break;
+        case VolumeKind::Optical: optical.push_back(name); break;
+        case VolumeKind::None: break;
+      }
+    }
   }
-  std::sort(disks.begin(), disks.end(), naturalLess);
-  std::sort(loops.begin(), loops.end(), naturalLess);
-  std::sort(floppies.begin(), floppies.end(), naturalLess);
   std::vector<DeviceInfo> out;
   std::uint32_t number = 0;
-  for (const auto* group : {&disks, &loops}) {
+  for (auto* group : {&disks, &loops, &raids, &mapped, &network, &optical}) {
+    std::sort(group->begin(), group->end(), naturalLess);
     for (const auto& name : *group) {
-      DeviceInfo d = describe(sysBlock / name, devRoot, name);
+      DeviceInfo d = describe(sysBlock / name, devRoot, name, realSys);
       d.number = number++;
       d.name = "Disk" + std::to_string(d.number);
       out.push_back(std::move(d));
     }
   }
+  std::sort(floppies.begin(), floppies.end(), naturalLess);
   for (const auto& name : floppies) {
-    DeviceInfo d = describe(sysBlock / name, devRoot, name);
+    DeviceInfo d = describe(sysBlock / name, devRoot, name, realSys);
     d.floppy = true;
     d.name = "Floppy Drive";
     d.mediaType = "Floppy";

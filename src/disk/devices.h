@@ -1,7 +1,11 @@
 #pragma once
 // The disks of the machine, found in /sys/block, numbered Disk0, Disk1, ...
-// in a stable order: whole disks in natural order of their names, then loop
-// devices that have a backing file. Floppy drives are listed apart.
+// in a stable order, each group in natural order of the names: whole disks
+// (sd, nvme, vd, mmcblk, hd, xvd), loop devices that have a backing file,
+// then md RAID arrays, device-mapper volumes (LUKS, LVM; shown by their
+// /dev/mapper name), network block devices and optical drives, the last four
+// only while they hold something (size above 0). Floppy drives are listed
+// apart.
 // An image chosen as a source becomes the next disk number.
 #include <cstdint>
 #include <filesystem>

@@ -16,6 +16,10 @@ Result<std::unique_ptr<FileSectorSource>> FileSectorSource::open(const std::stri
   int flags = (mode == OpenMode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   int fd = ::open(path.c_str(), flags);
   if (fd < 0) return makeError(ErrorKind::Io, path + ": " + std::strerror(errno));
+  return adopt(fd, path, treatAsImage);
+}
+
+Result<std::unique_ptr<FileSectorSource>> FileSectorSource::adopt(int fd, const std::string& path, bool treatAsImage) {
   struct stat st{};
   if (fstat(fd, &st) != 0) {
     int e = errno;

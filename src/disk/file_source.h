@@ -17,6 +17,9 @@ class FileSectorSource final : public SectorSource {
   static Result<std::unique_ptr<FileSectorSource>> open(const std::string& path,
                                                         OpenMode mode = OpenMode::ReadOnly,
                                                         bool treatAsImage = false);
+  // Takes over an open descriptor (one handed over by UDisks2, say); it is
+  // closed on failure too.
+  static Result<std::unique_ptr<FileSectorSource>> adopt(int fd, const std::string& path, bool treatAsImage = false);
   ~FileSectorSource() override;
 
   std::uint64_t sizeInBytes() const override { return size_; }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/session.h"
+#include "app/source_resolver.h"
 #include "app/wizard_steps.h"
 #include "common/format.h"
 #include "ui/wizard_window.h"
@@ -40,6 +41,9 @@ int main(int argc, char** argv) {
   if (parser.isSet(config)) options.configFile = parser.value(config).toStdString();
   if (parser.isSet(logDir)) options.logDir = parser.value(logDir).toStdString();
   dravolin::Session session(options);
+  // The wizard runs as the user: a disk it may not open is asked of UDisks2
+  // (polkit asks for the password).
+  session.deviceAccess = dravolin::deviceAccessFor(true);
   session.state.caption = std::string(dravolin::kApplicationTitle) + " - Desktop Recovery";
   session.writeStartBlock(dravolin::localTimeNow());
 

@@ -163,11 +163,14 @@ void DiskSelectionPage::askForImage() {
 }
 
 bool DiskSelectionPage::openImage(const QString& path) {
-  auto opened = openSource(path.toStdString(), devices_);
+  auto opened = openSource(path.toStdString(), devices_, window_.session().deviceAccess);
   if (!opened) {
     information_->clear();
     window_.session().state.selectedDeviceText.clear();
-    window_.prompter().inform(msg::kImagePathNotFound);
+    // An image that is there but could not be read (no permission, say)
+    // is named with the reason and how to get access.
+    window_.prompter().inform(opened.error().kind == ErrorKind::Io ? opened.error().message
+                                                                    : std::string(msg::kImagePathNotFound));
     return false;
   }
   if (window_.options().wrapSource) opened->source = window_.options().wrapSource(std::move(opened->source));
@@ -225,9 +228,8 @@ void DiskSelectionPage::next() {
            !openImage(item->data(0, kImagePathRole).toString()))
     return;
   if (!session.source()) {
-    // A disk by its number; a floppy drive by its device.
-    const DeviceInfo& chosen = session.device();
-    auto opened = openSource(chosen.floppy ? chosen.devicePath : chosen.name, devices_);
+    // A disk or a floppy drive by its device.
+    auto opened = openSource(session.device().devicePath, devices_, session.deviceAccess);
     if (!opened) {
       window_.prompter().inform(opened.error().message);
       return;

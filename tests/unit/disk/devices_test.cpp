@@ -49,6 +49,60 @@ TEST(DeviceEnumeration, OrdersDisksThenLoopsAndListsFloppiesApart) {
   EXPECT_EQ(devices[1].sectorsPerTrack, 63u);
 }
 
+// Every kind of block device in one fake /sys/block: what is listed, under
+// which number and path, with which model, media type and size.
+TEST(DeviceEnumeration, ListsEveryKindWithItsPathModelAndSize) {
+  struct Device {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> files;  // below /sys/block/<name>
+  };
+  const std::vector<Device> tree = {
+      {"sda", {{"size", "4096"}, {"device/model", "FAKE SSD"}}},
+      {"loop2", {{"size", "100"}, {"loop/backing_file", "/tmp/a.img"}}},
+      {"dm-1", {{"size", "2048"}, {"dm/name", "vg0-home"}, {"dm/uuid", "LVM-abcdef"}}},
+      {"dm-0", {{"size", "8192"}, {"dm/name", "luks-1234"}, {"dm/uuid", "CRYPT-LUKS2-1234-luks-1234"}}},
+      {"dm-2", {{"size", "16"}, {"dm/name", "../evil"}, {"dm/uuid", ""}}},
+      {"dm-3", {{"size", "0"}, {"dm/name", "suspended"}}},
+      {"md127", {{"size", "1024"}, {"md/level", "raid1"}}},
+      {"md0", {{"size", "0"}, {"md/level", "raid5"}}},  // inactive
+      {"nbd0", {{"size", "512"}, {"backend", "qemu-nbd"}}},
+      {"nbd1", {{"size", "0"}}},  // not connected
+      {"sr0", {{"size", "1331200"}, {"device/vendor", "HL-DT-ST"}, {"device/model", "DVDRAM GH24NSD1"}}},
+      {"sr1", {{"size", "0"}, {"device/model", "EMPTY DRIVE"}}},  // no disc
+      {"md0p1", {{"size", "10"}}},  // not a kind that is listed
+  };
+  struct Expected {
+    std::string name, devicePath, model, mediaType;
+    std::uint64_t sizeBytes;
+  };
+  const std::vector<Expected> expected = {
+      {"Disk0", "/dev-test/sda", "FAKE SSD", "Fixed hard disk media", 4096u * 512},
+      {"Disk1", "/dev-test/loop2", "/tmp/a.img", "Loop device", 100u * 512},
+      {"Disk2", "/dev-test/md127", "RAID array (raid1)", "RAID array", 1024u * 512},
+      {"Disk3", "/dev-test/mapper/luks-1234", "LUKS volume luks-1234", "Device-mapper volume", 8192u * 512},
+      {"Disk4", "/dev-test/mapper/vg0-home", "LVM volume vg0-home", "Device-mapper volume", 2048u * 512},
+      // A name that would lead out of /dev/mapper keeps the kernel's name.
+      {"Disk5", "/dev-test/dm-2", "Device-mapper volume ../evil", "Device-mapper volume", 16u * 512},
+      {"Disk6", "/dev-test/nbd0", "Network block device qemu-nbd", "Network block device", 512u * 512},
+      {"Disk7", "/dev-test/sr0", "HL-DT-ST DVDRAM GH24NSD1", "Optical disc", 1331200u * 512},
+  };
+  test::TempDir sys;
+  for (const auto& device : tree)
+    for (const auto& [file, text] : device.files) test::writeFile(sys / (device.name + "/" + file), text + "\n");
+  const auto devices = enumerateDevices(sys.path(), "/dev-test");
+  ASSERT_EQ(devices.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(expected[i].devicePath);
+    EXPECT_EQ(devices[i].name, expected[i].name);
+    EXPECT_EQ(devices[i].number, i);
+    EXPECT_EQ(devices[i].devicePath, expected[i].devicePath);
+    EXPECT_EQ(devices[i].model, expected[i].model);
+    EXPECT_EQ(devices[i].mediaType, expected[i].mediaType);
+    EXPECT_EQ(devices[i].sizeBytes, expected[i].sizeBytes);
+    EXPECT_FALSE(devices[i].floppy);
+  }
+}
+
 TEST(DeviceEnumeration, ImageBecomesTheNextDiskWithItsGeometry) {
   DeviceInfo image = makeImageDevice(2, "/tmp/x/Image0.img", 8225280000ULL);
   EXPECT_EQ(image.name, "Disk2");

@@ -75,20 +75,7 @@ PY
 fi
 
 options=(--config "$home/dravolin.ini" --log-dir "$home/logs" --quiet)
-now() { date +%s.%N; }
-# best_of N COMMAND...: the shortest wall time of N runs, in seconds.
-best_of() {
-  local runs=$1 best="" t0 t1 took
-  shift
-  for ((i = 0; i < runs; i++)); do
-    t0=$(now)
-    "$@" >/dev/null 2>&1
-    t1=$(now)
-    took=$(echo "$t1 - $t0" | bc -l)
-    if [[ -z "$best" ]] || (( $(echo "$took < $best" | bc -l) )); then best=$took; fi
-  done
-  echo "$best"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 recover_ours() { rm -rf "$out/ours"; sync; "$dravolin" recover "$image" --all --to "$out/ours" --on-exists replace "${options[@]}"; }
 recover_tsk() { rm -rf "$out/tsk"; sync; tsk_recover -e "$image" "$out/tsk"; }
 

@@ -64,19 +64,7 @@ PY
 fi
 
 options=(--config "$home/dravolin.ini" --log-dir "$home/logs" --quiet)
-now() { date +%s.%N; }
-best_of() {
-  local runs=$1 best="" t0 t1 took
-  shift
-  for ((i = 0; i < runs; i++)); do
-    t0=$(now)
-    "$@" >/dev/null 2>&1 || true
-    t1=$(now)
-    took=$(echo "$t1 - $t0" | bc -l)
-    if [[ -z "$best" ]] || (( $(echo "$took < $best" | bc -l) )); then best=$took; fi
-  done
-  echo "$best"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 peak_kb() {
   /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p'
 }

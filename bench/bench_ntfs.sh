@@ -124,20 +124,7 @@ fi
 echo "bench_ntfs: $(tr '\t\n' '= ' <"$counts")"
 
 options=(--config "$home/dravolin.ini" --log-dir "$home/logs" --quiet)
-now() { date +%s.%N; }
-# best_of N COMMAND...: the shortest wall time of N runs, in seconds.
-best_of() {
-  local runs=$1 best="" t0 t1 took
-  shift
-  for ((i = 0; i < runs; i++)); do
-    t0=$(now)
-    "$@" >/dev/null 2>&1
-    t1=$(now)
-    took=$(echo "$t1 - $t0" | bc -l)
-    if [[ -z "$best" ]] || (( $(echo "$took < $best" | bc -l) )); then best=$took; fi
-  done
-  echo "$best"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 # peak_kb COMMAND...: the largest resident size of COMMAND, in KiB.
 # COMMAND must be a program: /usr/bin/time cannot run a shell function.
 peak_kb() {

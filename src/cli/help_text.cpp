@@ -19,7 +19,8 @@ const std::map<std::string, std::vector<std::string>>& examples() {
         "dravolin partitions /media/images/"}},
       {"scan",
        {"dravolin scan disk.img --partition 1", "dravolin scan /dev/sdb --partition 2 --exhaustive",
-        "dravolin scan disk.img --range 2048 133120 --fs FAT16 --json"}},
+        "dravolin scan disk.img --range 2048 133120 --fs FAT16 --json",
+        "dravolin scan disk.img --lost 2"}},
       {"recover",
        {"dravolin recover disk.img --partition 1 --all --deleted-only --to ~/recovered",
         "dravolin recover /dev/sdb --partition 1 --path /Documents --to ~/recovered --on-exists rename",
@@ -36,7 +37,7 @@ const std::map<std::string, std::vector<std::string>>& examples() {
         "dravolin image /dev/sdb --whole-disk --to-disk /dev/sdc --yes"}},
       {"lost",
        {"dravolin lost disk.img", "dravolin lost /dev/sdb --range 0 4194304 --fs FAT --json",
-        "dravolin scan disk.img --lost 2"}},
+        "dravolin lost disk.img --fs NTFS"}},
   };
   return table;
 }

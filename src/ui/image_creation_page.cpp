@@ -33,7 +33,6 @@ ImageCreation::ImageCreation(MainWindow& window)
       target_(new QComboBox(this)) {
   setObjectName(QStringLiteral("ImageCreation"));
   Session& session = window_.session();
-  const MessageCatalog& texts = session.messages();
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("<b>Step 2 (b) : Image Creation</b>"), this));
   auto* explanation = new QLabel(
@@ -87,19 +86,10 @@ ImageCreation::ImageCreation(MainWindow& window)
   row->addWidget(box, 1);
   layout->addLayout(row, 1);
 
-  auto* buttons = new QHBoxLayout;
-  auto* help = new QPushButton(QString::fromStdString(texts.text(61, "&Help")), this);
-  auto* backButton = new QPushButton(QString::fromStdString(texts.text(1, "< &Back")), this);
-  backButton->setObjectName(QStringLiteral("back"));
-  auto* nextButton = new QPushButton(QString::fromStdString(texts.text(0, "&Next >")), this);
-  nextButton->setObjectName(QStringLiteral("next"));
-  nextButton->setDefault(true);
-  buttons->addWidget(help);
-  buttons->addStretch(1);
-  buttons->addWidget(backButton);
-  buttons->addWidget(nextButton);
-  layout->addLayout(buttons);
-  connect(help, &QPushButton::clicked, &window_, &MainWindow::openHelp);
+  const ButtonRow buttons = addButtonRow(layout);
+  QPushButton* help = buttons.help;
+  QPushButton* backButton = buttons.back;
+  QPushButton* nextButton = buttons.next;
   connect(backButton, &QPushButton::clicked, this, &ImageCreation::back);
   connect(nextButton, &QPushButton::clicked, this, &ImageCreation::next);
   connect(browse_, &QPushButton::clicked, this, &ImageCreation::browse);

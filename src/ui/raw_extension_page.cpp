@@ -37,7 +37,6 @@ RawDefaultExtension::RawDefaultExtension(MainWindow& window)
     : WizardPage(window, 10), list_(new QTableWidget(static_cast<int>(kExtensionCount), 1, this)) {
   setObjectName(QStringLiteral("RawDefaultExtension"));
   Session& session = window_.session();
-  const MessageCatalog& texts = session.messages();
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("<b>Step 2 (b) : Select Extensions</b>"), this));
   auto* explanation = new QLabel(
@@ -69,19 +68,10 @@ RawDefaultExtension::RawDefaultExtension(MainWindow& window)
   row->addWidget(list_, 1);
   layout->addLayout(row, 1);
 
-  auto* buttons = new QHBoxLayout;
-  auto* help = new QPushButton(QString::fromStdString(texts.text(61, "&Help")), this);
-  auto* backButton = new QPushButton(QString::fromStdString(texts.text(1, "< &Back")), this);
-  backButton->setObjectName(QStringLiteral("back"));
-  auto* nextButton = new QPushButton(QString::fromStdString(texts.text(0, "&Next >")), this);
-  nextButton->setObjectName(QStringLiteral("next"));
-  nextButton->setDefault(true);
-  buttons->addWidget(help);
-  buttons->addStretch(1);
-  buttons->addWidget(backButton);
-  buttons->addWidget(nextButton);
-  layout->addLayout(buttons);
-  connect(help, &QPushButton::clicked, &window_, &MainWindow::openHelp);
+  const ButtonRow buttons = addButtonRow(layout);
+  QPushButton* help = buttons.help;
+  QPushButton* backButton = buttons.back;
+  QPushButton* nextButton = buttons.next;
   connect(backButton, &QPushButton::clicked, this, &RawDefaultExtension::back);
   connect(nextButton, &QPushButton::clicked, this, &RawDefaultExtension::next);
   // Space or a click on the row ticks it.

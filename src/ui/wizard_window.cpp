@@ -35,6 +35,27 @@ QString dataFile(const Session& session, const QString& name) {
 
 WizardPage::WizardPage(MainWindow& window, int step) : window_(window), step_(step) {}
 
+WizardPage::ButtonRow WizardPage::addButtonRow(QVBoxLayout* pageLayout, bool withBack) {
+  const MessageCatalog& texts = window_.session().messages();
+  auto* buttons = new QHBoxLayout;
+  auto* help = new QPushButton(QString::fromStdString(texts.text(61, "&Help")), this);
+  QPushButton* backButton = nullptr;
+  auto* nextButton = new QPushButton(QString::fromStdString(texts.text(0, "&Next >")), this);
+  nextButton->setObjectName(QStringLiteral("next"));
+  nextButton->setDefault(true);
+  buttons->addWidget(help);
+  buttons->addStretch(1);
+  if (withBack) {
+    backButton = new QPushButton(QString::fromStdString(texts.text(1, "< &Back")), this);
+    backButton->setObjectName(QStringLiteral("back"));
+    buttons->addWidget(backButton);
+  }
+  buttons->addWidget(nextButton);
+  pageLayout->addLayout(buttons);
+  connect(help, &QPushButton::clicked, &window_, &MainWindow::openHelp);
+  return {buttons, help, backButton, nextButton};
+}
+
 void WizardPage::entered() { window_.session().state.CurrentStep = step_; }
 
 void WizardPage::updateMenu(WizardMenu& menu) {

@@ -4,7 +4,10 @@
 // below keeps its widgets, so its choices are intact when it shows again.
 // The step pages from Step 2 on share one menu, each greying what does not
 // apply to it.
+#include <QHBoxLayout>
 #include <QMainWindow>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QPointer>
 #include <QUrl>
 #include <QStringList>
@@ -112,6 +115,17 @@ class WizardPage : public QWidget {
   virtual bool confirmExit();
 
  protected:
+  // The row of Help, Back and Next at the foot of a page ("back" and "next"
+  // by object name); Help opens the help page. Back is left out when
+  // withBack is false.
+  struct ButtonRow {
+    QHBoxLayout* layout;
+    QPushButton* help;
+    QPushButton* back;
+    QPushButton* next;
+  };
+  ButtonRow addButtonRow(QVBoxLayout* pageLayout, bool withBack = true);
+
   MainWindow& window_;
   int step_;
 };

@@ -90,7 +90,9 @@ FoundFileSystem FatBootCandidate::toFoundFileSystem() const {
 }
 
 std::optional<FatBootCandidate> readFatBootCandidate(ByteSpan sector, SectorNumber at) {
-  if (!hasBootSectorSignature(sector) || matchesAscii(sector, 3, "NTFS")) return std::nullopt;
+  if (!hasBootSectorSignature(sector)) return std::nullopt;
+  // An NTFS boot sector carries a BPB too; its OEM name tells it apart.
+  if (const auto record = parseVolumeBootRecord(sector); record && record->oemId.starts_with("NTFS")) return std::nullopt;
   auto boot = parseFatBootSector(sector);
   if (!boot) return std::nullopt;
   if (boot->bytesPerSector != kSectorSize || boot->reservedSectors == 0 || boot->numberOfFats == 0 ||
@@ -389,10 +391,9 @@ class FatSectorScan {
     const std::size_t count = chunk.size() / kSectorSize;
     for (std::size_t i = 0; i < count; ++i) {
       const ByteSpan sector = chunk.subspan(i * kSectorSize, kSectorSize);
-      const auto* b = reinterpret_cast<const unsigned char*>(sector.data());
-      if (b[510] == 0x55 && b[511] == 0xAA) {
+      if (hasBootSectorSignature(sector)) {
         if (auto candidate = readFatBootCandidate(sector, first + i)) take(*candidate);
-      } else if (b[0] == '.' && b[1] == ' ' && b[32] == '.' && b[33] == '.' && b[34] == ' ') {
+      } else if (beginsDirectoryStart(sector)) {
         records_.push_back(readDirectoryStart(sector, first + i));
       }
     }

@@ -37,7 +37,8 @@ const std::map<std::string, std::vector<std::string>>& examples() {
         "dravolin image /dev/sdb --whole-disk --to-disk /dev/sdc --yes"}},
       {"lost",
        {"dravolin lost disk.img", "dravolin lost /dev/sdb --range 0 4194304 --fs FAT --json",
-        "dravolin lost disk.img --fs NTFS"}},
+        "dravolin lost disk.img --fs NTFS",
+        "dravolin lost disk.img --save-log found.ST2C", "dravolin lost disk-copy.img --load-log FOUND.ST2C"}},
   };
   return table;
 }

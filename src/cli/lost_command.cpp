@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/lost_partition_operation.h"
+#include "app/search_log_operations.h"
 #include "app/search_operation.h"
 #include "cli/commands.h"
 #include "common/format.h"
@@ -17,6 +18,8 @@ struct LostOptions {
   std::string source;
   std::vector<std::string> range;  // START END
   std::string fileSystems = "all";
+  std::string saveLog;  // .ST2C written after the search
+  std::string loadLog;  // .ST2C read instead of searching
 };
 
 SectorNumber parseSector(const std::string& option, const std::string& text) {
@@ -61,6 +64,25 @@ void searchLostPartitions(CliContext& context, const std::vector<std::string>& r
   for (const std::string& note : session.searchNotes) std::fprintf(stderr, "dravolin: warning: %s\n", note.c_str());
 }
 
+void loadFoundListLog(CliContext& context, const std::string& path) {
+  Session& session = context.session();
+  if (searchLogKindOf(path) != SearchLogKind::FoundList)
+    throw CliExit{kExitUsage, path + " is not the log of a search for lost partitions: its name must end in .ST2C"};
+  auto loaded = loadSearchLog(session, path);
+  if (!loaded) throw CliExit{kExitFailure, path + ": " + loaded.error().message};
+  if (!loaded->acceptedNote.empty()) std::fprintf(stderr, "dravolin: %s\n", loaded->acceptedNote.c_str());
+  // The records part of the log (the NTFS lists) comes back through the
+  // search worker, which reads the log and not the disk.
+  SteadyTickSource ticks;
+  SearchController controller(session, context.prompter(), ticks);
+  auto worker = makeSearchWorker(session, controller, std::string(kDefaultNameCodePage));
+  if (!worker) throw CliExit{kExitFailure, worker.error().message};
+  const SearchOutcome outcome = context.runJob(controller, std::move(*worker), [&] { return foundTotals(session); });
+  if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "interrupted"};
+  if (outcome != SearchOutcome::LostPassList)
+    throw CliExit{kExitFailure, path + ": " + (controller.error().empty() ? kLogErrorInFile : controller.error())};
+}
+
 void chooseLostFileSystem(CliContext& context, int ordinal, const std::vector<std::string>& range) {
   searchLostPartitions(context, range, LostSearchScope::All);
   Session& session = context.session();
@@ -83,18 +105,39 @@ CommandRunner registerLostCommand(CLI::App& app, CliContext& context) {
       ->expected(2);
   command->add_option("--fs", options->fileSystems, "Which file systems to look for: FAT, NTFS or all (default)")
       ->transform(CLI::IsMember({"FAT", "NTFS", "all"}, CLI::ignore_case));
+  auto* save = command->add_option("--save-log", options->saveLog,
+                                   "Write the file systems found (and the NTFS folder and file lists) to a .ST2C "
+                                   "search log");
+  auto* load = command->add_option("--load-log", options->loadLog,
+                                   "List the file systems of a .ST2C search log written on this disk (or an image "
+                                   "of it) instead of searching");
+  load->excludes(save);
   context.addCommonOptions(*command, true);
   return [options, &context]() -> int {
     context.openSource(options->source, true);
-    const std::string& fs = options->fileSystems;
-    const LostSearchScope scope = fs == "FAT" ? LostSearchScope::Fat
-                                  : fs == "NTFS" ? LostSearchScope::Ntfs
-                                                 : LostSearchScope::All;
-    searchLostPartitions(context, options->range, scope);
     Session& session = context.session();
+    if (!options->loadLog.empty()) {
+      if (!options->range.empty()) throw CliExit{kExitUsage, "--load-log takes the range from the log: leave out --range"};
+      loadFoundListLog(context, options->loadLog);
+    } else {
+      const std::string& fs = options->fileSystems;
+      const LostSearchScope scope = fs == "FAT" ? LostSearchScope::Fat
+                                    : fs == "NTFS" ? LostSearchScope::Ntfs
+                                                   : LostSearchScope::All;
+      searchLostPartitions(context, options->range, scope);
+      if (!options->saveLog.empty()) {
+        auto written = saveSearchLog(session, options->saveLog, SearchLogKind::FoundList);
+        if (!written) throw CliExit{kExitFailure, written.error().message};
+        if (!context.common.quiet) std::fprintf(stderr, "dravolin: search log written to %s\n", written->c_str());
+      }
+    }
     const FoundFileSystems& found = session.foundFileSystems;
-    const SectorNumber rangeStart = session.lostSearch.rangeStart;
-    const SectorNumber rangeEnd = session.lostSearch.rangeEnd;
+    // After a loaded log the searched range is the logged selection.
+    const bool searched = options->loadLog.empty();
+    const SectorNumber rangeStart =
+        searched ? session.lostSearch.rangeStart : static_cast<SectorNumber>(session.state.PartitionStart);
+    const SectorNumber rangeEnd =
+        searched ? session.lostSearch.rangeEnd : static_cast<SectorNumber>(session.state.PartitionEnd);
     if (context.common.json) {
       nlohmann::json list = nlohmann::json::array();
       for (std::size_t i = 0; i < found.size(); ++i) {

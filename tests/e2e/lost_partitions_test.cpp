@@ -207,5 +207,27 @@ TEST(LostPartitions, AnEmptyRangeFindsNothingAndSaysSo) {
   EXPECT_NE(missing.err.find("There is no found file system 9"), std::string::npos) << missing.err;
 }
 
+TEST(LostPartitions, AFoundListLogReloadsTheSameListWithoutTheDisk) {
+  Dravolin run;
+  const fs::path image = damaged("mbr-lost-tables.img");
+  const fs::path log = run.dir / "found";
+  const auto searched = run({"lost", image.string(), "--json", "--save-log", log.string()});
+  ASSERT_EQ(searched.exitCode, 0) << searched.err;
+  ASSERT_TRUE(fs::exists(run.dir / "FOUND.ST2C"));
+  // A same-size copy holding only zeros: the list can only come from the log.
+  const fs::path zeros = run.dir / "zeros.img";
+  { std::ofstream(zeros, std::ios::binary); }
+  fs::resize_file(zeros, fs::file_size(image));
+  const auto loaded = run({"lost", zeros.string(), "--json", "--load-log", (run.dir / "FOUND.ST2C").string()});
+  ASSERT_EQ(loaded.exitCode, 0) << loaded.err;
+  EXPECT_EQ(json::parse(loaded.out), json::parse(searched.out));
+  EXPECT_FALSE(json::parse(loaded.out)["file_systems"].empty());
+  // A damaged log changes nothing and says so.
+  fs::resize_file(run.dir / "FOUND.ST2C", 100);
+  const auto broken = run({"lost", zeros.string(), "--load-log", (run.dir / "FOUND.ST2C").string()});
+  EXPECT_EQ(broken.exitCode, 1);
+  EXPECT_NE(broken.err.find("Error in file."), std::string::npos) << broken.err;
+}
+
 }  // namespace
 }  // namespace dravolin

@@ -7,7 +7,7 @@ WIZARD := build/release/src/ui/dravolin-wizard
 RUN_ENV := XDG_CONFIG_HOME=$(CURDIR)/build/run/config XDG_STATE_HOME=$(CURDIR)/build/run/state
 RUN_OPTS := --config $(CURDIR)/build/run/dravolin.ini --log-dir $(CURDIR)/build/run/logs
 
-.PHONY: all build test run run-cli bench fixtures fuzz package clean
+.PHONY: all build test run run-cli bench fixtures fuzz package package-check clean
 
 all: build
 
@@ -61,6 +61,13 @@ package:
 	@cp build/release/dravolin_*.deb .
 	@lintian --fail-on error dravolin_*.deb
 	@echo "== Install it with: sudo apt-get install ./$$(ls dravolin_*.deb)"
+
+# Installs that package on a fresh Debian system (debootstrap, chroot) and
+# checks the programs, the manual pages, the wizard under Xvfb and lintian
+# there; needs root and a Debian mirror. Not part of `make test`.
+package-check: package fixtures
+	@scripts/install-deps package-check
+	@scripts/check-package $$(ls -t dravolin_*.deb | head -n1)
 
 bench: fixtures
 	@scripts/install-deps test bench

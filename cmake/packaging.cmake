@@ -24,6 +24,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/dravolin.bash-completion
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/dravolin.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME dravolin-wizard)
 
+# The package is not uploaded to Debian, so its changelog closes no Debian bug.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/dravolin.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME dravolin)
+
 # Debian's documentation folder: copyright and the package's changelog, gzipped.
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz

@@ -95,7 +95,9 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
   command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
   std::string names;
   for (auto name : kExtensionNames) {
-    if (!names.empty()) names += ',';
+    // With a space after each comma, so that the help and the manual page
+    // can break the long list.
+    if (!names.empty()) names += ", ";
     names += name;
   }
   command->add_option("--types", options->types, "Comma-separated file types (" + names + ") or all")->required();

@@ -2,9 +2,12 @@
 // activity report and runs the main window until it closes.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/session.h"
 #include "app/source_resolver.h"
@@ -12,12 +15,37 @@
 #include "common/format.h"
 #include "ui/wizard_window.h"
 
+namespace {
+
+// Whether the window has somewhere to go: an X or Wayland display, or a Qt
+// platform chosen on purpose (QT_QPA_PLATFORM, -platform), which is left to Qt.
+bool displayAvailable(int argc, char** argv) {
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    if (const char* value = std::getenv(variable); value && *value) return true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-platform" || arg.starts_with("-platform=")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // --help and --version answer without a display.
   bool textOnly = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     textOnly = textOnly || arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version";
+  }
+  // Without a display Qt would abort with a core dump after a message about
+  // its platform plug-in; say plainly what is missing instead.
+  if (!textOnly && !displayAvailable(argc, argv)) {
+    std::fputs("dravolin-wizard: there is no display to open the window on (neither DISPLAY nor "
+               "WAYLAND_DISPLAY is set). Start it in a desktop session, or use the command line: "
+               "dravolin --help\n",
+               stderr);
+    return 1;
   }
   std::unique_ptr<QCoreApplication> application =
       textOnly ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);

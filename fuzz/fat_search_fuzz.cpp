@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace dravolin;
   if (size < kSectorSize) return 0;
   // The first byte chooses the FAT width; the rest is the volume.
-  static const char* const kTypes[] = {"FAT12", "FAT16", "FAT32"};
-  const std::string type = kTypes[data[0] % 3];
+  static constexpr FsType kTypes[] = {FsType::Fat12, FsType::Fat16, FsType::Fat32};
+  const FsType type = kTypes[data[0] % 3];
   std::vector<std::byte> bytes(reinterpret_cast<const std::byte*>(data) + 1,
                                reinterpret_cast<const std::byte*>(data) + size);
   MemorySectorSource source(std::move(bytes));
@@ -39,7 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (bool exhaustive : {false, true}) {
     FoundEntries entries;
     bool switched = false;
-    FatSearchContext context{reader, parameters, type, entries, switched};
+    FatSearchContext context{.reader = reader,
+                             .parameters = parameters,
+                             .fileSystemType = type,
+                             .entries = entries,
+                             .exhaustiveSearch = switched};
     WorkerJob job(prompter);
     job.runHere([&](Job& j) {
       if (exhaustive) runFatExhaustiveSearch(j, context);

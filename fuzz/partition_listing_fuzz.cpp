@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& p : listing.partitions) {
     (void)dravolin::checkVolume(reader, p.fileSystem, p.start, p.end);
   }
-  for (const char* type : {"FAT12", "FAT16", "FAT32", "NTFS"}) {
+  using dravolin::FsType;
+  for (FsType type : {FsType::Fat12, FsType::Fat16, FsType::Fat32, FsType::Ntfs}) {
     (void)dravolin::checkVolume(reader, type, 0, source.sectorCount());
   }
   return 0;

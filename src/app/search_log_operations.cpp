@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <stdexcept>
 
 #include "common/format.h"
 #include "common/text_encoding.h"
@@ -244,11 +243,11 @@ Result<LoadedLogInfo> loadSearchLog(Session& session, const std::string& path) {
   return info;
 }
 
-void reloadSearchLogRecords(Session& session, Job& job) {
+Result<void> reloadSearchLogRecords(Session& session, Job& job) {
   std::shared_ptr<SearchLog> log = std::move(session.loadedLog);
   session.loadedLog.reset();
   session.state.LoadFromLog = false;
-  if (!log) throw std::runtime_error(kLogErrorInFile);
+  if (!log) return makeError(ErrorKind::Corrupt, kLogErrorInFile);
   const std::uint64_t total =
       log->hasNtfsLists ? log->ntfsFolders.size() + log->ntfsFiles.size() : log->directories.size() + log->files.size();
   std::uint64_t done = 0;
@@ -283,7 +282,7 @@ void reloadSearchLogRecords(Session& session, Job& job) {
       report(utf16ToUtf8(session.lostSearch.ntfs.files.back().name));
     }
     job.clearStopRequest();
-    return;
+    return {};
   }
 
   entries.clear();
@@ -309,6 +308,7 @@ void reloadSearchLogRecords(Session& session, Job& job) {
   std::set<std::uint16_t> partitions;
   for (const DirectoryNode& d : entries.DirectoryList) partitions.insert(d.partition);
   for (std::uint16_t partition : partitions) breakParentCycles(entries, rootId, partition);
+  return {};
 }
 
 }  // namespace dravolin

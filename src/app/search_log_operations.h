@@ -54,8 +54,8 @@ struct LoadedLogInfo {
 // session (a ".ST4" log: the found directories and files through the
 // insertions; a ".ST2C" log: the NTFS folder and file lists), reporting
 // progress and names through the job. Clears LoadFromLog whatever happens.
-// Without kept records (LoadFromLog set by hand) it throws
-// std::runtime_error("Error in file."), which ends the search with that message.
-void reloadSearchLogRecords(Session& session, Job& job);
+// Without kept records (LoadFromLog set by hand) it is "Error in file."
+// (ErrorKind::Corrupt) and the session's lists are left as they were.
+[[nodiscard]] Result<void> reloadSearchLogRecords(Session& session, Job& job);
 
 }  // namespace dravolin

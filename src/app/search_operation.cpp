@@ -23,7 +23,7 @@ std::vector<std::string> walkNotes(const NtfsSearchContext& search) {
 
 }  // namespace
 
-Result<SearchController::Worker> makeSearchWorker(Session& session, const SearchController& controller,
+Result<SearchController::Worker> makeSearchWorker(Session& session, SearchController& controller,
                                                   const std::string& codePage) {
   if (!session.reader()) return makeError(ErrorKind::InvalidArgument, "no disk or image is open");
   const WorkerKind kind = controller.kind();
@@ -32,11 +32,14 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, const Search
     // A loaded log: the records come from the log and no sector is read. A
     // ".ST2C" log ends a pass of the search for lost partitions (its list of
     // found file systems is back); any other ends the search.
-    return SearchController::Worker([&session](Job& job) {
+    return SearchController::Worker([&session, &controller](Job& job) {
       session.searchNotes.clear();
       session.mftRunList = MftRunList{};
       const bool foundList = session.loadedLog && session.loadedLog->hasNtfsLists;
-      reloadSearchLogRecords(session, job);
+      if (auto reloaded = reloadSearchLogRecords(session, job); !reloaded) {
+        controller.fail(reloaded.error().message);
+        return;
+      }
       job.complete(foundList ? Completion::LostPassDone : Completion::SearchDone);
     });
   }

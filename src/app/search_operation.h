@@ -14,8 +14,9 @@ namespace dravolin {
 // The worker for controller.kind() (FAT directory tree or FAT exhaustive
 // search); any other kind, or a session without an open source, is an Error
 // whose message says the search is not available. codePage decodes FAT
-// short names for the statistics' last name.
-Result<SearchController::Worker> makeSearchWorker(Session& session, const SearchController& controller,
+// short names for the statistics' last name. A worker that cannot run to its
+// end reports its message through controller.fail.
+[[nodiscard]] Result<SearchController::Worker> makeSearchWorker(Session& session, SearchController& controller,
                                                   const std::string& codePage);
 
 // The totals of the Step 3 block: the found entries' size and counts.

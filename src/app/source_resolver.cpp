@@ -52,7 +52,8 @@ DescriptorBroker deviceAccessFor(bool mayAsk) {
 
 Result<OpenedSource> openSource(const std::string& name, const std::vector<DeviceInfo>& devices,
                                 const DescriptorBroker& broker) {
-  if (auto number = diskNumber(name); number && !fs::exists(name)) {
+  std::error_code ec;
+  if (auto number = diskNumber(name); number && !fs::exists(name, ec)) {
     for (const auto& d : devices) {
       if (d.floppy || d.number != *number) continue;
       auto file = openDevice(d.devicePath, AccessPurpose::ReadSource, broker);
@@ -61,7 +62,6 @@ Result<OpenedSource> openSource(const std::string& name, const std::vector<Devic
     }
     return makeError(ErrorKind::NotFound, name + ": no such disk (see 'dravolin disks')");
   }
-  std::error_code ec;
   auto status = fs::status(name, ec);
   if (ec || !fs::exists(status)) {
     // The destination given to the imaging ("disk.img") names its pieces

@@ -68,9 +68,13 @@ ReplaceAnswer TerminalPrompter::askReplace(const std::string& path) {
   }
 }
 
-static std::string withLineBreaks(std::string text) {
-  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.replace(at, 2, "\n");
-  return text;
+// Every "\r\n" becomes "\n".
+static std::string withLineBreaks(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out.push_back(text[i]);
+  return out;
 }
 
 // The file-creation question: Yes aborts the saving, No skips the file. It

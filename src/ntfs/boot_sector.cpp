@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "partition/volume_boot_record.h"
+
 namespace dravolin {
 namespace {
 
@@ -18,6 +20,10 @@ bool isSaneRecordSize(std::uint64_t size) {
 }
 
 }  // namespace
+
+bool looksLikeNtfsBootSector(ByteSpan sector) {
+  return hasBootSectorSignature(sector) && matchesAscii(sector, 3, "NTFS");
+}
 
 Result<NtfsBootSector> parseNtfsBootSector(ByteSpan sector) {
   if (sector.size() < 512 || !matchesAscii(sector, 3, "NTFS    "))

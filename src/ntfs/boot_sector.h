@@ -32,6 +32,11 @@ struct NtfsBootSector {
 // and a multiple of 512).
 [[nodiscard]] Result<NtfsBootSector> parseNtfsBootSector(ByteSpan sector);
 
+// Whether a sector met in a sweep may be an NTFS boot sector: the 0x55 0xAA
+// signature and an OEM id that starts with "NTFS". parseNtfsBootSector then
+// decides whether its fields make a volume.
+bool looksLikeNtfsBootSector(ByteSpan sector);
+
 // Where a volume lies and how it is cut up, in 512-byte device sectors.
 struct NtfsGeometry {
   std::uint64_t partition_start = 0;  // device sector of the boot sector

@@ -197,7 +197,7 @@ class NtfsScan {
             lists_.indexBuffers.push_back({at, owner->owner, owner->vcn, false});
             report(at, false);
           }
-        } else if (ctx_.lostResult && hasBootSectorSignature(sector) && matchesAscii(sector, 3, "NTFS")) {
+        } else if (ctx_.lostResult && looksLikeNtfsBootSector(sector)) {
           takeBootSector(sector, at);
         }
       }

@@ -1,6 +1,7 @@
 #include "partition/volume_check.h"
 
 #include <array>
+#include <optional>
 
 #include "partition/volume_boot_record.h"
 
@@ -28,7 +29,10 @@ std::uint64_t mftRecordSectors(const VolumeBootRecord& boot, std::uint64_t clust
   return recordSectors(boot.ntfsMftRecordSize, cluster);
 }
 
-bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, VolumeParameters& p) {
+// The parameters p with the NTFS fields of the volume, or nothing when its
+// boot sectors or MFT do not make a volume.
+std::optional<VolumeParameters> checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end,
+                                          VolumeParameters p) {
   SectorNumber inUse = start;
   SectorBuffer sector = readSectorOrZeros(reader, start);
   // The backup boot sector is looked for at the end sector; NTFS keeps it in
@@ -40,7 +44,7 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
   if (!hasBootSectorSignature(sector)) {
     inUse = backup;
     sector = readSectorOrZeros(reader, backup);
-    if (!hasBootSectorSignature(sector)) return false;
+    if (!hasBootSectorSignature(sector)) return std::nullopt;
   }
   VolumeBootRecord boot = fieldsOf(sector);
   auto switchCopy = [&] {
@@ -54,11 +58,11 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
   };
   if (!clusterOk()) {
     switchCopy();
-    if (!clusterOk()) return false;
+    if (!clusterOk()) return std::nullopt;
   }
   if (!recordOk()) {
     switchCopy();
-    if (!clusterOk() || !recordOk()) return false;
+    if (!clusterOk() || !recordOk()) return std::nullopt;
   }
   const std::uint64_t cluster = boot.sectorsPerCluster;
   const VolumeBootRecord other = fieldsOf(readSectorOrZeros(reader, inUse == start ? backup : start));
@@ -79,7 +83,7 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
   };
   SectorNumber mft = locate(&VolumeBootRecord::ntfsMftCluster);
   SectorNumber mirror = locate(&VolumeBootRecord::ntfsMftMirrorCluster);
-  if (mft == 0 && mirror == 0) return false;
+  if (mft == 0 && mirror == 0) return std::nullopt;
   const std::uint32_t index = boot.ntfsIndexRecordSize;
   p.SectorsPerCluster = cluster;
   p.ClusterBase = start;
@@ -87,7 +91,7 @@ bool checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end, Volum
   p.MftMirrStart = mirror;
   p.MftRecordSectors = mftRecordSectors(boot, cluster);
   p.IndexRecordSectors = recordSectors(index, cluster);
-  return true;
+  return p;
 }
 
 }  // namespace
@@ -96,10 +100,9 @@ bool isValidClusterSize(std::uint64_t n) { return n >= 1 && n <= 128 && (n & (n 
 
 Result<VolumeParameters> checkNtfsVolume(SectorReader& reader, SectorNumber start, SectorNumber end,
                                          const VolumeParameters& base) {
-  VolumeParameters result = base;
-  if (!checkNtfs(reader, start, end, result))
-    return makeError(ErrorKind::Corrupt, "NTFS boot sector or MFT not valid");
-  return result;
+  std::optional<VolumeParameters> result = checkNtfs(reader, start, end, base);
+  if (!result) return makeError(ErrorKind::Corrupt, "NTFS boot sector or MFT not valid");
+  return *result;
 }
 
 }  // namespace dravolin

@@ -1,6 +1,7 @@
 #include "results/browser_texts.h"
 
 #include <ctime>
+#include <optional>
 
 #include "common/format.h"
 #include "common/text_encoding.h"
@@ -28,12 +29,16 @@ bool validFatDate(const FatDate& d) { return d.month >= 1 && d.month <= 12 && d.
 // time" (every text of it is then empty, never a date in 1601 or 1970), and
 // when it lies outside what the calendar conversion can hold. Every FILETIME
 // text and date goes through here.
-bool splitFileTime(std::uint64_t fileTime, std::tm& out) {
-  if (fileTime == 0) return false;
+// The UTC calendar time of a FILETIME; nothing for 0 (no time) or a time
+// the C library cannot represent.
+std::optional<std::tm> splitFileTime(std::uint64_t fileTime) {
+  if (fileTime == 0) return std::nullopt;
   constexpr std::int64_t kEpochDifference = 11644473600LL;  // 1601-01-01 to 1970-01-01
   const auto seconds = static_cast<std::int64_t>(fileTime / 10000000ULL) - kEpochDifference;
   const auto t = static_cast<std::time_t>(seconds);
-  return gmtime_r(&t, &out) != nullptr;
+  std::tm out{};
+  if (gmtime_r(&t, &out) == nullptr) return std::nullopt;
+  return out;
 }
 
 std::uint64_t fileTimeOf(const EntryTimes& times, std::size_t low) {
@@ -170,15 +175,15 @@ std::string fileTimeText(const std::tm& t, bool iso) {
 }  // namespace
 
 std::string formatFileTime(std::uint64_t fileTime) {
-  std::tm t{};
-  if (!splitFileTime(fileTime, t)) return {};
-  return fileTimeText(t, false);
+  const std::optional<std::tm> t = splitFileTime(fileTime);
+  if (!t) return {};
+  return fileTimeText(*t, false);
 }
 
 std::string isoFileTime(std::uint64_t fileTime) {
-  std::tm t{};
-  if (!splitFileTime(fileTime, t)) return {};
-  return fileTimeText(t, true);
+  const std::optional<std::tm> t = splitFileTime(fileTime);
+  if (!t) return {};
+  return fileTimeText(*t, true);
 }
 
 CalendarDate entryDate(const EntryTimes& times, EntryDateKind kind, bool fat) {
@@ -187,9 +192,9 @@ CalendarDate entryDate(const EntryTimes& times, EntryDateKind kind, bool fat) {
     const FatDate d = splitFatDate(times[slot]);
     return {static_cast<int>(d.year), static_cast<int>(d.month), static_cast<int>(d.day)};
   }
-  std::tm t{};
-  if (!splitFileTime(fileTimeOf(times, slot), t)) return {};
-  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday};
+  const std::optional<std::tm> t = splitFileTime(fileTimeOf(times, slot));
+  if (!t) return {};
+  return {t->tm_year + 1900, t->tm_mon + 1, t->tm_mday};
 }
 
 EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat) {
@@ -204,10 +209,10 @@ EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat) {
   } else {
     // Each FILETIME is split once for both of its texts.
     auto both = [&times](std::size_t low, std::string& shown, std::string& iso) {
-      std::tm t{};
-      if (!splitFileTime(fileTimeOf(times, low), t)) return;
-      shown = fileTimeText(t, false);
-      iso = fileTimeText(t, true);
+      const std::optional<std::tm> t = splitFileTime(fileTimeOf(times, low));
+      if (!t) return;
+      shown = fileTimeText(*t, false);
+      iso = fileTimeText(*t, true);
     };
     both(0, out.modified, out.modifiedIso);
     both(2, out.created, out.createdIso);

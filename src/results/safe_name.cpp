@@ -41,7 +41,8 @@ std::string sanitiseName(std::string_view name) {
 }
 
 std::string FolderNameTable::claim(std::string_view name, bool folder) {
-  const std::string owner = (folder ? "D" : "F") + std::string(name);
+  std::string owner(1, folder ? 'D' : 'F');
+  owner += name;
   const std::string safe = sanitiseName(name);
   auto [taken, added] = owners_.emplace(safe, owner);
   if (added || taken->second == owner) return safe;

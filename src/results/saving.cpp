@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/error.h"
 #include "common/format.h"
 #include "fat/cluster_chain.h"
 #include "fat/fat_layout.h"
@@ -58,22 +59,19 @@ int overwriteFile(const fs::path& path) {
   return fd;
 }
 
-bool writeAll(int fd, const std::byte* data, std::size_t size, int& errorCode) {
+// Writes all size bytes; the message names the system error that stopped it.
+[[nodiscard]] Result<void> writeAll(int fd, const std::byte* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      errorCode = errno;
-      return false;
+      return makeError(ErrorKind::Io, systemError(errno));
     }
-    if (n == 0) {
-      errorCode = ENOSPC;
-      return false;
-    }
+    if (n == 0) return makeError(ErrorKind::Io, systemError(ENOSPC));
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
+  return {};
 }
 
 }  // namespace
@@ -401,9 +399,8 @@ void Saver::copyFile(const FileNode& node, int fd, const fs::path& target, Job& 
 
 bool Saver::writePiece(int fd, const std::byte* data, std::uint64_t size, const fs::path& target, Job& job,
                        std::uint64_t& done, std::uint64_t total) {
-  int errorCode = 0;
-  if (!writeAll(fd, data, static_cast<std::size_t>(size), errorCode)) {
-    addIssue(target, "writing failed: " + systemError(errorCode));
+  if (auto written = writeAll(fd, data, static_cast<std::size_t>(size)); !written) {
+    addIssue(target, "writing failed: " + written.error().message);
     return false;
   }
   done += size;
@@ -624,10 +621,9 @@ void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Jo
     if (runEnd > limit) outside += runEnd - std::max(first, limit);
     source_.reader.ReadSectorsAs(first, static_cast<std::uint32_t>(sectors), buffer_, unit);
     const std::uint64_t piece = std::min<std::uint64_t>(size - done, sectors * kSectorSize);
-    int errorCode = 0;
-    if (!writeAll(fd, buffer_.data(), static_cast<std::size_t>(piece), errorCode)) {
+    if (auto written = writeAll(fd, buffer_.data(), static_cast<std::size_t>(piece)); !written) {
       source_.reader.setUnreadableSink({});
-      addIssue(target, "writing failed: " + systemError(errorCode));
+      addIssue(target, "writing failed: " + written.error().message);
       return;
     }
     done += piece;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <type_traits>
+#include <utility>
 
 namespace dravolin {
 namespace {
@@ -147,62 +149,61 @@ void writeNtfsFile(Writer& w, const NtfsFileEntry& f, std::uint32_t serial) {
   w.u8(0);
 }
 
-void writeDirectory(Writer& w, const DirectoryNode& d) {
-  w.u32(0);
-  w.u32(d.times[4]);
-  w.u32(d.times[5]);
-  w.u32(d.times[2]);
-  w.u32(d.times[3]);
-  w.u32(d.partition);
-  w.u32(d.times[0]);
-  w.u32(d.times[1]);
-  w.u32(d.parentId);
-  // The record sector of an NTFS folder: see writeNtfsFile.
-  w.u64(d.extra);
-  w.u32(d.ownId);
-  w.u8('D');
-  w.u8(d.deleted == 'y' ? 'y' : 'n');
-  w.shortWide(d.wideName);
-  w.shortNarrow(d.narrowName);
-}
-
-void writeFile(Writer& w, const FileNode& f, std::uint32_t serial) {
-  w.u32(f.times[4]);
-  w.u32(f.times[5]);
-  w.u32(f.times[2]);
-  w.u32(f.times[3]);
-  w.u32(serial);
-  w.u32(f.times[0]);
-  w.u32(f.times[1]);
-  w.u64(f.size);
-  w.u32(f.parentId);
-  w.u64(f.extra);
-  w.u32(f.firstCluster);
-  w.u8('F');
-  w.u8(f.deleted == 'y' ? 'y' : 'n');
-  w.shortWide(f.wideName);
-  w.shortNarrow(f.narrowName);
+// A directory or a file record. Both hold the times in the same places; a
+// directory starts with a 0 and keeps its partition where a file keeps its
+// serial, a file adds its size, and the field before the kind byte is the
+// directory's own id or the file's first cluster. The record sector of an
+// NTFS entry takes the whole 8-byte extra field: see writeNtfsFile.
+template <typename Node>
+void writeEntry(Writer& w, const Node& n, std::uint32_t serial) {
+  constexpr bool isDirectory = std::is_same_v<Node, DirectoryNode>;
+  if constexpr (isDirectory) w.u32(0);
+  w.u32(n.times[4]);
+  w.u32(n.times[5]);
+  w.u32(n.times[2]);
+  w.u32(n.times[3]);
+  if constexpr (isDirectory)
+    w.u32(n.partition);
+  else
+    w.u32(serial);
+  w.u32(n.times[0]);
+  w.u32(n.times[1]);
+  if constexpr (!isDirectory) w.u64(n.size);
+  w.u32(n.parentId);
+  w.u64(n.extra);
+  if constexpr (isDirectory)
+    w.u32(n.ownId);
+  else
+    w.u32(n.firstCluster);
+  w.u8(isDirectory ? 'D' : 'F');
+  w.u8(n.deleted == 'y' ? 'y' : 'n');
+  w.shortWide(n.wideName);
+  w.shortNarrow(n.narrowName);
 }
 
 // ---- reading
 
-struct BadLog {};
-
+// Reads fields in order. A field that runs past the end of the bytes marks
+// the reader as failed and reads as 0 (or empty), so a record is read whole
+// and checked once: every record reader returns its record only while the
+// reader has not failed. Nothing is allocated for a length the bytes cannot
+// hold.
 class Reader {
  public:
   explicit Reader(std::span<const std::byte> bytes) : bytes_(bytes) {}
   std::size_t left() const { return bytes_.size() - at_; }
-  void need(std::size_t n) const {
-    if (n > left()) throw BadLog{};
+  bool failed() const { return failed_; }
+  void fail() { failed_ = true; }
+  // Whether n more bytes are there; marks the reader failed when not.
+  bool has(std::size_t n) {
+    if (!failed_ && n <= left()) return true;
+    failed_ = true;
+    return false;
   }
   void skip(std::size_t n) {
-    need(n);
-    at_ += n;
+    if (has(n)) at_ += n;
   }
-  std::uint8_t u8() {
-    need(1);
-    return std::to_integer<std::uint8_t>(bytes_[at_++]);
-  }
+  std::uint8_t u8() { return has(1) ? std::to_integer<std::uint8_t>(bytes_[at_++]) : 0; }
   std::uint16_t u16() {
     const std::uint16_t low = u8();
     return static_cast<std::uint16_t>(low | (u8() << 8));
@@ -216,7 +217,10 @@ class Reader {
     return low | (std::uint64_t{u32()} << 32);
   }
   std::u16string chars(std::size_t count) {
-    if (count > left() / 2) throw BadLog{};
+    if (count > left() / 2) {
+      fail();
+      return {};
+    }
     std::u16string text(count, u'\0');
     for (auto& c : text) c = static_cast<char16_t>(u16());
     return text;
@@ -224,7 +228,7 @@ class Reader {
   std::u16string shortWide() { return chars(u8()); }
   std::string shortNarrow() {
     const std::size_t count = u8();
-    need(count);
+    if (!has(count)) return {};
     std::string text(count, '\0');
     for (auto& c : text) c = static_cast<char>(u8());
     return text;
@@ -234,26 +238,43 @@ class Reader {
   // cannot be there.
   std::size_t count(std::size_t minimumRecord) {
     const std::uint32_t n = u32();
-    if (n > left() / minimumRecord) throw BadLog{};
+    if (n > left() / minimumRecord) {
+      fail();
+      return 0;
+    }
     return n;
   }
   char flag(char yes, char no) {
     const auto c = static_cast<char>(u8());
-    if (c != yes && c != no) throw BadLog{};
+    if (c != yes && c != no) fail();
     return c;
   }
 
  private:
   std::span<const std::byte> bytes_;
   std::size_t at_ = 0;
+  bool failed_ = false;
 };
 
-// Type names are ASCII; anything else in the log is refused.
-std::string asciiText(const std::u16string& text) {
+std::unexpected<Error> errorInFile() { return makeError(ErrorKind::Corrupt, kLogErrorInFile); }
+
+// The value read, or "Error in file." when any of its fields was missing or
+// out of range.
+template <typename T>
+Result<T> checked(const Reader& r, T value) {
+  if (r.failed()) return errorInFile();
+  return value;
+}
+
+// Type names are ASCII; anything else in the log fails the reader.
+std::string asciiText(Reader& r, const std::u16string& text) {
   std::string out;
   out.reserve(text.size());
   for (char16_t c : text) {
-    if (c == 0 || c > 0x7E) throw BadLog{};
+    if (c == 0 || c > 0x7E) {
+      r.fail();
+      return {};
+    }
     out.push_back(static_cast<char>(c));
   }
   return out;
@@ -268,7 +289,7 @@ VolumeParameters readParameters(Reader& r) {
   return p;
 }
 
-SearchLogHeader readHeader(Reader& r) {
+Result<SearchLogHeader> readHeader(Reader& r) {
   SearchLogHeader h;
   r.skip(kSignature.size() * 2);  // written, never examined
   const std::uint32_t n = r.u32();
@@ -276,21 +297,21 @@ SearchLogHeader readHeader(Reader& r) {
   h.selectedDrive = r.u8();
   h.selectedDriveCopy = r.u8();
   h.partitionIndex = r.u8();
-  h.fileSystemType = asciiText(r.shortWide());
+  h.fileSystemType = asciiText(r, r.shortWide());
   h.partitionStart = r.u64();
   h.partitionEnd = r.u64();
-  if (h.partitionStart > h.partitionEnd) throw BadLog{};
+  if (h.partitionStart > h.partitionEnd) r.fail();
   h.volumeParameters = readParameters(r);
   h.searchVolumeParameters = readParameters(r);
-  h.searchFileSystemType = asciiText(r.shortWide());
+  h.searchFileSystemType = asciiText(r, r.shortWide());
   h.exhaustiveSearch = r.u32();
   h.lostPartitionSearch = r.u32();
   h.lostSearchPass = r.u32();
   h.selectedFoundFileSystem = r.u32();
-  return h;
+  return checked(r, std::move(h));
 }
 
-FoundFileSystem readFoundFileSystem(Reader& r) {
+Result<FoundFileSystem> readFoundFileSystem(Reader& r) {
   FoundFileSystem f;
   f.endSector = r.u64();
   f.startSector = r.u64();
@@ -304,13 +325,23 @@ FoundFileSystem readFoundFileSystem(Reader& r) {
   f.sectorsPerFat = r.u32();
   std::u16string name = r.chars(kFoundNameChars);
   name.resize(std::min(name.find(u'\0'), name.size()));
-  f.name = asciiText(name);
+  f.name = asciiText(r, name);
   // An inferred volume has neither start nor end; any other needs start < end.
-  if (f.endSector != 0 && f.startSector > f.endSector) throw BadLog{};
-  return f;
+  if (f.endSector != 0 && f.startSector > f.endSector) r.fail();
+  return checked(r, std::move(f));
 }
 
-NtfsFolderEntry readNtfsFolder(Reader& r) {
+// The end of every NTFS list record: the deleted flag and the name (the
+// narrow name is always written empty).
+template <typename Entry>
+void readNtfsTail(Reader& r, Entry& e) {
+  e.numberKnown = e.ownNumber != 0;
+  e.deleted = r.flag('y', 'n') == 'y';
+  e.name = r.shortWide();
+  r.shortNarrow();
+}
+
+Result<NtfsFolderEntry> readNtfsFolder(Reader& r) {
   NtfsFolderEntry f;
   const std::uint32_t accessLow = r.u32();
   f.times.access = join(accessLow, r.u32());
@@ -324,14 +355,11 @@ NtfsFolderEntry readNtfsFolder(Reader& r) {
   f.recordSector = r.u32();
   r.u32();  // the index allocation cluster again
   f.ownNumber = r.u32();
-  f.numberKnown = f.ownNumber != 0;
-  f.deleted = r.flag('y', 'n') == 'y';
-  f.name = r.shortWide();
-  r.shortNarrow();  // always empty when written
-  return f;
+  readNtfsTail(r, f);
+  return checked(r, std::move(f));
 }
 
-NtfsFileEntry readNtfsFile(Reader& r) {
+Result<NtfsFileEntry> readNtfsFile(Reader& r) {
   NtfsFileEntry f;
   f.times.access = r.u64();
   f.times.creation = r.u64();
@@ -342,59 +370,54 @@ NtfsFileEntry readNtfsFile(Reader& r) {
   f.parent.record_number = r.u32();
   f.recordSector = r.u64();
   f.ownNumber = r.u32();
-  f.numberKnown = f.ownNumber != 0;
-  f.deleted = r.flag('y', 'n') == 'y';
-  f.name = r.shortWide();
-  r.shortNarrow();
-  return f;
+  readNtfsTail(r, f);
+  return checked(r, std::move(f));
 }
 
-DirectoryNode readDirectory(Reader& r) {
-  DirectoryNode d;
-  r.u32();
-  d.times[4] = r.u32();
-  d.times[5] = r.u32();
-  d.times[2] = r.u32();
-  d.times[3] = r.u32();
-  d.partition = static_cast<std::uint16_t>(r.u32() & 0xFFFF);
-  d.times[0] = r.u32();
-  d.times[1] = r.u32();
-  d.parentId = r.u32();
-  d.extra = r.u64();
-  d.ownId = r.u32();
-  r.flag('D', 'D');
-  d.deleted = r.flag('y', 'n');
-  d.wideName = r.shortWide();
-  d.narrowName = r.shortNarrow();
-  return d;
+// A directory or file record; see writeEntry for the layout.
+template <typename Node>
+Result<Node> readEntry(Reader& r) {
+  constexpr bool isDirectory = std::is_same_v<Node, DirectoryNode>;
+  Node n;
+  if constexpr (isDirectory) r.u32();
+  n.times[4] = r.u32();
+  n.times[5] = r.u32();
+  n.times[2] = r.u32();
+  n.times[3] = r.u32();
+  const std::uint32_t partitionOrSerial = r.u32();
+  // A file's serial is given again by the insertion.
+  if constexpr (isDirectory) n.partition = static_cast<std::uint16_t>(partitionOrSerial & 0xFFFF);
+  n.times[0] = r.u32();
+  n.times[1] = r.u32();
+  if constexpr (!isDirectory) n.size = r.u64();
+  n.parentId = r.u32();
+  n.extra = r.u64();
+  const std::uint32_t ownIdOrCluster = r.u32();
+  if constexpr (isDirectory)
+    n.ownId = ownIdOrCluster;
+  else
+    n.firstCluster = ownIdOrCluster;
+  const char kindByte = isDirectory ? 'D' : 'F';
+  r.flag(kindByte, kindByte);
+  n.deleted = r.flag('y', 'n');
+  n.wideName = r.shortWide();
+  n.narrowName = r.shortNarrow();
+  return checked(r, std::move(n));
 }
 
-FileNode readFile(Reader& r) {
-  FileNode f;
-  f.times[4] = r.u32();
-  f.times[5] = r.u32();
-  f.times[2] = r.u32();
-  f.times[3] = r.u32();
-  r.u32();  // serial: given again by the insertion
-  f.times[0] = r.u32();
-  f.times[1] = r.u32();
-  f.size = r.u64();
-  f.parentId = r.u32();
-  f.extra = r.u64();
-  f.firstCluster = r.u32();
-  r.flag('F', 'F');
-  f.deleted = r.flag('y', 'n');
-  f.wideName = r.shortWide();
-  f.narrowName = r.shortNarrow();
-  return f;
-}
-
-template <typename T, typename ReadOne>
-std::vector<T> readList(Reader& r, std::size_t minimumRecord, ReadOne readOne) {
+// A count, then that many records, each read by readOne; the first record
+// that fails ends the list with its error.
+template <typename T>
+Result<std::vector<T>> readList(Reader& r, std::size_t minimumRecord, Result<T> (*readOne)(Reader&)) {
   const std::size_t n = r.count(minimumRecord);
+  if (r.failed()) return errorInFile();
   std::vector<T> list;
   list.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) list.push_back(readOne(r));
+  for (std::size_t i = 0; i < n; ++i) {
+    Result<T> one = readOne(r);
+    if (!one) return std::unexpected(std::move(one.error()));
+    list.push_back(std::move(*one));
+  }
   return list;
 }
 
@@ -444,33 +467,41 @@ std::vector<std::byte> encodeSearchLog(const SearchLog& log, SearchLogKind kind)
     }
   }
   w.u32(static_cast<std::uint32_t>(log.directories.size()));
-  for (const DirectoryNode& d : log.directories) writeDirectory(w, d);
+  for (const DirectoryNode& d : log.directories) writeEntry(w, d, 0);
   w.u32(static_cast<std::uint32_t>(log.files.size()));
   std::uint32_t serial = 0;
-  for (const FileNode& f : log.files) writeFile(w, f, serial++);
+  for (const FileNode& f : log.files) writeEntry(w, f, serial++);
   return w.take();
 }
 
 Result<SearchLog> decodeSearchLog(std::span<const std::byte> bytes, SearchLogKind kind) {
-  try {
-    Reader r(bytes);
-    SearchLog log;
-    log.header = readHeader(r);
-    if (log.header.lostPartitionSearch != 0) {
-      log.foundFileSystems = readList<FoundFileSystem>(r, kFoundFileSystemBytes, readFoundFileSystem);
-      if (kind == SearchLogKind::FoundList) {
-        log.hasNtfsLists = true;
-        log.ntfsFolders = readList<NtfsFolderEntry>(r, kNtfsFolderFixed + kNamesMinimum, readNtfsFolder);
-        log.ntfsFiles = readList<NtfsFileEntry>(r, kNtfsFileFixed + kNamesMinimum, readNtfsFile);
-      }
+  Reader r(bytes);
+  SearchLog log;
+  Result<SearchLogHeader> header = readHeader(r);
+  if (!header) return std::unexpected(std::move(header.error()));
+  log.header = std::move(*header);
+  if (log.header.lostPartitionSearch != 0) {
+    auto found = readList(r, kFoundFileSystemBytes, readFoundFileSystem);
+    if (!found) return std::unexpected(std::move(found.error()));
+    log.foundFileSystems = std::move(*found);
+    if (kind == SearchLogKind::FoundList) {
+      log.hasNtfsLists = true;
+      auto folders = readList(r, kNtfsFolderFixed + kNamesMinimum, readNtfsFolder);
+      if (!folders) return std::unexpected(std::move(folders.error()));
+      log.ntfsFolders = std::move(*folders);
+      auto files = readList(r, kNtfsFileFixed + kNamesMinimum, readNtfsFile);
+      if (!files) return std::unexpected(std::move(files.error()));
+      log.ntfsFiles = std::move(*files);
     }
-    log.directories = readList<DirectoryNode>(r, kDirectoryFixed + kNamesMinimum, readDirectory);
-    log.files = readList<FileNode>(r, kFileFixed + kNamesMinimum, readFile);
-    if (r.left() != 0) throw BadLog{};
-    return log;
-  } catch (const BadLog&) {
-    return makeError(ErrorKind::Corrupt, kLogErrorInFile);
   }
+  auto directories = readList(r, kDirectoryFixed + kNamesMinimum, readEntry<DirectoryNode>);
+  if (!directories) return std::unexpected(std::move(directories.error()));
+  log.directories = std::move(*directories);
+  auto files = readList(r, kFileFixed + kNamesMinimum, readEntry<FileNode>);
+  if (!files) return std::unexpected(std::move(files.error()));
+  log.files = std::move(*files);
+  if (r.left() != 0) return errorInFile();
+  return log;
 }
 
 }  // namespace dravolin

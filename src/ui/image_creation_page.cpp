@@ -32,21 +32,14 @@ ImageCreation::ImageCreation(MainWindow& window)
       multiFile_(new QCheckBox(QStringLiteral("&Multifile"), this)),
       target_(new QComboBox(this)) {
   setObjectName(QStringLiteral("ImageCreation"));
-  Session& session = window_.session();
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("<b>Step 2 (b) : Image Creation</b>"), this));
-  auto* explanation = new QLabel(
-      QStringLiteral("Choose where the copy of the selected sectors goes: an image file (with Multifile, pieces of "
-                     "650 MB each), or another disk, whose data will all be lost. Then click Next >."),
-      this);
-  explanation->setWordWrap(true);
-  layout->addWidget(explanation);
+  addPageHeading(layout, QStringLiteral("Step 2 (b) : Image Creation"),
+                 QStringLiteral("Choose where the copy of the selected sectors goes: an image file (with Multifile, "
+                                "pieces of 650 MB each), or another disk, whose data will all be lost. Then click "
+                                "Next >."));
 
   auto* row = new QHBoxLayout;
-  auto* picture = new QLabel(this);
-  picture->setPixmap(QIcon(dataFile(session, QStringLiteral("step2b.svg"))).pixmap(96, 96));
-  picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
-  row->addWidget(picture);
+  row->addWidget(pagePicture(QStringLiteral("step2b.svg")));
   auto* box = new QGroupBox(QStringLiteral("Image Creation Type"), this);
   auto* grid = new QGridLayout(box);
   auto* typeLabel = new QLabel(QStringLiteral("&Type :"), box);

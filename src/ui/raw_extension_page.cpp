@@ -36,20 +36,12 @@ struct RawSearch {
 RawDefaultExtension::RawDefaultExtension(MainWindow& window)
     : WizardPage(window, 10), list_(new QTableWidget(static_cast<int>(kExtensionCount), 1, this)) {
   setObjectName(QStringLiteral("RawDefaultExtension"));
-  Session& session = window_.session();
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("<b>Step 2 (b) : Select Extensions</b>"), this));
-  auto* explanation = new QLabel(
-      QStringLiteral("Tick the types of the files to look for, then click Next > and choose the folder they are "
-                     "saved in (Step 3). Each type gets a folder of its own there."),
-      this);
-  explanation->setWordWrap(true);
-  layout->addWidget(explanation);
+  addPageHeading(layout, QStringLiteral("Step 2 (b) : Select Extensions"),
+                 QStringLiteral("Tick the types of the files to look for, then click Next > and choose the folder "
+                                "they are saved in (Step 3). Each type gets a folder of its own there."));
   auto* row = new QHBoxLayout;
-  auto* picture = new QLabel(this);
-  picture->setPixmap(QIcon(dataFile(session, QStringLiteral("step2b.svg"))).pixmap(96, 96));
-  picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
-  row->addWidget(picture);
+  row->addWidget(pagePicture(QStringLiteral("step2b.svg")));
   list_->setObjectName(QStringLiteral("extensions"));
   list_->setHorizontalHeaderLabels({QStringLiteral("Select Extensions")});
   list_->horizontalHeader()->setStretchLastSection(true);

@@ -56,6 +56,21 @@ WizardPage::ButtonRow WizardPage::addButtonRow(QVBoxLayout* pageLayout, bool wit
   return {buttons, help, backButton, nextButton};
 }
 
+QLabel* WizardPage::addPageHeading(QVBoxLayout* pageLayout, const QString& title, const QString& explanation) {
+  pageLayout->addWidget(new QLabel(QStringLiteral("<b>%1</b>").arg(title), this));
+  auto* label = new QLabel(explanation, this);
+  label->setWordWrap(true);
+  pageLayout->addWidget(label);
+  return label;
+}
+
+QLabel* WizardPage::pagePicture(const QString& file) {
+  auto* picture = new QLabel(this);
+  picture->setPixmap(QIcon(dataFile(window_.session(), file)).pixmap(96, 96));
+  picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+  return picture;
+}
+
 void WizardPage::entered() { window_.session().state.CurrentStep = step_; }
 
 void WizardPage::updateMenu(WizardMenu& menu) {

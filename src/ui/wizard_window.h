@@ -5,6 +5,7 @@
 // The step pages from Step 2 on share one menu, each greying what does not
 // apply to it.
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -125,6 +126,11 @@ class WizardPage : public QWidget {
     QPushButton* next;
   };
   ButtonRow addButtonRow(QVBoxLayout* pageLayout, bool withBack = true);
+  // The head of a page: its title in bold, then the explanation, wrapped.
+  // Returns the explanation's label.
+  QLabel* addPageHeading(QVBoxLayout* pageLayout, const QString& title, const QString& explanation);
+  // The picture of a page from the data folder, 96 by 96 at the top of its cell.
+  QLabel* pagePicture(const QString& file);
 
   MainWindow& window_;
   int step_;

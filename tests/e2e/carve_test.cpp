@@ -7,12 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
+#include "support/carving_manifest.h"
 #include "support/test_support.h"
 
 namespace dravolin {
@@ -23,15 +22,7 @@ using test::runDravolin;
 using test::TempDir;
 
 constexpr std::size_t kSector = 512;
-
-struct Placed {
-  std::string type;
-  std::uint64_t start = 0;
-  std::uint64_t size = 0;
-  std::string sha256;
-  std::string carvedType;  // "-": must not be carved
-  std::uint64_t carvedSectors = 0;
-};
+using Placed = test::PlacedFile;
 
 class CarveTest : public ::testing::Test {
  protected:
@@ -42,17 +33,7 @@ class CarveTest : public ::testing::Test {
                                          "/tests/fixtures/build-carving-image.sh' '" + folder_.string() + "' 2>&1",
                                      &status);
     ASSERT_EQ(status, 0) << out;
-    std::ifstream in(folder_ / "carving.img.manifest.tsv");
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      Placed p;
-      std::string carved;
-      fields >> p.type >> p.start >> p.size >> p.sha256 >> p.carvedType >> carved;
-      p.carvedSectors = carved == "-" ? 0 : std::stoull(carved);
-      placed_.push_back(p);
-    }
+    placed_ = test::readCarvingManifest(folder_ / "carving.img.manifest.tsv");
     image_ = test::readFile(folder_ / "carving.img");
   }
 
@@ -79,11 +60,7 @@ class CarveTest : public ::testing::Test {
     const fs::path path = file["path"].get<std::string>();
     EXPECT_EQ(path.parent_path().filename(), type) << "one folder per type";
     EXPECT_EQ(path.extension(), "." + type);
-    const std::string carved = test::readFile(path);
-    EXPECT_EQ(carved.size(), p.carvedSectors * kSector);
-    const std::string original = image_.substr(p.start * kSector, p.size);
-    const std::size_t common = std::min(carved.size(), original.size());
-    EXPECT_TRUE(carved.compare(0, common, original, 0, common) == 0) << "starts with the original bytes";
+    test::expectCarvedFile(p, test::readFile(path), image_);
   }
 
   TempDir home_;

@@ -49,9 +49,11 @@ TEST(CliHelp, EveryCommandEndsWithExamplesAndExitCodes) {
       EXPECT_EQ(line->rfind(prefix, 0), 0u) << *line;
       // Every option of the example is one the command lists.
       std::istringstream words(*line);
-      for (std::string word; words >> word;)
-        if (!command.empty() && word.rfind("--", 0) == 0)
+      for (std::string word; words >> word;) {
+        if (!command.empty() && word.rfind("--", 0) == 0) {
           EXPECT_NE(help.out.find(word), std::string::npos) << word << " in " << *line;
+        }
+      }
     }
     EXPECT_GE(count, 1);
   }

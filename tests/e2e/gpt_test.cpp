@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <regex>
 #include <sstream>
 
@@ -98,6 +99,7 @@ void expectListing(const test::CommandResult& result, bool fromBackup) {
 
 struct Image {
   std::string what;
+  friend void PrintTo(const Image& c, std::ostream* os) { *os << c.what; }
   std::string file;  // under the fixtures folder
   bool fromBackup;
 };

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <set>
 #include <sstream>
 
@@ -98,6 +99,7 @@ struct Dravolin {
 // boot sector is gone (the volume is then inferred).
 struct LostCase {
   std::string what;
+  friend void PrintTo(const LostCase& c, std::ostream* os) { *os << c.what; }
   std::string image;
   int partition = 0;  // 1-based, as in the manifest and volumes.tsv
   bool inferred = false;

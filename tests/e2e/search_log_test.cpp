@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 
 #include "support/test_support.h"
 
@@ -18,6 +19,7 @@ using test::TempDir;
 
 struct Row {
   std::string what;
+  friend void PrintTo(const Row& c, std::ostream* os) { *os << c.what; }
   std::string image;
   std::vector<std::string> choice;
 };

@@ -352,7 +352,10 @@ TEST_P(WizardMessage, AppearsWhereThePageShowsIt) {
   EXPECT_TRUE(found) << c.action << " showed: " << texts.join(QStringLiteral(" | ")).toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Pages, WizardMessage, ::testing::Range<std::size_t>(0, cases().size()));
+INSTANTIATE_TEST_SUITE_P(Pages, WizardMessage, ::testing::Range<std::size_t>(0, cases().size()),
+                         [](const ::testing::TestParamInfo<std::size_t>& row) {
+                           return caseName(cases()[row.param].action);
+                         });
 
 TEST(WizardWindow, RemoteRecoveryTabChangesTheCaptionButNotTheStep) {
   WizardFixture f;

@@ -20,9 +20,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <sstream>
 
 #include "gui/wizard_harness.h"
+#include "support/carving_manifest.h"
 #include "ui/file_display.h"
 #include "ui/image_creation_page.h"
 #include "ui/open_with_dialog.h"
@@ -122,27 +122,6 @@ TEST(DriveTree, AFolderOfFloppyImagesOpensAsOneImage) {
   EXPECT_EQ(f.session.state.CurrentStep, 2);
 }
 
-struct Placed {
-  std::string type;
-  std::uint64_t start = 0, size = 0, carvedSectors = 0;
-  std::string sha256, carvedType;
-};
-
-std::vector<Placed> carvingManifest() {
-  std::vector<Placed> rows;
-  std::ifstream in(fixturePath("carving/carving.img.manifest.tsv"));
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    Placed p;
-    std::string carved;
-    fields >> p.type >> p.start >> p.size >> p.sha256 >> p.carvedType >> carved;
-    p.carvedSectors = carved == "-" ? 0 : std::stoull(carved);
-    rows.push_back(p);
-  }
-  return rows;
-}
 
 void toStep2b(WizardFixture& f, int tab) { f.toStep2b(tab); }
 
@@ -183,17 +162,12 @@ TEST(RawRecoveryPath, CarvesTheJpegAndPdfFilesIntoTheChosenFolder) {
   const std::string source = readFile(image);
   std::map<std::string, int> next;
   std::size_t expected = 0;
-  for (const Placed& p : carvingManifest()) {
+  for (const PlacedFile& p : readCarvingManifest(fixturePath("carving/carving.img.manifest.tsv"))) {
     if (p.carvedType != "JPEG" && p.carvedType != "PDF") continue;
-    SCOPED_TRACE(p.type + " at " + std::to_string(p.start));
     ++expected;
     const fs::path file = destination / p.carvedType / (std::to_string(next[p.carvedType]++) + "." + p.carvedType);
     ASSERT_TRUE(fs::exists(file)) << file;
-    const std::string carved = readFile(file);
-    EXPECT_EQ(carved, source.substr(p.start * 512, p.carvedSectors * 512)) << "the sectors from the header on";
-    const fs::path head = out.path() / "head";
-    writeFile(head, carved.substr(0, p.size));
-    EXPECT_EQ(sha256File(head), p.sha256) << "the original file, byte for byte";
+    expectCarvedFile(p, readFile(file), source);
   }
   ASSERT_GE(expected, 3u);
   std::size_t written = 0;

@@ -8,6 +8,7 @@
 // would show in the probes).
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <set>
 
 #include "ntfs/scan_lists.h"
@@ -24,6 +25,7 @@ struct Folder {
 
 struct LayoutCase {
   std::string what;
+  friend void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.what; }
   std::vector<Folder> folders;
   std::vector<IndexBufferEntry> buffers;       // sector, owner, vcn
   std::set<SectorNumber> indexSectors;         // where the disk holds "INDX"

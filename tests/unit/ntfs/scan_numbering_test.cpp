@@ -6,6 +6,8 @@
 // not listed (extension records, empty ones) holding their places.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "ntfs/scan_lists.h"
 #include "support/test_support.h"
 
@@ -29,6 +31,7 @@ struct Entry {
 
 struct MatchCase {
   std::string what;
+  friend void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.what; }
   std::vector<Folder> folders;
   std::vector<Entry> entries;
   std::vector<std::optional<std::uint64_t>> expected;  // per folder; nullopt: still unnumbered
@@ -108,6 +111,7 @@ struct Slot {
 
 struct PositionCase {
   std::string what;
+  friend void PrintTo(const PositionCase& c, std::ostream* os) { *os << c.what; }
   std::vector<Slot> slots;
 };
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 
 #include "support/test_support.h"
 
@@ -71,6 +72,7 @@ Bpb fat32Bpb() {
 
 struct BootCase {
   std::string what;
+  friend void PrintTo(const BootCase& c, std::ostream* os) { *os << c.what; }
   Bpb bpb;
   SectorNumber at;
   std::optional<std::string> name;  // nothing: not a candidate
@@ -132,6 +134,7 @@ struct Found {
 
 struct PhaseCase {
   std::string what;
+  friend void PrintTo(const PhaseCase& c, std::ostream* os) { *os << c.what; }
   std::vector<FatBootCandidate> candidates;  // in scan order
   std::vector<Dir> directories;              // in scan order
   std::vector<SectorNumber> fatPairs;        // boot sectors whose FATs confirm the volume
@@ -256,6 +259,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, PhaseTest, ::testing::ValuesIn(kPhaseCases), Nam
 
 struct FatCase {
   std::string what;
+  friend void PrintTo(const FatCase& c, std::ostream* os) { *os << c.what; }
   SectorNumber clusterBase;
   std::uint32_t sectorsPerCluster;
   std::string nameBefore;

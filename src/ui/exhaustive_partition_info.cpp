@@ -82,6 +82,8 @@ ExhaustivePartitionInfo::ExhaustivePartitionInfo(MainWindow& window)
     // Nothing to choose: only Back is offered, and the next search starts over.
     session.state.LostSearchPass = 0;
     nothingFound_ = true;
+    explanation->setText(
+        QStringLiteral("No file system was found in the range you searched. Go back < to search another range."));
     next_->hide();
     tree_->setCurrentItem(root);
     return;
@@ -149,8 +151,9 @@ void ExhaustivePartitionInfo::showSelection() {
   Session& session = window_.session();
   QStringList labels, values;
   const int ordinal = item->data(0, kOrdinalRole).toInt();
-  header_->setText(QStringLiteral("You have selected %1 with following properties :").arg(item->text(0)));
+  header_->clear();
   if (ordinal > 0) {
+    header_->setText(QStringLiteral("You have selected %1 with following properties :").arg(item->text(0)));
     auto selected = selectFoundFileSystem(session, static_cast<std::uint32_t>(ordinal));
     if (selected) {
       const FoundFileSystem& entry = session.foundFileSystems.at(static_cast<std::size_t>(ordinal - 1));

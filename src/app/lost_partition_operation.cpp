@@ -5,6 +5,30 @@
 
 namespace dravolin {
 
+namespace {
+
+// A new search for lost partitions forgets what the last one found.
+void startLostSearchState(Session& session, LostSearchScope scope) {
+  auto& s = session.state;
+  s.LostPartitionSearch = true;
+  s.ExhaustiveSearch = false;
+  s.LostSearchPass = 0;
+  s.SelectedFoundFileSystem = 0;
+  session.lostSearchScope = scope;
+  session.foundFileSystems.clear();
+  session.lostSearch.clear();
+}
+
+}  // namespace
+
+Result<void> commitLostSearchRange(Session& session, const std::string& startText, const std::string& endText,
+                                   FsType fileSystem) {
+  auto committed = commitManualRange(session, startText, endText, fileSystem);
+  if (!committed) return committed;
+  startLostSearchState(session, LostSearchScope::All);
+  return {};
+}
+
 Result<void> commitLostPartitionRange(Session& session, SectorNumber start, SectorNumber end, LostSearchScope scope) {
   if (!session.reader()) return makeError(ErrorKind::InvalidArgument, "no disk or image is open");
   const std::uint64_t sectors = session.reader()->source().sectorCount();
@@ -18,13 +42,7 @@ Result<void> commitLostPartitionRange(Session& session, SectorNumber start, Sect
   const FsType type = scope == LostSearchScope::Ntfs ? FsType::Ntfs : FsType::Fat32;
   auto committed = commitManualRange(session, std::to_string(start), std::to_string(end), type);
   if (!committed) return committed;
-  s.LostPartitionSearch = true;
-  s.ExhaustiveSearch = false;
-  s.LostSearchPass = 0;
-  s.SelectedFoundFileSystem = 0;
-  session.lostSearchScope = scope;
-  session.foundFileSystems.clear();
-  session.lostSearch.clear();
+  startLostSearchState(session, scope);
   return {};
 }
 
@@ -79,6 +97,11 @@ Result<SearchController::Worker> makeLostPartitionWorker(Session& session, const
   return SearchController::Worker([&session, &controller, codePage, chosen](Job& job) {
     session.searchNotes.clear();
     session.mftRunList = MftRunList{};
+    // After a ".ST2C" log the directory starts are found again on the disk,
+    // over the chosen volume's sectors only (see LostSearchRecords).
+    if (!session.lostSearch.directoryStartsKept)
+      rescanFatDirectoryStarts(job, *session.reader(), session.foundFileSystems,
+                               session.state.SelectedFoundFileSystem, session.lostSearch);
     if (fatNotLocated(chosen))
       session.searchNotes.push_back("File System " + std::to_string(session.state.SelectedFoundFileSystem) + " : " +
                                     kFatNotLocatedText);
@@ -97,22 +120,37 @@ Result<SearchController::Worker> makeLostPartitionWorker(Session& session, const
   });
 }
 
-Result<void> chooseFoundFileSystem(Session& session, std::uint32_t ordinal) {
+namespace {
+
+SectorNumber searchedRangeEnd(const Session& session) {
+  return session.lostSearch.rangeEnd != 0 ? session.lostSearch.rangeEnd
+                                          : static_cast<SectorNumber>(session.state.PartitionEnd);
+}
+
+}  // namespace
+
+Result<LostChoice> selectFoundFileSystem(Session& session, std::uint32_t ordinal) {
   const FoundFileSystems& found = session.foundFileSystems;
   if (ordinal == 0 || ordinal > found.size() || ordinal > 0xFFFF)
     return makeError(ErrorKind::InvalidArgument, "There is no found file system " + std::to_string(ordinal) +
                                                      " (" + std::to_string(found.size()) + " found)");
   auto& s = session.state;
-  const FoundFileSystem& entry = found[ordinal - 1];
-  const SectorNumber rangeEnd =
-      session.lostSearch.rangeEnd != 0 ? session.lostSearch.rangeEnd : static_cast<SectorNumber>(s.PartitionEnd);
-  const LostChoice choice = applyFoundFileSystem(entry, rangeEnd);
+  const LostChoice choice = applyFoundFileSystem(found[ordinal - 1], searchedRangeEnd(session));
   s.FileSystemType = choice.fileSystemType;
   s.volumeParameters = choice.parameters;
+  s.selectedNodeText = foundFileSystemLabel(found, ordinal - 1);
+  return choice;
+}
+
+Result<void> chooseFoundFileSystem(Session& session, std::uint32_t ordinal) {
+  auto selected = selectFoundFileSystem(session, ordinal);
+  if (!selected) return std::unexpected(selected.error());
+  auto& s = session.state;
+  const LostChoice& choice = *selected;
+  const SectorNumber rangeEnd = searchedRangeEnd(session);
   s.PartitionStart = choice.start;
   s.PartitionEnd = static_cast<std::int64_t>(choice.end);
   s.SelectedFoundFileSystem = ordinal;
-  s.selectedNodeText = foundFileSystemLabel(found, ordinal - 1);
   s.LostPartitionSearch = true;
   s.LostSearchPass = 1;
   if (session.reader()) session.reader()->setSelectionEnd(static_cast<std::int64_t>(rangeEnd));

@@ -27,10 +27,24 @@ inline constexpr const char* kNoFileSystemsText = "No file systems could be iden
 // end beyond the disk or not above the start.
 Result<void> commitLostPartitionRange(Session& session, SectorNumber start, SectorNumber end, LostSearchScope scope);
 
+// Step 2 (a) of the wizard when "Search Exhaustive" was ticked: the range
+// page's commit (its checks, messages and block), after which the search
+// looks for FAT and NTFS file systems alike whatever type was chosen (one
+// reading of the range serves both, and a user who lost the table seldom
+// knows every type it held). Clears what an earlier search found.
+Result<void> commitLostSearchRange(Session& session, const std::string& startText, const std::string& endText,
+                                   FsType fileSystem);
+
 // Whether makeSearchWorker should take its worker from here.
 bool isLostPartitionWorker(const Session& session, WorkerKind kind);
 Result<SearchController::Worker> makeLostPartitionWorker(Session& session, const SearchController& controller,
                                                          const std::string& codePage);
+
+// Selecting found file system `ordinal` (1-based) in the list applies it:
+// FileSystemType, VolumeParameters and the selected node text take its
+// values. Returns what the list shows of it (type, layout, start and end:
+// an inferred volume starts at its cluster base and ends at the range end).
+Result<LostChoice> selectFoundFileSystem(Session& session, std::uint32_t ordinal);
 
 // Applies found file system `ordinal` (1-based) for the second pass:
 // FileSystemType, VolumeParameters, the volume's start and end, the selected

@@ -164,6 +164,12 @@ Result<std::string> saveSearchLog(Session& session, const std::string& path, Sea
   const std::string target = searchLogSavePath(path, kind);
   SearchLog log;
   log.header = headerFromSession(session);
+  // The list of found file systems belongs to the range searched, which the
+  // choice of one of them (a narrower selection) must not replace.
+  if (kind == SearchLogKind::FoundList && session.state.LostPartitionSearch && session.lostSearch.rangeEnd != 0) {
+    log.header.partitionStart = session.lostSearch.rangeStart;
+    log.header.partitionEnd = session.lostSearch.rangeEnd;
+  }
   if (session.state.LostPartitionSearch) {
     log.foundFileSystems = session.foundFileSystems;
     if (kind == SearchLogKind::FoundList) {
@@ -267,8 +273,15 @@ Result<void> reloadSearchLogRecords(Session& session, Job& job) {
 
   if (log->hasNtfsLists) {
     // A ".ST2C" log: the NTFS lists from which the tree of any found file
-    // system is built; its result records are not used.
-    session.lostSearch.ntfs = NtfsScanLists{};
+    // system is built; its result records are not used. Nothing of an
+    // earlier search stays: its directory starts belong to another list.
+    // The log holds no FAT directory starts, so the FAT second pass finds
+    // those of the chosen volume again on the disk; the searched range is
+    // the logged selection.
+    session.lostSearch.clear();
+    session.lostSearch.rangeStart = log->header.partitionStart;
+    session.lostSearch.rangeEnd = log->header.partitionEnd;
+    session.lostSearch.directoryStartsKept = false;
     for (NtfsFolderEntry& folder : log->ntfsFolders) {
       if (job.stopRequested()) break;
       session.lostSearch.ntfs.folders.push_back(std::move(folder));
@@ -282,6 +295,9 @@ Result<void> reloadSearchLogRecords(Session& session, Job& job) {
       report(utf16ToUtf8(session.lostSearch.ntfs.files.back().name));
     }
     job.clearStopRequest();
+    // A file record of the log carries no file-system number: each file
+    // belongs to the found volume that holds its record, as after the scan.
+    assignNtfsFilesToVolumes(session.lostSearch.ntfs, session.foundFileSystems);
     return {};
   }
 

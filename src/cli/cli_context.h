@@ -146,6 +146,9 @@ void searchLostPartitions(CliContext& context, const std::vector<std::string>& r
 // --lost N: the search, then the choice of found file system N for the
 // second pass (usage error listing the choices when there is no N).
 void chooseLostFileSystem(CliContext& context, int ordinal, const std::vector<std::string>& range);
+// The choice of found file system N (1-based) of the session's found list
+// for the second pass (usage error listing the choices when there is no N).
+void chooseFoundOrdinal(CliContext& context, int ordinal);
 // Restores the found list of a .ST2C search log (checked against the source) without searching.
 void loadFoundListLog(CliContext& context, const std::string& path);
 

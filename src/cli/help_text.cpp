@@ -20,7 +20,7 @@ const std::map<std::string, std::vector<std::string>>& examples() {
       {"scan",
        {"dravolin scan disk.img --partition 1", "dravolin scan /dev/sdb --partition 2 --exhaustive",
         "dravolin scan disk.img --range 2048 133120 --fs FAT16 --json",
-        "dravolin scan disk.img --lost 2"}},
+        "dravolin scan disk.img --lost 2", "dravolin scan disk.img --lost 2 --load-log FOUND.ST2C"}},
       {"recover",
        {"dravolin recover disk.img --partition 1 --all --deleted-only --to ~/recovered",
         "dravolin recover /dev/sdb --partition 1 --path /Documents --to ~/recovered --on-exists rename",

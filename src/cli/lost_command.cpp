@@ -85,6 +85,10 @@ void loadFoundListLog(CliContext& context, const std::string& path) {
 
 void chooseLostFileSystem(CliContext& context, int ordinal, const std::vector<std::string>& range) {
   searchLostPartitions(context, range, LostSearchScope::All);
+  chooseFoundOrdinal(context, ordinal);
+}
+
+void chooseFoundOrdinal(CliContext& context, int ordinal) {
   Session& session = context.session();
   if (session.foundFileSystems.empty()) throw CliExit{kExitFailure, kNoFileSystemsText};
   if (ordinal < 1 || static_cast<std::size_t>(ordinal) > session.foundFileSystems.size()) {

@@ -39,7 +39,8 @@ inline void addSearchOptions(CLI::App& command, SearchOptions& options) {
       });
   command.add_option("--load-log", options.loadLog,
                      "Restore the search from a .ST4 log written on this disk (or an image of it) instead of "
-                     "searching; no sector is read for the listing");
+                     "searching; no sector is read for the listing. With --lost N: the file systems found come "
+                     "from a .ST2C log instead of a new search");
 }
 
 // The choice of scan, recover and find: the partition or range given, or the
@@ -50,6 +51,21 @@ inline void commitChoiceOrLoadLog(CliContext& context, const SearchOptions& opti
     return;
   }
   const ChoiceOptions& choice = context.choice;
+  if (choice.lost) {
+    // --lost N with a ".ST2C" log: the found list comes from the log, then
+    // the second pass builds file system N's tree (NTFS from the logged
+    // lists; FAT by reading that volume's sectors, which the log does not
+    // describe beyond its geometry).
+    if (!choice.lostRange.empty())
+      throw CliExit{kExitUsage, "--load-log takes the searched range from the log: leave out --lost-range"};
+    if (options.exhaustive) throw CliExit{kExitUsage, "--load-log takes the search from the log: leave out --exhaustive"};
+    if (searchLogKindOf(options.loadLog) != SearchLogKind::FoundList)
+      throw CliExit{kExitUsage, "--lost N takes the file systems found from the log of a search for lost partitions: " +
+                                    options.loadLog + " does not end in .ST2C"};
+    loadFoundListLog(context, options.loadLog);
+    chooseFoundOrdinal(context, *choice.lost);
+    return;
+  }
   if (choice.partition || !choice.range.empty() || choice.wholeDisk || options.exhaustive)
     throw CliExit{kExitUsage,
                   "--load-log takes the selection and the search from the log: leave out --partition, --range and "

@@ -381,6 +381,37 @@ std::string foundFileSystemLabel(const FoundFileSystems& found, std::size_t inde
 
 namespace {
 
+// The NTFS volumes of a found list by start; a record belongs to the volume
+// with the greatest start at or below it whose end lies above it (volumes
+// inferred from index buffers reach the end of the range and so hold later
+// volumes).
+class NtfsVolumeRanges {
+ public:
+  explicit NtfsVolumeRanges(const FoundFileSystems& found) {
+    for (std::size_t i = 0; i < found.size(); ++i)
+      if (found[i].name == "NTFS")
+        ranges_.push_back({found[i].startSector, found[i].endSector, static_cast<std::uint32_t>(i + 1)});
+    std::stable_sort(ranges_.begin(), ranges_.end(), [](const Range& a, const Range& b) { return a.start < b.start; });
+  }
+  // The ordinal of the volume that holds the sector; 0 when none does.
+  std::uint32_t volumeOf(SectorNumber sector) const {
+    auto it = std::upper_bound(ranges_.begin(), ranges_.end(), sector,
+                               [](SectorNumber s, const Range& r) { return s < r.start; });
+    while (it != ranges_.begin()) {
+      --it;
+      if (sector < it->end) return it->ordinal;
+    }
+    return 0;
+  }
+
+ private:
+  struct Range {
+    SectorNumber start, end;
+    std::uint32_t ordinal;
+  };
+  std::vector<Range> ranges_;
+};
+
 // The FAT side of the scan: looks at every sector of each chunk.
 class FatSectorScan {
  public:
@@ -529,29 +560,16 @@ class LostSearch {
       ctx_.found.push_back(entry);
       ranges.push_back({layout.start, layout.end, offset + static_cast<std::uint32_t>(i) + 1});
     }
-    // Ranges by start; a record belongs to the volume with the greatest
-    // start at or below it whose end lies above it (volumes inferred from
-    // index buffers reach the end of the range and so hold later volumes).
-    std::vector<Range> byStart = ranges;
-    std::stable_sort(byStart.begin(), byStart.end(), [](const Range& a, const Range& b) { return a.start < b.start; });
-    auto volumeOf = [&](SectorNumber sector) -> std::uint32_t {
-      auto it = std::upper_bound(byStart.begin(), byStart.end(), sector,
-                                 [](SectorNumber s, const Range& r) { return s < r.start; });
-      while (it != byStart.begin()) {
-        --it;
-        if (sector < it->end) return it->ordinal;
-      }
-      return 0;
-    };
+    const NtfsVolumeRanges volumes(ctx_.found);
     NtfsScanLists& lists = result.lists;
     for (NtfsFolderEntry& folder : lists.folders) {
       const std::uint32_t local = folder.fileSystem;
       if (local != 0 && local != kNtfsNoFileSystem && local <= ranges.size())
         folder.fileSystem = ranges[local - 1].ordinal;
       else
-        folder.fileSystem = volumeOf(folder.recordSector);
+        folder.fileSystem = volumes.volumeOf(folder.recordSector);
     }
-    for (NtfsFileEntry& file : lists.files) file.fileSystem = volumeOf(file.recordSector);
+    for (NtfsFileEntry& file : lists.files) file.fileSystem = volumes.volumeOf(file.recordSector);
     lists.indexBuffers.clear();
     lists.unlisted.clear();
     ctx_.records.ntfs = std::move(lists);
@@ -592,6 +610,62 @@ LostChoice applyFoundFileSystem(const FoundFileSystem& entry, SectorNumber range
   choice.start = entry.startSector != 0 ? entry.startSector : entry.clusterBase;
   choice.end = entry.endSector != 0 ? entry.endSector : rangeEnd;
   return choice;
+}
+
+void assignNtfsFilesToVolumes(NtfsScanLists& lists, const FoundFileSystems& found) {
+  const NtfsVolumeRanges volumes(found);
+  for (NtfsFileEntry& file : lists.files) file.fileSystem = volumes.volumeOf(file.recordSector);
+}
+
+bool fatGeometryHolds(const FoundFileSystem& entry, const DirectoryStartRecord& record) {
+  if (entry.name == "NTFS" || entry.sectorsPerCluster == 0) return false;
+  const std::uint64_t offset = std::uint64_t{record.ownCluster} * entry.sectorsPerCluster;
+  if (offset > record.sector || record.sector - offset != entry.clusterBase) return false;
+  if (isInferred(entry)) return entry.clusterBase > 0;
+  return record.ownCluster >= 2 && record.sector <= entry.endSector;
+}
+
+void rescanFatDirectoryStarts(Job& job, SectorReader& reader, const FoundFileSystems& found, std::uint32_t ordinal,
+                              LostSearchRecords& records) {
+  if (ordinal == 0 || ordinal > found.size()) return;
+  const FoundFileSystem& entry = found[ordinal - 1];
+  auto& starts = records.directoryStarts;
+  const auto mine = static_cast<std::int32_t>(ordinal);
+  std::erase_if(starts, [&](const DirectoryStartRecord& r) { return r.fileSystem == mine; });
+  if (entry.name == "NTFS" || entry.sectorsPerCluster == 0) return;
+  SectorNumber from = std::max<SectorNumber>(entry.clusterBase, records.rangeStart);
+  SectorNumber to = std::min<SectorNumber>(records.rangeEnd, reader.source().sectorCount());
+  // A volume found by its boot sector holds directories up to its end sector.
+  if (!isInferred(entry) && entry.endSector < std::numeric_limits<SectorNumber>::max())
+    to = std::min<SectorNumber>(to, entry.endSector + 1);
+  job.setStatus(kScanText);
+  std::vector<DirectoryStartRecord> again;
+  std::vector<std::byte> chunk(std::size_t{kScanSectors} * kSectorSize);
+  for (SectorNumber s = from; s < to;) {
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanSectors, to - s));
+    const auto bytes = std::span<std::byte>(chunk).first(std::size_t{count} * kSectorSize);
+    // What cannot be read comes back as zeros, which match nothing.
+    (void)reader.ReadSector(s, count, bytes);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const ByteSpan sector = ByteSpan(bytes).subspan(std::size_t{i} * kSectorSize, kSectorSize);
+      // As in the scan: a sector with the boot signature is no directory.
+      if (hasBootSectorSignature(sector) || !beginsDirectoryStart(sector)) continue;
+      DirectoryStartRecord record = readDirectoryStart(sector, s + i);
+      if (!fatGeometryHolds(entry, record)) continue;
+      const bool claimedBefore = std::any_of(found.begin(), found.begin() + (ordinal - 1),
+                                             [&](const FoundFileSystem& f) { return fatGeometryHolds(f, record); });
+      if (claimedBefore) continue;
+      record.fileSystem = mine;
+      again.push_back(record);
+    }
+    s += count;
+    job.updateStatistics({s - 1, again.size(), 0, "", StatisticsFormat::Sector});
+    job.setPercent(percentOf(s - from, to - from));
+    job.checkpoint();
+    if (job.stopRequested()) break;
+  }
+  job.clearStopRequest();
+  starts.insert(starts.end(), again.begin(), again.end());
 }
 
 void buildLostFileSystemTree(FoundEntries& entries, const LostSearchRecords& records, const FoundFileSystems& found,

@@ -144,6 +144,11 @@ struct LostSearchRecords {
   std::vector<DirectoryStartRecord> directoryStarts;
   // The NTFS folders and files with the found file system each belongs to.
   NtfsScanLists ntfs;
+  // False when the records came back from a ".ST2C" log, which holds the
+  // found list and the NTFS lists but no FAT directory-start records: the
+  // FAT second pass then finds them again on the disk
+  // (rescanFatDirectoryStarts).
+  bool directoryStartsKept = true;
   void clear() { *this = LostSearchRecords{}; }
 };
 
@@ -181,6 +186,28 @@ LostChoice applyFoundFileSystem(const FoundFileSystem& entry, SectorNumber range
 // first. Every node carries the ordinal as its partition.
 void buildLostFileSystemTree(FoundEntries& entries, const LostSearchRecords& records, const FoundFileSystems& found,
                              std::uint32_t ordinal, Job* job = nullptr);
+
+// Gives every NTFS file the number of the found NTFS file system whose range
+// holds its record (0 when none does). A ".ST2C" log keeps that number for
+// folders but not for files: a reload sets it again this way.
+void assignNtfsFilesToVolumes(NtfsScanLists& lists, const FoundFileSystems& found);
+
+// Whether the directory start at `record` lies where found FAT file system
+// `entry` puts a directory: at cluster base + own cluster x cluster size,
+// for a volume found by its boot sector also inside [cluster base, end] and
+// in cluster 2 or above, as the two analyses of the scan assign them.
+bool fatGeometryHolds(const FoundFileSystem& entry, const DirectoryStartRecord& record);
+
+// Finds the directory-start records of found FAT file system `ordinal`
+// again by reading its sectors (from its cluster base to its end, inside
+// [rangeStart, rangeEnd)): every sector that begins a directory where the
+// volume's geometry puts one belongs to it, unless an earlier FAT file
+// system of the list claims it, as the scan's order of assignment would
+// have. The records of `ordinal` already in `records` are replaced; the new
+// ones keep disk order. Reports progress and polls the stop request per
+// chunk; a stop keeps what was found so far.
+void rescanFatDirectoryStarts(Job& job, SectorReader& reader, const FoundFileSystems& found, std::uint32_t ordinal,
+                              LostSearchRecords& records);
 
 // "File System N - TYPE" as the list of found file systems shows it.
 std::string foundFileSystemLabel(const FoundFileSystems& found, std::size_t index);

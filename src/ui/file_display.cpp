@@ -102,7 +102,11 @@ FileDisplay::FileDisplay(MainWindow& window, WorkerKind searchKind)
 
   // F2 in the page: rename in the list or the tree.
   status_->setText(QString::fromUtf8(msg::kFillingTree));
-  tree_ = std::make_unique<ResultTree>(session.entries, session.state.FileSystemType, window_.options().codePage);
+  // After a search for lost partitions the tree shows the chosen file system only.
+  const auto partition = static_cast<std::uint16_t>(
+      session.state.LostPartitionSearch ? session.state.SelectedFoundFileSystem : 0);
+  tree_ = std::make_unique<ResultTree>(session.entries, session.state.FileSystemType, window_.options().codePage,
+                                       partition);
   fillJob_ = std::make_unique<WorkerJob>(window_.prompter());
   fillJob_->start([tree = tree_.get()](Job& job) { tree->build(&job); });
   fillTimer_.setInterval(30);
@@ -377,7 +381,9 @@ void FileDisplay::back() {
   treeView_->setModel(nullptr);
   session.entries.clear();
   session.state.ExhaustiveSearch = false;
-  window_.popTo(2);
+  // After a search for lost partitions the list of found file systems shows
+  // again, to choose another one.
+  window_.popTo(window_.hasPage(8) ? 8 : 2);
 }
 
 void FileDisplay::exhaustiveRecovery() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <QFileDialog>
 
+#include "app/lost_partition_operation.h"
 #include "app/search_log_operations.h"
 
 #include <QCheckBox>
@@ -391,9 +392,13 @@ PartitionRange::PartitionRange(MainWindow& window)
 
 void PartitionRange::next() {
   Session& session = window_.session();
-  auto committed = commitManualRange(session, start_->text().trimmed().toStdString(),
-                                     end_->text().trimmed().toStdString(),
-                                     kRangeFileSystems[std::clamp(fileSystem_->currentIndex(), 0, 3)]);
+  const std::string startText = start_->text().trimmed().toStdString();
+  const std::string endText = end_->text().trimmed().toStdString();
+  const FsType type = kRangeFileSystems[std::clamp(fileSystem_->currentIndex(), 0, 3)];
+  // With "Search Exhaustive" ticked in Step 2 the range is searched for lost partitions.
+  const bool lost = session.state.LostPartitionSearch && session.state.RecoveryMode == kDesktopRecovery;
+  auto committed = lost ? commitLostSearchRange(session, startText, endText, type)
+                        : commitManualRange(session, startText, endText, type);
   if (!committed) {
     window_.prompter().inform(committed.error().message);
     return;

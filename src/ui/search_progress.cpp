@@ -10,6 +10,7 @@
 
 #include "app/search_operation.h"
 #include "app/wizard_messages.h"
+#include "ui/exhaustive_partition_info.h"
 #include "ui/file_display.h"
 
 namespace dravolin::ui {
@@ -27,7 +28,10 @@ SearchProgress::SearchProgress(MainWindow& window, StepThreeJob job)
   layout->addWidget(new QLabel(QStringLiteral("<b>Step 3 : Searching</b>"), this));
   auto* row = new QHBoxLayout;
   auto* picture = new QLabel(this);
-  picture->setPixmap(QIcon(dataFile(session, QStringLiteral("step3.svg"))).pixmap(96, 96));
+  // The first pass of a search for lost partitions leads to Step 2 (c), not Step 4.
+  const bool lostPass = session.state.LostPartitionSearch && session.state.LostSearchPass == 0;
+  picture->setPixmap(
+      QIcon(dataFile(session, lostPass ? QStringLiteral("step2b.svg") : QStringLiteral("step3.svg"))).pixmap(96, 96));
   picture->setAlignment(Qt::AlignTop);
   row->addWidget(picture);
   auto* right = new QVBoxLayout;
@@ -152,11 +156,6 @@ void SearchProgress::start() {
   Session& session = window_.session();
   auto worker = job_.worker ? job_.worker(*controller_)
                             : makeSearchWorker(session, *controller_, window_.options().codePage);
-  // The wizard has no page yet to list the file systems a search for lost
-  // partitions finds (the command line has: dravolin lost); it says so
-  // instead of running a search whose result it could not show.
-  if (worker && !job_.worker && session.state.LostPartitionSearch)
-    worker = makeError(ErrorKind::InvalidArgument, "the search for lost partitions is not available yet");
   if (!worker) {
     // Nothing runs: the page shows its labels and waits for Back.
     finished_ = true;
@@ -220,6 +219,11 @@ void SearchProgress::finish() {
       stop_->setEnabled(false);
       window_.prompter().inform(controller_->error().empty() ? "The search ended without a result."
                                                              : "The search failed: " + controller_->error());
+      return;
+    case SearchOutcome::LostPassList:
+      // The file systems found (or a loaded ".ST2C" log's list): Step 2 (c).
+      progress_->setValue(100);
+      window_.replaceTop(new ExhaustivePartitionInfo(window_));
       return;
     case SearchOutcome::Close:
       progress_->setValue(controller_->percent());

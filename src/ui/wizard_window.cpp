@@ -363,6 +363,12 @@ void MainWindow::replaceTop(WizardPage* page) {
   pageShown();
 }
 
+bool MainWindow::hasPage(int step) const {
+  for (int i = 0; i < stack_->count(); ++i)
+    if (auto* page = qobject_cast<WizardPage*>(stack_->widget(i)); page && page->step() == step) return true;
+  return false;
+}
+
 WizardPage* MainWindow::currentPage() const { return qobject_cast<WizardPage*>(stack_->currentWidget()); }
 
 int MainWindow::depth() const { return stack_->count(); }

@@ -183,6 +183,8 @@ class MainWindow : public QMainWindow {
   // Replaces the page on top by another.
   void replaceTop(WizardPage* page);
   WizardPage* currentPage() const;
+  // Whether a page of this step is in the stack.
+  bool hasPage(int step) const;
   int depth() const;
 
   // The caption with its mode suffix on every window.

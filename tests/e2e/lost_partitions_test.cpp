@@ -193,6 +193,62 @@ TEST_P(LostPartitionsTest, FindsListsAndRecoversTheVolume) {
 
 INSTANTIATE_TEST_SUITE_P(Volumes, LostPartitionsTest, ::testing::ValuesIn(kCases), test::NameFromWhat{});
 
+// scan --lost N --load-log FOUND.ST2C: the found list comes from the log,
+// then the second pass builds volume N's tree (NTFS from the logged lists,
+// FAT from that volume's sectors); the listing is the one a new search gives.
+struct LoggedCase {
+  std::string what;
+  int partition = 0;  // 1-based, as in volumes.tsv
+};
+
+const LoggedCase kLoggedCases[] = {
+    {"FAT16", 1},
+    {"FAT32", 2},
+    {"NTFS", 3},
+};
+
+class LostFoundListLogTest : public ::testing::TestWithParam<LoggedCase> {};
+
+TEST_P(LostFoundListLogTest, ScanFromTheLogListsWhatANewSearchLists) {
+  Dravolin run;
+  const fs::path image = damaged("mbr-lost-tables.img");
+  const std::string hash = test::sha256File(image);
+  const auto searched = run({"lost", image.string(), "--json", "-q", "--save-log", (run.dir / "found").string()});
+  ASSERT_EQ(searched.exitCode, 0) << searched.err;
+  const fs::path log = run.dir / "FOUND.ST2C";
+  ASSERT_TRUE(fs::exists(log));
+  const ListedVolume volume = listedVolumes().at(static_cast<std::size_t>(GetParam().partition - 1));
+  int ordinal = 0;
+  const json found = json::parse(searched.out);
+  for (const json& f : found["file_systems"])
+    if (f["start"] == volume.start && f["type"] == volume.type) ordinal = f["ordinal"].get<int>();
+  ASSERT_GT(ordinal, 0) << searched.out;
+  const std::string n = std::to_string(ordinal);
+
+  const auto direct = run({"scan", image.string(), "--lost", n, "--json", "-q"});
+  ASSERT_EQ(direct.exitCode, 0) << direct.err;
+  const auto fromLog = run({"scan", image.string(), "--lost", n, "--load-log", log.string(), "--json", "-q"});
+  ASSERT_EQ(fromLog.exitCode, 0) << fromLog.err;
+  EXPECT_GT(json::parse(direct.out)["entries"].size(), 10u);
+  EXPECT_EQ(fromLog.out, direct.out);
+  if (volume.type == "NTFS") {
+    // The NTFS lists are in the log: a same-size copy holding only zeros
+    // lists the same tree.
+    const fs::path zeros = run.dir / "zeros.img";
+    { std::ofstream(zeros, std::ios::binary); }
+    fs::resize_file(zeros, fs::file_size(image));
+    const auto blank = run({"scan", zeros.string(), "--lost", n, "--load-log", log.string(), "--json", "-q"});
+    ASSERT_EQ(blank.exitCode, 0) << blank.err;
+    EXPECT_EQ(blank.out, direct.out);
+  }
+  // --lost takes a found list only: a results log is refused before anything is read.
+  const auto wrongKind = run({"scan", image.string(), "--lost", n, "--load-log", (run.dir / "RESULT.ST4").string()});
+  EXPECT_EQ(wrongKind.exitCode, 2) << wrongKind.err;
+  EXPECT_EQ(test::sha256File(image), hash) << "the source image changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, LostFoundListLogTest, ::testing::ValuesIn(kLoggedCases), test::NameFromWhat{});
+
 TEST(LostPartitions, AnEmptyRangeFindsNothingAndSaysSo) {
   Dravolin run;
   const fs::path image = damaged("mbr-lost-tables.img");

@@ -326,8 +326,8 @@ const std::vector<MessageCase>& cases() {
          click(f.page<ui::SearchProgress>(), "stop");
        }),
        "Image creation aborted."},
-      {"Step 2 (a) to a lost-partition search",
-       typedRange(nullptr, nullptr, 1), "the search for lost partitions is not available yet"},
+      {"Step 2 (c) after a lost-partition search of a range holding no file system",
+       typedRange("1", "2", 1), "No file systems could be identified."},
   };
   return table;
 }

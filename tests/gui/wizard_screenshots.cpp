@@ -17,6 +17,7 @@
 
 #include "app/wizard_messages.h"
 #include "gui/wizard_harness.h"
+#include "ui/exhaustive_partition_info.h"
 #include "ui/file_display.h"
 #include "ui/image_creation_page.h"
 #include "ui/raw_extension_page.h"
@@ -274,6 +275,52 @@ TEST(Screenshots, RawAndImageRecovery) {
   save(f.window.get(), "33-step3-imaging");
   f.gate->release();
   ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget() && f.page<ui::ImageCreation>(); }));
+  EXPECT_TRUE(script.unexpected.empty()) << (script.unexpected.empty() ? "" : script.unexpected.front().toStdString());
+}
+
+// The search for lost partitions on the disk whose partition tables are
+// gone: Step 2 with "Search Exhaustive", the range, the scan pass, the list
+// of found file systems (Step 2 (c)), and a range where nothing is found.
+TEST(Screenshots, SearchForLostPartitions) {
+  WizardFixture f;
+  f.window->resize(960, 640);
+  DialogScript script;
+  const std::string image = "damaged/mbr-lost-tables.img";
+  f.toStep2(image);
+  auto* step2 = f.page<ui::PartitionInfo>();
+  step2->searchExhaustive()->setChecked(true);
+  save(f.window.get(), "35-step2-partitioninfo-search-exhaustive");
+  step2->next();
+  auto* range = f.page<ui::PartitionRange>();
+  ASSERT_NE(range, nullptr);
+  range->startEdit()->setText(QStringLiteral("0"));
+  range->endEdit()->setText(QString::number(fs::file_size(fixturePath(image)) / 512));
+  range->fileSystem()->setCurrentIndex(1);
+  save(f.window.get(), "36-step2a-partitionrange-lost");
+  f.gate->gateSector = 60000;
+  f.gate->open = false;
+  f.gate->armed = true;
+  range->next();
+  ASSERT_TRUE(waitUntil([&] { return f.gate->waiting.load() > 0; }));
+  QTest::qWait(1200);
+  save(f.window.get(), "37-step3-lost-searchprogress");
+  f.gate->release();
+  ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr; }));
+  f.gate->armed = false;
+  ASSERT_TRUE(f.page<ui::ExhaustivePartitionInfo>()->selectFileSystem(2));
+  save(f.window.get(), "38-step2c-exhaustivepartitioninfo");
+
+  // Back to the range: sectors 0 to 2047 hold only the wiped table.
+  f.window->pop();
+  range = f.page<ui::PartitionRange>();
+  ASSERT_NE(range, nullptr);
+  range->endEdit()->setText(QStringLiteral("2048"));
+  grabThen(script, "MessagesInfo", "39-step2c-nothing-found", [](QDialog* d) { d->accept(); });
+  range->next();
+  ASSERT_TRUE(waitUntil([&] {
+    return f.page<ui::ExhaustivePartitionInfo>() != nullptr && script.done() && !QApplication::activeModalWidget();
+  }));
+  save(f.window.get(), "40-step2c-empty");
   EXPECT_TRUE(script.unexpected.empty()) << (script.unexpected.empty() ? "" : script.unexpected.front().toStdString());
 }
 

@@ -1,20 +1,24 @@
 // The wizard driven as a user would, offscreen, on the FAT32 fixture: the
 // whole Desktop Recovery path to a saved folder compared byte for byte,
 // Back at every step, Stop and Back during the search, and the event loop
-// kept free while the search runs.
+// kept free while the search runs; and the search for lost partitions on the
+// disk whose tables are gone.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <gtest/gtest.h>
 
 #include "app/wizard_messages.h"
 #include "gui/wizard_harness.h"
+#include "ui/exhaustive_partition_info.h"
 #include "ui/file_display.h"
 #include "ui/partition_pages.h"
 #include "ui/result_models.h"
@@ -445,6 +449,171 @@ TEST(Wizard, ALogSavedInStep4LoadsInStep2ToTheSameTree) {
     EXPECT_EQ(script.lastText(), QStringLiteral("You Have Selected Wrong Disk."));
     EXPECT_NE(f.page<ui::PartitionInfo>(), nullptr);
   }
+}
+
+}  // namespace
+}  // namespace dravolin::test
+
+namespace dravolin::test {
+namespace {
+
+// A row of the manifest of the disk with several volumes, with its volume.
+struct VolumeRow {
+  int partition = 0;
+  bool live = false;
+  bool file = false;
+  std::string sha256;
+  std::string path;
+};
+
+std::vector<VolumeRow> readVolumeManifest() {
+  std::vector<VolumeRow> rows;
+  std::ifstream in(fixturePath("mbr.img.manifest.tsv"));
+  std::string line;
+  std::getline(in, line);  // heading
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, '\t');) f.push_back(field);
+    if (f.size() == 6) rows.push_back({std::stoi(f[0]), f[1] == "live", f[2] == "file", f[4], f[5]});
+  }
+  return rows;
+}
+
+ui::FileDisplay* waitForLostTree(WizardFixture& f) {
+  // After a search for lost partitions Step 4 shows no hint about the exhaustive search.
+  if (!waitUntil([&] {
+        auto* step4 = f.page<ui::FileDisplay>();
+        return step4 && step4->filled() && !QApplication::activeModalWidget();
+      }))
+    return nullptr;
+  return f.page<ui::FileDisplay>();
+}
+
+// Step 2 with "Search Exhaustive" on the disk whose tables are gone, Step
+// 2 (a) over the whole disk, the scan pass in Step 3, then Step 2 (c) lists
+// the four volumes; the FAT32 one is chosen, its tree holds its own files
+// and none of the others', and a saved file is byte-identical. Back returns
+// to the list as it was; the list saved as a ".ST2C" log loads again in
+// another run, where the NTFS volume's tree comes from the log.
+TEST(Wizard, TheSearchForLostPartitionsListsTheVolumesAndSavesFromTheChosenOne) {
+  const std::string image = "damaged/mbr-lost-tables.img";
+  const std::string hash = sha256File(fixturePath(image));
+  const auto manifest = readVolumeManifest();
+  const QStringList expectedNodes = {QStringLiteral("File System 1 - FAT16"), QStringLiteral("File System 2 - FAT32"),
+                                     QStringLiteral("File System 3 - FAT16"), QStringLiteral("File System 4 - NTFS")};
+  TempDir logs;
+  {
+    WizardFixture f;
+    DialogScript script;
+    f.toStep2(image);
+    auto* step2 = f.page<ui::PartitionInfo>();
+    step2->searchExhaustive()->setChecked(true);
+    step2->tree()->setCurrentItem(step2->tree()->topLevelItem(0));  // the disk
+    step2->next();
+    auto* range = f.page<ui::PartitionRange>();
+    ASSERT_NE(range, nullptr);
+    range->startEdit()->setText(QStringLiteral("0"));
+    range->endEdit()->setText(QString::number(fs::file_size(fixturePath(image)) / 512));
+    range->fileSystem()->setCurrentIndex(1);  // FAT32
+    range->next();
+    auto* step3 = f.page<ui::SearchProgress>();
+    ASSERT_NE(step3, nullptr);
+    EXPECT_TRUE(step3->findChild<QLabel*>(QStringLiteral("description"))->text().contains(
+        QStringLiteral("Click  next and proceed to Step 2C.")));
+    ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr; }));
+    auto* step2c = f.page<ui::ExhaustivePartitionInfo>();
+    EXPECT_EQ(f.session.state.CurrentStep, 8);
+    EXPECT_EQ(step2c->tree()->topLevelItem(0)->text(0), QStringLiteral("File System"));
+    ASSERT_EQ(step2c->nodeTexts(), expectedNodes);
+    EXPECT_TRUE(f.window->menu().saveLog->isEnabled());
+    EXPECT_FALSE(f.window->menu().loadLog->isEnabled());
+    EXPECT_FALSE(f.window->menu().exhaustiveRecovery->isEnabled());
+    ASSERT_TRUE(step2c->selectFileSystem(2));
+    EXPECT_EQ(step2c->header(), QStringLiteral("You have selected File System 2 - FAT32 with following properties :"));
+    EXPECT_EQ(step2c->propertyTexts(),
+              (QStringList{QStringLiteral("Partition Type: FAT32"), QStringLiteral("Partition Size: 40 MB"),
+                           QStringLiteral("Start Sector: 34816"), QStringLiteral("End Sector: 116736")}));
+    step2c->nextButton()->click();
+    ui::FileDisplay* step4 = waitForLostTree(f);
+    ASSERT_NE(step4, nullptr);
+    ResultTree& tree = *step4->resultTree();
+    std::size_t own = 0;
+    for (const VolumeRow& r : manifest) {
+      if (!r.live || !r.file) continue;
+      const bool mine = r.partition == 2;
+      // Zero-length files have no cluster: FAT lists none of them.
+      if (mine && r.sha256 == "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855") continue;
+      if (mine) {
+        ++own;
+        EXPECT_TRUE(tree.findFile(r.path)) << r.path << " is not listed";
+      } else if (r.path.find(" p" + std::to_string(r.partition)) != std::string::npos) {
+        EXPECT_FALSE(tree.findFile(r.path)) << r.path << " of volume " << r.partition << " is listed";
+      }
+    }
+    EXPECT_GT(own, 10u);
+
+    // One file checked and saved: byte for byte.
+    const std::string chosen = "/Several clusters p2.dat";
+    const auto file = tree.findFile(chosen);
+    ASSERT_TRUE(file);
+    step4->showFolder(file->item);
+    const int row = step4->listModel()->rowOfFile(file->file);
+    ASSERT_GE(row, 0);
+    ASSERT_TRUE(step4->listModel()->setData(step4->listModel()->index(row, 0), Qt::Checked, Qt::CheckStateRole));
+    ASSERT_TRUE(waitUntil([&] { return !step4->marking(); }));
+    TempDir destination;
+    ASSERT_NO_FATAL_FAILURE(saveCheckedInto(f, script, destination.path(), false));
+    const auto expected = std::find_if(manifest.begin(), manifest.end(),
+                                       [&](const VolumeRow& r) { return r.partition == 2 && r.path == chosen; });
+    ASSERT_NE(expected, manifest.end());
+    EXPECT_EQ(sha256File(destination.path() / chosen.substr(1)), expected->sha256);
+
+    // Back from Step 4 shows the list again with the choice as it was.
+    script.answer(QStringLiteral("QuestionMessage"), true);
+    step4->back();
+    ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr && script.done(); }));
+    step2c = f.page<ui::ExhaustivePartitionInfo>();
+    EXPECT_EQ(step2c->nodeTexts(), expectedNodes);
+    EXPECT_EQ(step2c->tree()->currentItem()->text(0), QStringLiteral("File System 2 - FAT32"));
+    const std::string report = readFile(f.session.activityLog().path());
+    EXPECT_NE(report.find("Total File Systems Enumerated : "), std::string::npos);
+    EXPECT_NE(report.find("Selected File System : File System 2 - FAT32"), std::string::npos);
+    // Saved after a volume was chosen, the log still holds the whole range searched.
+    step2c->saveLogTo(QString::fromStdString((logs.path() / "found").string()));
+    ASSERT_TRUE(fs::exists(logs.path() / "FOUND.ST2C"));
+  }
+  {
+    WizardFixture f;
+    f.toStep2(image);
+    f.page<ui::PartitionInfo>()->loadLogFrom(QString::fromStdString((logs.path() / "FOUND.ST2C").string()));
+    ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr; }));
+    auto* step2c = f.page<ui::ExhaustivePartitionInfo>();
+    EXPECT_EQ(step2c->nodeTexts(), expectedNodes);
+    // The logical FAT16 volume (its folders found again on the disk), then
+    // the NTFS one (from the logged lists): each lists its own live files.
+    DialogScript script;
+    for (const auto& [ordinal, partition] : {std::pair{3, 4}, std::pair{4, 3}}) {
+      ASSERT_TRUE(step2c->selectFileSystem(ordinal));
+      step2c->nextButton()->click();
+      ui::FileDisplay* step4 = waitForLostTree(f);
+      ASSERT_NE(step4, nullptr);
+      std::size_t own = 0;
+      for (const VolumeRow& r : manifest) {
+        if (r.partition != partition || !r.live || !r.file) continue;
+        if (partition != 3 && r.sha256 == "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855") continue;
+        ++own;
+        EXPECT_TRUE(step4->resultTree()->findFile(r.path)) << r.path << " is not listed";
+      }
+      EXPECT_GT(own, 10u) << "volume " << partition;
+      script.answer(QStringLiteral("QuestionMessage"), true);
+      step4->back();
+      ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr && script.done(); }));
+      step2c = f.page<ui::ExhaustivePartitionInfo>();
+    }
+  }
+  EXPECT_EQ(sha256File(fixturePath(image)), hash) << "the source image changed";
 }
 
 }  // namespace

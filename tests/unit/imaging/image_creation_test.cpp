@@ -65,7 +65,11 @@ std::string concatenated(const std::vector<fs::path>& pieces) {
   return all;
 }
 
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
+std::string quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
 
 // md5sum or sha256sum of the pieces joined, from coreutils.
 std::string coreutilsDigest(const std::string& tool, const std::vector<fs::path>& pieces) {
@@ -213,6 +217,7 @@ TEST_F(ImageCreationTest, HashesAreThoseOfTheCopyAndTheListChecksWithCoreutils) 
       {"single", false, std::nullopt, 1, 25},
       {"series", true, std::nullopt, 3, 25},
       {"stopped", true, 3, 2, 17},  // 7 + 3 + 7
+      {"it's a back\\slash", false, std::nullopt, 1, 25},  // names escaped as md5sum reads them
   };
   MemorySectorSource memory(patternBytes(0, 40));
   for (const Case& c : cases) {
@@ -344,6 +349,7 @@ TEST_F(ImageCreationTest, CancelEndsTheCopyPromptlyWithoutClaimingAnything) {
     request.settings.hashList = hashListPath(dir / name);
     request.activityLog = &log;
     request.transferSectors = 64;
+    request.ringBlocks = 64;  // room to read far ahead of a paused writer
     ImagingResult result;
     job.start([&](Job& j) { (void)runImageCreation(j, request, result); });
     const auto begun = Clock::now();

@@ -416,6 +416,11 @@ TEST_F(ImageCreationTest, DiskTargetReceivesTheRangeFromSectorZero) {
   EXPECT_EQ(written.substr(200 * kSectorSize), asString(patternBytes(5200, 60))) << "nothing past the copy";
   EXPECT_EQ(job.lastName, "Disk4 - Test Disk");
   EXPECT_NE(activityLog().find("Last Name : Disk4 - Test Disk"), std::string::npos);
+  // A disk has no folder for a list: the hashes of the range go to the report.
+  test::writeFile(dir / "range.bin", asString(patternBytes(100, 200)));
+  EXPECT_EQ(result.hashes.sha256, test::sha256File(dir / "range.bin"));
+  EXPECT_TRUE(result.hashList.empty());
+  EXPECT_NE(activityLog().find("SHA-256 : " + result.hashes.sha256), std::string::npos);
 }
 
 TEST_F(ImageCreationTest, AFailedWriteAbortsTheCopy) {

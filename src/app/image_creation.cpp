@@ -215,11 +215,14 @@ Result<void> ImageCreationPage::nextImage(const fs::path& destination, bool mult
   const std::uint64_t needed = neededBytes();
   const std::uint64_t sectors = needed / kSectorSize;
   const std::uint64_t pieceCount = piecesNeeded(sectors, multiFile, kImagePieceSectors);
-  // The copy must never replace the source it reads.
-  for (std::uint64_t n = 0; n < pieceCount; ++n)
-    if (isSourceFile(imagePieceName(destination, n)))
-      return makeError(ErrorKind::InvalidArgument,
-                       imagePieceName(destination, n).string() + " is the source being imaged. Select different file");
+  // The copy must never replace the source it reads, nor remove it as the
+  // list of an earlier copy.
+  std::vector<fs::path> written = {badSectorListPath(destination), hashListPath(destination)};
+  // The piece after the last is removed at the end when it exists.
+  for (std::uint64_t n = 0; n <= pieceCount; ++n) written.push_back(imagePieceName(destination, n));
+  for (const auto& file : written)
+    if (isSourceFile(file))
+      return makeError(ErrorKind::InvalidArgument, file.string() + " is the source being imaged. Select different file");
 
   auto& log = session_.activityLog();
   log.appendLines({"\r\n", "Step 2 (b):", "-------"});
@@ -240,6 +243,7 @@ Result<void> ImageCreationPage::nextImage(const fs::path& destination, bool mult
 
   settings.MultiFileImage = multiFile;
   settings.badSectorList = badSectorListPath(destination);
+  settings.hashList = hashListPath(destination);
   log.appendLines({"Image Creation Type : Image", "Destination Image : " + destination.string(),
                    std::string("Multifile : ") + (multiFile ? "Checked" : "Not Checked")});
   return {};
@@ -263,6 +267,7 @@ Result<void> ImageCreationPage::nextDisk(const TargetDisk& target, Prompter& pro
   settings.ImageTargetLabel = disk.name + " - " + disk.model;
   // Unreadable sectors of a copy to a disk are listed beside the activity report.
   settings.badSectorList = session_.activityLog().folder() / (disk.name + ".bad-sectors.txt");
+  settings.hashList.clear();  // a disk has no folder: the hashes go to the report only
   targetPath_ = disk.devicePath;
   const std::string question = "All data will be lost in Target Disk -\r\n" + disk.name + " - " + disk.model +
                                "\r\n\r\nAre you sure you want to continue ?\r\n";

@@ -68,6 +68,11 @@ nlohmann::json resultJson(const ImagingResult& result, const ImagingSettings& se
                         {"bad_sector_list", result.badSectorList.string()},
                         {"message", result.message}};
   if (settings.ImageToDisk) doc["target_disk"] = settings.ImageTargetLabel;
+  // MD5 and SHA-256 of the sectors copied; absent after a failed write.
+  if (!result.hashes.md5.empty()) doc["md5"] = result.hashes.md5;
+  if (!result.hashes.sha256.empty()) doc["sha256"] = result.hashes.sha256;
+  if (!settings.ImageToDisk) doc["hash_list"] = result.hashList.string();
+  if (!result.hashListError.empty()) doc["hash_list_error"] = result.hashListError;
   if (!result.error.empty()) doc["error"] = result.error;
   return doc;
 }
@@ -79,6 +84,9 @@ void printResult(const ImagingResult& result, const ImagingSettings& settings) {
   std::printf("Sectors copied: %llu\n", static_cast<unsigned long long>(result.sectorsCopied.load()));
   std::printf("Unreadable sectors: %llu\n", static_cast<unsigned long long>(result.unreadableSectors));
   if (!result.badSectorList.empty()) std::printf("Bad sector list: %s\n", result.badSectorList.string().c_str());
+  if (!result.hashes.md5.empty()) std::printf("MD5: %s\n", result.hashes.md5.c_str());
+  if (!result.hashes.sha256.empty()) std::printf("SHA-256: %s\n", result.hashes.sha256.c_str());
+  if (!result.hashList.empty()) std::printf("Hash list: %s\n", result.hashList.string().c_str());
 }
 
 }  // namespace
@@ -135,6 +143,8 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
     if (context.common.json) context.printJson(resultJson(result, settings));
     else printResult(result, settings);
     if (!result.error.empty()) std::fprintf(stderr, "dravolin: %s\n", result.error.c_str());
+    if (!result.hashListError.empty())
+      std::fprintf(stderr, "dravolin: the hash list was not written: %s\n", result.hashListError.c_str());
     return result.completed ? kExitOk : kExitFailure;
   };
 }

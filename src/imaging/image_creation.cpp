@@ -3,27 +3,166 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 
+#include "common/bounded_queue.h"
 #include "disk/file_source.h"
 #include "imaging/bad_sector_list.h"
 #include "imaging/image_pieces.h"
 
 namespace dravolin {
+namespace fs = std::filesystem;
 namespace {
 
-// Installs the reader's unreadable-sector sink for the run and removes it
-// again however the run ends.
-class SinkGuard {
- public:
-  SinkGuard(SectorReader& reader, BadSectorList& list) : reader_(reader) {
-    reader_.setUnreadableSink([&list](SectorNumber sector) { list.add(sector); });
+// One transfer in flight: the sectors [first, first + count) and the sectors
+// among them that stayed unreadable (zero-filled in bytes).
+struct Block {
+  std::vector<std::byte> bytes;
+  SectorNumber first = 0;
+  std::uint32_t count = 0;
+  std::vector<SectorNumber> lost;
+  std::span<std::byte> data() { return std::span<std::byte>(bytes).first(std::size_t{count} * kSectorSize); }
+};
+
+// Sectors the reader moves between two checkpoints (1 MiB), so that a pause
+// or a cancel reaches it within one such read.
+constexpr std::uint32_t kReadStepSectors = 2048;
+
+// How the range is cut into transfers: never longer than the transfer size,
+// and with pieces never across the end of a piece.
+struct TransferPlan {
+  SectorNumber start = 0;
+  SectorNumber end = 0;
+  std::uint32_t transfer = 1;
+  std::uint64_t pieceSectors = 0;  // 0: one piece or a disk, no cut
+  std::uint32_t countAt(SectorNumber current) const {
+    std::uint64_t count = std::min<std::uint64_t>(transfer, end - current);
+    if (pieceSectors > 0) count = std::min(count, pieceSectors - (current - start) % pieceSectors);
+    return static_cast<std::uint32_t>(count);
   }
-  ~SinkGuard() { reader_.setUnreadableSink({}); }
-  SinkGuard(const SinkGuard&) = delete;
-  SinkGuard& operator=(const SinkGuard&) = delete;
+};
+
+// The threads around the worker's own: a reader that fills blocks in sector
+// order, and the MD5 and SHA-256 hashers that take the blocks the worker has
+// written (so the hashes are those of the image) and give them back to the
+// reader. Memory in flight is the blocks made at the start. However the copy
+// ends, the destructor stops every thread before the worker's files close.
+class CopyPipeline {
+ public:
+  CopyPipeline(Job& job, SectorReader& source, const TransferPlan& plan, std::uint32_t ringBlocks)
+      : job_(job), source_(source), plan_(plan), free_(ringBlocks), read_(ringBlocks), written_(ringBlocks),
+        md5Done_(ringBlocks), md5_(DigestAlgorithm::Md5), sha256_(DigestAlgorithm::Sha256) {
+    const std::uint64_t total = plan.end > plan.start ? plan.end - plan.start : 0;
+    const std::uint64_t blockSectors = std::clamp<std::uint64_t>(total, 1, plan.transfer);
+    const std::uint64_t needed = (total + blockSectors - 1) / blockSectors;
+    blocks_.resize(static_cast<std::size_t>(std::clamp<std::uint64_t>(needed, 1, ringBlocks)));
+    for (Block& block : blocks_) {
+      block.bytes.resize(blockSectors * kSectorSize);
+      (void)free_.push(&block);
+    }
+    source_.setUnreadableSink([this](SectorNumber sector) { reading_->lost.push_back(sector); });
+    try {
+      reader_ = std::thread([this] { readBlocks(); });
+      md5Thread_ = std::thread([this] { hashBlocks(md5_, written_, md5Done_); });
+      sha256Thread_ = std::thread([this] { hashBlocks(sha256_, md5Done_, free_); });
+    } catch (...) {
+      stopAll();
+      throw;
+    }
+  }
+  ~CopyPipeline() { stopAll(); }
+  CopyPipeline(const CopyPipeline&) = delete;
+  CopyPipeline& operator=(const CopyPipeline&) = delete;
+
+  // The next block in sector order, or nullptr when the range has been read.
+  // What ended the reader early (a cancel at its checkpoint) is thrown here.
+  Block* nextRead() {
+    auto block = read_.pop();
+    if (block) return *block;
+    if (readerFailure_) std::rethrow_exception(readerFailure_);
+    return nullptr;
+  }
+
+  // Gives a written block to the hashers.
+  void hashWritten(Block* block) { (void)written_.push(block); }
+
+  // Stops the reader (blocks read ahead are dropped), lets the hashers take
+  // in every block they were given, and returns their digests.
+  ImageHashes finish() {
+    free_.abort();
+    read_.abort();
+    written_.close();
+    joinAll();
+    return {md5_.finishHex(), sha256_.finishHex()};
+  }
 
  private:
-  SectorReader& reader_;
+  void readBlocks() {
+    try {
+      for (SectorNumber current = plan_.start; current < plan_.end;) {
+        auto block = free_.pop();
+        if (!block) return;
+        Block& b = **block;
+        b.first = current;
+        b.count = plan_.countAt(current);
+        b.lost.clear();
+        reading_ = &b;
+        // One-sector calls as far as the reader's rules go; what it could
+        // not read comes back as zeros and is written as such.
+        for (std::uint32_t done = 0; done < b.count;) {
+          job_.checkpoint();
+          const std::uint32_t n = std::min(kReadStepSectors, b.count - done);
+          (void)source_.ReadSectorsAs(current + done, n, b.data().subspan(std::size_t{done} * kSectorSize), 1);
+          done += n;
+        }
+        if (!read_.push(&b)) return;
+        current += b.count;
+      }
+      read_.close();
+    } catch (...) {
+      readerFailure_ = std::current_exception();
+      read_.abort();
+    }
+  }
+
+  static void hashBlocks(StreamDigest& digest, BoundedQueue<Block*>& in, BoundedQueue<Block*>& out) {
+    while (auto block = in.pop()) {
+      digest.update((*block)->data());
+      (void)out.push(*block);
+    }
+    out.close();
+  }
+
+  void stopAll() {
+    free_.abort();
+    read_.abort();
+    written_.abort();
+    md5Done_.abort();
+    joinAll();
+  }
+
+  void joinAll() {
+    for (std::thread* t : {&reader_, &md5Thread_, &sha256Thread_})
+      if (t->joinable()) t->join();
+    source_.setUnreadableSink({});
+  }
+
+  Job& job_;
+  SectorReader& source_;
+  const TransferPlan plan_;
+  std::vector<Block> blocks_;
+  BoundedQueue<Block*> free_;      // empty blocks, for the reader
+  BoundedQueue<Block*> read_;      // read, for the writer
+  BoundedQueue<Block*> written_;   // written, for the MD5 hasher
+  BoundedQueue<Block*> md5Done_;   // for the SHA-256 hasher, which frees them
+  Block* reading_ = nullptr;       // the block the reader fills (reader thread only)
+  std::exception_ptr readerFailure_;
+  StreamDigest md5_;
+  StreamDigest sha256_;
+  std::thread reader_;
+  std::thread md5Thread_;
+  std::thread sha256Thread_;
 };
 
 int percentOf(std::uint64_t current, std::uint64_t end) {
@@ -62,26 +201,29 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
   if (!lastName.empty()) job.setLastName(lastName);
 
   BadSectorList badSectors(settings.badSectorList);
-  SinkGuard sink(source, badSectors);
+  // A list of an earlier copy must not vouch for this one, however it ends.
+  if (!toDisk && !settings.hashList.empty()) {
+    std::error_code ec;
+    fs::remove(settings.hashList, ec);
+  }
   ImagePieceWriter pieces(settings.ImageDestination);
-  std::vector<std::byte> buffer(std::size_t{transfer} * kSectorSize);
+  const bool cutIntoPieces = !toDisk && settings.MultiFileImage;
+  const TransferPlan plan{request.start, end, transfer, cutIntoPieces ? pieceSectors : 0};
+  CopyPipeline pipeline(job, source, plan, std::max<std::uint32_t>(request.ringBlocks, 1));
 
   SectorNumber current = request.start;
   std::uint64_t inPiece = 0;  // sectors already written to the open piece or the target
   std::string writeError;
   while (current < end) {
     job.checkpoint();
+    Block* block = pipeline.nextRead();
+    if (!block) break;
     // With pieces, a transfer never crosses into the next piece; a full piece
     // is only followed by a new one when there is something left to copy.
-    const bool pieceFull = !toDisk && settings.MultiFileImage && inPiece == pieceSectors;
-    std::uint64_t count = std::min<std::uint64_t>(transfer, end - current);
-    if (!toDisk && settings.MultiFileImage) count = std::min(count, pieceSectors - (pieceFull ? 0 : inPiece));
-    const auto n = static_cast<std::uint32_t>(count);
-    auto data = std::span<std::byte>(buffer).first(count * kSectorSize);
-
-    // One-sector calls as far as the reader's rules go; what it could not
-    // read comes back as zeros and is written as such.
-    (void)source.ReadSectorsAs(current, n, data, 1);
+    const bool pieceFull = cutIntoPieces && inPiece == pieceSectors;
+    const std::uint32_t n = block->count;
+    auto data = block->data();
+    for (SectorNumber lost : block->lost) badSectors.add(lost);
 
     if (toDisk) {
       if (!request.target->WriteSector(inPiece, n, data))
@@ -101,14 +243,16 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
       if (auto written = pieces.write(inPiece, data); !written) writeError = written.error().message;
     }
     if (!writeError.empty()) break;
+    pipeline.hashWritten(block);
 
     job.updateStatistics({current, 0, 0, lastName, StatisticsFormat::Sector});
-    current += count;
-    inPiece += count;
+    current += n;
+    inPiece += n;
     result.sectorsCopied.store(current - request.start);
     job.setPercent(percentOf(current, end));
     if (job.stopRequested()) break;
   }
+  const ImageHashes hashes = pipeline.finish();
 
   if (auto closed = pieces.close(); !closed && writeError.empty()) writeError = closed.error().message;
   if (toDisk && writeError.empty() && !flushTarget(*request.target))
@@ -122,6 +266,16 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
   result.error = writeError;
   result.completed = current == end && writeError.empty();
   result.message = result.completed ? kImageCompleted : kImageAborted;
+  // After a failed write the image is not what was read: no hashes vouch for it.
+  if (writeError.empty()) {
+    result.hashes = hashes;
+    if (!toDisk && !settings.hashList.empty() && !hashes.empty()) {
+      const HashListContent content{hashes, result.pieces, current - request.start,
+                                    end > request.start ? end - request.start : 0};
+      if (auto listed = writeHashList(settings.hashList, content); listed) result.hashList = settings.hashList;
+      else result.hashListError = listed.error().message;
+    }
+  }
 
   if (request.activityLog) {
     std::string elapsed = request.elapsedText ? request.elapsedText() : std::string("0 : 0 : 0");
@@ -133,6 +287,10 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
                                       "Current Sector : " + std::to_string(current) + " / " + std::to_string(end),
                                       "Last Name : " + lastName,
                                       result.message};
+    if (!result.hashes.md5.empty()) lines.push_back("MD5 : " + result.hashes.md5);
+    if (!result.hashes.sha256.empty()) lines.push_back("SHA-256 : " + result.hashes.sha256);
+    if (!result.hashList.empty()) lines.push_back("Hash List : " + result.hashList.string());
+    if (!result.hashListError.empty()) lines.push_back("Hash List Error : " + result.hashListError);
     if (!writeError.empty()) lines.push_back("Write Error : " + writeError);
     if (!result.badSectorList.empty()) lines.push_back("Bad Sector List : " + result.badSectorList.string());
     if (!listWritten) lines.push_back("Bad Sector List Error : " + badSectors.error());

@@ -5,6 +5,15 @@
 // one-sector calls, so its end guard and bad-sector policy apply to every
 // sector, but healthy stretches move in large transfers; what stays
 // unreadable is written as zeros and listed in a text file beside the image.
+//
+// Reading, writing and hashing run on their own threads joined by a ring of
+// blocks, so a copy runs at the speed of its slowest side: a reader thread
+// reads the blocks in sector order (the bad-sector questions and the list of
+// unreadable sectors come out as from one thread), the worker's own thread
+// writes them, and one thread each computes the MD5 and the SHA-256 of what
+// was written. The reader calls job.checkpoint() between its reads too, so a
+// pause or a cancel reaches it at once: the Job's checkpoint must be safe to
+// call from a second thread (WorkerJob's is).
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -16,6 +25,7 @@
 #include "common/job.h"
 #include "disk/image_set.h"
 #include "disk/sector_reader.h"
+#include "imaging/image_hashes.h"
 #include "imaging/imaging_settings.h"
 #include "logs/log_file.h"
 
@@ -23,6 +33,8 @@ namespace dravolin {
 
 // Sectors moved per transfer while the disk reads cleanly (4 MiB).
 inline constexpr std::uint32_t kImagingTransferSectors = 8192;
+// Transfers in flight between the reader, the writer and the hashers.
+inline constexpr std::uint32_t kImagingRingBlocks = 8;
 
 inline constexpr const char* kImageCompleted = "Image creation completed successfully.";
 inline constexpr const char* kImageAborted = "Image creation aborted.";
@@ -38,6 +50,7 @@ struct ImagingRequest {
   std::function<std::string()> elapsedText;
   std::uint64_t pieceSectors = kImagePieceSectors;  // smaller only in tests
   std::uint32_t transferSectors = kImagingTransferSectors;
+  std::uint32_t ringBlocks = kImagingRingBlocks;
 };
 
 struct ImagingResult {
@@ -51,12 +64,18 @@ struct ImagingResult {
   std::filesystem::path badSectorList;  // empty when every sector was read
   std::string message;                  // kImageCompleted or kImageAborted
   std::string error;                    // why a copy was aborted (a failed write)
+  // MD5 and SHA-256 of the sectors copied (what was read, unreadable sectors
+  // as their zeros); empty after a failed write, whose image is not whole.
+  ImageHashes hashes;
+  std::filesystem::path hashList;  // the list written beside the image, else empty
+  std::string hashListError;       // why the list could not be written
 };
 
 // Runs the imaging under the Job contract. A piece that cannot be created
 // ends the worker at once with that error (nothing is logged, no completion
 // is reported); Stop ends the copy after the current transfer with "Image
-// creation aborted.".
+// creation aborted." (the hashes then cover the sectors copied); a cancel
+// unwinds from a checkpoint and leaves no hash list behind.
 [[nodiscard]] Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& result);
 
 }  // namespace dravolin

@@ -15,11 +15,18 @@ struct ImagingSettings {
   bool MultiFileImage = false;               // split into 650 MiB pieces
   // Where the list of unreadable sectors goes; empty: no list.
   std::filesystem::path badSectorList;
+  // Where the MD5 and SHA-256 of the copy go; empty: no list (a disk target).
+  std::filesystem::path hashList;
 };
 
 // The list of unreadable sectors written beside an image file.
 inline std::filesystem::path badSectorListPath(const std::filesystem::path& destination) {
   return std::filesystem::path(destination.string() + ".bad-sectors.txt");
+}
+
+// The hash list written beside an image file.
+inline std::filesystem::path hashListPath(const std::filesystem::path& destination) {
+  return std::filesystem::path(destination.string() + ".hashes.txt");
 }
 
 }  // namespace dravolin

@@ -54,6 +54,25 @@ std::string bytesOf(const fs::path& file, std::uint64_t offset, std::uint64_t le
   return bytes;
 }
 
+// The digest a coreutils tool (md5sum, sha256sum) prints for its input.
+std::string digestOf(const std::string& shellInput, const std::string& tool) {
+  std::string out = runShell(shellInput + " | " + tool);
+  return out.substr(0, out.find(' '));
+}
+
+// Runs md5sum -c and sha256sum -c on a hash list in its folder, the input
+// fed by feed ("" or "cat A B | "); each must print only "NAME: OK".
+void expectListChecks(const fs::path& list, const std::string& feed, const std::string& name) {
+  for (const std::string tool : {"md5sum", "sha256sum"}) {
+    int status = -1;
+    std::string out = runShell("cd " + quote(list.parent_path().string()) + " && " + feed + tool + " -c " +
+                                   quote(list.filename().string()) + " 2>/dev/null",
+                               &status);
+    EXPECT_EQ(status, 0) << tool << ": " << out;
+    EXPECT_EQ(out, name + ": OK\n") << tool;
+  }
+}
+
 nlohmann::json partitionsOf(const std::string& source, const fs::path& home) {
   auto result = runDravolin({"partitions", source, "--json"}, home);
   EXPECT_EQ(result.exitCode, 0) << source << ": " << result.err;
@@ -78,6 +97,12 @@ TEST(ImageCommand, WholeDiskGivesAByteIdenticalImageThatListsTheSame) {
   EXPECT_EQ(test::sha256File(dir / "copy0.img"), before);
   EXPECT_EQ(test::sha256File(source), before) << "the source is never written";
   EXPECT_FALSE(fs::exists(dir / "copy.img.bad-sectors.txt"));
+  // MD5 and SHA-256 of the source, and the list beside the image that checks it.
+  const std::string md5 = digestOf("cat " + quote(source.string()), "md5sum");
+  EXPECT_EQ(doc["md5"], md5);
+  EXPECT_EQ(doc["sha256"], before);
+  EXPECT_EQ(doc["hash_list"], (dir / "copy.img.hashes.txt").string());
+  expectListChecks(dir / "copy.img.hashes.txt", "", "copy0.img");
 
   const std::string log = test::readFile(dir / "logs" / "Activity Log.txt");
   EXPECT_NE(log.find("Step 1 : Image Recovery"), std::string::npos);
@@ -86,6 +111,10 @@ TEST(ImageCommand, WholeDiskGivesAByteIdenticalImageThatListsTheSame) {
             std::string::npos);
   EXPECT_NE(log.find("Image creation completed successfully."), std::string::npos);
   EXPECT_EQ(log.find("Unreadable Sectors"), std::string::npos) << "said only when there were unreadable sectors";
+  EXPECT_NE(log.find("Image creation completed successfully.\r\nMD5 : " + md5 + "\r\nSHA-256 : " + before +
+                     "\r\nHash List : " + (dir / "copy.img.hashes.txt").string()),
+            std::string::npos)
+      << log;
 
   // The image, by its piece or by the name it was made with, lists as the source does.
   auto expected = partitionsOf(source.string(), dir / "home");
@@ -113,8 +142,14 @@ TEST(ImageCommand, PiecesAreReadBackAsOneDisk) {
                         "--multifile", "--json"},
                        dir / "home");
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(nlohmann::json::parse(result.out)["pieces"],
+  auto doc = nlohmann::json::parse(result.out);
+  EXPECT_EQ(doc["pieces"],
             nlohmann::json::array({(dir / "set" / "Image0.img").string(), (dir / "set" / "Image1.img").string()}));
+  // The hashes of a series are those of the whole source; its list checks
+  // the pieces joined by cat.
+  EXPECT_EQ(doc["md5"], digestOf("cat " + quote(big.string()), "md5sum"));
+  EXPECT_EQ(doc["sha256"], test::sha256File(big));
+  expectListChecks(dir / "set" / "Image.img.hashes.txt", "cat Image0.img Image1.img | ", "-");
   EXPECT_EQ(fs::file_size(dir / "set" / "Image1.img"), 100u * 512);
   EXPECT_EQ(runShell("cat " + quote((dir / "set" / "Image0.img").string()) + " " +
                      quote((dir / "set" / "Image1.img").string()) + " | sha256sum"),
@@ -222,6 +257,10 @@ TEST(ImageCommand, CopyOntoALoopDeviceOfTheTestsOwnFile) {
   auto doc = nlohmann::json::parse(copied.out);
   EXPECT_EQ(doc["message"], "Image creation completed successfully.");
   EXPECT_EQ(doc["sectors_copied"], sourceBytes / 512);
+  // A disk has no folder for a hash list: the hashes are in the summary only.
+  EXPECT_EQ(doc["sha256"], test::sha256File(source));
+  EXPECT_EQ(doc["md5"], digestOf("cat " + quote(source.string()), "md5sum"));
+  EXPECT_FALSE(doc.contains("hash_list"));
   target.detach();
   small.detach();
 

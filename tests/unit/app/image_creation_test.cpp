@@ -86,6 +86,36 @@ TEST_F(ImageCreationPageTest, DestinationMustBeAFileOtherThanTheSource) {
   EXPECT_NE(folder.error().message.find("must name an image file"), std::string::npos);
 }
 
+TEST_F(ImageCreationPageTest, NoFileTheCopyWritesOrRemovesMayBeTheSource) {
+  // The copy writes its pieces and lists and removes the piece after its
+  // last; none of them may be the source file.
+  struct Case {
+    std::string source;
+    std::string destination;
+    bool multiFile;
+  };
+  const std::vector<Case> cases = {
+      {"disk1.img", "disk.img", false},  // the stale next piece a single file removes
+      {"disk1.img", "disk.img", true},
+      {"x.img.hashes.txt", "x.img", false},
+      {"x.img.bad-sectors.txt", "x.img", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    test::writeFile(dir / c.source, std::string(2000 * 512, '\0'));
+    auto file = FileSectorSource::open((dir / c.source).string(), OpenMode::ReadOnly, true);
+    ASSERT_TRUE(file);
+    session.setSource(std::move(*file), makeImageDevice(1, (dir / c.source).string(), 2000 * 512));
+    ImageCreationPage page(session);
+    auto refused = page.nextImage(dir / c.destination, c.multiFile, true, freeSpace(1 << 30));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().message, (dir / c.source).string() + " is the source being imaged. Select different file");
+  }
+  // A name that touches none of them is fine.
+  EXPECT_TRUE(ImageCreationPage(session).nextImage(dir / "other.img", false, true, freeSpace(1 << 30)));
+  EXPECT_EQ(session.state.imaging.hashList, fs::path((dir / "other.img").string() + ".hashes.txt"));
+}
+
 TEST_F(ImageCreationPageTest, TargetDiskOfExactlyTheSizeIsAccepted) {
   struct Case {
     std::uint64_t targetBytes;

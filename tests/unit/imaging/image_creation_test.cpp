@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <thread>
 
+#include "common/worker_job.h"
 #include "disk/fault_injecting_source.h"
 #include "disk/memory_source.h"
 #include "imaging/image_pieces.h"
@@ -35,6 +38,7 @@ class ImageCreationTest : public ::testing::Test {
     request.settings.ImageDestination = dir / name;
     request.settings.MultiFileImage = multiFile;
     request.settings.badSectorList = badSectorListPath(dir / name);
+    request.settings.hashList = hashListPath(dir / name);
     request.activityLog = &log;
     request.elapsedText = [] { return std::string("0 : 0 : 3"); };
     request.pieceSectors = pieceSectors;
@@ -59,6 +63,20 @@ std::string concatenated(const std::vector<fs::path>& pieces) {
   std::string all;
   for (const auto& p : pieces) all += readFile(p);
   return all;
+}
+
+std::string quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// md5sum or sha256sum of the pieces joined, from coreutils.
+std::string coreutilsDigest(const std::string& tool, const std::vector<fs::path>& pieces) {
+  std::string command = "cat";
+  for (const auto& p : pieces) command += " " + quoted(p.string());
+  std::string out = test::runShell(command + " | " + tool);
+  return out.substr(0, out.find(' '));
 }
 
 TEST_F(ImageCreationTest, PiecesAreNamedAndCutAtThePieceSize) {
@@ -161,6 +179,89 @@ TEST_F(ImageCreationTest, UnreadableSectorsAreZeroFilledAndListed) {
     ASSERT_EQ(result->badSectorList, badSectorListPath(dir / (std::string(c.name) + ".img")));
     EXPECT_EQ(readFile(result->badSectorList), "3\n40\n41\n199\n1000\n1023\n");
     EXPECT_EQ(lastLogLine(), "Unreadable Sectors : 6");
+    // The hashes are those of the zero-filled copy, not of the sectors as
+    // the disk holds them.
+    const fs::path image = dir / (std::string(c.name) + "0.img");
+    EXPECT_EQ(result->hashes.md5, coreutilsDigest("md5sum", {image}));
+    EXPECT_EQ(result->hashes.sha256, test::sha256File(image));
+  }
+}
+
+TEST_F(ImageCreationTest, AStoppedCopyListsOnlyTheUnreadableSectorsItCopied) {
+  // The reader runs ahead of the writer; sectors it read past the stop are
+  // not part of the image and not in its list.
+  MemorySectorSource memory(patternBytes(0, 1100));
+  FaultInjectingSource failing(memory, {3, 200, 900});
+  RecordingJob job;
+  SectorReader reader(failing, &job.prompter_);
+  reader.setPolicy(BadSectorPolicy::SkipAll);
+  job.stopAfterTransfers = 2;
+  auto result = imageToFiles(reader, 0, 1100, "stopped.img", false, 10000, job, 64);
+  EXPECT_FALSE(result->completed);
+  EXPECT_EQ(result->currentSector, 128u);
+  EXPECT_EQ(result->unreadableSectors, 1u);
+  EXPECT_EQ(readFile(result->badSectorList), "3\n");
+  EXPECT_EQ(lastLogLine(), "Unreadable Sectors : 1");
+}
+
+TEST_F(ImageCreationTest, HashesAreThoseOfTheCopyAndTheListChecksWithCoreutils) {
+  struct Case {
+    std::string name;
+    bool multiFile;
+    std::optional<int> stopAfterTransfers;
+    std::size_t pieces;
+    std::uint64_t sectorsCopied;
+  };
+  // 25 sectors in transfers of at most 7 that never cross a 10-sector piece.
+  const std::vector<Case> cases = {
+      {"single", false, std::nullopt, 1, 25},
+      {"series", true, std::nullopt, 3, 25},
+      {"stopped", true, 3, 2, 17},  // 7 + 3 + 7
+      {"it's a back\\slash", false, std::nullopt, 1, 25},  // names escaped as md5sum reads them
+  };
+  MemorySectorSource memory(patternBytes(0, 40));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SectorReader reader(memory);
+    RecordingJob job;
+    job.stopAfterTransfers = c.stopAfterTransfers;
+    const fs::path list = hashListPath(dir / (c.name + ".img"));
+    test::writeFile(list, "d41d8cd98f00b204e9800998ecf8427e  stale0.img\n");
+    auto result = imageToFiles(reader, 5, 30, c.name + ".img", c.multiFile, 10, job);
+    ASSERT_EQ(result->pieces.size(), c.pieces);
+    ASSERT_EQ(result->sectorsCopied.load(), c.sectorsCopied);
+    EXPECT_EQ(concatenated(result->pieces), asString(patternBytes(5, c.sectorsCopied)));
+
+    const std::string md5 = coreutilsDigest("md5sum", result->pieces);
+    const std::string sha256 = coreutilsDigest("sha256sum", result->pieces);
+    EXPECT_EQ(result->hashes.md5, md5);
+    EXPECT_EQ(result->hashes.sha256, sha256);
+    ASSERT_EQ(result->hashList, list);
+    EXPECT_NE(activityLog().find("\r\nMD5 : " + md5 + "\r\nSHA-256 : " + sha256 + "\r\nHash List : " +
+                                 list.string()),
+              std::string::npos)
+        << activityLog();
+
+    // The list checks with the tools themselves: one piece by its name, a
+    // series through cat on standard input.
+    std::string feed;
+    if (c.pieces > 1) {
+      feed = "cat";
+      for (const auto& p : result->pieces) feed += " " + quoted(p.filename().string());
+      feed += " | ";
+    }
+    const std::string expectedName = c.pieces > 1 ? "-" : result->pieces[0].filename().string();
+    for (const std::string tool : {"md5sum", "sha256sum"}) {
+      int status = -1;
+      std::string out = test::runShell("cd " + quoted(dir.path().string()) + " && " + feed + tool + " -c " +
+                                           quoted(list.filename().string()) + " 2>/dev/null",
+                                       &status);
+      EXPECT_EQ(status, 0) << tool << ": " << out;
+      EXPECT_EQ(out, expectedName + ": OK\n") << tool;
+    }
+    const std::string text = readFile(list);
+    EXPECT_EQ(text.find("stale"), std::string::npos);
+    EXPECT_EQ(text.find("stopped after") != std::string::npos, c.stopAfterTransfers.has_value()) << text;
   }
 }
 
@@ -210,6 +311,75 @@ TEST_F(ImageCreationTest, CancelUnwindsWithoutReport) {
   EXPECT_EQ(activityLog().find("Step 3"), std::string::npos);
 }
 
+// A disk that takes 20 ms for every read and counts them.
+class SlowSource final : public SectorSource {
+ public:
+  explicit SlowSource(std::uint64_t sectors) : sectors_(sectors) {}
+  std::uint64_t sizeInBytes() const override { return sectors_ * kSectorSize; }
+  TransferStatus read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (std::uint32_t i = 0; i < count; ++i) test::fillSector(out.data() + std::size_t{i} * kSectorSize, first + i);
+    reads.fetch_add(1);
+    return TransferStatus::Ok;
+  }
+  std::string description() const override { return "slow"; }
+  std::atomic<int> reads{0};
+
+ private:
+  std::uint64_t sectors_;
+};
+
+TEST_F(ImageCreationTest, CancelEndsTheCopyPromptlyWithoutClaimingAnything) {
+  using Clock = std::chrono::steady_clock;
+  for (const bool pauseFirst : {false, true}) {
+    SCOPED_TRACE(pauseFirst ? "cancel while paused" : "cancel while copying");
+    // 500 transfers of 20 ms: ten seconds if nothing stopped it.
+    SlowSource slow(500 * 64);
+    SectorReader reader(slow);
+    test::ScriptedPrompter prompter;
+    WorkerJob job(prompter);
+    const std::string name = pauseFirst ? "paused.img" : "running.img";
+    test::writeFile(hashListPath(dir / name), "stale\n");
+    ImagingRequest request;
+    request.source = &reader;
+    request.start = 0;
+    request.end = 500 * 64;
+    request.settings.ImageDestination = dir / name;
+    request.settings.badSectorList = badSectorListPath(dir / name);
+    request.settings.hashList = hashListPath(dir / name);
+    request.activityLog = &log;
+    request.transferSectors = 64;
+    request.ringBlocks = 64;  // room to read far ahead of a paused writer
+    ImagingResult result;
+    job.start([&](Job& j) { (void)runImageCreation(j, request, result); });
+    const auto begun = Clock::now();
+    while (slow.reads.load() < 5 && Clock::now() - begun < std::chrono::seconds(10))
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (pauseFirst) {
+      job.pause();
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a read under way ends
+      const int readsWhenPaused = slow.reads.load();
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      EXPECT_EQ(slow.reads.load(), readsWhenPaused) << "the reader rests while the job is paused";
+    }
+    const auto cancelled = Clock::now();
+    job.cancel();
+    job.wait();
+    EXPECT_LT(Clock::now() - cancelled, std::chrono::seconds(2));
+    EXPECT_TRUE(job.ended());
+    EXPECT_TRUE(job.error().empty()) << job.error();
+    EXPECT_EQ(job.completion(), Completion::None);
+    EXPECT_FALSE(result.completed);
+    EXPECT_TRUE(prompter.messages.empty()) << "no closing message";
+    EXPECT_FALSE(fs::exists(hashListPath(dir / name))) << "no list vouches for a cancelled copy";
+    EXPECT_EQ(activityLog().find("Step 3"), std::string::npos);
+    const std::string piece = (dir / (pauseFirst ? "paused0.img" : "running0.img")).string();
+    ASSERT_TRUE(fs::exists(piece));
+    EXPECT_EQ(fs::file_size(piece) % (64 * kSectorSize), 0u) << "only whole transfers are written";
+    EXPECT_LT(fs::file_size(piece), 500u * 64 * kSectorSize);
+  }
+}
+
 TEST_F(ImageCreationTest, APieceThatCannotBeCreatedEndsTheWorker) {
   MemorySectorSource memory(patternBytes(0, 10));
   SectorReader reader(memory);
@@ -246,6 +416,11 @@ TEST_F(ImageCreationTest, DiskTargetReceivesTheRangeFromSectorZero) {
   EXPECT_EQ(written.substr(200 * kSectorSize), asString(patternBytes(5200, 60))) << "nothing past the copy";
   EXPECT_EQ(job.lastName, "Disk4 - Test Disk");
   EXPECT_NE(activityLog().find("Last Name : Disk4 - Test Disk"), std::string::npos);
+  // A disk has no folder for a list: the hashes of the range go to the report.
+  test::writeFile(dir / "range.bin", asString(patternBytes(100, 200)));
+  EXPECT_EQ(result.hashes.sha256, test::sha256File(dir / "range.bin"));
+  EXPECT_TRUE(result.hashList.empty());
+  EXPECT_NE(activityLog().find("SHA-256 : " + result.hashes.sha256), std::string::npos);
 }
 
 TEST_F(ImageCreationTest, AFailedWriteAbortsTheCopy) {

@@ -1,6 +1,7 @@
 #pragma once
 // A Job for driving the imaging worker in tests, and sources whose every
 // sector says which sector it is.
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -13,6 +14,8 @@
 
 namespace dravolin::test {
 
+// The imaging's reader thread calls checkpoint() too, so what it reads is
+// atomic.
 class RecordingJob final : public Job {
  public:
   // Stop is requested once this many statistics updates (transfers) were made.
@@ -20,11 +23,11 @@ class RecordingJob final : public Job {
   // The next checkpoint after this many transfers unwinds the worker.
   std::optional<int> cancelAfterTransfers;
   ScriptedPrompter prompter_;
-  int transfers = 0;
+  std::atomic<int> transfers{0};
   int lastPercent = -1;
   std::string lastName;
   Completion completion = Completion::None;
-  bool stop = false;
+  std::atomic<bool> stop{false};
 
   void setPercent(int percent) override { lastPercent = percent; }
   void setStatus(const std::string&) override {}

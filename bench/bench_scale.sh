@@ -13,7 +13,9 @@
 # with the ratio time(10x files) / time(x files) (target <= 12) and the peak
 # memory per found entry (target <= 1 KB; the million-file scans under 1 GB).
 # DRAVOLIN_BENCH_SIZES selects the sizes (default "10k 100k 1m"; for a quick
-# run "10k 100k"), DRAVOLIN_BENCH_FS the file systems (default "fat ntfs").
+# run "10k 100k"), DRAVOLIN_BENCH_FS the file systems (default "fat ntfs");
+# DRAVOLIN_BENCH_CACHE=cold evicts the image's pages before every run
+# instead of reading the image into the page cache first.
 # The million-file images take about 16 GB each and some minutes to build;
 # the free space is checked first.
 # Usage: bench/bench_scale.sh BUILD_DIR   (a release build: BUILD_DIR/src/cli/dravolin)
@@ -29,6 +31,8 @@ done
 source "$here/images.sh"
 
 sizes=${DRAVOLIN_BENCH_SIZES:-10k 100k 1m}
+cache=${DRAVOLIN_BENCH_CACHE:-warm}
+[[ $cache == warm || $cache == cold ]] || { echo "bench_scale: DRAVOLIN_BENCH_CACHE is warm or cold" >&2; exit 2; }
 systems=${DRAVOLIN_BENCH_FS:-fat ntfs}
 work="$root/build/bench"
 out="$work/scale-out"
@@ -112,14 +116,15 @@ for fs in $systems; do
 done
 
 options=(--config "$home/dravolin.ini" --log-dir "$home/logs" --quiet)
-# measure RUNS COMMAND...: runs COMMAND RUNS times under /usr/bin/time and
-# prints "WALL USER SYSTEM PEAK_KB" of the run with the shortest wall time;
-# the last line of COMMAND's output goes to $work/scale-last. Fails when
-# COMMAND fails.
+# measure RUNS COMMAND...: runs COMMAND RUNS times under /usr/bin/time (on
+# a cold cache each run starts with $image evicted) and prints "WALL USER
+# SYSTEM PEAK_KB" of the run with the shortest wall time; the last line of
+# COMMAND's output goes to $work/scale-last. Fails when COMMAND fails.
 measure() {
   local runs=$1 best="" line
   shift
   for ((i = 0; i < runs; i++)); do
+    [[ $cache == cold ]] && dd if="$image" iflag=nocache count=0 status=none
     line=$(/usr/bin/time -f "%e %U %S %M" -o "$work/scale-time" "$@" 2>/dev/null | tail -n 1 > "$work/scale-last"; cat "$work/scale-time") ||
       { echo "bench_scale: failed: $*" >&2; return 1; }
     line=$(tail -n 1 <<<"$line")
@@ -135,7 +140,7 @@ for pair in $usable; do
   image=$(image_of "$fs" "$size")
   runs=3 save_runs=2
   [[ $size == 1m ]] && runs=2 save_runs=1
-  cat "$image" > /dev/null  # the page cache holds the image for every run
+  [[ $cache == warm ]] && cat "$image" > /dev/null  # the page cache holds the image for every run
   scan=$(measure "$runs" "$dravolin" scan "$image" "${options[@]}")
   found=$(cat "$work/scale-last")
   exhaustive=$(measure "$runs" "$dravolin" scan "$image" --exhaustive "${options[@]}")
@@ -153,7 +158,7 @@ for pair in $usable; do
     "$save_best" "$saved" >> "$results"
 done
 
-python3 - "$results" <<'PY'
+python3 - "$results" "$cache" <<'PY'
 import re, sys
 rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1]) if line.strip()]
 order = {"10k": 0, "100k": 1, "1m": 2}
@@ -172,7 +177,7 @@ for fs, size, scan, found, exhaustive, found_exhaustive, save, saved in rows:
 # (the program's own few MB are the same at every size); the peak divided by
 # the entries is shown beside it.
 failures = 0
-print("time: best wall time; user, sys: processor time of that run in the program and in the kernel")
+print(f"page cache: {sys.argv[2]}; time: best wall time; user, sys: processor time of that run in the program and in the kernel")
 print(f"{'':5} {'step':<18} {'size':>5} {'entries':>8} {'time s':>8} {'user s':>7} {'sys s':>7} {'peak MB':>8}"
       f" {'B/entry':>7} {'added B/entry':>13} {'time ratio':>10} {'user ratio':>10}")
 for fs in ("fat", "ntfs"):

@@ -30,7 +30,7 @@ recipe="v1 $IMAGE_MIB $FOLDERS_TOP $FOLDERS_EACH $FILES_EACH $DELETE_EVERY"
 mkdir -p "$work"
 rm -rf "$out" "$home"
 mkdir -p "$out" "$home"
-trap 'rm -rf "$out" "$work/fat-stage" "$image.tmp"' EXIT
+trap 'rm -rf "$out"' EXIT
 
 # Room: the recovered files of both tools (about 0.7 GB each), and on the
 # first run the image and the staged files it is made from.
@@ -43,34 +43,10 @@ if (( avail < need )); then
   exit 1
 fi
 
-if [[ ! -f "$image" || "$(cat "$stamp" 2>/dev/null)" != "$recipe" ]]; then
+source "$(dirname "${BASH_SOURCE[0]}")/images.sh"
+if ! fat_image_ready "$image" "$recipe"; then
   echo "bench_fat: building $image (once; takes a few minutes)"
-  stage="$work/fat-stage"
-  rm -rf "$stage" "$image"
-  python3 - "$stage" "$FOLDERS_TOP" "$FOLDERS_EACH" "$FILES_EACH" <<'PY'
-import os, random, sys
-stage, top, each, files = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
-rng = random.Random(2026)
-block = rng.randbytes(1 << 16)
-for t in range(top):
-    for s in range(each):
-        folder = os.path.join(stage, "Project %02d" % t, "Folder %02d" % s)
-        os.makedirs(folder)
-        for f in range(files):
-            size = rng.randint(100, 12000)
-            start = rng.randrange(0, len(block) - size)
-            with open(os.path.join(folder, "document %05d.dat" % (s * files + f)), "wb") as out:
-                out.write(block[start:start + size])
-PY
-  truncate -s "${IMAGE_MIB}M" "$image.tmp"
-  mkfs.fat -F 32 -s 8 --invariant -n BENCH "$image.tmp" >/dev/null
-  export MTOOLS_SKIP_CHECK=1
-  (cd "$stage" && mcopy -s -i "$image.tmp" ./* ::/)
-  # Every DELETE_EVERY-th file of each folder is deleted.
-  (cd "$stage" && find . -name '*.dat' | sort | awk -v n="$DELETE_EVERY" 'NR % n == 0 { sub(/^\./, "::"); print }' |
-    tr '\n' '\0' | xargs -0 -n 500 mdel -i "$image.tmp")
-  rm -rf "$stage"
-  mv "$image.tmp" "$image"
+  build_fat_image "$image" "$IMAGE_MIB" "$FOLDERS_TOP" "$FOLDERS_EACH" "$FILES_EACH" "$DELETE_EVERY"
   echo "$recipe" > "$stamp"
 fi
 

@@ -29,25 +29,13 @@ stamp="$image.stamp"
 counts="$image.counts"
 out="$work/ntfs-out"
 home="$work/ntfs-home"
-mnt="$work/ntfs-mnt"
 readonly IMAGE_MIB=1536 FOLDERS_TOP=40 FOLDERS_EACH=50 FILES_EACH=50 DELETE_EVERY=20
 recipe="v1 $IMAGE_MIB $FOLDERS_TOP $FOLDERS_EACH $FILES_EACH $DELETE_EVERY"
 
 mkdir -p "$work"
 rm -rf "$out" "$home"
 mkdir -p "$out" "$home"
-ntfs_pid=""
-cleanup() {
-  if [[ -n "$ntfs_pid" ]]; then
-    mountpoint -q "$mnt" && { fusermount3 -u "$mnt" 2>/dev/null || umount "$mnt" 2>/dev/null || true; }
-    local n=0
-    while kill -0 "$ntfs_pid" 2>/dev/null && ((n < 100)); do sleep 0.1; n=$((n + 1)); done
-    kill "$ntfs_pid" 2>/dev/null || true
-  fi
-  rm -rf "$out" "$image.tmp"
-  rmdir "$mnt" 2>/dev/null || true
-}
-trap cleanup EXIT
+trap 'rm -rf "$out"' EXIT
 
 # Room: the recovered files of both tools (about 0.7 GB each), and on the
 # first run the image.
@@ -60,65 +48,15 @@ if (( avail < need )); then
   exit 1
 fi
 
-if [[ ! -f "$image" || ! -f "$counts" || "$(cat "$stamp" 2>/dev/null)" != "$recipe" ]]; then
+source "$(dirname "${BASH_SOURCE[0]}")/images.sh"
+if ! ntfs_image_ready "$image" "$recipe"; then
   for tool in mkntfs ntfs-3g mountpoint; do
     command -v "$tool" >/dev/null || { echo "bench_ntfs: $tool is missing (scripts/install-deps)" >&2; exit 1; }
   done
   [[ $EUID -eq 0 && -c /dev/fuse ]] ||
     { echo "bench_ntfs: building the image needs root and /dev/fuse (ntfs-3g)" >&2; exit 1; }
   echo "bench_ntfs: building $image (once; takes several minutes)"
-  rm -f "$image" "$stamp" "$counts"
-  truncate -s "${IMAGE_MIB}M" "$image.tmp"
-  mkntfs -F -Q -q -T -s 512 -L BENCH "$image.tmp" >/dev/null 2>&1
-  mkdir -p "$mnt"
-  ntfs-3g -o no_detach,big_writes "$image.tmp" "$mnt" >"$work/ntfs-3g.log" 2>&1 &
-  ntfs_pid=$!
-  n=0
-  until mountpoint -q "$mnt"; do
-    kill -0 "$ntfs_pid" 2>/dev/null && ((n < 100)) || { cat "$work/ntfs-3g.log" >&2; echo "bench_ntfs: ntfs-3g failed" >&2; exit 1; }
-    sleep 0.1
-    n=$((n + 1))
-  done
-  # One process writes every file, then deletes every DELETE_EVERY-th file
-  # of each folder (after all writes, so their records and clusters stay).
-  python3 - "$mnt" "$counts.tmp" "$FOLDERS_TOP" "$FOLDERS_EACH" "$FILES_EACH" "$DELETE_EVERY" <<'PY'
-import os, random, sys
-mnt, counts = sys.argv[1], sys.argv[2]
-top, each, files, delete_every = map(int, sys.argv[3:7])
-rng = random.Random(2026)
-block = rng.randbytes(1 << 16)
-written, folders, total = [], 0, 0
-for t in range(top):
-    os.mkdir(os.path.join(mnt, "Project %02d" % t))
-    folders += 1
-    for s in range(each):
-        folder = os.path.join(mnt, "Project %02d" % t, "Folder %02d" % s)
-        os.mkdir(folder)
-        folders += 1
-        for f in range(files):
-            size = rng.randint(100, 12000)
-            start = rng.randrange(0, len(block) - size)
-            path = os.path.join(folder, "document %05d.dat" % (s * files + f))
-            with open(path, "wb") as out:
-                out.write(block[start:start + size])
-            written.append((path, size))
-            total += size
-deleted = deleted_bytes = 0
-for i, (path, size) in enumerate(written, 1):
-    if i % delete_every == 0:
-        os.remove(path)
-        deleted += 1
-        deleted_bytes += size
-with open(counts, "w") as out:
-    out.write("folders\t%d\nfiles\t%d\nlive files\t%d\ndeleted files\t%d\nbytes\t%d\ndeleted bytes\t%d\n"
-              % (folders, len(written), len(written) - deleted, deleted, total, deleted_bytes))
-PY
-  sync -f "$mnt"
-  fusermount3 -u "$mnt" 2>/dev/null || umount "$mnt"
-  wait "$ntfs_pid" || { cat "$work/ntfs-3g.log" >&2; echo "bench_ntfs: ntfs-3g ended with an error" >&2; exit 1; }
-  ntfs_pid=""
-  mv "$counts.tmp" "$counts"
-  mv "$image.tmp" "$image"
+  build_ntfs_image "$image" "$IMAGE_MIB" "$FOLDERS_TOP" "$FOLDERS_EACH" "$FILES_EACH" "$DELETE_EVERY"
   echo "$recipe" > "$stamp"
 fi
 echo "bench_ntfs: $(tr '\t\n' '= ' <"$counts")"

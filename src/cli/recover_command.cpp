@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 #include <set>
+#include <string_view>
+#include <unordered_set>
 
 #include "app/messages.h"
 #include "cli/commands.h"
@@ -180,9 +182,13 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     const std::uint64_t accounted = result.filesWritten + result.skipped;
     const std::uint64_t notWritten = result.stopped || accounted >= selected ? 0 : selected - accounted;
     std::set<std::string> incomplete;
-    for (const auto& issue : result.errors)
-      if (std::find(result.writtenFiles.begin(), result.writtenFiles.end(), issue.path) != result.writtenFiles.end())
-        incomplete.insert(issue.path);
+    if (!result.errors.empty()) {
+      // A hash set of the written paths: a damaged disk may give an error for
+      // many of a million written files.
+      const std::unordered_set<std::string_view> written(result.writtenFiles.begin(), result.writtenFiles.end());
+      for (const auto& issue : result.errors)
+        if (written.contains(issue.path)) incomplete.insert(issue.path);
+    }
     for (const auto& file : result.incomplete) incomplete.insert(file.path);
 
     if (context.common.json) {

@@ -463,7 +463,7 @@ class LostSearch {
     job_.setStatus(kScanText);
     std::vector<std::byte> chunk(std::size_t{kScanSectors} * kSectorSize);
     // Blocks of whole chunks: no chunk straddles two of them.
-    ReadAheadStream stream(ctx_.reader, job_, ctx_.rangeStart, ctx_.rangeEnd, 16 * kScanSectors);
+    ReadAheadStream stream(ctx_.reader, job_, ctx_.rangeStart, ctx_.rangeEnd, 2 * kScanSectors);
     for (SectorNumber s = ctx_.rangeStart; s < ctx_.rangeEnd;) {
       const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanSectors, ctx_.rangeEnd - s));
       ByteSpan bytes = stream.view(s, count);

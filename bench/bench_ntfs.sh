@@ -4,7 +4,8 @@
 # mkntfs and files written through ntfs-3g (FUSE), and cached in build/bench
 # with a count file (ntfs-100k.img.counts). Reports, in one run:
 #   MFT walk               `dravolin scan`              vs `fls -r -p`          (target <= 0.5x)
-#   MFT and index scan     `dravolin scan --exhaustive` vs `cat IMAGE`          (target <= 1.5x)
+#   MFT and index scan     `dravolin scan --exhaustive` vs `cat IMAGE`          (target <= 1.3x),
+#                          also with the image evicted from the page cache before each run
 #   recovering every file  `dravolin recover --all`     vs `tsk_recover -e`     (target <= 1.0x)
 #   peak memory of each of the three (/usr/bin/time -v; target < 200 MB)
 # Each timing is the best of three runs (two for the recoveries, which write
@@ -93,7 +94,7 @@ runs = {b["name"].split("/")[0]: b for b in json.loads(sys.argv[1])["benchmarks"
 cat, scan = runs["BM_Cat"]["real_time"], runs["BM_NtfsScan"]
 ratio = scan["real_time"] / cat
 print(f"MFT and index scan (library) {scan['real_time']:.0f} ms   cat IMAGE {cat:.0f} ms   ratio {ratio:.2f}x "
-      f"(target <= 1.5x) {'ok' if ratio <= 1.5 else 'ABOVE TARGET'}; found {int(scan['folders'])} folders, "
+      f"(target <= 1.3x) {'ok' if ratio <= 1.3 else 'ABOVE TARGET'}; found {int(scan['folders'])} folders, "
       f"{int(scan['files'])} files; peak memory {scan['peak_rss_mb']:.1f} MB (target < 200 MB)")
 PY
 fi
@@ -119,6 +120,10 @@ if [[ -n "$ours" ]]; then
   peak_recover=$(peak_kb "$dravolin" recover "$image" --all --to "$out/ours" --on-exists replace "${options[@]}")
   listed=$("$dravolin" scan "$image" "${options[@]}" | tail -1)
   listed_exhaustive=$("$dravolin" scan "$image" --exhaustive "${options[@]}" | tail -1)
+  # Cold cache: the image is read from the disk by both.
+  t_cat_cold=$(cold_best_of 2 "$image" cat "$image")
+  t_exhaustive_cold=$(cold_best_of 2 "$image" "$dravolin" scan "$image" --exhaustive "${options[@]}")
+  cat "$image" > /dev/null
   ours_files=$(find "$out/ours" -type f | wc -l)
 else
   t_scan=0 t_exhaustive=0 t_recover=0 peak_scan=0 peak_exhaustive=0 peak_recover=0 listed="" ours_files=0
@@ -139,7 +144,7 @@ listed_exhaustive = sys.argv[17]
 scan_built = " 0 Directories 0 Files" not in listed_exhaustive
 print(f"peers: cat IMAGE {cat * 1000:.0f} ms; fls -r -p {fls * 1000:.0f} ms ({fls_entries} entries, "
       f"peak {peak_fls:.1f} MB); tsk_recover -e {tsk * 1000:.0f} ms ({tsk_files} files, peak {peak_tsk:.1f} MB)")
-print("targets: MFT walk <= 0.5x fls -r -p, scan <= 1.5x cat IMAGE, recover <= 1.0x tsk_recover -e, "
+print("targets: MFT walk <= 0.5x fls -r -p, scan <= 1.3x cat IMAGE, recover <= 1.0x tsk_recover -e, "
       "peak memory < 200 MB")
 if not ours:
     sys.exit(0)
@@ -151,7 +156,7 @@ print(f"dravolin scan found: {listed}")
 line("MFT walk", scan, fls, "fls -r -p", 0.5)
 if scan_built:
     print(f"dravolin scan --exhaustive found: {listed_exhaustive}")
-    line("MFT and index scan", exhaustive, cat, "cat IMAGE", 1.5)
+    line("MFT and index scan", exhaustive, cat, "cat IMAGE", 1.3)
 else:
     print("MFT and index scan       not built in this binary (it lists nothing); no ratio")
 line("recover every file", recover, tsk, "tsk_recover -e", 1.0)
@@ -160,3 +165,4 @@ peak_mb = max(peaks)
 print(f"peak memory: walk {peaks[0]:.1f} MB, scan {peaks[1]:.1f} MB, recover {peaks[2]:.1f} MB; "
       f"highest {peak_mb:.1f} MB (target < 200 MB) {'ok' if peak_mb < 200 else 'ABOVE TARGET'}")
 PY
+[[ -n "$ours" ]] && cold_line "MFT and index scan" "$t_exhaustive_cold" "$t_cat_cold"

@@ -253,8 +253,11 @@ void SearchController::hideDetails() {
 }
 
 void SearchController::showDetails() {
+  const std::string name = lastName();
   std::lock_guard lock(displayMutex_);
   statistics_.showDetails();
+  // Names that came while hidden were not shown: the last one is.
+  statistics_.setLastName(name);
 }
 
 void SearchController::setLastName(const std::string& name) {

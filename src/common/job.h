@@ -53,6 +53,10 @@ class Job {
   virtual void clearStopRequest() = 0;                       // where a worker's rules clear it
   virtual void complete(Completion completion) = 0;
   virtual Prompter& prompter() = 0;
+  // For a worker's helper threads (read-ahead), which never call
+  // checkpoint(): whether the job is paused, and whether it was cancelled.
+  virtual bool pauseRequested() const { return false; }
+  virtual bool cancelRequested() const { return false; }
 };
 
 }  // namespace dravolin

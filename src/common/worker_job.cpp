@@ -126,11 +126,21 @@ void WorkerJob::setStatus(const std::string& text) {
 }
 
 void WorkerJob::setLastName(const std::string& name) {
-  std::lock_guard lock(mutex_);
-  lastName_ = name;
+  {
+    std::lock_guard lock(mutex_);
+    lastName_ = name;
+  }
+  reportedNameCurrent_ = false;
 }
 
-void WorkerJob::updateStatistics(const SearchStatistics& statistics) { setLastName(statistics.lastName); }
+void WorkerJob::updateStatistics(const SearchStatistics& statistics) {
+  // Workers report after every sector or entry, mostly with the name of the
+  // report before: only a name that changed is passed on.
+  if (reportedNameCurrent_ && statistics.lastName == reportedName_) return;
+  setLastName(statistics.lastName);
+  reportedName_ = statistics.lastName;
+  reportedNameCurrent_ = true;
+}
 
 void WorkerJob::checkpoint() {
   std::unique_lock lock(mutex_);

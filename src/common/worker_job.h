@@ -66,6 +66,8 @@ class WorkerJob : public Job {
   void clearStopRequest() override { stopRequested_.store(false); }
   void complete(Completion completion) override { completion_.store(completion); }
   Prompter& prompter() override { return prompter_; }
+  bool pauseRequested() const override { return paused(); }
+  bool cancelRequested() const override { return cancelled(); }
 
  protected:
   // Called after the job was paused or resumed (on the caller's thread).
@@ -91,6 +93,10 @@ class WorkerJob : public Job {
   std::string status_;
   std::string lastName_;
   std::string error_;
+  // The worker's thread only: the name of its last statistics report, while
+  // no other name was set after it.
+  std::string reportedName_;
+  bool reportedNameCurrent_ = false;
   std::jthread thread_;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 // Wraps a source and fails every transfer that touches a sector of a list,
 // as a failing disk does. Used by tests of the bad-sector rules.
+#include <atomic>
 #include <cstdint>
 #include <set>
 
@@ -21,14 +22,15 @@ class FaultInjectingSource final : public SectorSource {
   std::string description() const override { return inner_.description(); }
 
   // Number of transfers attempted, for tests that check the fallback pattern.
-  std::uint64_t readCalls() const { return readCalls_; }
+  std::uint64_t readCalls() const { return readCalls_.load(); }
   void makeGood(SectorNumber sector) { bad_.erase(sector); }
 
  private:
   bool touchesBad(SectorNumber first, std::uint32_t count) const;
   SectorSource& inner_;
   std::set<SectorNumber> bad_;
-  std::uint64_t readCalls_ = 0;
+  // Counted from every thread that reads (a read-ahead reads on its own).
+  std::atomic<std::uint64_t> readCalls_{0};
 };
 
 }  // namespace dravolin

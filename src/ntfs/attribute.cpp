@@ -55,6 +55,8 @@ Result<AttributeHeader> parseAttribute(ByteSpan record, std::size_t offset) {
 
 AttributeWalk walkAttributes(const MftRecord& record) {
   AttributeWalk walk;
+  // Records mostly hold up to eight attributes: one allocation for them.
+  walk.attributes.reserve(8);
   std::size_t offset = record.header.first_attribute_offset;
   // Every attribute is at least 16 bytes long, so the walk ends after at most
   // size / 16 steps even before the offset check.

@@ -25,19 +25,37 @@ FatTime splitFatTime(std::uint32_t time) { return {(time >> 11) & 0x1F, (time >>
 
 bool validFatDate(const FatDate& d) { return d.month >= 1 && d.month <= 12 && d.day >= 1; }
 
-// FILETIME to broken-down UTC time; false for 0, which NTFS writes for "no
-// time" (every text of it is then empty, never a date in 1601 or 1970), and
-// when it lies outside what the calendar conversion can hold. Every FILETIME
-// text and date goes through here.
-// The UTC calendar time of a FILETIME; nothing for 0 (no time) or a time
-// the C library cannot represent.
+// FILETIME to broken-down UTC time; nothing for 0, which NTFS writes for
+// "no time" (every text of it is then empty, never a date in 1601 or 1970).
+// Every FILETIME text and date goes through here.
 std::optional<std::tm> splitFileTime(std::uint64_t fileTime) {
   if (fileTime == 0) return std::nullopt;
   constexpr std::int64_t kEpochDifference = 11644473600LL;  // 1601-01-01 to 1970-01-01
   const auto seconds = static_cast<std::int64_t>(fileTime / 10000000ULL) - kEpochDifference;
-  const auto t = static_cast<std::time_t>(seconds);
+  // The civil calendar by arithmetic (days to year, month and day in eras
+  // of 400 years), as gmtime_r computes it but without its locking and time
+  // zone work: a listing splits hundreds of thousands of these.
+  const std::int64_t sinceEpoch = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  const std::int64_t secondOfDay = seconds - sinceEpoch * 86400;
+  const std::int64_t days = sinceEpoch + 719468;  // counted from 0000-03-01
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto dayOfEra = static_cast<std::uint32_t>(days - era * 146097);
+  const std::uint32_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::uint32_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);  // from March
+  const std::uint32_t shiftedMonth = (5 * dayOfYear + 2) / 153;  // 0 is March
+  const std::uint32_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  const std::uint32_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
   std::tm out{};
-  if (gmtime_r(&t, &out) == nullptr) return std::nullopt;
+  out.tm_year = static_cast<int>(year - 1900);
+  out.tm_mon = static_cast<int>(month - 1);
+  out.tm_mday = static_cast<int>(day);
+  out.tm_hour = static_cast<int>(secondOfDay / 3600);
+  out.tm_min = static_cast<int>(secondOfDay % 3600 / 60);
+  out.tm_sec = static_cast<int>(secondOfDay % 60);
+  out.tm_yday = static_cast<int>(shiftedMonth < 10 ? dayOfYear + 59 + (leap ? 1 : 0) : dayOfYear - 306);
+  out.tm_wday = static_cast<int>(((sinceEpoch % 7) + 11) % 7);  // 1970-01-01 was a Thursday
   return out;
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <ctime>
+#include <random>
+
 namespace dravolin {
 namespace {
 
@@ -64,6 +68,41 @@ TEST(BrowserTexts, NtfsTimesWithSeconds) {
   EXPECT_EQ(texts.modified, "07-Mar-2006 09:05:33");
   EXPECT_EQ(texts.created + texts.createdIso + texts.accessed + texts.accessedIso, "");
   EXPECT_EQ(entryDate(times, EntryDateKind::Created, false).year, 0);
+}
+
+// The calendar split of FILETIMEs agrees with the C library's gmtime_r over
+// the whole range: leap days, century years, before 1970, the last tick.
+TEST(BrowserTexts, NtfsTimesAgreeWithGmtimeOverTheWholeRange) {
+  auto expected = [](std::uint64_t fileTime) {
+    const auto t = static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / 10000000ULL) - 11644473600LL);
+    std::tm tm{};
+    if (gmtime_r(&t, &tm) == nullptr) return std::string("?");
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return std::string(text);
+  };
+  auto at = [](std::int64_t unixSeconds) {
+    return static_cast<std::uint64_t>(unixSeconds + 11644473600LL) * 10000000ULL;
+  };
+  std::vector<std::uint64_t> values = {
+      1, 10000000, 864000000000ULL - 1, at(-1), at(0), at(-86400), at(951782400) /* 2000-02-29 */,
+      at(951868800) /* 2000-03-01 */, at(4107456000) /* 2100-02-28 */, at(4107542400) /* 2100-03-01 */,
+      at(-2203891200) /* 1900-03-01 */, at(253402300799) /* 9999-12-31T23:59:59 */, at(253402300800),
+      ~std::uint64_t{0}};
+  std::mt19937_64 random(2026);
+  for (int i = 0; i < 20000; ++i) values.push_back(random() >> (random() % 8));
+  for (std::uint64_t v : values) {
+    EXPECT_EQ(isoFileTime(v), expected(v)) << v;
+    std::tm split{};
+    const EntryTimes times{static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32), 0, 0, 0, 0};
+    const CalendarDate date = entryDate(times, EntryDateKind::Modified, false);
+    const auto t = static_cast<std::time_t>(static_cast<std::int64_t>(v / 10000000ULL) - 11644473600LL);
+    ASSERT_NE(gmtime_r(&t, &split), nullptr);
+    EXPECT_EQ(date.year, split.tm_year + 1900) << v;
+    EXPECT_EQ(date.month, split.tm_mon + 1) << v;
+    EXPECT_EQ(date.day, split.tm_mday) << v;
+  }
 }
 
 TEST(BrowserTexts, EntryDatesPickTheirFields) {

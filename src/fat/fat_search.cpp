@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/text_encoding.h"
-#include "disk/read_ahead.h"
 #include "fat/cluster_chain.h"
 #include "fat/directory_entry.h"
 #include "fat/fat_layout.h"
@@ -251,21 +250,14 @@ class ExhaustivePass {
   // in one transfer over the whole span; when that fails, each first sector
   // is read on its own through ReadSector, so the bad-sector rules apply to
   // exactly the sectors the sweep looks at.
-  void readClusterStarts(ReadAheadStream& stream, std::uint64_t first, std::uint64_t count, std::uint64_t stride,
-                         std::vector<std::byte>& span, std::vector<std::byte>& out) {
+  void readClusterStarts(std::uint64_t first, std::uint64_t count, std::uint64_t stride, std::vector<std::byte>& span,
+                         std::vector<std::byte>& out) {
     SectorReader& reader = ctx_.reader;
     const std::uint64_t spanSectors = (count - 1) * stride + 1;
     out.resize(count * kSectorSize);
     const std::int64_t end = reader.selectionEnd();
     const bool withinSelection = end <= 0 || first + spanSectors - 1 <= static_cast<std::uint64_t>(end);
     if (withinSelection && spanSectors <= kSweepReadSectors) {
-      // The read-ahead holds the span when its block was read whole.
-      const ByteSpan held = stream.view(first, static_cast<std::uint32_t>(spanSectors));
-      if (!held.empty()) {
-        for (std::uint64_t i = 0; i < count; ++i)
-          std::memcpy(out.data() + i * kSectorSize, held.data() + i * stride * kSectorSize, kSectorSize);
-        return;
-      }
       span.resize(spanSectors * kSectorSize);
       if (reader.source().read(first, static_cast<std::uint32_t>(spanSectors), span) == TransferStatus::Ok) {
         for (std::uint64_t i = 0; i < count; ++i)
@@ -289,11 +281,10 @@ class ExhaustivePass {
     std::vector<std::byte> span;
     std::vector<std::byte> starts;
     std::string lastName;
-    ReadAheadStream stream(ctx_.reader, job_, sector, end);
     while (sector < end && cluster <= 0xFFFFFFFFull) {
       const std::uint64_t left = (end - sector + spc - 1) / spc;
       const std::uint64_t count = std::min<std::uint64_t>({perRead, left, std::uint64_t{0x100000000} - cluster});
-      readClusterStarts(stream, sector, count, spc, span, starts);
+      readClusterStarts(sector, count, spc, span, starts);
       for (std::uint64_t i = 0; i < count; ++i, sector += spc, ++cluster) {
         ByteSpan first = ByteSpan(starts).subspan(i * kSectorSize, kSectorSize);
         if (beginsDirectory(first)) {

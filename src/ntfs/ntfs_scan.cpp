@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "common/text_encoding.h"
-#include "disk/read_ahead.h"
 #include "ntfs/attribute.h"
 #include "ntfs/boot_sector.h"
 #include "ntfs/data_runs.h"
@@ -173,16 +172,11 @@ class NtfsScan {
   void sweep() {
     std::vector<std::byte> chunk(std::size_t{kSweepSectors} * kSectorSize);
     std::vector<std::byte> record;
-    ReadAheadStream stream(ctx_.reader, job_, start_, end_);
     for (SectorNumber first = start_; first < end_;) {
       const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kSweepSectors, end_ - first));
-      ByteSpan bytes = stream.view(first, count);
-      if (bytes.empty()) {
-        // What cannot be read comes back as zeros; the rest is still looked at.
-        const auto target = std::span<std::byte>(chunk).first(std::size_t{count} * kSectorSize);
-        (void)stream.ReadSector(first, count, target);
-        bytes = target;
-      }
+      const auto bytes = std::span<std::byte>(chunk).first(std::size_t{count} * kSectorSize);
+      // What cannot be read comes back as zeros; the rest is still looked at.
+      (void)ctx_.reader.ReadSector(first, count, bytes);
       for (std::uint32_t i = 0; i < count; ++i) {
         const ByteSpan sector = ByteSpan(bytes).subspan(std::size_t{i} * kSectorSize, kSectorSize);
         const SectorNumber at = first + i;
@@ -195,7 +189,7 @@ class NtfsScan {
             std::memcpy(record.data(), bytes.data() + std::size_t{i} * kSectorSize, size);
           } else {
             // The record runs past the chunk: read it whole again.
-            (void)stream.ReadSector(at, sectors, record);
+            (void)ctx_.reader.ReadSector(at, sectors, record);
           }
           if (takeRecord(record, at)) report(at, false);
         } else if (matchesAscii(sector, 0, "INDX")) {

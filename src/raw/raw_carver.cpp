@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <optional>
 
 #include "common/format.h"
 #include "raw/scan_window.h"
@@ -51,15 +50,6 @@ void RawCarver::run(Job& job) {
     }
   }
   result_.ran = true;
-  // The range is read ahead while the scan works; without the memory for
-  // the ring it is read by the window alone.
-  std::optional<ReadAheadStream> stream;
-  try {
-    stream.emplace(reader_, job, settings_.start, settings_.end);
-    window_->setStream(&*stream);
-  } catch (const std::bad_alloc&) {
-    stream.reset();
-  }
   writer_.setHeldSectors([this](SectorNumber first, SectorNumber end) { return window_->clean(first, end); });
   try {
     scan(job);
@@ -70,7 +60,6 @@ void RawCarver::run(Job& job) {
   }
   writer_.setHeldSectors({});
   window_.reset();
-  stream.reset();  // no more reading ahead once the scan ended
   result_.bytesRecovered = writer_.bytesRecovered();
   writeReports();
   job.complete(Completion::WorkerFinished);

@@ -70,9 +70,8 @@ void ScanWindow::ensure(SectorNumber s, SectorNumber keepFrom, SectorNumber bloc
     }
     unreadableSeen_ = false;
     std::span<std::byte> target(buffer_.get() + (validEnd_ - bufFirst_) * kSectorSize, count * kSectorSize);
-    const auto unit = static_cast<std::uint32_t>(std::max<std::uint64_t>(n_, 1));
-    if (stream_) (void)stream_->ReadSectorsAs(validEnd_, static_cast<std::uint32_t>(count), target, unit);
-    else (void)reader_.ReadSectorsAs(validEnd_, static_cast<std::uint32_t>(count), target, unit);
+    (void)reader_.ReadSectorsAs(validEnd_, static_cast<std::uint32_t>(count), target,
+                                static_cast<std::uint32_t>(std::max<std::uint64_t>(n_, 1)));
     sectorsRead_ += count;
     if (unreadableSeen_) {
       dirtyFirst_ = dirty_ ? std::min(dirtyFirst_, validEnd_) : validEnd_;

@@ -12,7 +12,6 @@
 #include <memory>
 #include <span>
 
-#include "disk/read_ahead.h"
 #include "disk/sector_reader.h"
 
 namespace dravolin {
@@ -53,10 +52,6 @@ class ScanWindow {
   // Changes whenever held data is dropped because it was not clean, so
   // that conclusions drawn from it are dropped too.
   std::uint64_t generation() const { return generation_; }
-  // Reads through a read-ahead stream over the range from now on (none:
-  // straight through the reader). The stream must outlive its use here.
-  void setStream(ReadAheadStream* stream) { stream_ = stream; }
-
   // Sectors read so far (for tests and statistics).
   std::uint64_t sectorsRead() const { return sectorsRead_; }
 
@@ -65,7 +60,6 @@ class ScanWindow {
   bool dirtyWithin(SectorNumber first, SectorNumber last) const;
 
   SectorReader& reader_;
-  ReadAheadStream* stream_ = nullptr;
   SectorNumber end_;
   std::uint64_t blockSectors_;
   std::uint64_t transferSectors_;

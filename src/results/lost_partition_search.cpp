@@ -8,7 +8,6 @@
 #include <set>
 
 #include "common/text_encoding.h"
-#include "disk/read_ahead.h"
 #include "entries/lost_directories.h"
 #include "fat/boot_sector.h"
 #include "fat/directory_entry.h"
@@ -493,17 +492,11 @@ class LostSearch {
   void scanFat() {
     job_.setStatus(kScanText);
     std::vector<std::byte> chunk(std::size_t{kScanSectors} * kSectorSize);
-    // Blocks of whole chunks: no chunk straddles two of them.
-    ReadAheadStream stream(ctx_.reader, job_, ctx_.rangeStart, ctx_.rangeEnd, 2 * kScanSectors);
     for (SectorNumber s = ctx_.rangeStart; s < ctx_.rangeEnd;) {
       const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanSectors, ctx_.rangeEnd - s));
-      ByteSpan bytes = stream.view(s, count);
-      if (bytes.empty()) {
-        // What cannot be read comes back as zeros, which match nothing.
-        const auto target = std::span<std::byte>(chunk).first(std::size_t{count} * kSectorSize);
-        (void)stream.ReadSector(s, count, target);
-        bytes = target;
-      }
+      const auto bytes = std::span<std::byte>(chunk).first(std::size_t{count} * kSectorSize);
+      // What cannot be read comes back as zeros, which match nothing.
+      (void)ctx_.reader.ReadSector(s, count, bytes);
       fatScan_.examine(bytes, s);
       s += count;
       job_.updateStatistics({s - 1, ctx_.records.directoryStarts.size(), 0, "", StatisticsFormat::Sector});

@@ -50,19 +50,7 @@ ExhaustivePartitionInfo::ExhaustivePartitionInfo(MainWindow& window)
   header_->setObjectName(QStringLiteral("header"));
   header_->setWordWrap(true);
   properties->addWidget(header_);
-  auto* grid = new QGridLayout;
-  for (int i = 0; i < kPropertyRows; ++i) {
-    auto* label = new QLabel(this);
-    auto* value = new QLabel(this);
-    value->setObjectName(QStringLiteral("value%1").arg(i));
-    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    value->setWordWrap(true);
-    grid->addWidget(label, i, 0);
-    grid->addWidget(value, i, 1);
-    labels_.push_back(label);
-    values_.push_back(value);
-  }
-  grid->setColumnStretch(1, 1);
+  QGridLayout* grid = propertyGrid(kPropertyRows, labels_, values_);
   properties->addLayout(grid);
   properties->addStretch(1);
   row->addLayout(properties, 1);

@@ -125,20 +125,8 @@ PartitionInfo::PartitionInfo(MainWindow& window)
   header_->setObjectName(QStringLiteral("header"));
   header_->setWordWrap(true);
   properties->addWidget(header_);
-  auto* grid = new QGridLayout;
   // Four rows of properties; GPT partitions add their name and type GUID.
-  for (int i = 0; i < 6; ++i) {
-    auto* label = new QLabel(this);
-    auto* value = new QLabel(this);
-    value->setObjectName(QStringLiteral("value%1").arg(i));
-    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    value->setWordWrap(true);
-    grid->addWidget(label, i, 0);
-    grid->addWidget(value, i, 1);
-    labels_.push_back(label);
-    values_.push_back(value);
-  }
-  grid->setColumnStretch(1, 1);
+  QGridLayout* grid = propertyGrid(6, labels_, values_);
   properties->addLayout(grid);
   properties->addWidget(pie_, 1);
   row->addLayout(properties, 1);

@@ -71,6 +71,23 @@ QLabel* WizardPage::pagePicture(const QString& file) {
   return picture;
 }
 
+QGridLayout* WizardPage::propertyGrid(int rows, std::vector<QLabel*>& labels, std::vector<QLabel*>& values) {
+  auto* grid = new QGridLayout;
+  for (int i = 0; i < rows; ++i) {
+    auto* label = new QLabel(this);
+    auto* value = new QLabel(this);
+    value->setObjectName(QStringLiteral("value%1").arg(i));
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    value->setWordWrap(true);
+    grid->addWidget(label, i, 0);
+    grid->addWidget(value, i, 1);
+    labels.push_back(label);
+    values.push_back(value);
+  }
+  grid->setColumnStretch(1, 1);
+  return grid;
+}
+
 void WizardPage::entered() { window_.session().state.CurrentStep = step_; }
 
 void WizardPage::updateMenu(WizardMenu& menu) {

@@ -4,6 +4,7 @@
 // below keeps its widgets, so its choices are intact when it shows again.
 // The step pages from Step 2 on share one menu, each greying what does not
 // apply to it.
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
@@ -131,6 +132,9 @@ class WizardPage : public QWidget {
   QLabel* addPageHeading(QVBoxLayout* pageLayout, const QString& title, const QString& explanation);
   // The picture of a page from the data folder, 96 by 96 at the top of its cell.
   QLabel* pagePicture(const QString& file);
+  // A grid of `rows` property rows, a label and a selectable, wrapped value
+  // ("value0", "value1", ... by object name), added to labels and values.
+  QGridLayout* propertyGrid(int rows, std::vector<QLabel*>& labels, std::vector<QLabel*>& values);
 
   MainWindow& window_;
   int step_;

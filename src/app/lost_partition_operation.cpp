@@ -25,7 +25,8 @@ Result<void> commitLostSearchRange(Session& session, const std::string& startTex
                                    FsType fileSystem) {
   auto committed = commitManualRange(session, startText, endText, fileSystem);
   if (!committed) return committed;
-  startLostSearchState(session, LostSearchScope::All);
+  startLostSearchState(session, session.state.FileSystemType == FsType::Ntfs ? LostSearchScope::Ntfs
+                                                                             : LostSearchScope::Fat);
   return {};
 }
 
@@ -97,8 +98,8 @@ Result<SearchController::Worker> makeLostPartitionWorker(Session& session, const
   return SearchController::Worker([&session, &controller, codePage, chosen](Job& job) {
     session.searchNotes.clear();
     session.mftRunList = MftRunList{};
-    // After a ".ST2C" log the directory starts are found again on the disk,
-    // over the chosen volume's sectors only (see LostSearchRecords).
+    // After a ".ST2C" log the directory starts are found again on the disk
+    // and assigned as the scan assigned them (rescanFatDirectoryStarts).
     if (!session.lostSearch.directoryStartsKept)
       rescanFatDirectoryStarts(job, *session.reader(), session.foundFileSystems,
                                session.state.SelectedFoundFileSystem, session.lostSearch);

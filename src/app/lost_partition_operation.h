@@ -29,9 +29,9 @@ Result<void> commitLostPartitionRange(Session& session, SectorNumber start, Sect
 
 // Step 2 (a) of the wizard when "Search Exhaustive" was ticked: the range
 // page's commit (its checks, messages and block), after which the search
-// looks for FAT and NTFS file systems alike whatever type was chosen (one
-// reading of the range serves both, and a user who lost the table seldom
-// knows every type it held). Clears what an earlier search found.
+// looks for the file systems of the type chosen, as `lost --fs` does: a FAT
+// type runs the FAT scan, "NTFS" the NTFS pass. Clears what an earlier
+// search found.
 Result<void> commitLostSearchRange(Session& session, const std::string& startText, const std::string& endText,
                                    FsType fileSystem);
 

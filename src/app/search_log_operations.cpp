@@ -151,6 +151,16 @@ Result<std::vector<std::byte>> readWholeFile(const std::string& path) {
   return bytes;
 }
 
+// Saving writes the file name upper-cased ("found.st2c" becomes
+// "FOUND.ST2C"): a name typed as it was given to the saving, which does not
+// exist, is looked for as the saving wrote it, in the same folder.
+std::string existingLogPath(const std::string& typed, SearchLogKind kind) {
+  std::error_code ec;
+  if (fs::exists(typed, ec)) return typed;
+  const std::string saved = searchLogSavePath(typed, kind);
+  return saved != typed && fs::exists(saved, ec) ? saved : typed;
+}
+
 int percentOf(std::uint64_t done, std::uint64_t total) {
   return total == 0 ? 100 : static_cast<int>(std::min<std::uint64_t>(100, done * 100 / total));
 }
@@ -193,16 +203,17 @@ Result<LoadedLogInfo> loadSearchLog(Session& session, const std::string& path) {
   if (path.empty()) return makeError(ErrorKind::InvalidArgument, kLogPathMissing);
   const auto kind = searchLogKindOf(path);
   if (!kind) return makeError(ErrorKind::InvalidArgument, "");
-  session.activityLog().appendLines({"\r\n", "Step 2 :", "-------", "Load Log File Path : " + path});
+  const std::string readPath = existingLogPath(path, *kind);
+  session.activityLog().appendLines({"\r\n", "Step 2 :", "-------", "Load Log File Path : " + readPath});
 
-  auto bytes = readWholeFile(path);
+  auto bytes = readWholeFile(readPath);
   if (!bytes) return std::unexpected(bytes.error());
   if (!session.source()) return makeError(ErrorKind::InvalidArgument, kLogWrongDisk);
 
   const auto identification = readIdentification(*bytes);
   if (!identification) return makeError(ErrorKind::Corrupt, kLogErrorInFile);
   const std::uint64_t sourceSectors = session.source()->sectorCount();
-  LoadedLogInfo info{path, *kind, {}};
+  LoadedLogInfo info{readPath, *kind, {}};
   const std::string logged = utf16ToUtf8(*identification);
   if (logged != session.device().model) {
     const auto size = loggedSourceSize(session, logged);

@@ -27,7 +27,7 @@ namespace dravolin {
 [[nodiscard]] Result<std::string> saveSearchLog(Session& session, const std::string& path, SearchLogKind kind);
 
 struct LoadedLogInfo {
-  std::string path;
+  std::string path;  // the file read
   SearchLogKind kind = SearchLogKind::Results;
   // Set when the log was written on another source of the same size (an
   // image taken of the disk, or the disk an image was taken of): the line
@@ -36,7 +36,9 @@ struct LoadedLogInfo {
 };
 
 // Reads the log at path (its name as given; the extension is compared
-// without regard to case) and checks it against the open source. On success
+// without regard to case; when no file has that name, the name as the saving
+// writes it, upper-cased in the same folder) and checks it against the open
+// source. On success
 // the wizard state takes the logged selection (the selected drive stays the
 // one chosen: a log never switches the disk), the found file systems are
 // restored when the log holds them, LoadFromLog is set and the records wait

@@ -136,11 +136,15 @@ Result<void> commitManualRange(Session& session, const std::string& startText,
   s.FileSystemType = range->fileSystem;
   if (wholeDisk) s.selectedNodeText = "Partition - 1 (" + toString(s.FileSystemType) + " )";
   s.LostSearchPass = 0;
-  session.activityLog().appendLines({"\r\n", "Step 2 (a) :", "-------", "Partition Range Information : ",
-                                     "Starting Range : " + startText, "Ending Range : " + endText,
-                                     "File System : " + toString(s.FileSystemType)});
+  writePartitionRangeBlock(session, startText, endText);
   setSelectionEnd(session);
   return {};
+}
+
+void writePartitionRangeBlock(Session& session, const std::string& startText, const std::string& endText) {
+  session.activityLog().appendLines({"\r\n", "Step 2 (a) :", "-------", "Partition Range Information : ",
+                                     "Starting Range : " + startText, "Ending Range : " + endText,
+                                     "File System : " + toString(session.state.FileSystemType)});
 }
 
 Result<VolumeParameters> checkPartitionVolume(Session& session, const PartitionEntry& partition) {

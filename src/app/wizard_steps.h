@@ -45,6 +45,11 @@ void writeDiskSelection(Session& session, bool searchExhaustive);
 // The file-system choices of the range page, by list index.
 inline constexpr FsType kRangeFileSystems[] = {FsType::Fat16, FsType::Fat32, FsType::Ntfs, FsType::Unknown};
 
+// The Step 2 (a) block of the activity report ("Step 2 (a) :", the range as
+// typed and the file system), as commitManualRange writes it; Step 2 (a)
+// writes it alone for the range of a loaded search log.
+void writePartitionRangeBlock(Session& session, const std::string& startText, const std::string& endText);
+
 // Step 2 (a): validates the typed range ("Start sector is not valid." ...),
 // sets the range and type and writes the Step 2 (a) block. With Unknown the
 // committed type stays (raw recovery and imaging only).

@@ -38,6 +38,23 @@ nlohmann::json volumeJson(const FoundFileSystem& f) {
           {"second_fat_sector", f.secondFatSector}};
 }
 
+// Runs the first pass of the search for lost partitions (the scan, or the
+// reload of a ".ST2C" log's lists) under a search controller. A pass that
+// does not end with the list of found file systems fails with `failure`,
+// then ": " and the controller's reason (`unexplained` when it gives none).
+void runLostPass(CliContext& context, const std::string& failure, const std::string& unexplained) {
+  Session& session = context.session();
+  SteadyTickSource ticks;
+  SearchController controller(session, context.prompter(), ticks);
+  auto worker = makeSearchWorker(session, controller, std::string(kDefaultNameCodePage));
+  if (!worker) throw CliExit{kExitFailure, worker.error().message};
+  const SearchOutcome outcome = context.runJob(controller, std::move(*worker), [&] { return foundTotals(session); });
+  if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "interrupted"};
+  if (outcome == SearchOutcome::LostPassList) return;
+  const std::string reason = controller.error().empty() ? unexplained : controller.error();
+  throw CliExit{kExitFailure, reason.empty() ? failure : failure + ": " + reason};
+}
+
 }  // namespace
 
 void searchLostPartitions(CliContext& context, const std::vector<std::string>& range, LostSearchScope scope) {
@@ -51,15 +68,7 @@ void searchLostPartitions(CliContext& context, const std::vector<std::string>& r
   }
   if (auto committed = commitLostPartitionRange(session, start, end, scope); !committed)
     throw CliExit{kExitFailure, committed.error().message};
-  SteadyTickSource ticks;
-  SearchController controller(session, context.prompter(), ticks);
-  auto worker = makeSearchWorker(session, controller, std::string(kDefaultNameCodePage));
-  if (!worker) throw CliExit{kExitFailure, worker.error().message};
-  const SearchOutcome outcome = context.runJob(controller, std::move(*worker), [&] { return foundTotals(session); });
-  if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "interrupted"};
-  if (outcome != SearchOutcome::LostPassList)
-    throw CliExit{kExitFailure, "the search for lost partitions failed" +
-                                    (controller.error().empty() ? "" : ": " + controller.error())};
+  runLostPass(context, "the search for lost partitions failed", "");
   writeFoundFileSystemsBlock(session);
   for (const std::string& note : session.searchNotes) std::fprintf(stderr, "dravolin: warning: %s\n", note.c_str());
 }
@@ -73,14 +82,7 @@ void loadFoundListLog(CliContext& context, const std::string& path) {
   if (!loaded->acceptedNote.empty()) std::fprintf(stderr, "dravolin: %s\n", loaded->acceptedNote.c_str());
   // The records part of the log (the NTFS lists) comes back through the
   // search worker, which reads the log and not the disk.
-  SteadyTickSource ticks;
-  SearchController controller(session, context.prompter(), ticks);
-  auto worker = makeSearchWorker(session, controller, std::string(kDefaultNameCodePage));
-  if (!worker) throw CliExit{kExitFailure, worker.error().message};
-  const SearchOutcome outcome = context.runJob(controller, std::move(*worker), [&] { return foundTotals(session); });
-  if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "interrupted"};
-  if (outcome != SearchOutcome::LostPassList)
-    throw CliExit{kExitFailure, path + ": " + (controller.error().empty() ? kLogErrorInFile : controller.error())};
+  runLostPass(context, path, kLogErrorInFile);
 }
 
 void chooseLostFileSystem(CliContext& context, int ordinal, const std::vector<std::string>& range) {

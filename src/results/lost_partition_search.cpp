@@ -633,13 +633,29 @@ void rescanFatDirectoryStarts(Job& job, SectorReader& reader, const FoundFileSys
   const auto mine = static_cast<std::int32_t>(ordinal);
   std::erase_if(starts, [&](const DirectoryStartRecord& r) { return r.fileSystem == mine; });
   if (entry.name == "NTFS" || entry.sectorsPerCluster == 0) return;
-  SectorNumber from = std::max<SectorNumber>(entry.clusterBase, records.rangeStart);
+  const bool inferred = isInferred(entry);
+  // The found entries whose geometry selects the directories read: the
+  // chosen one; for an inferred volume every inferred volume up to it,
+  // because the pairs that made them decide which directories the chosen
+  // one got (see below).
+  std::vector<std::size_t> selecting;
+  if (inferred) {
+    for (std::size_t i = 0; i < ordinal; ++i)
+      if (isFatName(found[i].name) && isInferred(found[i]) && found[i].sectorsPerCluster != 0 &&
+          found[i].clusterBase > 0)
+        selecting.push_back(i);
+  } else {
+    selecting.push_back(ordinal - 1);
+  }
+  SectorNumber from = std::numeric_limits<SectorNumber>::max();
+  for (std::size_t i : selecting) from = std::min<SectorNumber>(from, found[i].clusterBase);
+  from = std::max<SectorNumber>(from, records.rangeStart);
   SectorNumber to = std::min<SectorNumber>(records.rangeEnd, reader.source().sectorCount());
   // A volume found by its boot sector holds directories up to its end sector.
-  if (!isInferred(entry) && entry.endSector < std::numeric_limits<SectorNumber>::max())
+  if (!inferred && entry.endSector < std::numeric_limits<SectorNumber>::max())
     to = std::min<SectorNumber>(to, entry.endSector + 1);
   job.setStatus(kScanText);
-  std::vector<DirectoryStartRecord> again;
+  std::vector<DirectoryStartRecord> read;
   std::vector<std::byte> chunk(std::size_t{kScanSectors} * kSectorSize);
   for (SectorNumber s = from; s < to;) {
     const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanSectors, to - s));
@@ -651,21 +667,57 @@ void rescanFatDirectoryStarts(Job& job, SectorReader& reader, const FoundFileSys
       // As in the scan: a sector with the boot signature is no directory.
       if (hasBootSectorSignature(sector) || !beginsDirectoryStart(sector)) continue;
       DirectoryStartRecord record = readDirectoryStart(sector, s + i);
-      if (!fatGeometryHolds(entry, record)) continue;
-      const bool claimedBefore = std::any_of(found.begin(), found.begin() + (ordinal - 1),
-                                             [&](const FoundFileSystem& f) { return fatGeometryHolds(f, record); });
-      if (claimedBefore) continue;
-      record.fileSystem = mine;
-      again.push_back(record);
+      if (std::any_of(selecting.begin(), selecting.end(),
+                      [&](std::size_t index) { return fatGeometryHolds(found[index], record); }))
+        read.push_back(record);
     }
     s += count;
-    job.updateStatistics({s - 1, again.size(), 0, "", StatisticsFormat::Sector});
+    job.updateStatistics({s - 1, read.size(), 0, "", StatisticsFormat::Sector});
     job.setPercent(percentOf(s - from, to - from));
     job.checkpoint();
     if (job.stopRequested()) break;
   }
   job.clearStopRequest();
-  starts.insert(starts.end(), again.begin(), again.end());
+
+  // The volumes found by their boot sectors took, in list order, every
+  // directory where their geometry puts one.
+  auto claimedBefore = [&](const DirectoryStartRecord& record, bool bootVolumesOnly) -> std::int32_t {
+    for (std::size_t i = 0; i + 1 < ordinal; ++i)
+      if ((!bootVolumesOnly || !isInferred(found[i])) && fatGeometryHolds(found[i], record))
+        return static_cast<std::int32_t>(i + 1);
+    return 0;
+  };
+  bool replayed = false;
+  if (inferred) {
+    // The inference walks the directories left in disk order and pairs each
+    // with a later one. A directory where the chosen volume puts one but
+    // which found no partner when its turn came (its partner's cluster must
+    // lie below its sector) was left out of that volume; which ones those
+    // are depends on the directories of the inferred volumes listed before
+    // it. Those lie inside what was read, and any directory outside them
+    // either had no partner or would have made a volume of the list: the
+    // inference over what was read assigns them as the scan did, which the
+    // volumes it finds again confirm.
+    for (DirectoryStartRecord& record : read) record.fileSystem = claimedBefore(record, true);
+    std::size_t firstInferred = 0;
+    while (firstInferred < found.size() && !isInferred(found[firstInferred])) ++firstInferred;
+    FoundFileSystems again(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(firstInferred));
+    std::vector<DirectoryStartRecord> replay = read;
+    inferFatFileSystems(replay, again);
+    replayed = again.size() >= ordinal;
+    for (std::size_t i = firstInferred; replayed && i < ordinal; ++i)
+      replayed = again[i].sectorsPerCluster == found[i].sectorsPerCluster && again[i].clusterBase == found[i].clusterBase;
+    if (replayed) read = std::move(replay);
+  }
+  if (!replayed) {
+    // A volume found by its boot sector (or a disk that no longer gives the
+    // listed volumes): every directory where the chosen volume puts one,
+    // unless an earlier volume of the list puts one there too.
+    for (DirectoryStartRecord& record : read)
+      record.fileSystem = fatGeometryHolds(entry, record) && claimedBefore(record, false) == 0 ? mine : 0;
+  }
+  for (const DirectoryStartRecord& record : read)
+    if (record.fileSystem == mine) starts.push_back(record);
 }
 
 void buildLostFileSystemTree(FoundEntries& entries, const LostSearchRecords& records, const FoundFileSystems& found,

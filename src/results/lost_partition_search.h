@@ -199,13 +199,18 @@ void assignNtfsFilesToVolumes(NtfsScanLists& lists, const FoundFileSystems& foun
 bool fatGeometryHolds(const FoundFileSystem& entry, const DirectoryStartRecord& record);
 
 // Finds the directory-start records of found FAT file system `ordinal`
-// again by reading its sectors (from its cluster base to its end, inside
-// [rangeStart, rangeEnd)): every sector that begins a directory where the
-// volume's geometry puts one belongs to it, unless an earlier FAT file
-// system of the list claims it, as the scan's order of assignment would
-// have. The records of `ordinal` already in `records` are replaced; the new
-// ones keep disk order. Reports progress and polls the stop request per
-// chunk; a stop keeps what was found so far.
+// again by reading the disk, and assigns them as the scan did. A volume
+// found by its boot sector: its sectors from the cluster base to its end
+// (inside [rangeStart, rangeEnd)); every sector that begins a directory where
+// its geometry puts one belongs to it unless an earlier volume of the list
+// claims it. An inferred volume: from the lowest cluster base of the
+// inferred volumes up to it to the range end; the boot-sector volumes'
+// claims, then the inference over the directories where those volumes put
+// one, give the chosen volume the directories the scan gave it (when the
+// inference finds those volumes again; else the geometry alone decides).
+// The records of `ordinal` already in `records` are replaced; the new ones
+// keep disk order. Reports progress and polls the stop request per chunk; a
+// stop keeps what was found so far.
 void rescanFatDirectoryStarts(Job& job, SectorReader& reader, const FoundFileSystems& found, std::uint32_t ordinal,
                               LostSearchRecords& records);
 

@@ -1,6 +1,5 @@
 #include "ui/exhaustive_partition_info.h"
 
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -11,7 +10,6 @@
 #include <QVBoxLayout>
 
 #include "app/lost_partition_operation.h"
-#include "app/search_log_operations.h"
 #include "app/wizard_messages.h"
 #include "common/format.h"
 #include "ui/search_progress.h"
@@ -23,7 +21,7 @@ constexpr int kOrdinalRole = Qt::UserRole + 1;  // 1-based position in the found
 constexpr int kPropertyRows = 5;
 }  // namespace
 
-ExhaustivePartitionInfo::ExhaustivePartitionInfo(MainWindow& window)
+ExhaustivePartitionInfo::ExhaustivePartitionInfo(MainWindow& window, bool afterLoadedLog)
     : WizardPage(window, 8), tree_(new QTreeWidget(this)), header_(new QLabel(this)) {
   setObjectName(QStringLiteral("ExhaustivePartitionInfo"));
   Session& session = window_.session();
@@ -86,6 +84,7 @@ ExhaustivePartitionInfo::ExhaustivePartitionInfo(MainWindow& window)
   // The file system chosen last (a loaded log keeps it), else the first.
   const std::uint32_t chosen = session.state.SelectedFoundFileSystem;
   if (chosen == 0 || chosen > found.size() || !selectFileSystem(static_cast<int>(chosen))) selectFileSystem(1);
+  nextAtOnce_ = afterLoadedLog;
 }
 
 void ExhaustivePartitionInfo::entered() {
@@ -94,6 +93,10 @@ void ExhaustivePartitionInfo::entered() {
   if (nothingFound_ && !toldNothingFound_) {
     toldNothingFound_ = true;
     QTimer::singleShot(0, this, [this] { window_.prompter().inform(kNoFileSystemsText); });
+  }
+  if (nextAtOnce_) {
+    nextAtOnce_ = false;
+    QTimer::singleShot(0, this, &ExhaustivePartitionInfo::next);
   }
 }
 
@@ -174,16 +177,8 @@ void ExhaustivePartitionInfo::next() {
   window_.push(new SearchProgress(window_));
 }
 
-void ExhaustivePartitionInfo::saveLog() {
-  const QString path =
-      QFileDialog::getSaveFileName(this, QStringLiteral("Save Log"), QString(), QStringLiteral("Search logs (*.St2c)"));
-  if (path.isNull()) return;  // cancelled
-  saveLogTo(path);
-}
+void ExhaustivePartitionInfo::saveLog() { saveSearchLogAs(SearchLogKind::FoundList); }
 
-void ExhaustivePartitionInfo::saveLogTo(const QString& path) {
-  auto saved = saveSearchLog(window_.session(), path.toStdString(), SearchLogKind::FoundList);
-  if (!saved) window_.prompter().inform(saved.error().message);
-}
+void ExhaustivePartitionInfo::saveLogTo(const QString& path) { writeSearchLog(path, SearchLogKind::FoundList); }
 
 }  // namespace dravolin::ui

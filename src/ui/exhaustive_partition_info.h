@@ -3,7 +3,8 @@
 // partitions found, "File System 1 - FAT32" and so on under the node "File
 // System", with the properties of the selected one. Next builds the chosen
 // file system's tree (Step 3, then Step 4); Save Log writes the list to a
-// ".ST2C" log.
+// ".ST2C" log. After such a log was loaded, the logged choice goes on to
+// its tree at once; Back from Step 4 returns here to choose another.
 #include <QWidget>
 #include <vector>
 
@@ -18,7 +19,9 @@ namespace dravolin::ui {
 class ExhaustivePartitionInfo : public WizardPage {
   Q_OBJECT
  public:
-  explicit ExhaustivePartitionInfo(MainWindow& window);
+  // After a loaded log (afterLoadedLog) the node of the logged choice is
+  // selected and Next follows at once, the first time the page shows.
+  explicit ExhaustivePartitionInfo(MainWindow& window, bool afterLoadedLog = false);
   void entered() override;
   void updateMenu(WizardMenu& menu) override;
   bool confirmExit() override;
@@ -46,6 +49,7 @@ class ExhaustivePartitionInfo : public WizardPage {
   QPushButton* next_ = nullptr;
   bool nothingFound_ = false;
   bool toldNothingFound_ = false;
+  bool nextAtOnce_ = false;
 };
 
 }  // namespace dravolin::ui

@@ -1,7 +1,6 @@
 #include "ui/file_display.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,7 +15,6 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-#include "app/search_log_operations.h"
 #include "app/wizard_messages.h"
 #include "results/browser_texts.h"
 #include "results/saving.h"
@@ -146,17 +144,9 @@ void FileDisplay::updateMenu(WizardMenu& menu) {
   menu.exhaustiveRecovery->setEnabled(!exhaustiveOrLost);
 }
 
-void FileDisplay::saveLog() {
-  const QString path =
-      QFileDialog::getSaveFileName(this, QStringLiteral("Save Log"), QString(), QStringLiteral("Search logs (*.St4)"));
-  if (path.isNull()) return;  // cancelled
-  saveLogTo(path);
-}
+void FileDisplay::saveLog() { saveSearchLogAs(SearchLogKind::Results); }
 
-void FileDisplay::saveLogTo(const QString& path) {
-  auto saved = saveSearchLog(window_.session(), path.toStdString(), SearchLogKind::Results);
-  if (!saved) window_.prompter().inform(saved.error().message);
-}
+void FileDisplay::saveLogTo(const QString& path) { writeSearchLog(path, SearchLogKind::Results); }
 
 void FileDisplay::pollFill() {
   progress_->setValue(fillJob_->percent());

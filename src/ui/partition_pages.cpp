@@ -1,7 +1,6 @@
 #include "ui/partition_pages.h"
 
 #include <algorithm>
-#include <QFileDialog>
 
 #include "app/lost_partition_operation.h"
 #include "app/search_log_operations.h"
@@ -16,6 +15,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -187,8 +187,7 @@ void PartitionInfo::updateMenu(WizardMenu& menu) {
 }
 
 void PartitionInfo::loadLog() {
-  const QString path =
-      QFileDialog::getOpenFileName(this, QStringLiteral("Load Log"), QString(), QStringLiteral("Search logs (*.St4)"));
+  const QString path = askSearchLogToLoad();
   if (path.isEmpty()) return;  // cancelled
   loadLogFrom(path);
 }
@@ -202,7 +201,14 @@ void PartitionInfo::loadLogFrom(const QString& path) {
     return;
   }
   if (!loaded->acceptedNote.empty()) window_.prompter().inform(loaded->acceptedNote);
-  window_.push(new SearchProgress(window_));
+  // The log of a search for lost partitions goes through Step 2 (a), which
+  // shows its range, on to the reload and the list of Step 2 (c).
+  if (session.state.LostPartitionSearch) {
+    searchExhaustive_->setChecked(true);
+    window_.push(new PartitionRange(window_));
+  } else {
+    window_.push(new SearchProgress(window_));
+  }
 }
 
 bool PartitionInfo::selectPartition(int ordinal) {
@@ -359,10 +365,11 @@ PartitionRange::PartitionRange(MainWindow& window)
   connect(backButton, &QPushButton::clicked, &window_, &MainWindow::pop);
   connect(nextButton, &QPushButton::clicked, this, &PartitionRange::next);
 
-  // Prefilled with the committed selection.
+  // Prefilled with the committed selection, or the range of a loaded log.
   const auto& s = session.state;
+  followLoadedLog_ = s.LoadFromLog && s.LostPartitionSearch;
   std::uint64_t start = s.PartitionStart, end = static_cast<std::uint64_t>(s.PartitionEnd);
-  if (s.selectedPartitionIndex >= 0 &&
+  if (!followLoadedLog_ && s.selectedPartitionIndex >= 0 &&
       static_cast<std::size_t>(s.selectedPartitionIndex) < session.listing().partitions.size() &&
       s.FileSystemType != FsType::Unknown) {
     const auto& p = session.listing().partitions[static_cast<std::size_t>(s.selectedPartitionIndex)];
@@ -376,6 +383,18 @@ PartitionRange::PartitionRange(MainWindow& window)
   for (int i = 0; i < 4; ++i)
     if (kRangeFileSystems[i] == s.FileSystemType) type = i;
   fileSystem_->setCurrentIndex(type);
+}
+
+void PartitionRange::entered() {
+  WizardPage::entered();
+  if (!followLoadedLog_) return;
+  followLoadedLog_ = false;
+  QTimer::singleShot(0, this, [this] {
+    Session& session = window_.session();
+    if (!session.state.LoadFromLog) return;
+    writePartitionRangeBlock(session, start_->text().toStdString(), end_->text().toStdString());
+    window_.push(new SearchProgress(window_));
+  });
 }
 
 void PartitionRange::next() {

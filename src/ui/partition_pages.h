@@ -67,6 +67,10 @@ class PartitionRange : public WizardPage {
   Q_OBJECT
  public:
   explicit PartitionRange(MainWindow& window);
+  // After a search log of a search for lost partitions was loaded, the page
+  // does not wait: it shows the logged range and goes on to Step 3 (the
+  // reload) and Step 2 (c) once, when it first shows.
+  void entered() override;
   void next();
   QLineEdit* startEdit() const { return start_; }
   QLineEdit* endEdit() const { return end_; }
@@ -77,6 +81,7 @@ class PartitionRange : public WizardPage {
   QLineEdit* end_;
   QComboBox* fileSystem_;
   QTreeWidget* tree_;
+  bool followLoadedLog_ = false;
 };
 
 }  // namespace dravolin::ui

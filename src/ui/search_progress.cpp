@@ -23,6 +23,7 @@ SearchProgress::SearchProgress(MainWindow& window, StepThreeJob job)
   Session& session = window_.session();
   const MessageCatalog& texts = session.messages();
   const SearchLabels labels = searchLabels(session.state, controller_->kind());
+  fromLoadedLog_ = session.state.LoadFromLog;
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("<b>Step 3 : Searching</b>"), this));
@@ -223,7 +224,7 @@ void SearchProgress::finish() {
     case SearchOutcome::LostPassList:
       // The file systems found (or a loaded ".ST2C" log's list): Step 2 (c).
       progress_->setValue(100);
-      window_.replaceTop(new ExhaustivePartitionInfo(window_));
+      window_.replaceTop(new ExhaustivePartitionInfo(window_, fromLoadedLog_));
       return;
     case SearchOutcome::Close:
       progress_->setValue(controller_->percent());

@@ -67,6 +67,8 @@ class SearchProgress : public WizardPage {
   bool leaving_ = false;
   bool detailsHidden_ = false;
   bool pulsing_ = false;
+  // The pass reloads a search log (the list it leads to is the log's).
+  bool fromLoadedLog_ = false;
   ProgressPulse pulse_;
   QTimer pollTimer_;   // the worker's progress and completion
   QTimer clockTimer_;  // once a second

@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -14,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "app/log_operations.h"
+#include "app/search_log_operations.h"
 #include "app/wizard_messages.h"
 #include "ui/log_path_dialog.h"
 #include "ui/settings_dialog.h"
@@ -69,6 +71,24 @@ QLabel* WizardPage::pagePicture(const QString& file) {
   picture->setPixmap(QIcon(dataFile(window_.session(), file)).pixmap(96, 96));
   picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
   return picture;
+}
+
+void WizardPage::saveSearchLogAs(SearchLogKind kind) {
+  const QString filter =
+      kind == SearchLogKind::Results ? QStringLiteral("Search logs (*.St4)") : QStringLiteral("Search logs (*.St2c)");
+  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Log"), QString(), filter);
+  if (path.isNull()) return;  // cancelled
+  writeSearchLog(path, kind);
+}
+
+void WizardPage::writeSearchLog(const QString& path, SearchLogKind kind) {
+  auto saved = saveSearchLog(window_.session(), path.toStdString(), kind);
+  if (!saved) window_.prompter().inform(saved.error().message);
+}
+
+QString WizardPage::askSearchLogToLoad() {
+  return QFileDialog::getOpenFileName(this, QStringLiteral("Load Log"), QString(),
+                                      QStringLiteral("Search logs (*.St4 *.St2c)"));
 }
 
 QGridLayout* WizardPage::propertyGrid(int rows, std::vector<QLabel*>& labels, std::vector<QLabel*>& values) {

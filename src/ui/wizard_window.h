@@ -135,6 +135,15 @@ class WizardPage : public QWidget {
   // A grid of `rows` property rows, a label and a selectable, wrapped value
   // ("value0", "value1", ... by object name), added to labels and values.
   QGridLayout* propertyGrid(int rows, std::vector<QLabel*>& labels, std::vector<QLabel*>& values);
+  // The Log menu's file dialogs, shared by the pages that save or load a
+  // search log. saveSearchLogAs asks where the log of the kind goes (".ST4":
+  // the results; ".ST2C": the found file systems) and writes it with
+  // writeSearchLog, which shows a refusal or a failed write with its
+  // message. askSearchLogToLoad asks for a log of either kind; it returns an
+  // empty path when the user cancels.
+  void saveSearchLogAs(SearchLogKind kind);
+  void writeSearchLog(const QString& path, SearchLogKind kind);
+  QString askSearchLogToLoad();
 
   MainWindow& window_;
   int step_;

@@ -265,6 +265,19 @@ TEST(LostPartitions, AnEmptyRangeFindsNothingAndSaysSo) {
   EXPECT_NE(missing.err.find("There is no found file system 9"), std::string::npos) << missing.err;
 }
 
+// A log name given in lower case is written upper-cased, as the wizard
+// writes it, and is found again under the name as typed.
+TEST(LostPartitions, ALogIsLoadedByTheNameItWasSavedUnder) {
+  Dravolin run;
+  const fs::path image = damaged("mbr-lost-tables.img");
+  const auto saved = run({"lost", image.string(), "-q", "--save-log", (run.dir / "x.st2c").string()});
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  EXPECT_TRUE(fs::exists(run.dir / "X.ST2C"));
+  const auto loaded = run({"scan", image.string(), "--lost", "1", "--load-log", (run.dir / "x.st2c").string(), "--json", "-q"});
+  ASSERT_EQ(loaded.exitCode, 0) << loaded.err;
+  EXPECT_GT(json::parse(loaded.out)["entries"].size(), 10u);
+}
+
 TEST(LostPartitions, AFoundListLogReloadsTheSameListWithoutTheDisk) {
   Dravolin run;
   const fs::path image = damaged("mbr-lost-tables.img");

@@ -491,126 +491,161 @@ ui::FileDisplay* waitForLostTree(WizardFixture& f) {
   return f.page<ui::FileDisplay>();
 }
 
+// The volume's own live files are listed (more than ten), and none of
+// another volume's that carry that volume's number in their names.
+void expectOwnFiles(ResultTree& tree, const std::vector<VolumeRow>& manifest, int partition) {
+  std::size_t own = 0;
+  for (const VolumeRow& r : manifest) {
+    if (!r.live || !r.file) continue;
+    // Zero-length files have no cluster: FAT lists none of them.
+    const bool fat = partition != 3;
+    if (r.partition == partition &&
+        !(fat && r.sha256 == "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855")) {
+      ++own;
+      EXPECT_TRUE(tree.findFile(r.path)) << r.path << " is not listed";
+    } else if (r.partition != partition && r.path.find(" p" + std::to_string(r.partition)) != std::string::npos) {
+      EXPECT_FALSE(tree.findFile(r.path)) << r.path << " of volume " << r.partition << " is listed";
+    }
+  }
+  EXPECT_GT(own, 10u) << "volume " << partition;
+}
+
 // Step 2 with "Search Exhaustive" on the disk whose tables are gone, Step
-// 2 (a) over the whole disk, the scan pass in Step 3, then Step 2 (c) lists
-// the four volumes; the FAT32 one is chosen, its tree holds its own files
-// and none of the others', and a saved file is byte-identical. Back returns
-// to the list as it was; the list saved as a ".ST2C" log loads again in
-// another run, where the NTFS volume's tree comes from the log.
+// 2 (a) over the whole disk with a file system type, the scan pass in Step 3,
+// then Step 2 (c) lists the volumes of that type only; the chosen one's tree
+// holds its own files and none of the others', and a saved file is
+// byte-identical. Back returns to the list as it was, which is saved as a
+// ".ST2C" log. Loaded in another run, the log goes through Step 2 (a) and
+// the reload straight to the tree of the volume chosen before; Back offers
+// the list, where another volume is chosen (a FAT one's folders are found
+// again on the disk).
 TEST(Wizard, TheSearchForLostPartitionsListsTheVolumesAndSavesFromTheChosenOne) {
   const std::string image = "damaged/mbr-lost-tables.img";
   const std::string hash = sha256File(fixturePath(image));
   const auto manifest = readVolumeManifest();
-  const QStringList expectedNodes = {QStringLiteral("File System 1 - FAT16"), QStringLiteral("File System 2 - FAT32"),
-                                     QStringLiteral("File System 3 - FAT16"), QStringLiteral("File System 4 - NTFS")};
+  struct Row {
+    int type;  // Step 2 (a)'s list: 1 FAT32, 2 NTFS
+    QStringList nodes;
+    int chosen;     // found file system chosen
+    int partition;  // its volume in the manifest
+    QStringList properties;
+    const char* log;
+    int other;  // chosen after the reload
+    int otherPartition;
+  };
+  const Row rows[] = {
+      {1,
+       {QStringLiteral("File System 1 - FAT16"), QStringLiteral("File System 2 - FAT32"),
+        QStringLiteral("File System 3 - FAT16")},
+       2,
+       2,
+       {QStringLiteral("Partition Type: FAT32"), QStringLiteral("Partition Size: 40 MB"),
+        QStringLiteral("Start Sector: 34816"), QStringLiteral("End Sector: 116736")},
+       "fat",
+       3,
+       4},
+      {2,
+       {QStringLiteral("File System 1 - NTFS")},
+       1,
+       3,
+       {QStringLiteral("Partition Type: NTFS"), QStringLiteral("Partition Size: 23 MB"),
+        QStringLiteral("Start Sector: 118784"), QStringLiteral("End Sector: 167935")},
+       "ntfs",
+       0,
+       0},
+  };
   TempDir logs;
-  {
-    WizardFixture f;
-    DialogScript script;
-    f.toStep2(image);
-    auto* step2 = f.page<ui::PartitionInfo>();
-    step2->searchExhaustive()->setChecked(true);
-    step2->tree()->setCurrentItem(step2->tree()->topLevelItem(0));  // the disk
-    step2->next();
-    auto* range = f.page<ui::PartitionRange>();
-    ASSERT_NE(range, nullptr);
-    range->startEdit()->setText(QStringLiteral("0"));
-    range->endEdit()->setText(QString::number(fs::file_size(fixturePath(image)) / 512));
-    range->fileSystem()->setCurrentIndex(1);  // FAT32
-    range->next();
-    auto* step3 = f.page<ui::SearchProgress>();
-    ASSERT_NE(step3, nullptr);
-    EXPECT_TRUE(step3->findChild<QLabel*>(QStringLiteral("description"))->text().contains(
-        QStringLiteral("Click  next and proceed to Step 2C.")));
-    ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr; }));
-    auto* step2c = f.page<ui::ExhaustivePartitionInfo>();
-    EXPECT_EQ(f.session.state.CurrentStep, 8);
-    EXPECT_EQ(step2c->tree()->topLevelItem(0)->text(0), QStringLiteral("File System"));
-    ASSERT_EQ(step2c->nodeTexts(), expectedNodes);
-    EXPECT_TRUE(f.window->menu().saveLog->isEnabled());
-    EXPECT_FALSE(f.window->menu().loadLog->isEnabled());
-    EXPECT_FALSE(f.window->menu().exhaustiveRecovery->isEnabled());
-    ASSERT_TRUE(step2c->selectFileSystem(2));
-    EXPECT_EQ(step2c->header(), QStringLiteral("You have selected File System 2 - FAT32 with following properties :"));
-    EXPECT_EQ(step2c->propertyTexts(),
-              (QStringList{QStringLiteral("Partition Type: FAT32"), QStringLiteral("Partition Size: 40 MB"),
-                           QStringLiteral("Start Sector: 34816"), QStringLiteral("End Sector: 116736")}));
-    step2c->nextButton()->click();
-    ui::FileDisplay* step4 = waitForLostTree(f);
-    ASSERT_NE(step4, nullptr);
-    ResultTree& tree = *step4->resultTree();
-    std::size_t own = 0;
-    for (const VolumeRow& r : manifest) {
-      if (!r.live || !r.file) continue;
-      const bool mine = r.partition == 2;
-      // Zero-length files have no cluster: FAT lists none of them.
-      if (mine && r.sha256 == "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855") continue;
-      if (mine) {
-        ++own;
-        EXPECT_TRUE(tree.findFile(r.path)) << r.path << " is not listed";
-      } else if (r.path.find(" p" + std::to_string(r.partition)) != std::string::npos) {
-        EXPECT_FALSE(tree.findFile(r.path)) << r.path << " of volume " << r.partition << " is listed";
-      }
-    }
-    EXPECT_GT(own, 10u);
-
-    // One file checked and saved: byte for byte.
-    const std::string chosen = "/Several clusters p2.dat";
-    const auto file = tree.findFile(chosen);
-    ASSERT_TRUE(file);
-    step4->showFolder(file->item);
-    const int row = step4->listModel()->rowOfFile(file->file);
-    ASSERT_GE(row, 0);
-    ASSERT_TRUE(step4->listModel()->setData(step4->listModel()->index(row, 0), Qt::Checked, Qt::CheckStateRole));
-    ASSERT_TRUE(waitUntil([&] { return !step4->marking(); }));
-    TempDir destination;
-    ASSERT_NO_FATAL_FAILURE(saveCheckedInto(f, script, destination.path(), false));
-    const auto expected = std::find_if(manifest.begin(), manifest.end(),
-                                       [&](const VolumeRow& r) { return r.partition == 2 && r.path == chosen; });
-    ASSERT_NE(expected, manifest.end());
-    EXPECT_EQ(sha256File(destination.path() / chosen.substr(1)), expected->sha256);
-
-    // Back from Step 4 shows the list again with the choice as it was.
-    script.answer(QStringLiteral("QuestionMessage"), true);
-    step4->back();
-    ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr && script.done(); }));
-    step2c = f.page<ui::ExhaustivePartitionInfo>();
-    EXPECT_EQ(step2c->nodeTexts(), expectedNodes);
-    EXPECT_EQ(step2c->tree()->currentItem()->text(0), QStringLiteral("File System 2 - FAT32"));
-    const std::string report = readFile(f.session.activityLog().path());
-    EXPECT_NE(report.find("Total File Systems Enumerated : "), std::string::npos);
-    EXPECT_NE(report.find("Selected File System : File System 2 - FAT32"), std::string::npos);
-    // Saved after a volume was chosen, the log still holds the whole range searched.
-    step2c->saveLogTo(QString::fromStdString((logs.path() / "found").string()));
-    ASSERT_TRUE(fs::exists(logs.path() / "FOUND.ST2C"));
-  }
-  {
-    WizardFixture f;
-    f.toStep2(image);
-    f.page<ui::PartitionInfo>()->loadLogFrom(QString::fromStdString((logs.path() / "FOUND.ST2C").string()));
-    ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr; }));
-    auto* step2c = f.page<ui::ExhaustivePartitionInfo>();
-    EXPECT_EQ(step2c->nodeTexts(), expectedNodes);
-    // The logical FAT16 volume (its folders found again on the disk), then
-    // the NTFS one (from the logged lists): each lists its own live files.
-    DialogScript script;
-    for (const auto& [ordinal, partition] : {std::pair{3, 4}, std::pair{4, 3}}) {
-      ASSERT_TRUE(step2c->selectFileSystem(ordinal));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.log);
+    {
+      WizardFixture f;
+      DialogScript script;
+      f.toStep2(image);
+      auto* step2 = f.page<ui::PartitionInfo>();
+      step2->searchExhaustive()->setChecked(true);
+      step2->tree()->setCurrentItem(step2->tree()->topLevelItem(0));  // the disk
+      step2->next();
+      auto* range = f.page<ui::PartitionRange>();
+      ASSERT_NE(range, nullptr);
+      range->startEdit()->setText(QStringLiteral("0"));
+      range->endEdit()->setText(QString::number(fs::file_size(fixturePath(image)) / 512));
+      range->fileSystem()->setCurrentIndex(row.type);
+      range->next();
+      auto* step3 = f.page<ui::SearchProgress>();
+      ASSERT_NE(step3, nullptr);
+      EXPECT_TRUE(step3->findChild<QLabel*>(QStringLiteral("description"))->text().contains(
+          QStringLiteral("Click  next and proceed to Step 2C.")));
+      ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr; }));
+      auto* step2c = f.page<ui::ExhaustivePartitionInfo>();
+      EXPECT_EQ(f.session.state.CurrentStep, 8);
+      EXPECT_EQ(step2c->tree()->topLevelItem(0)->text(0), QStringLiteral("File System"));
+      ASSERT_EQ(step2c->nodeTexts(), row.nodes);
+      EXPECT_TRUE(f.window->menu().saveLog->isEnabled());
+      EXPECT_FALSE(f.window->menu().loadLog->isEnabled());
+      EXPECT_FALSE(f.window->menu().exhaustiveRecovery->isEnabled());
+      ASSERT_TRUE(step2c->selectFileSystem(row.chosen));
+      EXPECT_EQ(step2c->header(), QStringLiteral("You have selected %1 with following properties :")
+                                      .arg(row.nodes.at(row.chosen - 1)));
+      EXPECT_EQ(step2c->propertyTexts(), row.properties);
       step2c->nextButton()->click();
       ui::FileDisplay* step4 = waitForLostTree(f);
       ASSERT_NE(step4, nullptr);
-      std::size_t own = 0;
-      for (const VolumeRow& r : manifest) {
-        if (r.partition != partition || !r.live || !r.file) continue;
-        if (partition != 3 && r.sha256 == "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855") continue;
-        ++own;
-        EXPECT_TRUE(step4->resultTree()->findFile(r.path)) << r.path << " is not listed";
-      }
-      EXPECT_GT(own, 10u) << "volume " << partition;
+      ResultTree& tree = *step4->resultTree();
+      expectOwnFiles(tree, manifest, row.partition);
+
+      // One file checked and saved: byte for byte.
+      const std::string chosen = "/Several clusters p" + std::to_string(row.partition) + ".dat";
+      const auto file = tree.findFile(chosen);
+      ASSERT_TRUE(file);
+      step4->showFolder(file->item);
+      const int at = step4->listModel()->rowOfFile(file->file);
+      ASSERT_GE(at, 0);
+      ASSERT_TRUE(step4->listModel()->setData(step4->listModel()->index(at, 0), Qt::Checked, Qt::CheckStateRole));
+      ASSERT_TRUE(waitUntil([&] { return !step4->marking(); }));
+      TempDir destination;
+      ASSERT_NO_FATAL_FAILURE(saveCheckedInto(f, script, destination.path(), false));
+      const auto expected = std::find_if(manifest.begin(), manifest.end(), [&](const VolumeRow& r) {
+        return r.partition == row.partition && r.path == chosen;
+      });
+      ASSERT_NE(expected, manifest.end());
+      EXPECT_EQ(sha256File(destination.path() / chosen.substr(1)), expected->sha256);
+
+      // Back from Step 4 shows the list again with the choice as it was.
       script.answer(QStringLiteral("QuestionMessage"), true);
       step4->back();
       ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr && script.done(); }));
       step2c = f.page<ui::ExhaustivePartitionInfo>();
+      EXPECT_EQ(step2c->nodeTexts(), row.nodes);
+      EXPECT_EQ(step2c->tree()->currentItem()->text(0), row.nodes.at(row.chosen - 1));
+      const std::string report = readFile(f.session.activityLog().path());
+      EXPECT_NE(report.find("Total File Systems Enumerated : "), std::string::npos);
+      EXPECT_NE(report.find("Selected File System : " + row.nodes.at(row.chosen - 1).toStdString()),
+                std::string::npos);
+      // Saved after a volume was chosen, the log still holds the whole range searched.
+      step2c->saveLogTo(QString::fromStdString((logs.path() / row.log).string()));
+      ASSERT_TRUE(fs::exists(logs.path() / (QString::fromUtf8(row.log).toUpper().toStdString() + ".ST2C")));
+    }
+    {
+      WizardFixture f;
+      DialogScript script;
+      f.toStep2(image);
+      // The name as typed: the log was written upper-cased.
+      f.page<ui::PartitionInfo>()->loadLogFrom(
+          QString::fromStdString((logs.path() / (std::string(row.log) + ".st2c")).string()));
+      ui::FileDisplay* step4 = waitForLostTree(f);
+      ASSERT_NE(step4, nullptr);
+      expectOwnFiles(*step4->resultTree(), manifest, row.partition);
+      if (row.other == 0) continue;
+      script.answer(QStringLiteral("QuestionMessage"), true);
+      step4->back();
+      ASSERT_TRUE(waitUntil([&] { return f.page<ui::ExhaustivePartitionInfo>() != nullptr && script.done(); }));
+      auto* step2c = f.page<ui::ExhaustivePartitionInfo>();
+      EXPECT_EQ(step2c->nodeTexts(), row.nodes);
+      ASSERT_TRUE(step2c->selectFileSystem(row.other));
+      step2c->nextButton()->click();
+      step4 = waitForLostTree(f);
+      ASSERT_NE(step4, nullptr);
+      expectOwnFiles(*step4->resultTree(), manifest, row.otherPartition);
     }
   }
   EXPECT_EQ(sha256File(fixturePath(image)), hash) << "the source image changed";

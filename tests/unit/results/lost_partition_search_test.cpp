@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
+#include <optional>
 #include <ostream>
 
+#include "disk/memory_source.h"
+#include "recording_job.h"
 #include "support/test_support.h"
 
 namespace dravolin::test {
@@ -253,6 +257,77 @@ TEST_P(PhaseTest, ConfirmsAndInfersFileSystems) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PhaseTest, ::testing::ValuesIn(kPhaseCases), NameFromWhat{});
+
+// ---------------------------------------------------------------------------
+// After a ".ST2C" log the FAT directories are read again from the disk:
+// each volume must get the directories the scan gave it. A directory where
+// an inferred volume puts one, but which found no partner when its turn
+// came (the later directories' clusters lie above its sector), stays out of
+// that volume, also behind a volume found by its boot sector.
+
+struct RescanCase {
+  std::string what;
+  friend void PrintTo(const RescanCase& c, std::ostream* os) { *os << c.what; }
+  std::optional<SectorNumber> bootAt;  // a FAT16 boot sector (Bpb{}) there
+  std::vector<Dir> directories;        // in disk order
+  SectorNumber sectors;
+  std::vector<std::int32_t> scanned;   // per directory, as the scan assigns them
+};
+
+const RescanCase kRescanCases[] = {
+    {"an inferred volume alone", std::nullopt, {{10, 1010}, {2000, 3000}, {2010, 3010}}, 4000, {-1, 1, 1}},
+    {"an inferred volume after a boot-sector volume",
+     2048,
+     {{10, 2180}, {10, 40010}, {50000, 90000}, {50010, 90010}},
+     100000,
+     {1, -1, 2, 2}},
+};
+
+class RescanTest : public ::testing::TestWithParam<RescanCase> {};
+
+TEST_P(RescanTest, ReadingAVolumeAgainGivesItTheScansDirectories) {
+  const RescanCase& c = GetParam();
+  MemorySectorSource disk(static_cast<std::size_t>(c.sectors));
+  if (c.bootAt) {
+    const SectorBuffer boot = bootSector(Bpb{});
+    std::memcpy(disk.sector(*c.bootAt).data(), boot.data(), boot.size());
+  }
+  for (const Dir& d : c.directories) {
+    auto sector = disk.sector(d.sector);
+    std::memcpy(sector.data(), ".          \x10", 12);
+    std::memcpy(sector.data() + 32, "..         \x10", 12);
+    writeU16(sector, 26, static_cast<std::uint16_t>(d.own));
+    writeU16(sector, 20, static_cast<std::uint16_t>(d.own >> 16));
+  }
+  SectorReader reader(disk);
+  RecordingJob job;
+  FoundFileSystems found;
+  LostSearchRecords scanned;
+  LostSearchContext search{.reader = reader, .rangeStart = 0, .rangeEnd = c.sectors, .scope = LostSearchScope::Fat,
+                           .found = found, .records = scanned};
+  runLostPartitionSearch(job, search);
+  std::vector<std::int32_t> ordinals;
+  for (const DirectoryStartRecord& r : scanned.directoryStarts) ordinals.push_back(r.fileSystem);
+  ASSERT_EQ(ordinals, c.scanned);
+
+  for (std::uint32_t n = 1; n <= found.size(); ++n) {
+    SCOPED_TRACE(n);
+    LostSearchRecords again;
+    again.rangeEnd = c.sectors;
+    again.directoryStartsKept = false;
+    rescanFatDirectoryStarts(job, reader, found, n, again);
+    std::vector<SectorNumber> expected, got;
+    for (const DirectoryStartRecord& r : scanned.directoryStarts)
+      if (r.fileSystem == static_cast<std::int32_t>(n)) expected.push_back(r.sector);
+    for (const DirectoryStartRecord& r : again.directoryStarts) {
+      EXPECT_EQ(r.fileSystem, static_cast<std::int32_t>(n));
+      got.push_back(r.sector);
+    }
+    EXPECT_EQ(got, expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RescanTest, ::testing::ValuesIn(kRescanCases), NameFromWhat{});
 
 // ---------------------------------------------------------------------------
 // The FATs of an inferred volume.

@@ -2,7 +2,9 @@
 // which boot sectors count and what geometry they give, which directories
 // confirm a boot sector, which pairs of directories reveal a volume whose
 // boot sector is gone (and which must not), where the FATs of such a volume
-// are, and that the tree of one found file system never holds another's.
+// are, that a FAT volume read again after a log gets the directories the
+// scan gave it, and that the tree of one found file system never holds
+// another's.
 #include "results/lost_partition_search.h"
 
 #include <gtest/gtest.h>

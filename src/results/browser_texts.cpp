@@ -215,22 +215,23 @@ CalendarDate entryDate(const EntryTimes& times, EntryDateKind kind, bool fat) {
   return {t->tm_year + 1900, t->tm_mon + 1, t->tm_mday};
 }
 
-EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat) {
+EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat, bool iso) {
   EntryDateTexts out;
   if (fat) {
     out.modified = formatFatDateTime(times[0], times[1]);
     out.created = formatFatDateTime(times[2], times[3]);
     out.accessed = formatFatDate(times[4]);
+    if (!iso) return out;
     out.modifiedIso = isoFatDateTime(times[0], times[1]);
     out.createdIso = isoFatDateTime(times[2], times[3]);
     out.accessedIso = isoFatDate(times[4]);
   } else {
     // Each FILETIME is split once for both of its texts.
-    auto both = [&times](std::size_t low, std::string& shown, std::string& iso) {
+    auto both = [&times, iso](std::size_t low, std::string& shown, std::string& isoText) {
       const std::optional<std::tm> t = splitFileTime(fileTimeOf(times, low));
       if (!t) return;
       shown = fileTimeText(*t, false);
-      iso = fileTimeText(*t, true);
+      if (iso) isoText = fileTimeText(*t, true);
     };
     both(0, out.modified, out.modifiedIso);
     both(2, out.created, out.createdIso);

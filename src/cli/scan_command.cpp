@@ -55,10 +55,12 @@ class OutputBuffer {
 // are kept and given again while the fields stay the same.
 class DateTexts {
  public:
-  explicit DateTexts(bool fat) : fat_(fat) {}
+  // iso: the ISO texts too (the JSON listing); the text listing shows only
+  // the others.
+  DateTexts(bool fat, bool iso) : fat_(fat), iso_(iso) {}
   const EntryDateTexts& of(const EntryTimes& times) {
     if (!valid_ || times != times_) {
-      texts_ = entryDateTexts(times, fat_);
+      texts_ = entryDateTexts(times, fat_, iso_);
       times_ = times;
       valid_ = true;
     }
@@ -67,6 +69,7 @@ class DateTexts {
 
  private:
   bool fat_;
+  bool iso_;
   bool valid_ = false;
   EntryTimes times_{};
   EntryDateTexts texts_;
@@ -170,7 +173,7 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
     const FoundEntries& entries = tree->entries();
     const std::string summary = tree->summary();
 
-    DateTexts dates(tree->isFat());
+    DateTexts dates(tree->isFat(), context.common.json);
     if (context.common.json) {
       // Written as the listing goes, laid out as printJson would lay out the
       // same document.

@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace dravolin {
 
@@ -45,6 +47,46 @@ Result<std::unique_ptr<FileSectorSource>> FileSectorSource::adopt(int fd, const 
 }
 
 FileSectorSource::~FileSectorSource() { ::close(fd_); }
+
+namespace {
+
+class FileMapping final : public MappedSectors {
+ public:
+  FileMapping(void* base, std::size_t length, std::size_t skip, std::size_t bytes) : base_(base), length_(length) {
+    bytes_ = {static_cast<const std::byte*>(base) + skip, bytes};
+  }
+  ~FileMapping() override { ::munmap(base_, length_); }
+
+ private:
+  void* base_;
+  std::size_t length_;
+};
+
+}  // namespace
+
+std::unique_ptr<MappedSectors> FileSectorSource::map(SectorNumber first, std::uint32_t count) {
+  // Whole sectors inside the file only: what read() pads with zeros is not
+  // in the file to be mapped.
+  const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
+  if (blockDevice_ || count == 0 || first > size_ / kSectorSize || bytes > size_ - first * kSectorSize) return nullptr;
+  static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t offset = first * kSectorSize;
+  const std::uint64_t start = offset / page * page;
+  const std::size_t length = static_cast<std::size_t>(offset - start + bytes);
+  void* base = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(start));
+  if (base == MAP_FAILED) return nullptr;
+  auto mapping = std::make_unique<FileMapping>(base, length, static_cast<std::size_t>(offset - start),
+                                               static_cast<std::size_t>(bytes));
+  // Only pages already in memory are looked at in place: touching a page
+  // that has to come from the medium, and cannot, would end the process,
+  // where read() reports the error. So a stretch with any page out of
+  // memory is read the plain way (which also brings it in).
+  std::vector<unsigned char> resident((length + page - 1) / page);
+  if (::mincore(base, length, resident.data()) != 0) return nullptr;
+  for (unsigned char r : resident)
+    if ((r & 1) == 0) return nullptr;
+  return mapping;
+}
 
 TransferStatus FileSectorSource::read(SectorNumber first, std::uint32_t count,
                                       std::span<std::byte> out) {

@@ -26,6 +26,10 @@ class FileSectorSource final : public SectorSource {
   TransferStatus read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) override;
   TransferStatus write(SectorNumber first, std::uint32_t count,
                        std::span<const std::byte> data) override;
+  // Image files only, and only while every page of the stretch is in
+  // memory already (a warm page cache): nothing is copied then.
+  std::unique_ptr<MappedSectors> map(SectorNumber first, std::uint32_t count) override;
+  bool mapsInPlace() const override { return !blockDevice_; }
   bool isImage() const override { return image_; }
   std::string description() const override { return path_; }
   bool isBlockDevice() const { return blockDevice_; }

@@ -97,6 +97,14 @@ TransferStatus ImageSetSource::readPiece(std::size_t piece, SectorNumber inPiece
   return files_[piece]->read(inPiece, count, out);
 }
 
+std::unique_ptr<MappedSectors> ImageSetSource::map(SectorNumber first, std::uint32_t count) {
+  if (!layout_.multiFile) return files_.front() ? files_.front()->map(first, count) : nullptr;
+  const auto piece = static_cast<std::size_t>(first / pieceSectors_);
+  const SectorNumber inPiece = first % pieceSectors_;
+  if (piece >= files_.size() || !files_[piece] || count > pieceSectors_ - inPiece) return nullptr;
+  return files_[piece]->map(inPiece, count);
+}
+
 TransferStatus ImageSetSource::read(SectorNumber first, std::uint32_t count,
                                     std::span<std::byte> out) {
   if (out.size() < std::uint64_t{count} * kSectorSize) return TransferStatus::IoError;

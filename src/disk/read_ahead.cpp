@@ -9,6 +9,43 @@ namespace {
 
 std::size_t ringBlocks(std::size_t blocks) { return std::max<std::size_t>(blocks, 2); }
 
+void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#else
+  std::this_thread::yield();
+#endif
+}
+
+// Waits until ready() holds: a short spin first, since the other side is
+// usually a few microseconds away from it, then sleeps on signal, which the
+// other side bumps whenever ready() may have changed; it wakes a sleeper
+// only when there is one, as a wake-up is a system call.
+template <class Ready>
+void await(std::atomic<std::uint32_t>& signal, std::atomic<std::uint32_t>& sleepers, Ready ready) {
+  const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+  for (int i = 1;; ++i) {
+    if (ready()) return;
+    cpuRelax();
+    if (i % 64 == 0 && std::chrono::steady_clock::now() > spinUntil) break;
+  }
+  for (;;) {
+    const std::uint32_t seen = signal.load(std::memory_order_seq_cst);
+    sleepers.fetch_add(1, std::memory_order_seq_cst);
+    if (ready()) {
+      sleepers.fetch_sub(1, std::memory_order_seq_cst);
+      return;
+    }
+    signal.wait(seen, std::memory_order_seq_cst);
+    sleepers.fetch_sub(1, std::memory_order_seq_cst);
+  }
+}
+
+void bump(std::atomic<std::uint32_t>& signal, std::atomic<std::uint32_t>& sleepers) {
+  signal.fetch_add(1, std::memory_order_seq_cst);
+  if (sleepers.load(std::memory_order_seq_cst) != 0) signal.notify_all();
+}
+
 }  // namespace
 
 ReadAheadStream::ReadAheadStream(SectorReader& reader, Job& job, SectorNumber first, SectorNumber end,
@@ -18,86 +55,137 @@ ReadAheadStream::ReadAheadStream(SectorReader& reader, Job& job, SectorNumber fi
       first_(first),
       end_(std::min<SectorNumber>(end, reader.source().sectorCount())),
       blockSectors_(std::max<std::uint32_t>(blockSectors, 1)),
-      free_(ringBlocks(blocks)),
-      full_(ringBlocks(blocks)),
       next_(first) {
   if (first_ >= end_) {
-    ended_ = true;
+    finished_ = true;
     return;
   }
   blockSectors_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSectors_, end_ - first_));
-  for (std::size_t i = 0; i < ringBlocks(blocks); ++i) {
+  // An image file in the page cache is looked at where it lies: a thread
+  // copying it into a ring costs more than the work it would hide.
+  if (reader.source().mapsInPlace()) {
+    inPlace_ = true;
+    finished_ = true;
+    return;
+  }
+  slots_.resize(ringBlocks(blocks));
+  for (Block& b : slots_) {
     // Not value-initialised: pages are touched only when a transfer fills them.
     memory_.emplace_back(new std::byte[std::size_t{blockSectors_} * kSectorSize]);
-    (void)free_.push(Block{memory_.back().get()});
+    b.data = memory_.back().get();
   }
-  thread_ = std::jthread([this](std::stop_token stop) { fill(stop); });
+  thread_ = std::thread([this] { fill(); });
 }
 
 ReadAheadStream::~ReadAheadStream() {
-  if (thread_.joinable()) thread_.request_stop();
-  free_.abort();
-  full_.abort();
+  stop_.store(true, std::memory_order_release);
+  bump(workerSignal_, workerSleepers_);
   if (thread_.joinable()) thread_.join();
+}
+
+void ReadAheadStream::finish() {
+  finished_.store(true, std::memory_order_release);
+  bump(readerSignal_, readerSleepers_);
+}
+
+void ReadAheadStream::release() {
+  released_.fetch_add(1, std::memory_order_acq_rel);
+  bump(workerSignal_, workerSleepers_);
 }
 
 // The reader thread: one raw transfer per block, in order, while the worker
 // hands blocks back.
-void ReadAheadStream::fill(std::stop_token stop) {
-  auto ended = [&] { return stop.stop_requested() || job_.cancelRequested(); };
-  for (SectorNumber next = first_; next < end_;) {
+void ReadAheadStream::fill() {
+  auto ended = [&] { return stop_.load(std::memory_order_acquire) || job_.cancelRequested(); };
+  std::uint64_t n = 0;
+  for (SectorNumber next = first_; next < end_; ++n) {
     // Paused: no transfer until the job resumes or ends.
     while (job_.pauseRequested() && !ended()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (ended()) {
-      // Cancelled: a worker waiting for a block stops waiting and finishes
-      // its call on the plain path, then unwinds at its next checkpoint.
-      full_.abort();
-      free_.abort();
-      return;
-    }
-    std::optional<Block> block = free_.pop();
-    if (!block) return;
-    block->first = next;
-    block->count = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSectors_, end_ - next));
-    std::span<std::byte> target(block->data, std::size_t{block->count} * kSectorSize);
-    block->ok = reader_.source().read(next, block->count, target) == TransferStatus::Ok;
-    next += block->count;
-    if (!full_.push(*block)) return;
+    // A free slot: the worker has handed back block n - slots.
+    await(workerSignal_, workerSleepers_, [&] { return ended() || n - released_.load(std::memory_order_acquire) < slots_.size(); });
+    if (ended()) break;
+    Block& block = slot(n);
+    block.first = next;
+    block.count = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSectors_, end_ - next));
+    std::span<std::byte> target(block.data, std::size_t{block.count} * kSectorSize);
+    block.ok = reader_.source().read(next, block.count, target) == TransferStatus::Ok;
+    next += block.count;
+    filled_.store(n + 1, std::memory_order_release);
+    bump(readerSignal_, readerSleepers_);
   }
-  full_.close();
+  // Done or cancelled: a worker waiting for a block stops waiting and
+  // finishes its call on the plain path.
+  finish();
 }
 
 bool ReadAheadStream::hold(SectorNumber first, std::uint32_t count) {
   if (count == 0 || count > blockSectors_ || first < first_ || first >= end_ || count > end_ - first) return false;
-  while (!held_.empty() && held_.front().end() <= first) {
-    (void)free_.push(held_.front());
-    held_.pop_front();
+  std::uint64_t released = released_.load(std::memory_order_relaxed);
+  while (released < taken_ && slot(released).end() <= first) {
+    release();
+    ++released;
   }
   // Behind the stream: those blocks were handed back already.
-  if (held_.empty() ? first < next_ : first < held_.front().first) return false;
-  while (held_.empty() || held_.back().end() < first + count) {
-    if (ended_) return false;
-    std::optional<Block> block = full_.pop();
-    if (!block) {
-      ended_ = true;
-      return false;
+  if (released == taken_ ? first < next_ : first < slot(released).first) return false;
+  while (released == taken_ || slot(taken_ - 1).end() < first + count) {
+    await(readerSignal_, readerSleepers_, [&] {
+      return filled_.load(std::memory_order_acquire) > taken_ || finished_.load(std::memory_order_acquire);
+    });
+    if (filled_.load(std::memory_order_acquire) <= taken_) return false;  // finished
+    const Block& block = slot(taken_);
+    ++taken_;
+    next_ = block.end();
+    if (block.end() <= first) {
+      release();  // skipped over
+      ++released;
     }
-    next_ = block->end();
-    if (block->end() <= first) {
-      (void)free_.push(*block);  // skipped over
-      continue;
-    }
-    held_.push_back(*block);
   }
   return true;
 }
 
+std::span<const std::byte> ReadAheadStream::mapped(SectorNumber first, std::uint32_t count) {
+  if (count == 0 || first < first_ || first >= end_ || count > end_ - first) return {};
+  const SectorNumber end = first + count;
+  if (!mapping_ || first < mapFirst_ || end > mapEnd_) {
+    if (first < failedEnd_ && failedFirst_ < end) return {};
+    // A partial last sector is padded by read(), so it is never mapped.
+    const SectorNumber whole = reader_.source().sizeInBytes() / kSectorSize;
+    if (end > whole) return {};
+    mapping_.reset();
+    // Stretches of 16 blocks: fewer mappings, each still small.
+    const SectorNumber stretchEnd =
+        std::min<SectorNumber>({end_, whole, std::max<SectorNumber>(end, first + std::uint64_t{blockSectors_} * 16)});
+    mapping_ = reader_.source().map(first, static_cast<std::uint32_t>(stretchEnd - first));
+    if (!mapping_) {
+      // Not readable as a whole (a bad page, the end of the file): this
+      // stretch goes the plain way, which finds out what can be read.
+      failedFirst_ = first;
+      failedEnd_ = stretchEnd;
+      return {};
+    }
+    mapFirst_ = first;
+    mapEnd_ = stretchEnd;
+  }
+  fromRing_ += count;
+  return mapping_->bytes().subspan((first - mapFirst_) * kSectorSize, std::size_t{count} * kSectorSize);
+}
+
 bool ReadAheadStream::copyFromRing(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {
+  if (inPlace_) {
+    const std::span<const std::byte> held = mapped(first, count);
+    if (held.empty()) return false;
+    std::memcpy(buffer.data(), held.data(), held.size());
+    return true;
+  }
   if (!hold(first, count)) return false;
   const SectorNumber end = first + count;
-  for (const Block& b : held_)
+  const std::uint64_t released = released_.load(std::memory_order_relaxed);
+  for (std::uint64_t n = released; n < taken_; ++n) {
+    const Block& b = slot(n);
     if (b.first < end && first < b.end() && !b.ok) return false;
-  for (const Block& b : held_) {
+  }
+  for (std::uint64_t n = released; n < taken_; ++n) {
+    const Block& b = slot(n);
     if (b.first >= end || b.end() <= first) continue;
     const SectorNumber from = std::max(first, b.first);
     const SectorNumber to = std::min(end, b.end());
@@ -109,11 +197,22 @@ bool ReadAheadStream::copyFromRing(SectorNumber first, std::uint32_t count, std:
 }
 
 std::span<const std::byte> ReadAheadStream::view(SectorNumber first, std::uint32_t count) {
-  if (beyondSelection(first) || !hold(first, count)) return {};
-  const Block& b = held_.front();
+  if (beyondSelection(first)) return {};
+  if (inPlace_) return mapped(first, count);
+  if (!hold(first, count)) return {};
+  const Block& b = slot(released_.load(std::memory_order_relaxed));
   if (!b.ok || first < b.first || first + count > b.end()) return {};
   fromRing_ += count;
   return {b.data + (first - b.first) * kSectorSize, std::size_t{count} * kSectorSize};
+}
+
+std::span<const std::byte> ReadAheadStream::read(SectorNumber first, std::uint32_t count,
+                                                 std::span<std::byte> scratch) {
+  const std::span<const std::byte> held = view(first, count);
+  if (!held.empty()) return held;
+  const std::size_t bytes = std::min<std::size_t>(scratch.size(), std::size_t{count} * kSectorSize);
+  (void)ReadSector(first, count, scratch);
+  return scratch.first(bytes);
 }
 
 int ReadAheadStream::ReadSector(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {

@@ -12,20 +12,27 @@
 // stream. So what the worker sees, the questions asked and the sectors lost
 // are those of the plain path.
 //
+// An image file needs no reader thread: where its pages are in memory
+// already, the stream maps them and the worker looks at them in place, with
+// no copy at all (on a warm page cache, copying was most of a pass's time,
+// and handing copies between two processor cores cost more than the work
+// they hid). A stretch with a page out of memory is read the plain way,
+// which brings it in, with the same failure rules.
+//
 // Pause and cancel of the job reach the reader between transfers: while the
 // job is paused the reader does not read; once it is cancelled the reader
-// ends the ring, so a worker waiting for a block unwinds at once. No more
-// memory than the ring's blocks is ever used.
+// ends the ring, so a worker waiting for a block goes on at once on the plain
+// path and unwinds at its next checkpoint. No more memory than the ring's
+// blocks (or one mapped stretch) is ever used.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
 #include <thread>
 #include <vector>
 
-#include "common/bounded_queue.h"
 #include "common/job.h"
 #include "disk/sector_reader.h"
 
@@ -41,7 +48,9 @@ class ReadAheadStream {
 
   // Streams the sectors [first, end) of the reader's source (clipped to its
   // size). blocks is at least 2; blockSectors is lowered to the range when
-  // the range is smaller.
+  // the range is smaller. A pass whose calls never straddle two blocks
+  // (blockSectors a multiple of its step, the stream starting where the
+  // pass starts) is served without a copy.
   ReadAheadStream(SectorReader& reader, Job& job, SectorNumber first, SectorNumber end,
                   std::uint32_t blockSectors = kDefaultBlockSectors, std::size_t blocks = kDefaultBlocks);
   ~ReadAheadStream();
@@ -60,6 +69,11 @@ class ReadAheadStream {
   // span stays valid until the next call on the stream.
   std::span<const std::byte> view(SectorNumber first, std::uint32_t count);
 
+  // What ReadSector(first, count, scratch) would leave in scratch: the
+  // ring's bytes when one block read whole holds them (no copy), else
+  // scratch after that very call. Valid until the next call on the stream.
+  std::span<const std::byte> read(SectorNumber first, std::uint32_t count, std::span<std::byte> scratch);
+
   // Sectors served from the ring so far (for tests and statistics).
   std::uint64_t sectorsFromRing() const { return fromRing_; }
 
@@ -72,16 +86,23 @@ class ReadAheadStream {
     SectorNumber end() const { return first + count; }
   };
 
-  void fill(std::stop_token stop);
-  // Holds the blocks that cover [first, first + count), in order, dropping
-  // those before first. False when they cannot be held (the call is behind
-  // the stream, beyond it, or larger than a block); throws JobCancelled when
-  // the job was cancelled while waiting.
+  void fill();
+  // Holds the blocks that cover [first, first + count), in order, handing
+  // back those before first. False when they cannot be held (the call is
+  // behind the stream, beyond it, or larger than a block, or the stream
+  // ended).
   bool hold(SectorNumber first, std::uint32_t count);
   bool copyFromRing(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
+  // In place: the mapped sectors [first, first + count), mapping the next
+  // stretch when the one held does not cover them; empty when they cannot
+  // be mapped (then the plain path reads them).
+  std::span<const std::byte> mapped(SectorNumber first, std::uint32_t count);
   bool beyondSelection(SectorNumber first) const {
     return reader_.selectionEnd() > 0 && first > static_cast<std::uint64_t>(reader_.selectionEnd());
   }
+  Block& slot(std::uint64_t n) { return slots_[n % slots_.size()]; }
+  void release();
+  void finish();
 
   SectorReader& reader_;
   Job& job_;
@@ -89,13 +110,29 @@ class ReadAheadStream {
   SectorNumber end_;
   std::uint32_t blockSectors_;
   std::vector<std::unique_ptr<std::byte[]>> memory_;
-  BoundedQueue<Block> free_;
-  BoundedQueue<Block> full_;
-  std::deque<Block> held_;  // worker side: blocks in sector order
-  SectorNumber next_;       // worker side: first sector of the next block to come
-  bool ended_ = false;      // worker side: no more blocks will come
+  // The ring: block n lives in slot n modulo the slot count. The reader
+  // fills block n once the worker has handed back block n - slots; the
+  // worker holds the blocks [released_, taken_). Both sides spin briefly
+  // before they sleep, as a hand-over costs a wake-up otherwise.
+  std::vector<Block> slots_;
+  std::atomic<std::uint64_t> filled_{0};    // blocks the reader has filled
+  std::atomic<std::uint64_t> released_{0};  // blocks the worker has handed back
+  std::atomic<bool> finished_{false};       // the reader will fill no more
+  std::atomic<bool> stop_{false};           // the stream is going away
+  std::atomic<std::uint32_t> readerSignal_{0};  // bumped on fill and finish
+  std::atomic<std::uint32_t> workerSignal_{0};  // bumped on release and stop
+  std::atomic<std::uint32_t> readerSleepers_{0};  // threads asleep on readerSignal_
+  std::atomic<std::uint32_t> workerSleepers_{0};  // threads asleep on workerSignal_
+  std::uint64_t taken_ = 0;                 // worker side
+  SectorNumber next_;                       // worker side: first sector of the next block to come
   std::uint64_t fromRing_ = 0;
-  std::jthread thread_;
+  std::thread thread_;
+  // Image files are not copied at all: stretches of blocks are mapped in
+  // place, and no reader thread runs.
+  bool inPlace_ = false;
+  std::unique_ptr<MappedSectors> mapping_;
+  SectorNumber mapFirst_ = 0, mapEnd_ = 0;        // what mapping_ holds
+  SectorNumber failedFirst_ = 0, failedEnd_ = 0;  // a stretch that could not be mapped
 };
 
 }  // namespace dravolin

@@ -3,6 +3,7 @@
 // files, image sets, in-memory buffers and test wrappers.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -16,6 +17,17 @@ enum class TransferStatus {
   IoError,  // the medium failed
   PastEnd,  // the first sector lies beyond the end of the source
   Missing,  // the file that holds the sector does not exist (an image piece)
+};
+
+// Sectors of a source seen in place, without a copy, held in memory until
+// the object goes away.
+class MappedSectors {
+ public:
+  virtual ~MappedSectors() = default;
+  std::span<const std::byte> bytes() const { return bytes_; }
+
+ protected:
+  std::span<const std::byte> bytes_;
 };
 
 class SectorSource {
@@ -37,6 +49,13 @@ class SectorSource {
   // Writes count sectors; only imaging targets are opened for writing.
   virtual TransferStatus write(SectorNumber first, std::uint32_t count,
                                std::span<const std::byte> data);
+
+  // The sectors [first, first + count) in place, when the source can show
+  // them so and every one of them is readable now (read() would return Ok
+  // with the same bytes); nothing otherwise, and then read() tells.
+  virtual std::unique_ptr<MappedSectors> map(SectorNumber /*first*/, std::uint32_t /*count*/) { return nullptr; }
+  // Whether map() may succeed at all.
+  virtual bool mapsInPlace() const { return false; }
 
   // True for image files and image sets (their own bad-sector rule applies to
   // reads beyond their end).

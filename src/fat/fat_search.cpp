@@ -11,6 +11,7 @@
 #include "fat/cluster_chain.h"
 #include "fat/directory_entry.h"
 #include "fat/fat_layout.h"
+#include "disk/read_ahead.h"
 #include "fat/result_assembly.h"
 
 namespace dravolin {
@@ -25,6 +26,9 @@ constexpr std::uint32_t kHistorySectors = 2;
 // stays in the CPU cache while it is copied in and looked at (larger
 // transfers made the sweep of a cached image about 15% slower).
 constexpr std::uint64_t kSweepReadSectors = 256;
+// The read-ahead ring of the sweep: blocks of about 512 KiB, 8 of them.
+constexpr std::uint64_t kSweepBlockSectors = 1024;
+constexpr std::size_t kSweepBlocks = 8;
 
 int clampPercent(std::uint64_t part, std::uint64_t whole) {
   if (whole == 0) return 100;
@@ -250,18 +254,27 @@ class ExhaustivePass {
   // in one transfer over the whole span; when that fails, each first sector
   // is read on its own through ReadSector, so the bad-sector rules apply to
   // exactly the sectors the sweep looks at.
-  void readClusterStarts(std::uint64_t first, std::uint64_t count, std::uint64_t stride, std::vector<std::byte>& span,
-                         std::vector<std::byte>& out) {
+  void readClusterStarts(ReadAheadStream& stream, std::uint64_t first, std::uint64_t count, std::uint64_t stride,
+                         std::vector<std::byte>& span, std::vector<std::byte>& out) {
     SectorReader& reader = ctx_.reader;
     const std::uint64_t spanSectors = (count - 1) * stride + 1;
     out.resize(count * kSectorSize);
     const std::int64_t end = reader.selectionEnd();
     const bool withinSelection = end <= 0 || first + spanSectors - 1 <= static_cast<std::uint64_t>(end);
     if (withinSelection && spanSectors <= kSweepReadSectors) {
+      auto copyStarts = [&](ByteSpan whole) {
+        for (std::uint64_t i = 0; i < count; ++i)
+          std::memcpy(out.data() + i * kSectorSize, whole.data() + i * stride * kSectorSize, kSectorSize);
+      };
+      // The read-ahead ring holds the span when its transfer succeeded;
+      // otherwise the span is read here, as the stream's reader would.
+      if (const ByteSpan held = stream.view(first, static_cast<std::uint32_t>(spanSectors)); !held.empty()) {
+        copyStarts(held);
+        return;
+      }
       span.resize(spanSectors * kSectorSize);
       if (reader.source().read(first, static_cast<std::uint32_t>(spanSectors), span) == TransferStatus::Ok) {
-        for (std::uint64_t i = 0; i < count; ++i)
-          std::memcpy(out.data() + i * kSectorSize, span.data() + i * stride * kSectorSize, kSectorSize);
+        copyStarts(span);
         return;
       }
     }
@@ -278,13 +291,17 @@ class ExhaustivePass {
     std::uint64_t sector = volume_.layout().firstDataSector();
     std::uint64_t cluster = 2;
     const std::uint64_t perRead = std::max<std::uint64_t>(1, kSweepReadSectors / spc);
+    // Blocks of whole reads, so that no read straddles two of them.
+    const std::uint64_t step = perRead * spc;
+    const auto blockSectors = static_cast<std::uint32_t>(step * std::max<std::uint64_t>(1, kSweepBlockSectors / step));
+    ReadAheadStream stream(ctx_.reader, job_, sector, end, blockSectors, kSweepBlocks);
     std::vector<std::byte> span;
     std::vector<std::byte> starts;
     std::string lastName;
     while (sector < end && cluster <= 0xFFFFFFFFull) {
       const std::uint64_t left = (end - sector + spc - 1) / spc;
       const std::uint64_t count = std::min<std::uint64_t>({perRead, left, std::uint64_t{0x100000000} - cluster});
-      readClusterStarts(sector, count, spc, span, starts);
+      readClusterStarts(stream, sector, count, spc, span, starts);
       for (std::uint64_t i = 0; i < count; ++i, sector += spc, ++cluster) {
         ByteSpan first = ByteSpan(starts).subspan(i * kSectorSize, kSectorSize);
         if (beginsDirectory(first)) {
@@ -296,14 +313,17 @@ class ExhaustivePass {
             lastName = name;
           }
         }
-        job_.setPercent(clampPercent(sector, end));
-        job_.updateStatistics({sector, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName,
-                               StatisticsFormat::Sector});
-        job_.checkpoint();
         // The stop ends the sweep only; the steps after it run on what was
         // found (the request is cleared before step 2).
         if (job_.stopRequested()) return;
       }
+      // Progress once per read: a report per cluster cost the sweep more
+      // than looking at the clusters.
+      const std::uint64_t last = sector - spc;
+      job_.setPercent(clampPercent(last, end));
+      job_.updateStatistics({last, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName,
+                             StatisticsFormat::Sector});
+      job_.checkpoint();
     }
   }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/text_encoding.h"
+#include "disk/read_ahead.h"
 #include "ntfs/attribute.h"
 #include "ntfs/boot_sector.h"
 #include "ntfs/data_runs.h"
@@ -27,6 +28,9 @@ namespace {
 // Sectors per transfer of the sweep: 128 KiB, which stays in the CPU cache
 // while it is copied in and looked at.
 constexpr std::uint32_t kSweepSectors = 256;
+// The read-ahead ring of the sweep: 8 blocks of 4 chunks.
+constexpr std::uint32_t kSweepChunksPerBlock = 4;
+constexpr std::size_t kSweepBlocks = 8;
 // Largest index buffer read in the numbering of folders.
 constexpr std::uint64_t kMaxIndexBufferBytes = 65536;
 
@@ -172,11 +176,12 @@ class NtfsScan {
   void sweep() {
     std::vector<std::byte> chunk(std::size_t{kSweepSectors} * kSectorSize);
     std::vector<std::byte> record;
+    // The reading runs ahead on its own thread while the chunks are looked at.
+    ReadAheadStream stream(ctx_.reader, job_, start_, end_, kSweepSectors * kSweepChunksPerBlock, kSweepBlocks);
     for (SectorNumber first = start_; first < end_;) {
       const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kSweepSectors, end_ - first));
-      const auto bytes = std::span<std::byte>(chunk).first(std::size_t{count} * kSectorSize);
       // What cannot be read comes back as zeros; the rest is still looked at.
-      (void)ctx_.reader.ReadSector(first, count, bytes);
+      const ByteSpan bytes = stream.read(first, count, chunk);
       for (std::uint32_t i = 0; i < count; ++i) {
         const ByteSpan sector = ByteSpan(bytes).subspan(std::size_t{i} * kSectorSize, kSectorSize);
         const SectorNumber at = first + i;

@@ -84,81 +84,93 @@ std::string monthAbbreviation(unsigned month) {
 
 namespace {
 
-// Fixed-width decimal digits, written by hand: the listing of a large volume
-// formats millions of dates.
-void appendDigits(std::string& out, unsigned value, int width) {
-  char digits[10];
-  for (int i = width - 1; i >= 0; --i) {
-    digits[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+// A date text under construction: a listing of a large volume formats
+// millions of them, so each is put together in place and becomes a string
+// once.
+class DateText {
+ public:
+  // Fixed-width decimal digits (the lowest `width` of them).
+  void digits(unsigned value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+      data_[size_ + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+    size_ += static_cast<std::size_t>(width);
   }
-  out.append(digits, static_cast<std::size_t>(width));
+  void put(char c) { data_[size_++] = c; }
+  void text(const char* s) {
+    while (*s) data_[size_++] = *s++;
+  }
+  std::string str() const { return {data_, size_}; }
+
+ private:
+  char data_[40];
+  std::size_t size_ = 0;
+};
+
+const char* monthText(unsigned month) { return month == 0 || month > 12 ? "Err" : kMonths[month - 1]; }
+
+// "dd-Mon-yyyy".
+void appendShownDate(DateText& out, const FatDate& d) {
+  out.digits(d.day, 2);
+  out.put('-');
+  out.text(monthText(d.month));
+  out.put('-');
+  out.digits(d.year, 4);
 }
 
-void appendShownDate(std::string& out, const FatDate& d) {
-  appendDigits(out, d.day, 2);
-  out.push_back('-');
-  out += monthAbbreviation(d.month);
-  out.push_back('-');
-  appendDigits(out, d.year, 4);
-}
-
-void appendIsoDate(std::string& out, const FatDate& d) {
-  appendDigits(out, d.year, 4);
-  out.push_back('-');
-  appendDigits(out, d.month, 2);
-  out.push_back('-');
-  appendDigits(out, d.day, 2);
+void appendIsoDate(DateText& out, const FatDate& d) {
+  out.digits(d.year, 4);
+  out.put('-');
+  out.digits(d.month, 2);
+  out.put('-');
+  out.digits(d.day, 2);
 }
 
 // "hh:mm" and, with seconds, ":ss".
-void appendClock(std::string& out, unsigned hour, unsigned minute, const unsigned* second) {
-  appendDigits(out, hour, 2);
-  out.push_back(':');
-  appendDigits(out, minute, 2);
+void appendClock(DateText& out, unsigned hour, unsigned minute, const unsigned* second) {
+  out.digits(hour, 2);
+  out.put(':');
+  out.digits(minute, 2);
   if (!second) return;
-  out.push_back(':');
-  appendDigits(out, *second, 2);
+  out.put(':');
+  out.digits(*second, 2);
 }
 
 }  // namespace
 
 std::string formatFatDateTime(std::uint32_t date, std::uint32_t time) {
   const FatTime t = splitFatTime(time);
-  std::string out;
-  out.reserve(17);
+  DateText out;
   appendShownDate(out, splitFatDate(date));
-  out.push_back(' ');
+  out.put(' ');
   appendClock(out, t.hour, t.minute, nullptr);
-  return out;
+  return out.str();
 }
 
 std::string formatFatDate(std::uint32_t date) {
-  std::string out;
-  out.reserve(11);
+  DateText out;
   appendShownDate(out, splitFatDate(date));
-  return out;
+  return out.str();
 }
 
 std::string isoFatDateTime(std::uint32_t date, std::uint32_t time) {
   const FatDate d = splitFatDate(date);
   if (!validFatDate(d)) return {};
   const FatTime t = splitFatTime(time);
-  std::string out;
-  out.reserve(19);
+  DateText out;
   appendIsoDate(out, d);
-  out.push_back('T');
+  out.put('T');
   appendClock(out, t.hour, t.minute, &t.second);
-  return out;
+  return out.str();
 }
 
 std::string isoFatDate(std::uint32_t date) {
   const FatDate d = splitFatDate(date);
   if (!validFatDate(d)) return {};
-  std::string out;
-  out.reserve(10);
+  DateText out;
   appendIsoDate(out, d);
-  return out;
+  return out.str();
 }
 
 namespace {
@@ -180,14 +192,13 @@ std::string fileTimeText(const std::tm& t, bool iso) {
   }
   const FatDate d{static_cast<unsigned>(year), static_cast<unsigned>(t.tm_mon + 1), static_cast<unsigned>(t.tm_mday)};
   const auto second = static_cast<unsigned>(t.tm_sec);
-  std::string out;
-  out.reserve(20);
+  DateText out;
   if (iso) appendIsoDate(out, d);
   else appendShownDate(out, d);
-  out.push_back(iso ? 'T' : ' ');
+  out.put(iso ? 'T' : ' ');
   appendClock(out, static_cast<unsigned>(t.tm_hour), static_cast<unsigned>(t.tm_min), &second);
-  if (iso) out.push_back('Z');
-  return out;
+  if (iso) out.put('Z');
+  return out.str();
 }
 
 }  // namespace
@@ -215,22 +226,23 @@ CalendarDate entryDate(const EntryTimes& times, EntryDateKind kind, bool fat) {
   return {t->tm_year + 1900, t->tm_mon + 1, t->tm_mday};
 }
 
-EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat) {
+EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat, bool iso) {
   EntryDateTexts out;
   if (fat) {
     out.modified = formatFatDateTime(times[0], times[1]);
     out.created = formatFatDateTime(times[2], times[3]);
     out.accessed = formatFatDate(times[4]);
+    if (!iso) return out;
     out.modifiedIso = isoFatDateTime(times[0], times[1]);
     out.createdIso = isoFatDateTime(times[2], times[3]);
     out.accessedIso = isoFatDate(times[4]);
   } else {
     // Each FILETIME is split once for both of its texts.
-    auto both = [&times](std::size_t low, std::string& shown, std::string& iso) {
+    auto both = [&times, iso](std::size_t low, std::string& shown, std::string& isoText) {
       const std::optional<std::tm> t = splitFileTime(fileTimeOf(times, low));
       if (!t) return;
       shown = fileTimeText(*t, false);
-      iso = fileTimeText(*t, true);
+      if (iso) isoText = fileTimeText(*t, true);
     };
     both(0, out.modified, out.modifiedIso);
     both(2, out.created, out.createdIso);

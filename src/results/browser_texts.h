@@ -55,7 +55,8 @@ struct EntryDateTexts {
   std::string modified, created, accessed;
   std::string modifiedIso, createdIso, accessedIso;
 };
-EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat);
+// iso false leaves the ISO texts empty (a listing that shows only the others).
+EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat, bool iso = true);
 
 // "%.3f MB size in" up to and including 1,073,741,824 bytes, else "%.3f GB size in".
 std::string sizeInText(std::uint64_t bytes);

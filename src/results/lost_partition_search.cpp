@@ -8,6 +8,7 @@
 #include <set>
 
 #include "common/text_encoding.h"
+#include "disk/read_ahead.h"
 #include "entries/lost_directories.h"
 #include "fat/boot_sector.h"
 #include "fat/directory_entry.h"
@@ -25,6 +26,8 @@ constexpr const char* kFatFormText = "Step 4/5 :- Dumping Folders information fo
 
 // Sectors per read of the scan (the NTFS scan reads its own chunks).
 constexpr std::uint32_t kScanSectors = 1000;
+// The read-ahead ring of the scan: 8 blocks of one chunk each.
+constexpr std::size_t kScanBlocks = 8;
 // Clusters FAT12 and FAT16 address at most.
 constexpr std::uint64_t kFat12MaxClusters = 4085;
 constexpr std::uint64_t kFat16MaxClusters = 65525;
@@ -492,12 +495,12 @@ class LostSearch {
   void scanFat() {
     job_.setStatus(kScanText);
     std::vector<std::byte> chunk(std::size_t{kScanSectors} * kSectorSize);
+    // The reading runs ahead on its own thread while the chunks are looked at.
+    ReadAheadStream stream(ctx_.reader, job_, ctx_.rangeStart, ctx_.rangeEnd, kScanSectors, kScanBlocks);
     for (SectorNumber s = ctx_.rangeStart; s < ctx_.rangeEnd;) {
       const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanSectors, ctx_.rangeEnd - s));
-      const auto bytes = std::span<std::byte>(chunk).first(std::size_t{count} * kSectorSize);
       // What cannot be read comes back as zeros, which match nothing.
-      (void)ctx_.reader.ReadSector(s, count, bytes);
-      fatScan_.examine(bytes, s);
+      fatScan_.examine(stream.read(s, count, chunk), s);
       s += count;
       job_.updateStatistics({s - 1, ctx_.records.directoryStarts.size(), 0, "", StatisticsFormat::Sector});
       job_.setPercent(percentOf(s, ctx_.rangeEnd));
@@ -657,11 +660,11 @@ void rescanFatDirectoryStarts(Job& job, SectorReader& reader, const FoundFileSys
   job.setStatus(kScanText);
   std::vector<DirectoryStartRecord> read;
   std::vector<std::byte> chunk(std::size_t{kScanSectors} * kSectorSize);
+  ReadAheadStream stream(reader, job, from, to, kScanSectors, kScanBlocks);
   for (SectorNumber s = from; s < to;) {
     const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanSectors, to - s));
-    const auto bytes = std::span<std::byte>(chunk).first(std::size_t{count} * kSectorSize);
     // What cannot be read comes back as zeros, which match nothing.
-    (void)reader.ReadSector(s, count, bytes);
+    const ByteSpan bytes = stream.read(s, count, chunk);
     for (std::uint32_t i = 0; i < count; ++i) {
       const ByteSpan sector = ByteSpan(bytes).subspan(std::size_t{i} * kSectorSize, kSectorSize);
       // As in the scan: a sector with the boot signature is no directory.

@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "common/worker_job.h"
 #include "disk/fault_injecting_source.h"
+#include "disk/file_source.h"
 #include "disk/memory_source.h"
 #include "support/test_support.h"
 
@@ -155,6 +157,50 @@ TEST(ReadAheadStream, SeesWhatThePlainPathSeesUnderEveryPolicy) {
     // calls that lie in them from the ring.
     EXPECT_GT(ahead.fromRing, 1000u);
   }
+}
+
+// An image file whose pages are in memory is looked at in place: every call
+// of a pass-like script (the sweep's views and the scans' reads, with the end
+// guard and a partial last sector) gives what the plain path gives, and the
+// bytes come from the mapping, not from copies.
+TEST(ReadAheadStream, AnImageFileInMemoryIsSeenInPlaceWithThePlainPathsBytes) {
+  test::TempDir dir;
+  const auto path = dir.path() / "image.img";
+  auto memory = patternedSource(kSectors);
+  std::string bytes(kSectors * kSectorSize - 412, '\0');  // the last sector is partial
+  std::vector<std::byte> all(kSectors * kSectorSize);
+  ASSERT_EQ(memory.read(0, kSectors, all), TransferStatus::Ok);
+  std::memcpy(bytes.data(), all.data(), bytes.size());
+  test::writeFile(path, bytes);  // just written: in the page cache
+  auto file = FileSectorSource::open(path.string(), OpenMode::ReadOnly, true);
+  ASSERT_TRUE(file.has_value());
+  test::ScriptedPrompter prompter;
+  auto runScript = [&](bool ahead) {
+    SectorReader reader(**file, &prompter);
+    reader.setSelectionEnd(kSelectionEnd);
+    WorkerJob job(prompter);
+    std::optional<ReadAheadStream> stream;
+    if (ahead) stream.emplace(reader, job, 0, kSectors, 256, 3);
+    std::vector<std::byte> seen;
+    for (const Step& step : script()) {
+      std::vector<std::byte> buffer(std::size_t{step.count} * kSectorSize, std::byte{0xEE});
+      std::span<const std::byte> got = buffer;
+      if (!ahead) {
+        if (step.call == Call::ReadAs) (void)reader.ReadSectorsAs(step.first, step.count, buffer, step.unit);
+        else (void)reader.ReadSector(step.first, step.count, buffer);
+      } else if (step.call == Call::ReadAs) {
+        (void)stream->ReadSectorsAs(step.first, step.count, buffer, step.unit);
+      } else {
+        got = stream->read(step.first, step.count, buffer);
+      }
+      seen.insert(seen.end(), got.begin(), got.end());
+    }
+    return std::pair{seen, stream ? stream->sectorsFromRing() : 0};
+  };
+  const auto [plain, none] = runScript(false);
+  const auto [inPlace, mapped] = runScript(true);
+  EXPECT_TRUE(inPlace == plain);
+  EXPECT_GT(mapped, 1500u);
 }
 
 // A source that takes a while for every transfer, as a disk does.

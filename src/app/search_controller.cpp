@@ -1,5 +1,6 @@
 #include "app/search_controller.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "common/format.h"
@@ -52,7 +53,9 @@ void StatisticsDisplay::update(const SearchStatistics& s, RecoveryMode recoveryM
     }
     return;
   }
-  if (refreshCounter_ == 0) {
+  const int counter = refreshCounter_.load();
+  const std::uint32_t reports = std::max<std::uint32_t>(s.reports, 1);
+  if (counter == 0 || static_cast<std::uint64_t>(counter) + reports > 300) {
     texts_.visible = true;
     if (s.format == StatisticsFormat::Sector)
       texts_.value = std::to_string(s.value) + "/" + std::to_string(partitionEnd);
@@ -62,7 +65,7 @@ void StatisticsDisplay::update(const SearchStatistics& s, RecoveryMode recoveryM
     texts_.files = std::to_string(s.files);
     texts_.lastName = s.lastName;
   }
-  refreshCounter_ = (refreshCounter_ + 1) % 300;
+  refreshCounter_.store(static_cast<int>((static_cast<std::uint64_t>(counter) + reports) % 300));
 }
 
 void StatisticsDisplay::hideDetails() {
@@ -268,6 +271,7 @@ void SearchController::setLastName(const std::string& name) {
 
 void SearchController::updateStatistics(const SearchStatistics& statistics) {
   WorkerJob::updateStatistics(statistics);
+  if (statistics_.countUnlessDue(statistics.reports)) return;
   std::lock_guard lock(displayMutex_);
   statistics_.update(statistics, session_.state.RecoveryMode, session_.state.PartitionEnd);
 }

@@ -4,6 +4,7 @@
 // clock and the statistics texts, handles pause, stop and back, and on
 // completion writes the step's block to the activity report and tells the
 // front end where the wizard goes next.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -60,6 +61,16 @@ class StatisticsDisplay {
     bool visible = true;
   };
   void update(const SearchStatistics& statistics, RecoveryMode recoveryMode, std::int64_t partitionEnd);
+  // What update() does to a report that changes no text: counts it towards
+  // the next refresh and returns true; false (and nothing counted) when the
+  // report is due to change the texts. Workers report after every sector or
+  // entry, so this path takes no lock. Only the worker's thread counts.
+  bool countUnlessDue(std::uint32_t reports) {
+    const int counter = refreshCounter_.load();
+    if (detailsHidden_.load() || counter == 0 || reports != 1) return false;
+    refreshCounter_.store((counter + 1) % 300);
+    return true;
+  }
   void setLastName(const std::string& name) {
     if (!detailsHidden_) texts_.lastName = name;
   }
@@ -70,9 +81,9 @@ class StatisticsDisplay {
   int refreshCounter() const { return refreshCounter_; }
 
  private:
-  bool detailsHidden_ = false;
+  std::atomic<bool> detailsHidden_{false};
   bool detailsJustHidden_ = false;
-  int refreshCounter_ = 0;
+  std::atomic<int> refreshCounter_{0};
   Texts texts_;
 };
 

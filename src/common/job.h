@@ -38,6 +38,10 @@ struct SearchStatistics {
   // NTFS: records and index buffers whose sector ends did not all carry the
   // update sequence number (written half); only their intact sectors are used.
   std::uint64_t tornRecords = 0;
+  // How many per-sector reports this one stands for: a pass that reports
+  // once per chunk of sectors gives the chunk's size, so the display
+  // refreshes as often as if it had reported every sector.
+  std::uint32_t reports = 1;
 };
 
 class Job {

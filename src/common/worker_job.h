@@ -83,6 +83,7 @@ class WorkerJob : public Job {
   std::condition_variable resumed_;
   bool paused_ = false;
   bool cancelled_ = false;
+  std::atomic<bool> mayBlock_{false};  // paused_ or cancelled_, read without the lock
   Clock::time_point startTime_ = Clock::now();
   Clock::time_point pauseTime_{};
   Clock::duration pausedTotal_{};

@@ -313,17 +313,14 @@ class ExhaustivePass {
             lastName = name;
           }
         }
+        job_.setPercent(clampPercent(sector, end));
+        job_.updateStatistics({sector, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName,
+                               StatisticsFormat::Sector});
+        job_.checkpoint();
         // The stop ends the sweep only; the steps after it run on what was
         // found (the request is cleared before step 2).
         if (job_.stopRequested()) return;
       }
-      // Progress once per read: a report per cluster cost the sweep more
-      // than looking at the clusters.
-      const std::uint64_t last = sector - spc;
-      job_.setPercent(clampPercent(last, end));
-      job_.updateStatistics({last, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName,
-                             StatisticsFormat::Sector});
-      job_.checkpoint();
     }
   }
 

@@ -165,18 +165,20 @@ class NtfsScan {
   // The statistics after an examined sector. Sectors without a record change
   // no count, so one report per chunk covers them; records are reported one
   // in 64 and at the end of each chunk, with the counts of that moment.
-  void report(SectorNumber sector, bool force) {
+  // A chunk's report stands for the reports of its sectors (reports).
+  void report(SectorNumber sector, bool force, std::uint32_t reports = 1) {
     if (!force && (++unreported_ & 63) != 0) return;
     unreported_ = 0;
     job_.updateStatistics({sector, lists_.folders.size(), lists_.files.size(), utf16ToUtf8(lastName()),
-                           StatisticsFormat::Sector, lists_.tornRecords});
+                           StatisticsFormat::Sector, lists_.tornRecords, reports});
   }
 
   // Pass 1: every sector of the range is looked at.
   void sweep() {
     std::vector<std::byte> chunk(std::size_t{kSweepSectors} * kSectorSize);
     std::vector<std::byte> record;
-    // The reading runs ahead on its own thread while the chunks are looked at.
+    // Read through the read-ahead stream: ahead on its own thread, or in place
+    // for an image file whose pages are in memory.
     ReadAheadStream stream(ctx_.reader, job_, start_, end_, kSweepSectors * kSweepChunksPerBlock, kSweepBlocks);
     for (SectorNumber first = start_; first < end_;) {
       const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kSweepSectors, end_ - first));
@@ -210,7 +212,7 @@ class NtfsScan {
       first += count;
       // The sectors without a record changed no count: one report per chunk
       // shows the sector reached.
-      report(first - 1, true);
+      report(first - 1, true, count);
       job_.setPercent(percentOf(first - start_, end_ - start_));
       job_.checkpoint();
       if (job_.stopRequested()) return;

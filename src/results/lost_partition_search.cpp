@@ -495,14 +495,15 @@ class LostSearch {
   void scanFat() {
     job_.setStatus(kScanText);
     std::vector<std::byte> chunk(std::size_t{kScanSectors} * kSectorSize);
-    // The reading runs ahead on its own thread while the chunks are looked at.
+    // Read through the read-ahead stream: ahead on its own thread, or in place
+    // for an image file whose pages are in memory.
     ReadAheadStream stream(ctx_.reader, job_, ctx_.rangeStart, ctx_.rangeEnd, kScanSectors, kScanBlocks);
     for (SectorNumber s = ctx_.rangeStart; s < ctx_.rangeEnd;) {
       const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanSectors, ctx_.rangeEnd - s));
       // What cannot be read comes back as zeros, which match nothing.
       fatScan_.examine(stream.read(s, count, chunk), s);
       s += count;
-      job_.updateStatistics({s - 1, ctx_.records.directoryStarts.size(), 0, "", StatisticsFormat::Sector});
+      job_.updateStatistics({s - 1, ctx_.records.directoryStarts.size(), 0, "", StatisticsFormat::Sector, 0, count});
       job_.setPercent(percentOf(s, ctx_.rangeEnd));
       job_.checkpoint();
       if (job_.stopRequested()) return;
@@ -675,7 +676,7 @@ void rescanFatDirectoryStarts(Job& job, SectorReader& reader, const FoundFileSys
         read.push_back(record);
     }
     s += count;
-    job.updateStatistics({s - 1, read.size(), 0, "", StatisticsFormat::Sector});
+    job.updateStatistics({s - 1, read.size(), 0, "", StatisticsFormat::Sector, 0, count});
     job.setPercent(percentOf(s - from, to - from));
     job.checkpoint();
     if (job.stopRequested()) break;

@@ -164,6 +164,30 @@ TEST_F(SearchControllerTest, FinishedSearchWritesTheStep3Block) {
             "\r\nTotal Size : 1.000 GB\r\nDirectories Found : 2\r\nFiles Found : 3");
 }
 
+// The texts change on the first report and on every 300th after it, counted
+// in sectors: a report for a chunk of sectors counts as one per sector, and
+// the reports between refreshes (which take no lock) change nothing.
+TEST_F(SearchControllerTest, TheTextsRefreshEvery300SectorReportsAlsoWhenReportedByChunk) {
+  SearchController controller(session, prompter, ticks);
+  struct Report {
+    std::uint64_t sector;
+    std::uint32_t reports;
+    const char* shown;
+  };
+  const Report reports[] = {
+      {0, 1, "0/0"},          // the first report refreshes
+      {1, 1, "0/0"},          // the 2nd to the 300th do not
+      {299, 298, "0/0"},      // a chunk that ends at the 300th
+      {300, 1, "300/0"},      // the 301st refreshes
+      {1300, 1000, "1300/0"}, // a chunk that passes the 601st refreshes with its last sector
+      {1301, 1, "1300/0"},
+  };
+  for (const Report& r : reports) {
+    controller.updateStatistics({r.sector, 0, 0, "", StatisticsFormat::Sector, 0, r.reports});
+    EXPECT_EQ(controller.statisticsTexts().value, r.shown) << "after the report of sector " << r.sector;
+  }
+}
+
 TEST_F(SearchControllerTest, ExhaustiveSearchIsNamedInTheBlock) {
   session.state.ExhaustiveSearch = true;
   SearchController controller(session, prompter, ticks);

@@ -50,6 +50,8 @@ void RawCarver::run(Job& job) {
     }
   }
   result_.ran = true;
+  // An image file in memory is scanned where it lies.
+  (void)window_->holdInPlace(settings_.start);
   writer_.setHeldSectors([this](SectorNumber first, SectorNumber end) { return window_->clean(first, end); });
   try {
     scan(job);

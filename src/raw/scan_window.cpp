@@ -18,14 +18,39 @@ ScanWindow::ScanWindow(SectorReader& reader, SectorNumber end, std::uint32_t blo
       blockSectors_(std::max<std::uint32_t>(blockSectors, 1)),
       transferSectors_(blockSectors_ * std::max<std::uint32_t>(transferBlocks, 1)),
       capacity_(std::max<std::uint64_t>(4 * transferSectors_ + 4, capacitySectors)),
-      buffer_(new std::byte[capacity_ * kSectorSize]) {
+      buffer_(new std::byte[capacity_ * kSectorSize]),
+      held_(buffer_.get()) {
   // The sink tells which reads came back with zero-filled sectors.
   reader_.setUnreadableSink([this](SectorNumber) { unreadableSeen_ = true; });
 }
 
 ScanWindow::~ScanWindow() { reader_.setUnreadableSink({}); }
 
+bool ScanWindow::holdInPlace(SectorNumber first) {
+  // Every call the scan would make must be served whole: no sector past the
+  // end guard of the selection (those read as zeros), none past the last
+  // whole sector of the file, and a range small enough to check at once.
+  constexpr std::uint64_t kMostSectors = std::uint64_t{16} << 21;  // 16 GiB
+  SectorSource& source = reader_.source();
+  const std::int64_t guard = reader_.selectionEnd();
+  if (!source.mapsInPlace() || first >= end_ || end_ - first > kMostSectors ||
+      end_ > source.sizeInBytes() / kSectorSize || (guard > 0 && end_ > static_cast<std::uint64_t>(guard) + 1))
+    return false;
+  inPlace_ = source.map(first, static_cast<std::uint32_t>(end_ - first));
+  if (!inPlace_) return false;
+  held_ = inPlace_->bytes().data();
+  bufFirst_ = first;
+  validEnd_ = end_;
+  dirty_ = false;
+  return true;
+}
+
 void ScanWindow::discard(SectorNumber at) {
+  if (inPlace_) {
+    // Asked for what lies before the range: back to reading.
+    inPlace_.reset();
+    held_ = buffer_.get();
+  }
   bufFirst_ = validEnd_ = at;
   dirty_ = false;
 }
@@ -37,6 +62,7 @@ bool ScanWindow::dirtyWithin(SectorNumber first, SectorNumber last) const {
 void ScanWindow::realign(SectorNumber origin, std::uint64_t n) {
   origin_ = origin;
   n_ = n;
+  if (inPlace_ && origin >= bufFirst_) return;  // everything after it is held
   if (origin < bufFirst_ || origin >= validEnd_) {
     discard(origin);
     return;
@@ -51,6 +77,7 @@ void ScanWindow::realign(SectorNumber origin, std::uint64_t n) {
 }
 
 void ScanWindow::ensure(SectorNumber s, SectorNumber keepFrom, SectorNumber blockStart) {
+  if (inPlace_ && s >= bufFirst_) return;
   if (s < bufFirst_ || blockStart > validEnd_) discard(std::min(blockStart, s));
   const SectorNumber need = s + 1 < end_ ? s + 2 : s + 1;
   while (validEnd_ < need && validEnd_ < end_) {
@@ -84,7 +111,7 @@ void ScanWindow::ensure(SectorNumber s, SectorNumber keepFrom, SectorNumber bloc
 
 std::span<const std::byte> ScanWindow::from(SectorNumber s) const {
   if (s < bufFirst_ || s >= validEnd_) return {};
-  return {buffer_.get() + (s - bufFirst_) * kSectorSize, (validEnd_ - s) * kSectorSize};
+  return {held_ + (s - bufFirst_) * kSectorSize, (validEnd_ - s) * kSectorSize};
 }
 
 }  // namespace dravolin
@@ -95,7 +122,7 @@ std::span<const std::byte> ScanWindow::clean(SectorNumber first, SectorNumber en
   if (first < bufFirst_ || first >= validEnd_ || end <= first) return {};
   const SectorNumber last = std::min(end, validEnd_);
   if (dirtyWithin(first, last)) return {};
-  return {buffer_.get() + (first - bufFirst_) * kSectorSize, (last - first) * kSectorSize};
+  return {held_ + (first - bufFirst_) * kSectorSize, (last - first) * kSectorSize};
 }
 
 }  // namespace dravolin

@@ -30,6 +30,11 @@ class ScanWindow {
   ScanWindow(const ScanWindow&) = delete;
   ScanWindow& operator=(const ScanWindow&) = delete;
 
+  // When the whole range [first, end) is an image file's sectors in memory,
+  // the window holds all of it in place from here on (no reads, no copies);
+  // otherwise nothing changes. Returns whether it does.
+  bool holdInPlace(SectorNumber first);
+
   // Blocks start at origin and follow each other every n sectors; the held
   // sectors stay usable when the window saw no unreadable sector there,
   // up to the last whole block of the new sequence.
@@ -65,6 +70,8 @@ class ScanWindow {
   std::uint64_t transferSectors_;
   std::uint64_t capacity_;
   std::unique_ptr<std::byte[]> buffer_;  // pages are touched only when used
+  std::unique_ptr<MappedSectors> inPlace_;  // the whole range, in place
+  const std::byte* held_ = nullptr;         // buffer_, or the range in place
   SectorNumber bufFirst_ = 0;  // sector held at buffer_[0]
   SectorNumber validEnd_ = 0;  // sectors [bufFirst_, validEnd_) are held
   SectorNumber origin_ = 0;

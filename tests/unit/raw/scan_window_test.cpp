@@ -4,8 +4,10 @@
 
 #include "common/byte_reader.h"
 #include "disk/fault_injecting_source.h"
+#include "disk/file_source.h"
 #include "disk/memory_source.h"
 #include "raw_test_support.h"
+#include "support/test_support.h"
 
 namespace dravolin {
 namespace {
@@ -83,6 +85,47 @@ TEST(ScanWindow, TheLastBlockIsShorterAndNothingPastTheEndIsHeld) {
   EXPECT_EQ(window.heldEnd(), 25u);
   EXPECT_EQ(window.processableEnd(), 25u);
   EXPECT_EQ(window.from(24).size(), kSectorSize);
+}
+
+// An image file in memory is held in place, whole, only when every call of
+// the scan would be served whole from it: not past the selection's end
+// guard, not over a partial last sector. Held so, it serves what reading
+// serves, with nothing read.
+TEST(ScanWindow, AnImageFileInMemoryIsHeldInPlaceOnlyWhenEveryReadWouldBeServedWhole) {
+  test::TempDir dir;
+  MemorySectorSource numbered = numberedSource(1000);
+  std::vector<std::byte> bytes(1000 * kSectorSize);
+  ASSERT_EQ(numbered.read(0, 1000, bytes), TransferStatus::Ok);
+  const std::string whole(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  struct Case {
+    const char* name;
+    std::size_t fileBytes;
+    std::int64_t selectionEnd;
+    bool inPlace;
+  };
+  const Case cases[] = {
+      {"the whole file", whole.size(), 0, true},
+      {"the selection ends at the last sector", whole.size(), 999, true},
+      {"the selection ends before", whole.size(), 900, false},
+      {"a partial last sector", whole.size() - 100, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = dir / "image.img";
+    test::writeFile(path, whole.substr(0, c.fileBytes));  // just written: in memory
+    auto file = FileSectorSource::open(path.string(), OpenMode::ReadOnly, true);
+    ASSERT_TRUE(file.has_value());
+    SectorReader reader(**file);
+    reader.setSelectionEnd(c.selectionEnd);
+    ScanWindow window(reader, 1000, 7, 3);
+    EXPECT_EQ(window.holdInPlace(10), c.inPlace);
+    window.realign(10, 7);
+    for (SectorNumber s = 10; s < 890; s += 97) {  // within every selection
+      window.ensure(s, s, s);
+      ASSERT_EQ(numberAt(window, s), s);
+    }
+    EXPECT_EQ(window.sectorsRead() == 0, c.inPlace);
+  }
 }
 
 }  // namespace

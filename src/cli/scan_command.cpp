@@ -1,7 +1,10 @@
+#include <chrono>
+#include <cstdlib>
 // dravolin scan: runs the search the wizard would run on a FAT or NTFS volume and
 // prints the result tree with the browser's columns and its summary line.
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/commands.h"
 #include "cli/json_writer.h"
@@ -60,7 +63,7 @@ class DateTexts {
   DateTexts(bool fat, bool iso) : fat_(fat), iso_(iso) {}
   const EntryDateTexts& of(const EntryTimes& times) {
     if (!valid_ || times != times_) {
-      texts_ = entryDateTexts(times, fat_, iso_);
+      fillEntryDateTexts(texts_, times, fat_, iso_);
       times_ = times;
       valid_ = true;
     }
@@ -81,35 +84,51 @@ class RowWriter {
   // dateWidth: 17 for FAT dates ("07-Mar-2006 09:05"), 20 for NTFS ones with seconds.
   RowWriter(OutputBuffer& out, std::size_t dateWidth)
       : out_(out), buffer_(out.text()), dateWidth_(dateWidth) {}
-  void column(std::string_view text, std::size_t width, bool right = false) {
-    const std::size_t pad = text.size() < width ? width - text.size() : 0;
-    if (right) buffer_.append(pad, ' ');
-    buffer_ += text;
-    if (!right) buffer_.append(pad, ' ');
-  }
-  void number(std::uint64_t value, std::size_t width) {
-    char digits[24];
-    const std::size_t length = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
-    column(std::string_view(digits, length), width, true);
-  }
-  // path is the folder prefix followed by name (either may be empty).
+  // path is the folder prefix followed by name (either may be empty). The
+  // row is written straight into the buffer: a listing has a row per entry.
   void row(std::string_view type, std::uint64_t size, const EntryDateTexts& dates, std::uint64_t id,
            std::string_view prefix, std::string_view name) {
-    column(type, 14);
-    buffer_.push_back(' ');
-    number(size, 12);
-    buffer_ += "  ";
-    column(dates.modified, dateWidth_);
-    buffer_ += "  ";
-    column(dates.created, dateWidth_);
-    buffer_ += "  ";
-    column(dates.accessed, dateWidth_ == 17 ? 11 : dateWidth_);
-    buffer_ += "  ";
-    number(id, 10);
-    buffer_ += "  ";
-    buffer_ += prefix;
-    buffer_ += name;
-    buffer_.push_back('\n');
+    const std::size_t at = buffer_.size();
+    const std::size_t most = at + 96 + 3 * dateWidth_ + type.size() + dates.modified.size() + dates.created.size() +
+                             dates.accessed.size() + prefix.size() + name.size();
+    buffer_.resize_and_overwrite(most, [&](char* start, std::size_t) {
+      char* p = start + at;
+      auto put = [&p](std::string_view text) {
+        std::memcpy(p, text.data(), text.size());
+        p += text.size();
+      };
+      auto pad = [&p](std::size_t length, std::size_t width) {
+        if (length >= width) return;
+        std::memset(p, ' ', width - length);
+        p += width - length;
+      };
+      auto left = [&](std::string_view text, std::size_t width) {
+        put(text);
+        pad(text.size(), width);
+      };
+      auto number = [&](std::uint64_t value, std::size_t width) {
+        char digits[24];
+        const auto length = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+        pad(length, width);
+        put({digits, length});
+      };
+      left(type, 14);
+      put(" ");
+      number(size, 12);
+      put("  ");
+      left(dates.modified, dateWidth_);
+      put("  ");
+      left(dates.created, dateWidth_);
+      put("  ");
+      left(dates.accessed, dateWidth_ == 17 ? 11 : dateWidth_);
+      put("  ");
+      number(id, 10);
+      put("  ");
+      put(prefix);
+      put(name);
+      put("\n");
+      return static_cast<std::size_t>(p - start);
+    });
     out_.flushIfFull();
   }
 
@@ -168,7 +187,10 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
   return [options, &context]() -> int {
     context.openSource(options->source, true);
     commitChoiceOrLoadLog(context, options->search);
+    auto T0 = std::chrono::steady_clock::now();
     auto tree = searchAndBuildTree(context, options->search);
+    auto T1 = std::chrono::steady_clock::now();
+    if (getenv("XX_T")) fprintf(stderr, "search+tree %ld ms\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(T1-T0).count());
     saveResultsLog(context, options->search);
     const FoundEntries& entries = tree->entries();
     const std::string summary = tree->summary();
@@ -225,6 +247,7 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
     {
       OutputBuffer buffer;
       RowWriter out(buffer, static_cast<std::size_t>(dateWidth));
+      std::string name;
       walkTree(
           *tree,
           [&](std::size_t item, const std::string& path) {
@@ -233,11 +256,15 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
           },
           [&](std::size_t file, const std::string& prefix) {
             const FileNode& node = entries.FileList[file];
+            name.clear();
+            tree->appendFileName(name, file);
             out.row(typeText(false, node.isDeleted()), node.size, dates.of(node.times), shownFileId(*tree, node), prefix,
-                    tree->fileName(file));
+                    name);
           });
     }
     std::printf("%s\n", summary.c_str());
+    auto T2 = std::chrono::steady_clock::now();
+    if (getenv("XX_T")) fprintf(stderr, "listing %ld ms\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(T2-T1).count());
     return kExitOk;
   };
 }

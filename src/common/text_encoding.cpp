@@ -94,16 +94,24 @@ std::string validUtf8(std::string_view utf8) {
 
 std::string utf16ToUtf8(std::u16string_view text) {
   std::string out;
-  out.reserve(text.size());
+  appendUtf8(out, text);
+  return out;
+}
+
+void appendUtf8(std::string& out, std::u16string_view text) {
+  out.reserve(out.size() + text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
+    if (c < 0x80) {  // most names are ASCII
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     }
     utf8::append(encodable(c), std::back_inserter(out));
   }
-  return out;
 }
 
 std::u8string utf16ToUtf8Units(std::u16string_view text) {

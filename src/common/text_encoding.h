@@ -20,6 +20,8 @@ std::string codePageToUtf8(std::string_view bytes, std::string_view codePage);
 // Converts UTF-16LE code units to UTF-8; unpaired surrogates become U+FFFD.
 std::u8string utf16ToUtf8Units(std::u16string_view text);
 std::string utf16ToUtf8(std::u16string_view text);
+// Appends the UTF-8 form of text to out.
+void appendUtf8(std::string& out, std::u16string_view text);
 
 // UTF-8 decoding: every malformed sequence (overlong forms such as C0 AF,
 // surrogates, stray or missing continuation bytes) becomes U+FFFD.

@@ -67,12 +67,11 @@ std::size_t FoundEntries::AddDirectoryNode(const std::string& narrowName, const 
   return index;
 }
 
-std::size_t FoundEntries::AddFileNode(const std::string& narrowName, const std::u16string& wideName,
-                                      bool deleted, std::uint64_t size, std::uint32_t parentId,
+std::size_t FoundEntries::AddFileNode(std::string narrowName, std::u16string wideName, bool deleted, std::uint64_t size, std::uint32_t parentId,
                                       std::uint32_t firstCluster, std::uint64_t extra, const EntryTimes& times) {
   FileNode node;
-  node.narrowName = narrowName;
-  if (narrowName.empty()) node.wideName = wideName;
+  if (narrowName.empty()) node.wideName = std::move(wideName);
+  node.narrowName = std::move(narrowName);
   node.deleted = deleted ? 'y' : 'n';
   node.times = times;
   node.fileIndex = FileCount;

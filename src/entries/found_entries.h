@@ -74,7 +74,7 @@ class FoundEntries {
                                const EntryTimes& times, std::uint16_t partition = 0);
 
   // Appends a file with the next file index. Files are never merged.
-  std::size_t AddFileNode(const std::string& narrowName, const std::u16string& wideName, bool deleted,
+  std::size_t AddFileNode(std::string narrowName, std::u16string wideName, bool deleted,
                           std::uint64_t size, std::uint32_t parentId, std::uint32_t firstCluster,
                           std::uint64_t extra, const EntryTimes& times);
 

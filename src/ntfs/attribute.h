@@ -74,6 +74,29 @@ struct AttributeWalk {
 };
 [[nodiscard]] AttributeWalk walkAttributes(const MftRecord& record);
 
+// The same walk one attribute at a time, decoded into one reused header: no
+// allocation per record for the passes that look at every record once.
+class AttributeCursor {
+ public:
+  explicit AttributeCursor(const MftRecord& record);
+  // The next attribute, valid until the next call; nullptr at the end
+  // marker or at the first attribute that does not parse.
+  const AttributeHeader* next();
+  // After next() returned nullptr: whether the walk stopped at damage.
+  bool damaged() const { return damaged_; }
+  // Where the walk stands: just after the last attribute returned.
+  std::size_t offset() const { return offset_; }
+
+ private:
+  const AttributeHeader* finish(bool damaged);
+  ByteSpan bytes_;
+  std::size_t offset_;
+  std::size_t steps_ = 0;
+  bool ended_ = false;
+  bool damaged_ = false;
+  AttributeHeader current_;
+};
+
 // The first attribute of the type with that name (empty: unnamed). NotFound
 // when the walk ends, normally or at damage, before meeting one.
 [[nodiscard]] Result<AttributeHeader> findAttribute(const MftRecord& record, AttributeType type,

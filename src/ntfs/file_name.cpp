@@ -34,12 +34,17 @@ std::vector<FileName> readFileNames(const MftRecord& record) {
   return names;
 }
 
-Result<FileName> chooseFileName(const std::vector<FileName>& names) {
+std::optional<std::size_t> bestFileNameIndex(const std::vector<FileName>& names) {
   static constexpr FileNameNamespace kOrder[] = {FileNameNamespace::Win32, FileNameNamespace::Win32AndDos,
                                                  FileNameNamespace::Posix, FileNameNamespace::Dos};
   for (auto wanted : kOrder)
-    for (const auto& name : names)
-      if (name.name_space == wanted) return name;
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (names[i].name_space == wanted) return i;
+  return std::nullopt;
+}
+
+Result<FileName> chooseFileName(const std::vector<FileName>& names) {
+  if (auto best = bestFileNameIndex(names)) return names[*best];
   return makeError(ErrorKind::NotFound, "no file name");
 }
 

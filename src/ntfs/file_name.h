@@ -2,6 +2,7 @@
 // $FILE_NAME: a name of a file with its parent folder, as held in the MFT
 // record and as the key of a folder's index entries.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,8 @@ struct FileName {
 // DOS), then 0 (POSIX, used by case-sensitive folders), then 2 (DOS).
 // NotFound when the record has none.
 [[nodiscard]] Result<FileName> chooseFileName(const std::vector<FileName>& names);
+// The same choice without a copy: the index of the chosen name.
+[[nodiscard]] std::optional<std::size_t> bestFileNameIndex(const std::vector<FileName>& names);
 [[nodiscard]] Result<FileName> readBestFileName(const MftRecord& record);
 
 }  // namespace dravolin

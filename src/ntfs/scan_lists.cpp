@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <limits>
 #include <string_view>
 
@@ -10,6 +11,33 @@
 
 namespace dravolin {
 namespace {
+
+// The first position given for each 64-bit key: a table of open addressing
+// sized for count keys, with no allocation per key.
+class FirstPositions {
+ public:
+  explicit FirstPositions(std::size_t count) : slots_(std::bit_ceil(2 * count + 2)) {}
+  // The position stored for key; position is stored when the key is new.
+  std::size_t firstOf(std::uint64_t key, std::size_t position) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (!slot.used) {
+        slot = {key, position, true};
+        return position;
+      }
+      if (slot.key == key) return slot.position;
+    }
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t key = 0;
+    std::size_t position = 0;
+    bool used = false;
+  };
+  std::vector<Slot> slots_;
+};
 
 constexpr const char* kCountingText =
     "Step 4.1/5 :- Analysing File System. Please Wait...      File System Enumerated :- ";
@@ -371,32 +399,39 @@ void assembleNtfsResults(FoundEntries& entries, NtfsScanLists& lists, std::uint1
   if (job) job->clearStopRequest();
 
   // Copies of one record (the same number, sequence, parent and name: the
-  // $MFTMirr copies of the first records) are listed once.
-  std::unordered_map<std::uint64_t, std::size_t> firstByNumber;
-  firstByNumber.reserve(lists.files.size());
-  auto isCopy = [&](std::size_t index) {
-    const NtfsFileEntry& file = lists.files[index];
-    const std::uint64_t key = (file.ownNumber << 16) | file.sequenceNumber;
-    auto [it, added] = firstByNumber.emplace(key, index);
-    if (added) return false;
-    const NtfsFileEntry& first = lists.files[it->second];
-    return first.ownNumber == file.ownNumber && first.parent == file.parent && first.name == file.name;
-  };
+  // $MFTMirr copies of the first records) are listed once. They are found
+  // first, so that the names can then be handed over without a copy.
+  std::vector<bool> copies(lists.files.size(), false);
+  {
+    FirstPositions firstByKey(lists.files.size());
+    for (std::size_t i = 0; i < lists.files.size(); ++i) {
+      const NtfsFileEntry& file = lists.files[i];
+      const std::size_t first = firstByKey.firstOf((file.ownNumber << 16) | file.sequenceNumber, i);
+      if (first == i) continue;
+      const NtfsFileEntry& original = lists.files[first];
+      copies[i] = original.ownNumber == file.ownNumber && original.parent == file.parent && original.name == file.name;
+    }
+  }
+  entries.FileList.reserve(entries.FileList.size() + lists.files.size());
   for (std::size_t i = 0; i < lists.files.size(); ++i) {
-    const NtfsFileEntry& file = lists.files[i];
+    NtfsFileEntry& file = lists.files[i];
     if (job && job->stopRequested()) break;
-    if (file.ownNumber <= 0xFFFFFFFFull && !isCopy(i)) {
+    const bool last = i + 1 == lists.files.size();
+    if (file.ownNumber <= 0xFFFFFFFFull && !copies[i]) {
       std::uint64_t size = file.size;
       if (!file.hasData) {
         if (auto it = lists.extentSizes.find(file.ownNumber); it != lists.extentSizes.end()) size = it->second;
       }
       const std::uint32_t parentId = parentIdOf(file.parent);
       if (parentId == kLostId) ensureLost();
-      entries.AddFileNode("", file.name, file.deleted, size, parentId, static_cast<std::uint32_t>(file.ownNumber),
-                          file.recordSector, entryTimes(file.times));
+      const std::size_t added =
+          entries.AddFileNode({}, std::move(file.name), file.deleted, size, parentId,
+                              static_cast<std::uint32_t>(file.ownNumber), file.recordSector, entryTimes(file.times));
       entries.TotalSize += size;
+      report(entries.FileList[added].wideName, last);
+    } else {
+      report(file.name, last);
     }
-    report(file.name, i + 1 == lists.files.size());
   }
   if (job) job->clearStopRequest();
   lists.folders.clear();

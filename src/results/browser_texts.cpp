@@ -66,10 +66,20 @@ std::uint64_t fileTimeOf(const EntryTimes& times, std::size_t low) {
 }  // namespace
 
 std::string entryName(const std::string& narrowName, const std::u16string& wideName, const std::string& codePage) {
-  if (narrowName.empty()) return utf16ToUtf8(wideName);
+  std::string out;
+  appendEntryName(out, narrowName, wideName, codePage);
+  return out;
+}
+
+void appendEntryName(std::string& out, const std::string& narrowName, const std::u16string& wideName,
+                     const std::string& codePage) {
+  if (narrowName.empty()) return appendUtf8(out, wideName);
   for (char c : narrowName)
-    if (static_cast<unsigned char>(c) >= 0x80) return codePageToUtf8(narrowName, codePage);
-  return narrowName;
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      out += codePageToUtf8(narrowName, codePage);
+      return;
+    }
+  out += narrowName;
 }
 
 std::string typeText(bool isFolder, bool deleted) {
@@ -102,6 +112,7 @@ class DateText {
     while (*s) data_[size_++] = *s++;
   }
   std::string str() const { return {data_, size_}; }
+  void assignTo(std::string& out) const { out.assign(data_, size_); }
 
  private:
   char data_[40];
@@ -180,15 +191,16 @@ namespace {
 // local packed times of FAT, so the ISO form ends in "Z"). Years of four
 // digits are written by hand (a listing formats hundreds of thousands of
 // them); the rest of the FILETIME range goes through formatText.
-std::string fileTimeText(const std::tm& t, bool iso) {
+void fileTimeText(const std::tm& t, bool iso, std::string& text) {
   const int year = t.tm_year + 1900;
   if (year < 0 || year > 9999) {
     if (iso)
-      return formatText("%04d-%02d-%02dT%02d:%02d:%02dZ", year, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+      text = formatText("%04d-%02d-%02dT%02d:%02d:%02dZ", year, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    else
+      text = formatText("%02d-%s-%04d %02d:%02d:%02d", t.tm_mday,
+                        monthAbbreviation(static_cast<unsigned>(t.tm_mon + 1)).c_str(), year, t.tm_hour, t.tm_min,
                         t.tm_sec);
-    return formatText("%02d-%s-%04d %02d:%02d:%02d", t.tm_mday,
-                      monthAbbreviation(static_cast<unsigned>(t.tm_mon + 1)).c_str(), year, t.tm_hour, t.tm_min,
-                      t.tm_sec);
+    return;
   }
   const FatDate d{static_cast<unsigned>(year), static_cast<unsigned>(t.tm_mon + 1), static_cast<unsigned>(t.tm_mday)};
   const auto second = static_cast<unsigned>(t.tm_sec);
@@ -198,7 +210,13 @@ std::string fileTimeText(const std::tm& t, bool iso) {
   out.put(iso ? 'T' : ' ');
   appendClock(out, static_cast<unsigned>(t.tm_hour), static_cast<unsigned>(t.tm_min), &second);
   if (iso) out.put('Z');
-  return out.str();
+  out.assignTo(text);
+}
+
+std::string fileTimeText(const std::tm& t, bool iso) {
+  std::string text;
+  fileTimeText(t, iso, text);
+  return text;
 }
 
 }  // namespace
@@ -226,28 +244,65 @@ CalendarDate entryDate(const EntryTimes& times, EntryDateKind kind, bool fat) {
   return {t->tm_year + 1900, t->tm_mon + 1, t->tm_mday};
 }
 
-EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat, bool iso) {
-  EntryDateTexts out;
+void fillEntryDateTexts(EntryDateTexts& out, const EntryTimes& times, bool fat, bool iso) {
   if (fat) {
     out.modified = formatFatDateTime(times[0], times[1]);
     out.created = formatFatDateTime(times[2], times[3]);
     out.accessed = formatFatDate(times[4]);
-    if (!iso) return out;
-    out.modifiedIso = isoFatDateTime(times[0], times[1]);
-    out.createdIso = isoFatDateTime(times[2], times[3]);
-    out.accessedIso = isoFatDate(times[4]);
-  } else {
-    // Each FILETIME is split once for both of its texts.
-    auto both = [&times, iso](std::size_t low, std::string& shown, std::string& isoText) {
-      const std::optional<std::tm> t = splitFileTime(fileTimeOf(times, low));
-      if (!t) return;
-      shown = fileTimeText(*t, false);
-      if (iso) isoText = fileTimeText(*t, true);
-    };
-    both(0, out.modified, out.modifiedIso);
-    both(2, out.created, out.createdIso);
-    both(4, out.accessed, out.accessedIso);
+    if (iso) {
+      out.modifiedIso = isoFatDateTime(times[0], times[1]);
+      out.createdIso = isoFatDateTime(times[2], times[3]);
+      out.accessedIso = isoFatDate(times[4]);
+    } else {
+      out.modifiedIso.clear();
+      out.createdIso.clear();
+      out.accessedIso.clear();
+    }
+    return;
   }
+  // Each FILETIME is split once for both of its texts. The shown text of a
+  // time on the day of the last one split takes that day's date text as it
+  // was, as the files of a folder mostly carry times of one day.
+  struct ShownDay {
+    std::uint64_t day = ~std::uint64_t{0};
+    char text[20] = {};  // "dd-Mon-yyyy hh:mm:ss"
+  };
+  thread_local ShownDay lastDay;
+  auto both = [&times, iso](std::size_t low, std::string& shown, std::string& isoText) {
+    isoText.clear();
+    const std::uint64_t fileTime = fileTimeOf(times, low);
+    // FILETIME days start at midnight UTC, as those of the texts do.
+    const std::uint64_t day = fileTime / 864000000000ULL;
+    if (!iso && fileTime != 0 && day == lastDay.day) {
+      const auto second = static_cast<unsigned>(fileTime / 10000000ULL % 86400);
+      const unsigned clock[3] = {second / 3600, second % 3600 / 60, second % 60};
+      for (int i = 0; i < 3; ++i) {
+        lastDay.text[12 + 3 * i] = static_cast<char>('0' + clock[i] / 10);
+        lastDay.text[13 + 3 * i] = static_cast<char>('0' + clock[i] % 10);
+      }
+      shown.assign(lastDay.text, sizeof lastDay.text);
+      return;
+    }
+    shown.clear();
+    lastDay.day = ~std::uint64_t{0};
+    const std::optional<std::tm> t = splitFileTime(fileTime);
+    if (!t) return;
+    fileTimeText(*t, false, shown);
+    if (iso) fileTimeText(*t, true, isoText);
+    // Only four-digit years give the fixed layout.
+    if (shown.size() == sizeof lastDay.text) {
+      lastDay.day = day;
+      shown.copy(lastDay.text, sizeof lastDay.text);
+    }
+  };
+  both(0, out.modified, out.modifiedIso);
+  both(2, out.created, out.createdIso);
+  both(4, out.accessed, out.accessedIso);
+}
+
+EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat, bool iso) {
+  EntryDateTexts out;
+  fillEntryDateTexts(out, times, fat, iso);
   return out;
 }
 

@@ -16,6 +16,9 @@ enum class EntryDateKind { Modified = 0, Created = 1, Accessed = 2 };
 // The name of a node as UTF-8: the wide name, or the narrow (OEM 8-bit)
 // name decoded with the code page. Plain ASCII needs no conversion.
 std::string entryName(const std::string& narrowName, const std::u16string& wideName, const std::string& codePage);
+// The same name appended to out.
+void appendEntryName(std::string& out, const std::string& narrowName, const std::u16string& wideName,
+                     const std::string& codePage);
 
 // "Folder", "Deleted Folder", "File" or "Deleted File".
 std::string typeText(bool isFolder, bool deleted);
@@ -57,6 +60,9 @@ struct EntryDateTexts {
 };
 // iso false leaves the ISO texts empty (a listing that shows only the others).
 EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat, bool iso = true);
+// The same texts written over out's, reusing their storage: a listing of a
+// large volume makes hundreds of thousands of them.
+void fillEntryDateTexts(EntryDateTexts& out, const EntryTimes& times, bool fat, bool iso = true);
 
 // "%.3f MB size in" up to and including 1,073,741,824 bytes, else "%.3f GB size in".
 std::string sizeInText(std::uint64_t bytes);

@@ -176,8 +176,14 @@ std::string ResultTree::directoryName(std::size_t directoryIndex) const {
 }
 
 std::string ResultTree::fileName(std::size_t fileIndex) const {
+  std::string name;
+  appendFileName(name, fileIndex);
+  return name;
+}
+
+void ResultTree::appendFileName(std::string& out, std::size_t fileIndex) const {
   const FileNode& node = entries_.FileList.at(fileIndex);
-  return entryName(node.narrowName, node.wideName, codePage_);
+  appendEntryName(out, node.narrowName, node.wideName, codePage_);
 }
 
 ResultRow ResultTree::folderRow(std::size_t directoryIndex) const {

@@ -95,6 +95,8 @@ class ResultTree {
   // Names as shown.
   std::string directoryName(std::size_t directoryIndex) const;
   std::string fileName(std::size_t fileIndex) const;
+  // The same name appended to out.
+  void appendFileName(std::string& out, std::size_t fileIndex) const;
 
   // The rows of a folder: its sub-folders, then its files, in list order.
   // Progress is entries done × 100 / all entries.

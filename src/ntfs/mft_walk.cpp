@@ -163,23 +163,26 @@ class MftWalk {
     if (byNumber_.contains(key)) return;
 
     // One pass over the attributes gives the names, the times and the data.
-    const AttributeWalk walk = walkAttributes(*record);
+    AttributeCursor walk(*record);
     bool hasList = false;
-    const AttributeHeader* information = nullptr;
-    const AttributeHeader* data = nullptr;
-    std::vector<FileName> names;
-    for (const AttributeHeader& attribute : walk.attributes) {
+    std::optional<ByteSpan> information;
+    std::optional<AttributeHeader> data;
+    std::vector<FileName>& names = names_;
+    names.clear();
+    while (const AttributeHeader* next = walk.next()) {
+      const AttributeHeader& attribute = *next;
       if (attribute.is(AttributeType::AttributeList)) hasList = true;
       if (attribute.is(AttributeType::StandardInformation) && !information && !attribute.non_resident)
-        information = &attribute;
-      if (attribute.is(AttributeType::Data) && !data && attribute.name.empty()) data = &attribute;
+        information = attribute.value;
+      if (attribute.is(AttributeType::Data) && !data && attribute.name.empty()) data = attribute;
       if (attribute.is(AttributeType::FileName) && !attribute.non_resident && attribute.name.empty())
         if (auto parsed = parseFileName(attribute.value)) names.push_back(std::move(*parsed));
     }
     if (names.empty() && hasList)
       names = collectFileNames(*record, number, geometry_.cluster_size, fetch_, clusters_);
-    auto name = chooseFileName(names);
-    if (!name || name->name.empty()) return;
+    const auto chosen = bestFileNameIndex(names);
+    if (!chosen || names[*chosen].name.empty()) return;
+    FileName* name = &names[*chosen];
     if (record->torn) ++torn_;
 
     WalkRecord out;
@@ -189,13 +192,13 @@ class MftWalk {
     out.directory = header.isDirectory();
     out.parent = name->parent;
     out.name = std::move(name->name);
-    auto info = information ? parseStandardInformation(information->value)
+    auto info = information ? parseStandardInformation(*information)
                             : Result<StandardInformation>(makeError(ErrorKind::NotFound, "no standard information"));
     if (info)
       out.times = entryTimes(info->modification_time, info->creation_time, info->access_time);
     else
       out.times = entryTimes(name->modification_time, name->creation_time, name->access_time);
-    if (!out.directory) out.size = dataSize(*record, data, number, hasList);
+    if (!out.directory) out.size = dataSize(*record, data ? &*data : nullptr, number, hasList);
     byNumber_.emplace(key, records_.size());
     records_.push_back(std::move(out));
     job_.setLastName(utf16ToUtf8(records_.back().name));
@@ -261,6 +264,7 @@ class MftWalk {
   FetchRecord fetch_;
   ReadClusters clusters_;
   std::vector<WalkRecord> records_;
+  std::vector<FileName> names_;  // the names of the record being examined
   std::unordered_map<std::uint32_t, std::size_t> byNumber_;
   std::uint64_t totalRecords_ = 0;
   std::uint64_t visited_ = 0;

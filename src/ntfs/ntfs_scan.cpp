@@ -217,15 +217,15 @@ class NtfsScan {
                            StatisticsFormat::Sector, main_.lists.tornRecords, reports});
   }
 
-  // Pass 1: every sector of the range is looked at. An image file is swept
-  // by two threads at once, this one upwards from the start of the range
-  // and a helper downwards from near its end until they meet (two processor
-  // cores copy the pages of the page cache almost twice as fast as one, and
-  // the records, which lie together, are shared out as they come). What the
-  // helper found is put after what this thread found. Where the helper could
-  // not read, it gives its stretch back and stops, and this thread sweeps it
-  // on the plain path, so every question of the bad-sector rules is asked
-  // here and in sector order.
+  // Pass 1: every sector of the range is looked at. An image file in the
+  // page cache is swept by two threads at once, this one upwards from the
+  // start of the range and a helper downwards from near its end until they
+  // meet (two processor cores copy the pages of the page cache almost twice
+  // as fast as one, and the records, which lie together, are shared out as
+  // they come). What the helper found is put after what this thread found.
+  // Where the helper could not read, it gives its stretch back and stops,
+  // and this thread sweeps it on the plain path, so every question of the
+  // bad-sector rules is asked here and in sector order.
   void sweep() {
     main_ = SweepPart{};
     SectorNumber helperEnd = start_;
@@ -235,8 +235,12 @@ class NtfsScan {
       SectorNumber limit = std::min(end_, ctx_.reader.source().sizeInBytes() / kSectorSize);
       if (ctx_.reader.selectionEnd() > 0)
         limit = std::min<SectorNumber>(limit, static_cast<std::uint64_t>(ctx_.reader.selectionEnd()));
-      if (limit > start_ + kParallelMinimumSectors)
+      if (limit > start_ + kParallelMinimumSectors && limit - start_ < (std::uint64_t{1} << 32))
         helperEnd = start_ + ((limit - start_) / kSweepSectors - 2) * kSweepSectors;
+      // Only while the whole range is in memory: read from the medium, two
+      // places at once would make a rotating disk seek between them.
+      if (helperEnd != start_ && !ctx_.reader.source().map(start_, static_cast<std::uint32_t>(helperEnd - start_)))
+        helperEnd = start_;
     }
     if (helperEnd == start_) {
       sweepRange(start_, end_);

@@ -306,5 +306,153 @@ TEST(NtfsScanStopTest, StopWhileNumberingFoldersStillListsEverything) {
   EXPECT_EQ(scan.entries.FileCount, full.entries.FileCount);
 }
 
+// An image file that fails every read touching [badFirst, badEnd), shown as
+// a source that maps in place or not: the scan sweeps the first on two
+// threads and the second on one. With copies 2 it holds the image twice,
+// back to back, so that both threads find records. Mapped, it shows its
+// sectors as if they had all been in memory when the sweep began (the
+// failing ones as zeros), as pages that were evicted and then could not be
+// read again.
+class FailingImage final : public SectorSource {
+ public:
+  FailingImage(SectorSource& image, bool mappable, int copies, SectorNumber badFirst, SectorNumber badEnd)
+      : image_(image), mappable_(mappable), copies_(copies), badFirst_(badFirst), badEnd_(badEnd) {}
+  std::uint64_t sizeInBytes() const override { return image_.sizeInBytes() * static_cast<std::uint64_t>(copies_); }
+  TransferStatus read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) override {
+    if (first < badEnd_ && badFirst_ < first + count) return TransferStatus::IoError;
+    const SectorNumber size = image_.sectorCount();
+    for (std::uint32_t done = 0; done < count;) {
+      const SectorNumber at = (first + done) % size;
+      const auto n = static_cast<std::uint32_t>(std::min<SectorNumber>(count - done, size - at));
+      if (image_.read(at, n, out.subspan(std::size_t{done} * kSectorSize)) != TransferStatus::Ok)
+        return TransferStatus::IoError;
+      done += n;
+    }
+    return TransferStatus::Ok;
+  }
+  class Copy final : public MappedSectors {
+   public:
+    explicit Copy(std::vector<std::byte> data) : data_(std::move(data)) { bytes_ = data_; }
+
+   private:
+    std::vector<std::byte> data_;
+  };
+  std::unique_ptr<MappedSectors> map(SectorNumber first, std::uint32_t count) override {
+    if (!mappable_) return nullptr;
+    std::vector<std::byte> data(std::size_t{count} * kSectorSize);
+    if (read(first, count, data) == TransferStatus::Ok) return std::make_unique<Copy>(std::move(data));
+    for (SectorNumber s = first; s < first + count; ++s) {
+      const auto sector = std::span<std::byte>(data).subspan((s - first) * kSectorSize, kSectorSize);
+      if (read(s, 1, sector) != TransferStatus::Ok) std::fill(sector.begin(), sector.end(), std::byte{0});
+    }
+    return std::make_unique<Copy>(std::move(data));
+  }
+  bool mapsInPlace() const override { return mappable_; }
+  bool isImage() const override { return true; }
+  std::string description() const override { return image_.description(); }
+
+ private:
+  SectorSource& image_;
+  bool mappable_;
+  int copies_;
+  SectorNumber badFirst_, badEnd_;
+};
+
+// Everything a sweep leaves behind, in the order it came: the tree (one
+// image), the lists of the lost-partition form (two images back to back),
+// the questions of the bad-sector rules and the sectors lost.
+struct SweepOutcome {
+  std::vector<std::string> entries;
+  std::vector<std::string> lists;
+  int questions = 0;
+  std::vector<SectorNumber> lost;
+};
+
+void sweepImage(SectorSource& image, bool twoThreads, int copies, SectorNumber badFirst, SectorNumber badEnd,
+                SweepOutcome& outcome) {
+  FailingImage source(image, twoThreads, copies, badFirst, badEnd);
+  ScanJob job;
+  // Skip the first question, then retry sector by sector.
+  job.prompts.badSectorAnswers = {BadSectorAnswer::Skip, BadSectorAnswer::Retry, BadSectorAnswer::SkipAll};
+  SectorReader reader(source, &job.prompts);
+  reader.setUnreadableSink([&](SectorNumber s) { outcome.lost.push_back(s); });
+  FoundEntries entries;
+  MftRunList mft;
+  bool exhaustive = true;
+  NtfsLostResult lostResult;
+  VolumeParameters parameters;
+  parameters.SectorsPerCluster = 8;
+  parameters.MftRecordSectors = 2;
+  NtfsSearchContext context{.reader = reader, .parameters = parameters, .entries = entries, .mft = mft,
+                            .exhaustiveSearch = exhaustive, .partitionStart = 0,
+                            .partitionEnd = source.sectorCount()};
+  if (copies > 1) context.lostResult = &lostResult;
+  runNtfsExhaustiveSearch(job, context);
+  outcome.questions += job.prompts.badSectorQuestions;
+  auto line = [](char kind, const std::u16string& name, std::uint64_t a, std::uint64_t b) {
+    return std::string(1, kind) + " " + utf16ToUtf8(name) + " " + std::to_string(a) + " " + std::to_string(b);
+  };
+  for (const DirectoryNode& d : entries.DirectoryList)
+    outcome.entries.push_back(line('D', d.wideName, d.ownId, d.parentId) + " " + std::to_string(d.extra) + d.deleted);
+  for (const FileNode& f : entries.FileList)
+    outcome.entries.push_back(line('F', f.wideName, f.firstCluster, f.parentId) + " " + std::to_string(f.extra) +
+                              " " + std::to_string(f.size) + f.deleted);
+  const NtfsScanLists& lists = lostResult.lists;
+  for (const NtfsFolderEntry& f : lists.folders) outcome.lists.push_back(line('D', f.name, f.recordSector, f.ownNumber));
+  for (const NtfsFileEntry& f : lists.files) outcome.lists.push_back(line('F', f.name, f.recordSector, f.size));
+  for (const NtfsUnlistedRecord& r : lists.unlisted) outcome.lists.push_back(line('U', u"", r.recordSector, 0));
+  for (const auto& [number, size] : std::map(lists.extentSizes.begin(), lists.extentSizes.end()))
+    outcome.lists.push_back(line('E', u"", number, size));
+  outcome.lists.push_back(line('T', u"", lists.tornRecords, 0));
+  for (const NtfsFoundLayout& l : lostResult.layouts) outcome.lists.push_back(line('L', u"", l.start, l.end));
+}
+
+struct SweepCase {
+  friend void PrintTo(const SweepCase& c, std::ostream* os) { *os << c.what; }
+  std::string what;
+  std::string image;
+  double badFrom, badTo;  // the failing stretch, as fractions of the source
+};
+
+const SweepCase kSweepCases[] = {
+    {"readable", "ntfs-full.img", 0, 0},
+    {"a torn record", "damaged/ntfs-torn-record.img", 0, 0},
+    // The helper thread takes the end of the range first.
+    {"failing near the end", "ntfs-full.img", 0.80, 0.81},
+    {"failing in the middle", "ntfs-full.img", 0.45, 0.55},
+};
+
+class NtfsSweepThreadsTest : public ::testing::TestWithParam<SweepCase> {};
+
+// Two threads find what one finds, in the same order, and the bad-sector
+// rules ask the same questions and lose the same sectors in the same order.
+TEST_P(NtfsSweepThreadsTest, TwoThreadsGiveWhatOneGives) {
+  const SweepCase& c = GetParam();
+  auto opened = FileSectorSource::open(fixturePath(c.image).string());
+  ASSERT_TRUE(opened) << opened.error().message;
+  FileSectorSource& image = **opened;
+  ASSERT_GT(image.sectorCount(), 16384u) << "too small for two threads";
+  SweepOutcome one, two;
+  for (int copies : {1, 2}) {
+    const auto sectors = static_cast<double>(image.sectorCount() * static_cast<std::uint64_t>(copies));
+    const auto badFirst = static_cast<SectorNumber>(c.badFrom * sectors);
+    const auto badEnd = static_cast<SectorNumber>(c.badTo * sectors);
+    sweepImage(image, false, copies, badFirst, badEnd, one);
+    sweepImage(image, true, copies, badFirst, badEnd, two);
+  }
+  EXPECT_GT(one.entries.size(), 50u);
+  if (c.badTo == c.badFrom) EXPECT_GT(one.lists.size(), 2 * one.entries.size()) << "both copies are listed";
+  EXPECT_EQ(two.entries, one.entries);
+  EXPECT_EQ(two.lists, one.lists);
+  EXPECT_EQ(two.questions, one.questions);
+  EXPECT_EQ(two.lost, one.lost);
+  if (c.badTo > c.badFrom) {
+    EXPECT_GT(one.questions, 0);
+    EXPECT_FALSE(one.lost.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sweeps, NtfsSweepThreadsTest, ::testing::ValuesIn(kSweepCases), NameFromWhat{});
+
 }  // namespace
 }  // namespace dravolin::test

@@ -1,5 +1,3 @@
-#include <chrono>
-#include <cstdlib>
 // dravolin scan: runs the search the wizard would run on a FAT or NTFS volume and
 // prints the result tree with the browser's columns and its summary line.
 #include <charconv>
@@ -187,10 +185,7 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
   return [options, &context]() -> int {
     context.openSource(options->source, true);
     commitChoiceOrLoadLog(context, options->search);
-    auto T0 = std::chrono::steady_clock::now();
     auto tree = searchAndBuildTree(context, options->search);
-    auto T1 = std::chrono::steady_clock::now();
-    if (getenv("XX_T")) fprintf(stderr, "search+tree %ld ms\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(T1-T0).count());
     saveResultsLog(context, options->search);
     const FoundEntries& entries = tree->entries();
     const std::string summary = tree->summary();
@@ -263,8 +258,6 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
           });
     }
     std::printf("%s\n", summary.c_str());
-    auto T2 = std::chrono::steady_clock::now();
-    if (getenv("XX_T")) fprintf(stderr, "listing %ld ms\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(T2-T1).count());
     return kExitOk;
   };
 }

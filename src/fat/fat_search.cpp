@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "common/text_encoding.h"
@@ -29,6 +32,10 @@ constexpr std::uint64_t kSweepReadSectors = 256;
 // The read-ahead ring of the sweep: blocks of about 512 KiB, 8 of them.
 constexpr std::uint64_t kSweepBlockSectors = 1024;
 constexpr std::size_t kSweepBlocks = 8;
+// Ranges of at least this many sectors are swept by two threads, the helper
+// taking stretches of this many clusters at a time.
+constexpr std::uint64_t kParallelMinimumSectors = 8192;
+constexpr std::uint64_t kHelperStretchClusters = 512;
 
 int clampPercent(std::uint64_t part, std::uint64_t whole) {
   if (whole == 0) return 100;
@@ -254,7 +261,7 @@ class ExhaustivePass {
   // in one transfer over the whole span; when that fails, each first sector
   // is read on its own through ReadSector, so the bad-sector rules apply to
   // exactly the sectors the sweep looks at.
-  void readClusterStarts(ReadAheadStream& stream, std::uint64_t first, std::uint64_t count, std::uint64_t stride,
+  void readClusterStarts(ReadAheadStream* stream, std::uint64_t first, std::uint64_t count, std::uint64_t stride,
                          std::vector<std::byte>& span, std::vector<std::byte>& out) {
     SectorReader& reader = ctx_.reader;
     const std::uint64_t spanSectors = (count - 1) * stride + 1;
@@ -268,7 +275,8 @@ class ExhaustivePass {
       };
       // The read-ahead ring holds the span when its transfer succeeded;
       // otherwise the span is read here, as the stream's reader would.
-      if (const ByteSpan held = stream.view(first, static_cast<std::uint32_t>(spanSectors)); !held.empty()) {
+      if (const ByteSpan held = stream ? stream->view(first, static_cast<std::uint32_t>(spanSectors)) : ByteSpan{};
+          !held.empty()) {
         copyStarts(held);
         return;
       }
@@ -283,46 +291,231 @@ class ExhaustivePass {
   }
 
   // Step 1: every cluster whose first sector begins with "." and ".." naming
-  // the cluster itself becomes a numbered directory.
+  // the cluster itself becomes a numbered directory. An image file in the
+  // page cache is swept by two threads at once: this one upwards from the
+  // first cluster, a helper downwards from near the last, until they meet
+  // (two processor cores copy the pages of the page cache almost twice as
+  // fast as one). The helper only notes the directories it sees; this thread
+  // numbers them in cluster order after its own. Where the helper could not
+  // read, it gives its stretch back and stops, and this thread sweeps it
+  // with the bad-sector rules, so every question is asked here and in
+  // sector order.
   void sweep() {
     job_.setStatus("Step 1/5 :- Searching Directories. Please Wait...");
     const std::uint64_t spc = volume_.layout().SectorsPerCluster;
     const std::uint64_t end = partitionEndOf(ctx_);
-    std::uint64_t sector = volume_.layout().firstDataSector();
-    std::uint64_t cluster = 2;
+    const std::uint64_t firstSector = volume_.layout().firstDataSector();
+    if (spc == 0 || firstSector >= end) return;
+    // Clusters [2, lastCluster) start before the end of the range.
+    const std::uint64_t lastCluster = std::min<std::uint64_t>(2 + (end - firstSector + spc - 1) / spc, 0x100000000ull);
+    sweepEnd_ = end;
+    std::uint64_t helperEnd = 2;
+    if (ctx_.reader.source().mapsInPlace()) {
+      // The helper ends where its last read, a whole cluster, still lies in
+      // the range, the source and any selection.
+      SectorNumber limit = std::min(end, ctx_.reader.source().sizeInBytes() / kSectorSize);
+      if (ctx_.reader.selectionEnd() > 0)
+        limit = std::min<SectorNumber>(limit, static_cast<std::uint64_t>(ctx_.reader.selectionEnd()));
+      if (limit > firstSector + kParallelMinimumSectors && limit - firstSector < (std::uint64_t{1} << 32))
+        helperEnd = std::min(lastCluster, 2 + (limit - firstSector) / spc - 1);
+      // Only while the whole range is in memory: read from the medium, two
+      // places at once would make a rotating disk seek between them.
+      if (helperEnd > 2 &&
+          !ctx_.reader.source().map(firstSector, static_cast<std::uint32_t>((helperEnd - 2) * spc)))
+        helperEnd = 2;
+    }
+    if (helperEnd <= 2 + 2 * kHelperStretchClusters) {
+      sweepClusters(2, lastCluster, true);
+      return;
+    }
+    ClusterMeeting meeting(2, helperEnd);
+    ClusterHelper helper(*this, meeting);
+    bool swept = sweepClusters(2, helperEnd, false, &meeting);
+    helper.wait();
+    if (swept && !job_.stopRequested()) {
+      const auto [from, to] = meeting.gap();
+      swept = sweepClusters(from, to, false);
+    }
+    // After a stop nothing beyond the cluster reached is taken.
+    if (!swept || job_.stopRequested()) return;
+    for (auto it = helper.stretches().rbegin(); it != helper.stretches().rend(); ++it) {
+      for (const SweptDirectory& d : it->directories) addSweptDirectory(d);
+      const SectorNumber last = firstSector + (it->end - 2) * spc;
+      job_.setPercent(clampPercent(last, end));
+      // The stretch's clusters, each a report of the search.
+      job_.updateStatistics({last, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName_,
+                             StatisticsFormat::Sector, 0, static_cast<std::uint32_t>(it->end - it->first)});
+    }
+    sweepClusters(helperEnd, lastCluster, true);
+  }
+
+  // A directory the sweep saw: its first cluster starts with "." naming it.
+  struct SweptDirectory {
+    std::uint32_t own = 0;
+    std::uint32_t parent = 0;
+    EntryTimes times{};
+  };
+
+  // The directory at the start of cluster, if its first sector shows one.
+  static std::optional<SweptDirectory> sweptDirectory(ByteSpan first, std::uint64_t cluster) {
+    if (!beginsDirectory(first)) return std::nullopt;
+    const std::uint32_t own = makeClusterNumber(first);
+    if (own != cluster) return std::nullopt;
+    return SweptDirectory{own, makeClusterNumber(first.subspan(kDirectoryEntrySize)), decodeDirectoryEntry(first).times()};
+  }
+
+  void addSweptDirectory(const SweptDirectory& d) {
+    const std::string name = "Dir" + std::to_string(ctx_.entries.DirectoryCount);
+    ctx_.entries.AddDirectoryNode(name, u"", false, d.parent, d.own, 0, d.times, 0);
+    lastName_ = name;
+  }
+
+  // Where this thread and the helper meet, in clusters: this thread takes
+  // clusters upwards, the helper stretches downwards, each only what the
+  // other has not taken.
+  class ClusterMeeting {
+   public:
+    ClusterMeeting(std::uint64_t low, std::uint64_t high) : low_(low), high_(high) {}
+    // This thread: the end of the clusters [first, want) it may take.
+    std::uint64_t up(std::uint64_t first, std::uint64_t want) {
+      std::lock_guard lock(mutex_);
+      low_ = std::max(first, std::min(want, high_));
+      return low_;
+    }
+    // The helper: the first cluster of the stretch of at most size clusters
+    // below the last it took; the same cluster when none is left.
+    std::uint64_t down(std::uint64_t size) {
+      std::lock_guard lock(mutex_);
+      high_ = std::max(low_, high_ - std::min(high_, size));
+      return high_;
+    }
+    void giveBack(std::uint64_t from, std::uint64_t to) {
+      std::lock_guard lock(mutex_);
+      if (high_ == from) high_ = to;
+    }
+    std::pair<std::uint64_t, std::uint64_t> gap() {
+      std::lock_guard lock(mutex_);
+      return {low_, high_};
+    }
+
+   private:
+    std::mutex mutex_;
+    std::uint64_t low_, high_;
+  };
+
+  // Sweeps the clusters [from, to) on this thread: through the read-ahead
+  // stream, or without it; with a meeting, only up to where the helper is.
+  // False when a stop ended it.
+  bool sweepClusters(std::uint64_t from, std::uint64_t to, bool readAhead, ClusterMeeting* meeting = nullptr) {
+    if (from >= to) return true;
+    const std::uint64_t spc = volume_.layout().SectorsPerCluster;
+    const std::uint64_t firstSector = volume_.layout().firstDataSector();
     const std::uint64_t perRead = std::max<std::uint64_t>(1, kSweepReadSectors / spc);
-    // Blocks of whole reads, so that no read straddles two of them.
-    const std::uint64_t step = perRead * spc;
-    const auto blockSectors = static_cast<std::uint32_t>(step * std::max<std::uint64_t>(1, kSweepBlockSectors / step));
-    ReadAheadStream stream(ctx_.reader, job_, sector, end, blockSectors, kSweepBlocks);
-    std::vector<std::byte> span;
-    std::vector<std::byte> starts;
-    std::string lastName;
-    while (sector < end && cluster <= 0xFFFFFFFFull) {
+    std::uint64_t sector = firstSector + (from - 2) * spc;
+    const std::uint64_t end = std::min(sweepEnd_, firstSector + (to - 2) * spc);
+    std::optional<ReadAheadStream> stream;
+    if (readAhead) {
+      // Blocks of whole reads, so that no read straddles two of them.
+      const std::uint64_t step = perRead * spc;
+      const auto blockSectors = static_cast<std::uint32_t>(step * std::max<std::uint64_t>(1, kSweepBlockSectors / step));
+      stream.emplace(ctx_.reader, job_, sector, end, blockSectors, kSweepBlocks);
+    }
+    std::vector<std::byte>& span = span_;
+    std::vector<std::byte>& starts = starts_;
+    for (std::uint64_t cluster = from; sector < end && cluster < to;) {
       const std::uint64_t left = (end - sector + spc - 1) / spc;
-      const std::uint64_t count = std::min<std::uint64_t>({perRead, left, std::uint64_t{0x100000000} - cluster});
-      readClusterStarts(stream, sector, count, spc, span, starts);
+      std::uint64_t count = std::min<std::uint64_t>({perRead, left, to - cluster});
+      if (meeting && (count = meeting->up(cluster, cluster + count) - cluster) == 0) break;
+      readClusterStarts(stream ? &*stream : nullptr, sector, count, spc, span, starts);
       for (std::uint64_t i = 0; i < count; ++i, sector += spc, ++cluster) {
-        ByteSpan first = ByteSpan(starts).subspan(i * kSectorSize, kSectorSize);
-        if (beginsDirectory(first)) {
-          const std::uint32_t own = makeClusterNumber(first);
-          const std::uint32_t parent = makeClusterNumber(first.subspan(kDirectoryEntrySize));
-          if (own == cluster) {
-            const std::string name = "Dir" + std::to_string(ctx_.entries.DirectoryCount);
-            ctx_.entries.AddDirectoryNode(name, u"", false, parent, own, 0, decodeDirectoryEntry(first).times(), 0);
-            lastName = name;
-          }
-        }
-        job_.setPercent(clampPercent(sector, end));
-        job_.updateStatistics({sector, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName,
+        if (auto d = sweptDirectory(ByteSpan(starts).subspan(i * kSectorSize, kSectorSize), cluster))
+          addSweptDirectory(*d);
+        job_.setPercent(clampPercent(sector, sweepEnd_));
+        job_.updateStatistics({sector, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName_,
                                StatisticsFormat::Sector});
         job_.checkpoint();
         // The stop ends the sweep only; the steps after it run on what was
         // found (the request is cleared before step 2).
-        if (job_.stopRequested()) return;
+        if (job_.stopRequested()) return false;
       }
     }
+    return true;
   }
+
+  // The helper of the sweep, on its own thread: takes stretches of clusters
+  // downwards and reads the cluster starts of each upwards with raw
+  // transfers of the source, never through the sector reader. A stretch it
+  // cannot read whole, or that a stop or cancel of the job cuts short, is
+  // given back, and the helper ends; it waits while the job is paused.
+  class ClusterHelper {
+   public:
+    struct Stretch {
+      std::uint64_t first = 0, end = 0;
+      std::vector<SweptDirectory> directories;
+    };
+    ClusterHelper(ExhaustivePass& search, ClusterMeeting& meeting)
+        : search_(search), meeting_(meeting), thread_([this] { run(); }) {}
+    ~ClusterHelper() {
+      stop_.store(true, std::memory_order_relaxed);
+      if (thread_.joinable()) thread_.join();
+    }
+    // Waits for the helper to end, keeping pause and cancel of the job working.
+    void wait() {
+      while (!done_.load(std::memory_order_acquire)) {
+        search_.job_.checkpoint();
+        if (search_.job_.stopRequested()) stop_.store(true, std::memory_order_relaxed);
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+      }
+      thread_.join();
+    }
+    // What it found, from the highest stretch down.
+    std::vector<Stretch>& stretches() { return stretches_; }
+
+   private:
+    void run() {
+      const std::uint64_t spc = search_.volume_.layout().SectorsPerCluster;
+      const std::uint64_t firstSector = search_.volume_.layout().firstDataSector();
+      const std::uint64_t perRead = std::max<std::uint64_t>(1, kSweepReadSectors / spc);
+      std::vector<std::byte> span;
+      Job& job = search_.job_;
+      auto ended = [&] { return stop_.load(std::memory_order_relaxed) || job.cancelRequested() || job.stopRequested(); };
+      for (std::uint64_t top = meeting_.gap().second;;) {
+        const std::uint64_t bottom = meeting_.down(kHelperStretchClusters);
+        if (bottom == top) break;
+        Stretch stretch{bottom, top, {}};
+        bool whole = true;
+        for (std::uint64_t cluster = bottom; cluster < top && whole;) {
+          while (job.pauseRequested() && !ended()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          const std::uint64_t count = std::min(perRead, top - cluster);
+          const SectorNumber sector = firstSector + (cluster - 2) * spc;
+          const std::uint64_t spanSectors = (count - 1) * spc + 1;
+          span.resize(spanSectors * kSectorSize);
+          whole = !ended() &&
+                  search_.ctx_.reader.source().read(sector, static_cast<std::uint32_t>(spanSectors), span) ==
+                      TransferStatus::Ok;
+          if (!whole) break;
+          for (std::uint64_t i = 0; i < count; ++i)
+            if (auto d = sweptDirectory(ByteSpan(span).subspan(i * spc * kSectorSize, kSectorSize), cluster + i))
+              stretch.directories.push_back(*d);
+          cluster += count;
+        }
+        if (!whole) {
+          meeting_.giveBack(bottom, top);
+          break;
+        }
+        stretches_.push_back(std::move(stretch));
+        top = bottom;
+      }
+      done_.store(true, std::memory_order_release);
+    }
+
+    ExhaustivePass& search_;
+    ClusterMeeting& meeting_;
+    std::vector<Stretch> stretches_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+  };
 
   // Step 2: a directory whose parent was not found goes under "Lost"; so does
   // one caught in a cycle of parents.
@@ -428,6 +621,10 @@ class ExhaustivePass {
   FatVolume& volume_;
   std::uint16_t partition_ = 0;
   std::vector<bool> namedLive_;
+  // The sweep's state on this thread.
+  SectorNumber sweepEnd_ = 0;
+  std::string lastName_;
+  std::vector<std::byte> span_, starts_;
 };
 
 // ---------------------------------------------------------------------------

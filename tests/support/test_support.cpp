@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -52,6 +53,42 @@ bool ScriptedPrompter::askYesNo(const std::string& text) {
   bool a = yesNoAnswers.front();
   yesNoAnswers.pop_front();
   return a;
+}
+
+namespace {
+
+class CopiedSectors final : public MappedSectors {
+ public:
+  explicit CopiedSectors(std::vector<std::byte> data) : data_(std::move(data)) { bytes_ = data_; }
+
+ private:
+  std::vector<std::byte> data_;
+};
+
+}  // namespace
+
+TransferStatus FailingImage::read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) {
+  if (first < badEnd_ && badFirst_ < first + count) return TransferStatus::IoError;
+  const SectorNumber size = image_.sectorCount();
+  for (std::uint32_t done = 0; done < count;) {
+    const SectorNumber at = (first + done) % size;
+    const auto n = static_cast<std::uint32_t>(std::min<SectorNumber>(count - done, size - at));
+    if (image_.read(at, n, out.subspan(std::size_t{done} * kSectorSize)) != TransferStatus::Ok)
+      return TransferStatus::IoError;
+    done += n;
+  }
+  return TransferStatus::Ok;
+}
+
+std::unique_ptr<MappedSectors> FailingImage::map(SectorNumber first, std::uint32_t count) {
+  if (!mappable_) return nullptr;
+  std::vector<std::byte> data(std::size_t{count} * kSectorSize);
+  if (read(first, count, data) == TransferStatus::Ok) return std::make_unique<CopiedSectors>(std::move(data));
+  for (SectorNumber s = first; s < first + count; ++s) {
+    const auto sector = std::span<std::byte>(data).subspan((s - first) * kSectorSize, kSectorSize);
+    if (read(s, 1, sector) != TransferStatus::Ok) std::fill(sector.begin(), sector.end(), std::byte{0});
+  }
+  return std::make_unique<CopiedSectors>(std::move(data));
 }
 
 fs::path fixturePath(const std::string& name) { return fs::path(DRAVOLIN_FIXTURES_DIR) / name; }

@@ -1,15 +1,18 @@
 #pragma once
 // Helpers shared by the tests: temporary folders, scripted prompters,
-// fixture paths, running the command line, hashing files.
+// fixture paths, running the command line, hashing files, a failing image.
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/app_environment.h"
 #include "common/prompter.h"
+#include "disk/sector_source.h"
 
 namespace dravolin::test {
 
@@ -45,6 +48,31 @@ class ScriptedPrompter final : public Prompter {
   ReplaceAnswer askReplace(const std::string& path) override;
   bool askYesNo(const std::string& text) override;
   void inform(const std::string& text) override { messages.push_back(text); }
+};
+
+// An image that fails every read touching [badFirst, badEnd), shown as a
+// source that maps in place or not: a pass that sweeps image files in the
+// page cache on two threads sweeps the first on two and the second on one.
+// With copies 2 it holds the image twice, back to back. Mapped, it shows its
+// sectors as if they had all been in memory when the pass began (the failing
+// ones as zeros), as pages that were evicted and then could not be read
+// again.
+class FailingImage final : public SectorSource {
+ public:
+  FailingImage(SectorSource& image, bool mappable, int copies, SectorNumber badFirst, SectorNumber badEnd)
+      : image_(image), mappable_(mappable), copies_(copies), badFirst_(badFirst), badEnd_(badEnd) {}
+  std::uint64_t sizeInBytes() const override { return image_.sizeInBytes() * static_cast<std::uint64_t>(copies_); }
+  TransferStatus read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) override;
+  std::unique_ptr<MappedSectors> map(SectorNumber first, std::uint32_t count) override;
+  bool mapsInPlace() const override { return mappable_; }
+  bool isImage() const override { return true; }
+  std::string description() const override { return image_.description(); }
+
+ private:
+  SectorSource& image_;
+  bool mappable_;
+  int copies_;
+  SectorNumber badFirst_, badEnd_;
 };
 
 // Path of a fixture image built by tests/fixtures/build-images.sh.

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "app/volume_check.h"
 #include "disk/file_source.h"
@@ -80,11 +81,11 @@ struct Searched {
 };
 
 // Commits the volume as the wizard would (volume check) and runs a search.
-void search(const fs::path& image, const std::string& type, bool exhaustiveSearch, Searched& out) {
-  auto source = FileSectorSource::open(image.string(), OpenMode::ReadOnly, true);
-  ASSERT_TRUE(source);
-  SectorReader reader(**source, &out.job.prompts);
-  const std::uint64_t end = (*source)->sectorCount();
+void search(SectorSource& source, const std::string& type, bool exhaustiveSearch, Searched& out,
+            std::vector<SectorNumber>* lost = nullptr) {
+  SectorReader reader(source, &out.job.prompts);
+  if (lost) reader.setUnreadableSink([lost](SectorNumber s) { lost->push_back(s); });
+  const std::uint64_t end = source.sectorCount();
   auto checked = checkVolume(reader, fileSystemTypeFromText(type).value(), 0, end);
   ASSERT_TRUE(checked) << type;
   VolumeParameters parameters = *checked;
@@ -98,6 +99,12 @@ void search(const fs::path& image, const std::string& type, bool exhaustiveSearc
                        .partitionEnd = end};
   if (exhaustiveSearch) runFatExhaustiveSearch(out.job, ctx);
   else runFatDirectoryTreeSearch(out.job, ctx);
+}
+
+void search(const fs::path& image, const std::string& type, bool exhaustiveSearch, Searched& out) {
+  auto source = FileSectorSource::open(image.string(), OpenMode::ReadOnly, true);
+  ASSERT_TRUE(source);
+  search(**source, type, exhaustiveSearch, out);
 }
 
 // Regular files that The Sleuth Kit lists, "path" or "path (deleted)".
@@ -195,6 +202,60 @@ TEST(FatRealImages, ExhaustiveSearchFindsTheSameTreeAndAnEmptyLost) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(treePaths(sweep.entries), expected) << spec.type;
     EXPECT_EQ(sweep.job.completion, Completion::SearchDone);
+  }
+}
+
+// The exhaustive search sweeps an image file in memory on two threads: they
+// find the folders one thread finds, numbered in the same order, and the
+// bad-sector rules ask the same questions and lose the same sectors in the
+// same order, also where the helper thread cannot read.
+TEST(FatRealImages, TwoThreadsSweepWhatOneSweeps) {
+  if (!toolsPresent()) GTEST_SKIP() << "mkfs.fat and mtools are needed";
+  TempDir dir;
+  // 120 folders spread over the volume, each followed by 300 KB of file.
+  const fs::path image = dir / "spread.img";
+  writeFile(dir / "filler.bin", std::string(300 * 1024, 'x'));
+  std::ostringstream script;
+  script << "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 32 -s 1 -C " << quoted(image) << " 40960 >/dev/null;"
+         << "for i in $(seq 0 119); do mmd -i " << quoted(image) << " ::/F$i; mcopy -i " << quoted(image) << " "
+         << quoted(dir / "filler.bin") << " ::/F$i/fill.bin; done; mdeltree -i " << quoted(image) << " ::/F7 ::/F90";
+  int status = 0;
+  const std::string output = runShell(script.str() + " 2>&1", &status);
+  ASSERT_EQ(status, 0) << output;
+  auto opened = FileSectorSource::open(image.string(), OpenMode::ReadOnly, true);
+  ASSERT_TRUE(opened);
+  const double sectors = static_cast<double>((*opened)->sectorCount());
+  struct Case {
+    const char* what;
+    double badFrom, badTo;  // fractions of the volume
+  };
+  for (const Case& c : {Case{"readable", 0, 0}, Case{"failing near the end", 0.80, 0.81},
+                        Case{"failing in the middle", 0.45, 0.55}}) {
+    SCOPED_TRACE(c.what);
+    const auto badFirst = static_cast<SectorNumber>(c.badFrom * sectors);
+    const auto badEnd = static_cast<SectorNumber>(c.badTo * sectors);
+    Searched one, two;
+    std::vector<SectorNumber> lostOne, lostTwo;
+    for (auto [twoThreads, out, lost] : {std::tuple{false, &one, &lostOne}, std::tuple{true, &two, &lostTwo}}) {
+      FailingImage source(**opened, twoThreads, 1, badFirst, badEnd);
+      out->job.prompts.badSectorAnswers = {BadSectorAnswer::Skip, BadSectorAnswer::Retry, BadSectorAnswer::SkipAll};
+      search(source, "FAT32", true, *out, lost);
+    }
+    auto listing = [](const FoundEntries& entries) {
+      std::vector<std::string> rows;
+      for (const DirectoryNode& d : entries.DirectoryList)
+        rows.push_back(nameOf(d) + " " + std::to_string(d.ownId) + " " + std::to_string(d.parentId) + d.deleted);
+      for (const FileNode& f : entries.FileList)
+        rows.push_back(f.narrowName + " " + std::to_string(f.parentId) + " " + std::to_string(f.size) + f.deleted);
+      return rows;
+    };
+    EXPECT_GT(one.entries.DirectoryCount, 100u);
+    EXPECT_EQ(listing(two.entries), listing(one.entries));
+    EXPECT_EQ(two.job.prompts.badSectorQuestions, one.job.prompts.badSectorQuestions);
+    EXPECT_EQ(lostTwo, lostOne);
+    if (c.badTo > c.badFrom) {
+      EXPECT_FALSE(lostOne.empty());
+    }
   }
 }
 

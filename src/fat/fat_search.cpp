@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstring>
-#include <mutex>
+#include <functional>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "common/text_encoding.h"
@@ -15,6 +13,7 @@
 #include "fat/directory_entry.h"
 #include "fat/fat_layout.h"
 #include "disk/read_ahead.h"
+#include "disk/sweep_meeting.h"
 #include "fat/result_assembly.h"
 
 namespace dravolin {
@@ -328,10 +327,14 @@ class ExhaustivePass {
       sweepClusters(2, lastCluster, true);
       return;
     }
-    ClusterMeeting meeting(2, helperEnd);
-    ClusterHelper helper(*this, meeting);
+    SweepMeeting meeting(2, helperEnd);
+    SweepHelper<SweptStretch> helper(meeting, kHelperStretchClusters, job_,
+                                     [this](std::uint64_t from, std::uint64_t to, SweptStretch& stretch,
+                                            const std::function<bool()>& carryOn) {
+                                       return sweepStretch(from, to, stretch, carryOn);
+                                     });
     bool swept = sweepClusters(2, helperEnd, false, &meeting);
-    helper.wait();
+    helper.wait([this] { job_.checkpoint(); });
     if (swept && !job_.stopRequested()) {
       const auto [from, to] = meeting.gap();
       swept = sweepClusters(from, to, false);
@@ -370,43 +373,10 @@ class ExhaustivePass {
     lastName_ = name;
   }
 
-  // Where this thread and the helper meet, in clusters: this thread takes
-  // clusters upwards, the helper stretches downwards, each only what the
-  // other has not taken.
-  class ClusterMeeting {
-   public:
-    ClusterMeeting(std::uint64_t low, std::uint64_t high) : low_(low), high_(high) {}
-    // This thread: the end of the clusters [first, want) it may take.
-    std::uint64_t up(std::uint64_t first, std::uint64_t want) {
-      std::lock_guard lock(mutex_);
-      low_ = std::max(first, std::min(want, high_));
-      return low_;
-    }
-    // The helper: the first cluster of the stretch of at most size clusters
-    // below the last it took; the same cluster when none is left.
-    std::uint64_t down(std::uint64_t size) {
-      std::lock_guard lock(mutex_);
-      high_ = std::max(low_, high_ - std::min(high_, size));
-      return high_;
-    }
-    void giveBack(std::uint64_t from, std::uint64_t to) {
-      std::lock_guard lock(mutex_);
-      if (high_ == from) high_ = to;
-    }
-    std::pair<std::uint64_t, std::uint64_t> gap() {
-      std::lock_guard lock(mutex_);
-      return {low_, high_};
-    }
-
-   private:
-    std::mutex mutex_;
-    std::uint64_t low_, high_;
-  };
-
   // Sweeps the clusters [from, to) on this thread: through the read-ahead
   // stream, or without it; with a meeting, only up to where the helper is.
   // False when a stop ended it.
-  bool sweepClusters(std::uint64_t from, std::uint64_t to, bool readAhead, ClusterMeeting* meeting = nullptr) {
+  bool sweepClusters(std::uint64_t from, std::uint64_t to, bool readAhead, SweepMeeting* meeting = nullptr) {
     if (from >= to) return true;
     const std::uint64_t spc = volume_.layout().SectorsPerCluster;
     const std::uint64_t firstSector = volume_.layout().firstDataSector();
@@ -442,80 +412,36 @@ class ExhaustivePass {
     return true;
   }
 
-  // The helper of the sweep, on its own thread: takes stretches of clusters
-  // downwards and reads the cluster starts of each upwards with raw
-  // transfers of the source, never through the sector reader. A stretch it
-  // cannot read whole, or that a stop or cancel of the job cuts short, is
-  // given back, and the helper ends; it waits while the job is paused.
-  class ClusterHelper {
-   public:
-    struct Stretch {
-      std::uint64_t first = 0, end = 0;
-      std::vector<SweptDirectory> directories;
-    };
-    ClusterHelper(ExhaustivePass& search, ClusterMeeting& meeting)
-        : search_(search), meeting_(meeting), thread_([this] { run(); }) {}
-    ~ClusterHelper() {
-      stop_.store(true, std::memory_order_relaxed);
-      if (thread_.joinable()) thread_.join();
-    }
-    // Waits for the helper to end, keeping pause and cancel of the job working.
-    void wait() {
-      while (!done_.load(std::memory_order_acquire)) {
-        search_.job_.checkpoint();
-        if (search_.job_.stopRequested()) stop_.store(true, std::memory_order_relaxed);
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-      }
-      thread_.join();
-    }
-    // What it found, from the highest stretch down.
-    std::vector<Stretch>& stretches() { return stretches_; }
-
-   private:
-    void run() {
-      const std::uint64_t spc = search_.volume_.layout().SectorsPerCluster;
-      const std::uint64_t firstSector = search_.volume_.layout().firstDataSector();
-      const std::uint64_t perRead = std::max<std::uint64_t>(1, kSweepReadSectors / spc);
-      std::vector<std::byte> span;
-      Job& job = search_.job_;
-      auto ended = [&] { return stop_.load(std::memory_order_relaxed) || job.cancelRequested() || job.stopRequested(); };
-      for (std::uint64_t top = meeting_.gap().second;;) {
-        const std::uint64_t bottom = meeting_.down(kHelperStretchClusters);
-        if (bottom == top) break;
-        Stretch stretch{bottom, top, {}};
-        bool whole = true;
-        for (std::uint64_t cluster = bottom; cluster < top && whole;) {
-          while (job.pauseRequested() && !ended()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-          const std::uint64_t count = std::min(perRead, top - cluster);
-          const SectorNumber sector = firstSector + (cluster - 2) * spc;
-          const std::uint64_t spanSectors = (count - 1) * spc + 1;
-          span.resize(spanSectors * kSectorSize);
-          whole = !ended() &&
-                  search_.ctx_.reader.source().read(sector, static_cast<std::uint32_t>(spanSectors), span) ==
-                      TransferStatus::Ok;
-          if (!whole) break;
-          for (std::uint64_t i = 0; i < count; ++i)
-            if (auto d = sweptDirectory(ByteSpan(span).subspan(i * spc * kSectorSize, kSectorSize), cluster + i))
-              stretch.directories.push_back(*d);
-          cluster += count;
-        }
-        if (!whole) {
-          meeting_.giveBack(bottom, top);
-          break;
-        }
-        stretches_.push_back(std::move(stretch));
-        top = bottom;
-      }
-      done_.store(true, std::memory_order_release);
-    }
-
-    ExhaustivePass& search_;
-    ClusterMeeting& meeting_;
-    std::vector<Stretch> stretches_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> done_{false};
-    std::thread thread_;
+  // The folders the helper thread saw in a stretch of clusters.
+  struct SweptStretch {
+    std::uint64_t first = 0, end = 0;
+    std::vector<SweptDirectory> directories;
   };
+
+  // The helper's sweep of the clusters [from, to), on its own thread: the
+  // cluster starts read with raw transfers of the source, never through the
+  // sector reader. False when a transfer failed or the helper must end.
+  bool sweepStretch(std::uint64_t from, std::uint64_t to, SweptStretch& stretch, const std::function<bool()>& carryOn) {
+    const std::uint64_t spc = volume_.layout().SectorsPerCluster;
+    const std::uint64_t firstSector = volume_.layout().firstDataSector();
+    const std::uint64_t perRead = std::max<std::uint64_t>(1, kSweepReadSectors / spc);
+    stretch.first = from;
+    stretch.end = to;
+    for (std::uint64_t cluster = from; cluster < to;) {
+      if (!carryOn()) return false;
+      const std::uint64_t count = std::min(perRead, to - cluster);
+      const std::uint64_t spanSectors = (count - 1) * spc + 1;
+      helperSpan_.resize(spanSectors * kSectorSize);
+      if (ctx_.reader.source().read(firstSector + (cluster - 2) * spc, static_cast<std::uint32_t>(spanSectors),
+                                    helperSpan_) != TransferStatus::Ok)
+        return false;
+      for (std::uint64_t i = 0; i < count; ++i)
+        if (auto d = sweptDirectory(ByteSpan(helperSpan_).subspan(i * spc * kSectorSize, kSectorSize), cluster + i))
+          stretch.directories.push_back(*d);
+      cluster += count;
+    }
+    return true;
+  }
 
   // Step 2: a directory whose parent was not found goes under "Lost"; so does
   // one caught in a cycle of parents.
@@ -625,6 +551,7 @@ class ExhaustivePass {
   SectorNumber sweepEnd_ = 0;
   std::string lastName_;
   std::vector<std::byte> span_, starts_;
+  std::vector<std::byte> helperSpan_;  // the helper thread's transfers
 };
 
 // ---------------------------------------------------------------------------

@@ -4,18 +4,17 @@
 // and the assembly of the result tree.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
-#include <mutex>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "common/text_encoding.h"
 #include "disk/read_ahead.h"
+#include "disk/sweep_meeting.h"
 #include "ntfs/attribute.h"
 #include "ntfs/boot_sector.h"
 #include "ntfs/data_runs.h"
@@ -247,13 +246,20 @@ class NtfsScan {
       finishSweep();
       return;
     }
-    Meeting meeting(start_, helperEnd);
-    ParallelSweep helper(*this, meeting);
+    SweepMeeting meeting(start_, helperEnd);
+    SweepHelper<SweepPart> helper(meeting, kHelperStretchSectors, job_,
+                                  [this](std::uint64_t from, std::uint64_t to, SweepPart& part,
+                                         const std::function<bool()>& carryOn) {
+                                    return sweepStretch(from, to, part, carryOn);
+                                  });
     // Copied, not looked at in place: unmapping pages while another thread
     // of the process runs costs both threads a flush of their address
     // translations, more than the copy.
     bool swept = sweepRange(start_, helperEnd, false, &meeting);
-    helper.wait();
+    helper.wait([this] {
+      job_.setPercent(percentOf(examined(), end_ - start_));
+      job_.checkpoint();
+    });
     if (swept && !job_.stopRequested()) {
       // What lies between this thread's last sector and the helper's last
       // stretch: a stretch the helper gave back, or nothing.
@@ -278,47 +284,10 @@ class NtfsScan {
   // The sectors examined so far, for the percentage.
   std::uint64_t examined() const { return examinedHere_ + examinedByHelper_.load(std::memory_order_relaxed); }
 
-  // Where this thread and the helper meet: this thread takes chunks upwards
-  // from the start, the helper stretches downwards from the end, each only
-  // what the other has not taken.
-  class Meeting {
-   public:
-    Meeting(SectorNumber low, SectorNumber high) : low_(low), high_(high) {}
-    // This thread: the end of the chunk [first, want) it may take, first
-    // when the helper holds the sectors from first on.
-    SectorNumber up(SectorNumber first, SectorNumber want) {
-      std::lock_guard lock(mutex_);
-      low_ = std::max(first, std::min(want, high_));
-      return low_;
-    }
-    // The helper: the start of the stretch of at most size sectors below
-    // the last it took, which is then its own; the same sector when none is
-    // left.
-    SectorNumber down(SectorNumber size) {
-      std::lock_guard lock(mutex_);
-      high_ = std::max(low_, high_ - std::min(high_, size));
-      return high_;
-    }
-    // The helper gives back its last stretch, [from, to).
-    void giveBack(SectorNumber from, SectorNumber to) {
-      std::lock_guard lock(mutex_);
-      if (high_ == from) high_ = to;
-    }
-    // Once both are done: the sectors neither took.
-    std::pair<SectorNumber, SectorNumber> gap() {
-      std::lock_guard lock(mutex_);
-      return {low_, high_};
-    }
-
-   private:
-    std::mutex mutex_;
-    SectorNumber low_, high_;
-  };
-
   // Sweeps [first, end) on this thread with the sector reader's rules:
   // through the read-ahead stream, or, without it, by plain reads; with a
   // meeting, only up to where the helper is. False when a stop ended it.
-  bool sweepRange(SectorNumber from, SectorNumber end, bool readAhead = true, Meeting* meeting = nullptr) {
+  bool sweepRange(SectorNumber from, SectorNumber end, bool readAhead = true, SweepMeeting* meeting = nullptr) {
     std::vector<std::byte> chunk(std::size_t{kSweepSectors} * kSectorSize);
     // The read-ahead stream reads ahead on its own thread, or looks in place
     // at an image file whose pages are in memory.
@@ -381,72 +350,25 @@ class NtfsScan {
     }
   }
 
-  // The helper of the sweep, on its own thread: takes stretches downwards
-  // and sweeps each upwards with raw transfers of the source, every chunk
-  // with the sectors a record starting in it may run into, so it never
-  // reads through the sector reader. A stretch it cannot read whole, or
-  // that a stop or cancel of the job cuts short, is given back, and the
-  // helper ends; it waits while the job is paused.
-  class ParallelSweep {
-   public:
-    ParallelSweep(NtfsScan& scan, Meeting& meeting) : scan_(scan), meeting_(meeting), thread_([this] { run(); }) {}
-    ~ParallelSweep() {
-      stop_.store(true, std::memory_order_relaxed);
-      if (thread_.joinable()) thread_.join();
+  // The helper's sweep of the stretch [first, end), on its own thread: raw
+  // transfers of the source, each chunk with the sectors a record starting
+  // in it may run into, so it never reads through the sector reader. False
+  // when a transfer failed or the helper must end.
+  bool sweepStretch(SectorNumber from, SectorNumber end, SweepPart& part, const std::function<bool()>& carryOn) {
+    // The sectors of the longest record taken, past the chunk.
+    const auto tail = static_cast<std::uint32_t>(geometry_.largestRecordSize() / kSectorSize - 1);
+    helperChunk_.resize(std::size_t{kSweepSectors + tail} * kSectorSize);
+    for (SectorNumber first = from; first < end;) {
+      if (!carryOn()) return false;
+      const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kSweepSectors, end - first));
+      const auto bytes = std::span<std::byte>(helperChunk_).first(std::size_t{count + tail} * kSectorSize);
+      if (ctx_.reader.source().read(first, count + tail, bytes) != TransferStatus::Ok) return false;
+      examineChunk(part, bytes, first, count, false);
+      first += count;
+      examinedByHelper_.fetch_add(count, std::memory_order_relaxed);
     }
-    // Waits for the helper to end, keeping the percentage, pause and cancel
-    // of the job working.
-    void wait() {
-      while (!done_.load(std::memory_order_acquire)) {
-        scan_.job_.setPercent(percentOf(scan_.examined(), scan_.end_ - scan_.start_));
-        scan_.job_.checkpoint();
-        if (scan_.job_.stopRequested()) stop_.store(true, std::memory_order_relaxed);
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-      }
-      thread_.join();
-    }
-    // What it found, a part per stretch, from the highest stretch down.
-    std::vector<SweepPart>& stretches() { return stretches_; }
-
-   private:
-    void run() {
-      // The sectors of the longest record taken, past the chunk.
-      const auto tail = static_cast<std::uint32_t>(scan_.geometry_.largestRecordSize() / kSectorSize - 1);
-      std::vector<std::byte> chunk(std::size_t{kSweepSectors + tail} * kSectorSize);
-      Job& job = scan_.job_;
-      auto ended = [&] { return stop_.load(std::memory_order_relaxed) || job.cancelRequested() || job.stopRequested(); };
-      for (SectorNumber top = meeting_.gap().second;;) {
-        const SectorNumber bottom = meeting_.down(kHelperStretchSectors);
-        if (bottom == top) break;
-        SweepPart part;
-        bool whole = true;
-        for (SectorNumber first = bottom; first < top && whole;) {
-          while (job.pauseRequested() && !ended()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-          const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kSweepSectors, top - first));
-          const auto bytes = std::span<std::byte>(chunk).first(std::size_t{count + tail} * kSectorSize);
-          whole = !ended() && scan_.ctx_.reader.source().read(first, count + tail, bytes) == TransferStatus::Ok;
-          if (!whole) break;
-          scan_.examineChunk(part, bytes, first, count, false);
-          first += count;
-          scan_.examinedByHelper_.fetch_add(count, std::memory_order_relaxed);
-        }
-        if (!whole) {
-          meeting_.giveBack(bottom, top);
-          break;
-        }
-        stretches_.push_back(std::move(part));
-        top = bottom;
-      }
-      done_.store(true, std::memory_order_release);
-    }
-
-    NtfsScan& scan_;
-    Meeting& meeting_;
-    std::vector<SweepPart> stretches_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-  };
+    return true;
+  }
 
   void takeBootSector(SweepPart& part, ByteSpan sector, SectorNumber at) {
     auto boot = parseNtfsBootSector(sector);
@@ -662,6 +584,7 @@ class NtfsScan {
   std::uint64_t unreported_ = 0;
   std::vector<BootEntry> bootEntries_;
   std::vector<std::byte> record_, helperRecord_;  // a record being taken, on each thread
+  std::vector<std::byte> helperChunk_;            // the helper thread's transfers
   std::uint64_t examinedHere_ = 0;
   std::atomic<std::uint64_t> examinedByHelper_{0};
 };

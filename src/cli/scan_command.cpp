@@ -92,6 +92,7 @@ class RowWriter {
     buffer_.resize_and_overwrite(most, [&](char* start, std::size_t) {
       char* p = start + at;
       auto put = [&p](std::string_view text) {
+        if (text.empty()) return;  // an empty view may hold no pointer at all
         std::memcpy(p, text.data(), text.size());
         p += text.size();
       };

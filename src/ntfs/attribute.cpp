@@ -8,6 +8,7 @@ namespace dravolin {
 std::optional<std::u16string> readUtf16(ByteSpan data, std::size_t offset, std::size_t count) {
   if (count > data.size() / 2 || !fitsIn(data, offset, 2 * count)) return std::nullopt;
   std::u16string text(count, u'\0');
+  if (count == 0) return text;
   if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(text.data(), data.data() + offset, 2 * count);
   } else {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -81,10 +82,18 @@ std::unique_ptr<MappedSectors> FileSectorSource::map(SectorNumber first, std::ui
   // that has to come from the medium, and cannot, would end the process,
   // where read() reports the error. So a stretch with any page out of
   // memory is read the plain way (which also brings it in).
-  std::vector<unsigned char> resident((length + page - 1) / page);
-  if (::mincore(base, length, resident.data()) != 0) return nullptr;
-  for (unsigned char r : resident)
-    if ((r & 1) == 0) return nullptr;
+  // Looked at a piece at a time, so that a large range costs no more memory
+  // than a small one and the look ends at the first page out of memory.
+  constexpr std::size_t kPiecePages = 4096;
+  unsigned char resident[kPiecePages];
+  const std::size_t pages = static_cast<std::size_t>((length + page - 1) / page);
+  for (std::size_t at = 0; at < pages; at += kPiecePages) {
+    const std::size_t n = std::min(kPiecePages, pages - at);
+    const std::size_t pieceLength = std::min<std::size_t>(n * page, length - at * page);
+    if (::mincore(static_cast<char*>(base) + at * page, pieceLength, resident) != 0) return nullptr;
+    for (std::size_t i = 0; i < n; ++i)
+      if ((resident[i] & 1) == 0) return nullptr;
+  }
   return mapping;
 }
 

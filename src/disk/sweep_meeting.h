@@ -15,8 +15,25 @@
 #include <vector>
 
 #include "common/job.h"
+#include "disk/sector_reader.h"
 
 namespace dravolin {
+
+// The end of the sectors [first, end) that two threads may sweep: first
+// when they may not. Only an image file shown in place, only what lies in
+// the file and the selection, only a range of more than `minimum` sectors
+// and under 2^32, and only while all of it is in memory: read from the
+// medium, two places at once would make a rotating disk seek between them.
+inline SectorNumber twoThreadSweepEnd(SectorReader& reader, SectorNumber first, SectorNumber end,
+                                      std::uint64_t minimum) {
+  SectorSource& source = reader.source();
+  if (!source.mapsInPlace()) return first;
+  SectorNumber limit = std::min(end, source.sizeInBytes() / kSectorSize);
+  if (reader.selectionEnd() > 0) limit = std::min<SectorNumber>(limit, static_cast<std::uint64_t>(reader.selectionEnd()));
+  if (limit <= first + minimum || limit - first >= (std::uint64_t{1} << 32)) return first;
+  if (!source.map(first, static_cast<std::uint32_t>(limit - first))) return first;
+  return limit;
+}
 
 class SweepMeeting {
  public:

@@ -308,21 +308,11 @@ class ExhaustivePass {
     // Clusters [2, lastCluster) start before the end of the range.
     const std::uint64_t lastCluster = std::min<std::uint64_t>(2 + (end - firstSector + spc - 1) / spc, 0x100000000ull);
     sweepEnd_ = end;
+    // The helper ends where its last read, a whole cluster, still lies in
+    // the range, the source and any selection.
     std::uint64_t helperEnd = 2;
-    if (ctx_.reader.source().mapsInPlace()) {
-      // The helper ends where its last read, a whole cluster, still lies in
-      // the range, the source and any selection.
-      SectorNumber limit = std::min(end, ctx_.reader.source().sizeInBytes() / kSectorSize);
-      if (ctx_.reader.selectionEnd() > 0)
-        limit = std::min<SectorNumber>(limit, static_cast<std::uint64_t>(ctx_.reader.selectionEnd()));
-      if (limit > firstSector + kParallelMinimumSectors && limit - firstSector < (std::uint64_t{1} << 32))
-        helperEnd = std::min(lastCluster, 2 + (limit - firstSector) / spc - 1);
-      // Only while the whole range is in memory: read from the medium, two
-      // places at once would make a rotating disk seek between them.
-      if (helperEnd > 2 &&
-          !ctx_.reader.source().map(firstSector, static_cast<std::uint32_t>((helperEnd - 2) * spc)))
-        helperEnd = 2;
-    }
+    const SectorNumber limit = twoThreadSweepEnd(ctx_.reader, firstSector, end, kParallelMinimumSectors);
+    if (limit != firstSector) helperEnd = std::min(lastCluster, 2 + (limit - firstSector) / spc - 1);
     if (helperEnd <= 2 + 2 * kHelperStretchClusters) {
       sweepClusters(2, lastCluster, true);
       return;

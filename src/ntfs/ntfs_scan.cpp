@@ -227,19 +227,12 @@ class NtfsScan {
   // bad-sector rules is asked here and in sector order.
   void sweep() {
     main_ = SweepPart{};
+    // The helper ends a few chunks before the range (and any selection)
+    // ends: a record that starts in its last chunk lies wholly in the range.
     SectorNumber helperEnd = start_;
-    if (ctx_.reader.source().mapsInPlace() && !ctx_.chunkObserver) {
-      // The helper ends a few chunks before the range (and any selection)
-      // ends: a record that starts in its last chunk lies wholly in the range.
-      SectorNumber limit = std::min(end_, ctx_.reader.source().sizeInBytes() / kSectorSize);
-      if (ctx_.reader.selectionEnd() > 0)
-        limit = std::min<SectorNumber>(limit, static_cast<std::uint64_t>(ctx_.reader.selectionEnd()));
-      if (limit > start_ + kParallelMinimumSectors && limit - start_ < (std::uint64_t{1} << 32))
-        helperEnd = start_ + ((limit - start_) / kSweepSectors - 2) * kSweepSectors;
-      // Only while the whole range is in memory: read from the medium, two
-      // places at once would make a rotating disk seek between them.
-      if (helperEnd != start_ && !ctx_.reader.source().map(start_, static_cast<std::uint32_t>(helperEnd - start_)))
-        helperEnd = start_;
+    if (!ctx_.chunkObserver) {
+      const SectorNumber limit = twoThreadSweepEnd(ctx_.reader, start_, end_, kParallelMinimumSectors);
+      if (limit != start_) helperEnd = start_ + ((limit - start_) / kSweepSectors - 2) * kSweepSectors;
     }
     if (helperEnd == start_) {
       sweepRange(start_, end_);

@@ -99,8 +99,21 @@ std::string utf16ToUtf8(std::u16string_view text) {
 }
 
 void appendUtf8(std::string& out, std::u16string_view text) {
-  out.reserve(out.size() + text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  // Most names are ASCII: their leading ASCII run is copied in one go.
+  std::size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  if (ascii != 0) {
+    const std::size_t at = out.size();
+    // The length is given back as counted: g++ 12 passes the room, not the
+    // length asked for, to the writer.
+    out.resize_and_overwrite(at + ascii, [&](char* data, std::size_t) {
+      for (std::size_t i = 0; i < ascii; ++i) data[at + i] = static_cast<char>(text[i]);
+      return at + ascii;
+    });
+  }
+  if (ascii == text.size()) return;
+  out.reserve(out.size() + (text.size() - ascii) * 3);
+  for (std::size_t i = ascii; i < text.size(); ++i) {
     char32_t c = text[i];
     if (c < 0x80) {  // most names are ASCII
       out.push_back(static_cast<char>(c));

@@ -1,5 +1,7 @@
 #include "fat/directory_entry.h"
 
+#include <algorithm>
+
 namespace dravolin {
 namespace {
 
@@ -37,10 +39,9 @@ bool beginsDirectory(ByteSpan sector) {
 ShortName decodeShortName(ByteSpan entry) {
   ShortName name;
   if (!fitsIn(entry, 0, 11)) return name;
-  auto append = [&](std::uint8_t byte) {
-    name.narrow.push_back(static_cast<char>(byte));
-    name.wide.push_back(static_cast<char16_t>(byte));
-  };
+  // Gathered in place, then made into both strings at once.
+  unsigned char text[12];
+  std::size_t length = 0;
   // Windows NT records an all-lowercase 8.3 name without a long name and
   // marks its base and extension as lowercase in byte 12; the name is shown
   // as it was typed.
@@ -57,18 +58,17 @@ ShortName decodeShortName(ByteSpan entry) {
       // A name whose first byte really is 0xE5 is stored with 0x05.
       byte = kDeletedMark;
     }
-    if (byte != ' ') append(byte);
+    if (byte != ' ') text[length++] = byte;
   }
-  if (readU8(entry, 8) != ' ') name.narrow.push_back('.'), name.wide.push_back(u'.');
+  if (readU8(entry, 8) != ' ') text[length++] = '.';
   for (std::size_t i = 8; i < 11; ++i) {
     const std::uint8_t byte = lowered(readU8(entry, i), (caseFlags & kLowercaseExtension) != 0);
-    if (byte != ' ') append(byte);
+    if (byte != ' ') text[length++] = byte;
   }
   // A NUL byte ends the text, as it would any C string built from the entry.
-  if (auto nul = name.narrow.find('\0'); nul != std::string::npos) {
-    name.narrow.resize(nul);
-    name.wide.resize(nul);
-  }
+  length = static_cast<std::size_t>(std::find(text, text + length, 0) - text);
+  name.narrow.assign(reinterpret_cast<const char*>(text), length);
+  name.wide.assign(text, text + length);  // each byte widened as it is
   return name;
 }
 
@@ -81,46 +81,52 @@ std::array<char16_t, kLongNameEntryChars> longNamePiece(ByteSpan entry) {
 std::optional<std::u16string> readLongName(ByteSpan directory, std::size_t shortOffset) {
   if (!fitsIn(directory, shortOffset, kDirectoryEntrySize)) return std::nullopt;
   const bool deletedShort = readU8(directory, shortOffset) == kDeletedMark;
-  std::u16string name;
+  // Gathered in place: the name ends once it holds more than the longest
+  // name, so at most one entry's characters more.
+  std::array<char16_t, kLongNameMaxChars + 1 + kLongNameEntryChars> name;
+  std::size_t length = 0;
+  auto found = [&] { return std::optional<std::u16string>(std::in_place, name.data(), length); };
   std::size_t offset = shortOffset;
   std::size_t entries = 0;
-  auto gatheredWhole = [&]() -> std::optional<std::u16string> {
-    if (!name.empty() && name.size() % kLongNameEntryChars == 0) return name;
-    return std::nullopt;
-  };
   while (true) {
-    // The start of the buffer ends the name like an entry that is not part of it.
-    if (offset < kDirectoryEntrySize) return gatheredWhole();
+    // The start of the buffer ends the name like an entry that is not part
+    // of it: found when the characters fill whole entries.
+    if (offset < kDirectoryEntrySize || readU8(directory, offset - kDirectoryEntrySize + 11) != kAttributeLongName) {
+      if (length != 0 && length % kLongNameEntryChars == 0) return found();
+      return std::nullopt;
+    }
     offset -= kDirectoryEntrySize;
-    auto entry = directory.subspan(offset, kDirectoryEntrySize);
-    if (readU8(entry, 11) != kAttributeLongName) return gatheredWhole();
-    for (char16_t c : longNamePiece(entry)) {
-      if (c == 0) return name;
-      name.push_back(c);
+    const std::byte* entry = directory.data() + offset;
+    for (const std::size_t at : kLongNameOffsets) {
+      const auto c =
+          static_cast<char16_t>(std::to_integer<unsigned>(entry[at]) | (std::to_integer<unsigned>(entry[at + 1]) << 8));
+      if (c == 0) return found();
+      name[length++] = c;
     }
     ++entries;
-    const std::uint8_t sequence = readU8(entry, 0);
+    const auto sequence = std::to_integer<std::uint8_t>(entry[0]);
     if (deletedShort) {
       // The sequence byte of a deleted long-name entry is the deletion mark,
       // whose bits say nothing about where the name ends.
-      if (sequence != kDeletedMark && (sequence & kLastLongEntryFlag) != 0) return name;
-      if (entries >= kDeletedLongNameMaxEntries) return name;
+      if (sequence != kDeletedMark && (sequence & kLastLongEntryFlag) != 0) return found();
+      if (entries >= kDeletedLongNameMaxEntries) return found();
     } else if ((sequence & kLastLongEntryFlag) != 0) {
-      return name;
+      return found();
     }
-    if (name.size() > kLongNameMaxChars) return name;
+    if (length > kLongNameMaxChars) return found();
   }
 }
 
 bool isValidEntryName(std::u16string_view name) {
-  for (char16_t c : name) {
-    if (c >= 0x01 && c <= 0x1F) return false;
-    switch (c) {
-      case u'"': case u'\\': case u'/': case u'?': case u'*': case u'<': case u'>': case u'|':
-        return false;
-      default: break;
-    }
-  }
+  // The characters refused, below 0x80, as a set of bits.
+  constexpr auto refused = [] {
+    std::array<std::uint64_t, 2> bits{};
+    for (unsigned c = 0x01; c <= 0x1F; ++c) bits[0] |= std::uint64_t{1} << c;
+    for (unsigned c : {'"', '\\', '/', '?', '*', '<', '>', '|'}) bits[c / 64] |= std::uint64_t{1} << (c % 64);
+    return bits;
+  }();
+  for (char16_t c : name)
+    if (c < 0x80 && (refused[c / 64] >> (c % 64) & 1) != 0) return false;
   return true;
 }
 

@@ -51,11 +51,11 @@ class OemNames {
       else table_[b] = codePageToUtf8(std::string(1, static_cast<char>(b)), codePage);
     }
   }
-  std::string display(const std::string& narrow, const std::u16string& wide) const {
-    if (narrow.empty()) return utf16ToUtf8(wide);
-    std::string out;
+  // Into out, whose room is kept from name to name.
+  void display(std::string& out, const std::string& narrow, const std::u16string& wide) const {
+    out.clear();
+    if (narrow.empty()) return appendUtf8(out, wide);
     for (char c : narrow) out += table_[static_cast<unsigned char>(c)];
-    return out;
   }
 
  private:
@@ -158,9 +158,14 @@ class FatSearch {
     clusterSectorsRead_ = spc >= 8 ? spc / 8 * 8 : spc;
   }
 
-  void report(const AcceptedEntry& entry) {
-    job_.updateStatistics({ctx_.entries.TotalSize, ctx_.entries.DirectoryCount, ctx_.entries.FileCount,
-                           names_.display(entry.narrow, entry.wide), StatisticsFormat::Size});
+  // The statistics after an entry: its name is noted before the entry is
+  // added (which takes its strings), the counts after.
+  void noteName(const AcceptedEntry& entry) { names_.display(statistics_.lastName, entry.narrow, entry.wide); }
+  void report() {
+    statistics_.value = ctx_.entries.TotalSize;
+    statistics_.directories = ctx_.entries.DirectoryCount;
+    statistics_.files = ctx_.entries.FileCount;
+    job_.updateStatistics(statistics_);
   }
 
   // Reads a fixed run of sectors (the FAT12/16 root) sector by sector in
@@ -223,6 +228,7 @@ class FatSearch {
   FatVolume& volume_;
   DirectoryBuffer buffer_;
   OemNames names_;
+  SearchStatistics statistics_;
   std::uint32_t unit_ = 1;
   std::uint64_t clusterSectorsRead_ = 1;
 };
@@ -462,6 +468,7 @@ class ExhaustivePass {
       auto entry = acceptEntry(logical, offset, lowWordOnly);
       if (!entry) continue;
       if (inheritedDeleted) entry->deleted = true;
+      search_.noteName(*entry);
       if (entry->fields.isDirectory()) {
         const std::ptrdiff_t found = entries.findDirectory(entry->cluster, partition_);
         if (found >= 0 && entries.DirectoryList[static_cast<std::size_t>(found)].parentId == parent) {
@@ -476,12 +483,13 @@ class ExhaustivePass {
           }
         }
       } else {
-        const std::size_t file = entries.AddFileNode(entry->narrow, entry->wide, entry->deleted, entry->fields.size,
-                                                     parent, entry->cluster, 0, entry->fields.times());
+        const std::size_t file =
+            entries.AddFileNode(std::move(entry->narrow), std::move(entry->wide), entry->deleted, entry->fields.size,
+                                parent, entry->cluster, 0, entry->fields.times());
         entries.FileList[file].partition = partition_;
         entries.TotalSize += entry->fields.size;
       }
-      search_.report(*entry);
+      search_.report();
     }
     return SectorVerdict::Next;
   }
@@ -581,15 +589,16 @@ class TreePass {
       auto entry = acceptEntry(logical, offset, lowWordOnly);
       if (!entry) continue;
       if (inheritedDeleted) entry->deleted = true;
+      search_.noteName(*entry);
       if (entry->fields.isDirectory()) {
         entries.AddDirectoryNode(entry->narrow, entry->wide, entry->deleted, parent, entry->cluster, 0,
                                  entry->fields.times(), 0);
       } else {
-        entries.AddFileNode(entry->narrow, entry->wide, entry->deleted, entry->fields.size, parent, entry->cluster, 0,
-                            entry->fields.times());
+        entries.AddFileNode(std::move(entry->narrow), std::move(entry->wide), entry->deleted, entry->fields.size,
+                            parent, entry->cluster, 0, entry->fields.times());
         entries.TotalSize += entry->fields.size;
       }
-      search_.report(*entry);
+      search_.report();
     }
     pulse();
     return SectorVerdict::Next;

@@ -61,7 +61,7 @@ class DateTexts {
   DateTexts(bool fat, bool iso) : fat_(fat), iso_(iso) {}
   const EntryDateTexts& of(const EntryTimes& times) {
     if (!valid_ || times != times_) {
-      fillEntryDateTexts(texts_, times, fat_, iso_);
+      fillEntryDateTexts(texts_, times, fat_, iso_, &lastDay_);
       times_ = times;
       valid_ = true;
     }
@@ -74,6 +74,7 @@ class DateTexts {
   bool valid_ = false;
   EntryTimes times_{};
   EntryDateTexts texts_;
+  ShownDay lastDay_;
 };
 
 // The rows of the text listing, in the columns of the heading.

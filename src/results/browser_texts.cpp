@@ -244,7 +244,7 @@ CalendarDate entryDate(const EntryTimes& times, EntryDateKind kind, bool fat) {
   return {t->tm_year + 1900, t->tm_mon + 1, t->tm_mday};
 }
 
-void fillEntryDateTexts(EntryDateTexts& out, const EntryTimes& times, bool fat, bool iso) {
+void fillEntryDateTexts(EntryDateTexts& out, const EntryTimes& times, bool fat, bool iso, ShownDay* lastDay) {
   if (fat) {
     out.modified = formatFatDateTime(times[0], times[1]);
     out.created = formatFatDateTime(times[2], times[3]);
@@ -261,38 +261,34 @@ void fillEntryDateTexts(EntryDateTexts& out, const EntryTimes& times, bool fat, 
     return;
   }
   // Each FILETIME is split once for both of its texts. The shown text of a
-  // time on the day of the last one split takes that day's date text as it
-  // was, as the files of a folder mostly carry times of one day.
-  struct ShownDay {
-    std::uint64_t day = ~std::uint64_t{0};
-    char text[20] = {};  // "dd-Mon-yyyy hh:mm:ss"
-  };
-  thread_local ShownDay lastDay;
-  auto both = [&times, iso](std::size_t low, std::string& shown, std::string& isoText) {
+  // time on the day in lastDay takes that day's date text as it was.
+  ShownDay unused;
+  ShownDay& last = lastDay ? *lastDay : unused;
+  auto both = [&times, iso, &last](std::size_t low, std::string& shown, std::string& isoText) {
     isoText.clear();
     const std::uint64_t fileTime = fileTimeOf(times, low);
     // FILETIME days start at midnight UTC, as those of the texts do.
     const std::uint64_t day = fileTime / 864000000000ULL;
-    if (!iso && fileTime != 0 && day == lastDay.day) {
+    if (!iso && fileTime != 0 && day == last.day) {
       const auto second = static_cast<unsigned>(fileTime / 10000000ULL % 86400);
       const unsigned clock[3] = {second / 3600, second % 3600 / 60, second % 60};
       for (int i = 0; i < 3; ++i) {
-        lastDay.text[12 + 3 * i] = static_cast<char>('0' + clock[i] / 10);
-        lastDay.text[13 + 3 * i] = static_cast<char>('0' + clock[i] % 10);
+        last.text[12 + 3 * i] = static_cast<char>('0' + clock[i] / 10);
+        last.text[13 + 3 * i] = static_cast<char>('0' + clock[i] % 10);
       }
-      shown.assign(lastDay.text, sizeof lastDay.text);
+      shown.assign(last.text, sizeof last.text);
       return;
     }
     shown.clear();
-    lastDay.day = ~std::uint64_t{0};
     const std::optional<std::tm> t = splitFileTime(fileTime);
-    if (!t) return;
+    if (!t) return;  // no time: the day kept stays
+    last.day = ~std::uint64_t{0};
     fileTimeText(*t, false, shown);
     if (iso) fileTimeText(*t, true, isoText);
     // Only four-digit years give the fixed layout.
-    if (shown.size() == sizeof lastDay.text) {
-      lastDay.day = day;
-      shown.copy(lastDay.text, sizeof lastDay.text);
+    if (shown.size() == sizeof last.text) {
+      last.day = day;
+      shown.copy(last.text, sizeof last.text);
     }
   };
   both(0, out.modified, out.modifiedIso);

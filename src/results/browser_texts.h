@@ -60,9 +60,17 @@ struct EntryDateTexts {
 };
 // iso false leaves the ISO texts empty (a listing that shows only the others).
 EntryDateTexts entryDateTexts(const EntryTimes& times, bool fat, bool iso = true);
+// The date text of the last FILETIME day formatted, kept by a caller that
+// formats many times: the files of a folder mostly carry times of one day.
+struct ShownDay {
+  std::uint64_t day = ~std::uint64_t{0};
+  char text[20] = {};  // "dd-Mon-yyyy hh:mm:ss"
+};
 // The same texts written over out's, reusing their storage: a listing of a
-// large volume makes hundreds of thousands of them.
-void fillEntryDateTexts(EntryDateTexts& out, const EntryTimes& times, bool fat, bool iso = true);
+// large volume makes hundreds of thousands of them. With lastDay, a time on
+// the day it holds reuses that day's text.
+void fillEntryDateTexts(EntryDateTexts& out, const EntryTimes& times, bool fat, bool iso = true,
+                        ShownDay* lastDay = nullptr);
 
 // "%.3f MB size in" up to and including 1,073,741,824 bytes, else "%.3f GB size in".
 std::string sizeInText(std::uint64_t bytes);

@@ -92,7 +92,22 @@ TEST(BrowserTexts, NtfsTimesAgreeWithGmtimeOverTheWholeRange) {
       ~std::uint64_t{0}};
   std::mt19937_64 random(2026);
   for (int i = 0; i < 20000; ++i) values.push_back(random() >> (random() % 8));
+  // A listing keeps the last day's text: each time is followed by one a
+  // little later (mostly the same day, sometimes the next), and the texts
+  // made with the kept day must be those made without it.
+  ShownDay lastDay;
+  EntryDateTexts listed;
+  auto listedText = [&](std::uint64_t v) {
+    fillEntryDateTexts(listed, {static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32), 0, 0, 0, 0},
+                       false, false, &lastDay);
+    return listed.modified;
+  };
   for (std::uint64_t v : values) {
+    EXPECT_EQ(listedText(v), formatFileTime(v)) << v;
+    const std::uint64_t later = v + (v % 7 + 1) * 3600 * 10000000ULL;
+    if (later > v) {
+      EXPECT_EQ(listedText(later), formatFileTime(later)) << later;
+    }
     EXPECT_EQ(isoFileTime(v), expected(v)) << v;
     std::tm split{};
     const EntryTimes times{static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32), 0, 0, 0, 0};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -314,6 +315,7 @@ class ExhaustivePass {
     // Clusters [2, lastCluster) start before the end of the range.
     const std::uint64_t lastCluster = std::min<std::uint64_t>(2 + (end - firstSector + spc - 1) / spc, 0x100000000ull);
     sweepEnd_ = end;
+    helperSectors_.store(0, std::memory_order_relaxed);
     // The helper ends where its last read, a whole cluster, still lies in
     // the range, the source and any selection.
     std::uint64_t helperEnd = 2;
@@ -330,7 +332,11 @@ class ExhaustivePass {
                                        return sweepStretch(from, to, stretch, carryOn);
                                      });
     bool swept = sweepClusters(2, helperEnd, false, &meeting);
-    helper.wait([this] { job_.checkpoint(); });
+    helper.wait([&] {
+      const std::uint64_t reached = firstSector + (meeting.gap().first - 2) * spc;
+      job_.setPercent(clampPercent(reached + helperSectors_.load(std::memory_order_relaxed), end));
+      job_.checkpoint();
+    });
     if (swept && !job_.stopRequested()) {
       const auto [from, to] = meeting.gap();
       swept = sweepClusters(from, to, false);
@@ -340,7 +346,6 @@ class ExhaustivePass {
     for (auto it = helper.stretches().rbegin(); it != helper.stretches().rend(); ++it) {
       for (const SweptDirectory& d : it->directories) addSweptDirectory(d);
       const SectorNumber last = firstSector + (it->end - 2) * spc;
-      job_.setPercent(clampPercent(last, end));
       // The stretch's clusters, each a report of the search.
       job_.updateStatistics({last, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName_,
                              StatisticsFormat::Sector, 0, static_cast<std::uint32_t>(it->end - it->first)});
@@ -396,7 +401,8 @@ class ExhaustivePass {
       for (std::uint64_t i = 0; i < count; ++i, sector += spc, ++cluster) {
         if (auto d = sweptDirectory(ByteSpan(starts).subspan(i * kSectorSize, kSectorSize), cluster))
           addSweptDirectory(*d);
-        job_.setPercent(clampPercent(sector, sweepEnd_));
+        // With a helper, its clusters count as swept too.
+        job_.setPercent(clampPercent(sector + helperSectors_.load(std::memory_order_relaxed), sweepEnd_));
         job_.updateStatistics({sector, ctx_.entries.DirectoryCount, ctx_.entries.FileCount, lastName_,
                                StatisticsFormat::Sector});
         job_.checkpoint();
@@ -435,6 +441,7 @@ class ExhaustivePass {
         if (auto d = sweptDirectory(ByteSpan(helperSpan_).subspan(i * spc * kSectorSize, kSectorSize), cluster + i))
           stretch.directories.push_back(*d);
       cluster += count;
+      helperSectors_.fetch_add(count * spc, std::memory_order_relaxed);
     }
     return true;
   }
@@ -550,6 +557,7 @@ class ExhaustivePass {
   std::string lastName_;
   std::vector<std::byte> span_, starts_;
   std::vector<std::byte> helperSpan_;  // the helper thread's transfers
+  std::atomic<std::uint64_t> helperSectors_{0};  // the sectors it swept, for the percentage
 };
 
 // ---------------------------------------------------------------------------

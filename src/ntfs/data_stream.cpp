@@ -29,9 +29,10 @@ void takeResidentValue(NtfsDataStream& stream, const AttributeHeader& data) {
 
 // The unnamed $DATA of record that starts at vcn (any when vcn is empty).
 std::optional<AttributeHeader> findDataExtent(const MftRecord& record, std::optional<std::uint64_t> vcn) {
-  for (auto& attribute : walkAttributes(record).attributes) {
-    if (!attribute.is(AttributeType::Data) || !attribute.name.empty()) continue;
-    if (!vcn || (attribute.non_resident ? attribute.first_vcn == *vcn : *vcn == 0)) return std::move(attribute);
+  AttributeCursor walk(record);
+  while (const AttributeHeader* attribute = walk.next()) {
+    if (!attribute->is(AttributeType::Data) || !attribute->name.empty()) continue;
+    if (!vcn || (attribute->non_resident ? attribute->first_vcn == *vcn : *vcn == 0)) return *attribute;
   }
   return std::nullopt;
 }

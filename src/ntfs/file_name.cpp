@@ -27,9 +27,10 @@ Result<FileName> parseFileName(ByteSpan value) {
 
 std::vector<FileName> readFileNames(const MftRecord& record) {
   std::vector<FileName> names;
-  for (const auto& attribute : walkAttributes(record).attributes) {
-    if (!attribute.is(AttributeType::FileName) || attribute.non_resident || !attribute.name.empty()) continue;
-    if (auto name = parseFileName(attribute.value)) names.push_back(std::move(*name));
+  AttributeCursor walk(record);
+  while (const AttributeHeader* attribute = walk.next()) {
+    if (!attribute->is(AttributeType::FileName) || attribute->non_resident || !attribute->name.empty()) continue;
+    if (auto name = parseFileName(attribute->value)) names.push_back(std::move(*name));
   }
   return names;
 }

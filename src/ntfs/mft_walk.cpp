@@ -134,16 +134,23 @@ class MftWalk {
     }
     needsLost = breakCycles(parents, parentIndex) || needsLost;
     if (needsLost) entries.AddDirectoryNode("", u"Lost", false, kNtfsRootId, kLostId, 0, EntryTimes{});
+    // One statistics record, its name text rewritten in place for each entry.
+    SearchStatistics statistics;
     for (std::size_t i = 0; i < records_.size(); ++i) {
-      const WalkRecord& r = records_[i];
+      WalkRecord& r = records_[i];
+      statistics.lastName.clear();
+      appendUtf8(statistics.lastName, r.name);
       if (r.directory) {
         entries.AddDirectoryNode("", r.name, !r.inUse, parents[i], r.number, 0, r.times);
       } else {
-        entries.AddFileNode("", r.name, !r.inUse, r.size, parents[i], r.number, 0, r.times);
+        // The record's name is not looked at again: the entry takes it.
+        entries.AddFileNode("", std::move(r.name), !r.inUse, r.size, parents[i], r.number, 0, r.times);
         entries.TotalSize += r.size;
       }
-      job_.updateStatistics({entries.TotalSize, entries.DirectoryCount, entries.FileCount, utf16ToUtf8(r.name),
-                             StatisticsFormat::Size});
+      statistics.value = entries.TotalSize;
+      statistics.directories = entries.DirectoryCount;
+      statistics.files = entries.FileCount;
+      job_.updateStatistics(statistics);
     }
   }
 
@@ -201,7 +208,9 @@ class MftWalk {
     if (!out.directory) out.size = dataSize(*record, data ? &*data : nullptr, number, hasList);
     byNumber_.emplace(key, records_.size());
     records_.push_back(std::move(out));
-    job_.setLastName(utf16ToUtf8(records_.back().name));
+    lastName_.clear();
+    appendUtf8(lastName_, records_.back().name);
+    job_.setLastName(lastName_);
   }
 
   // The size of the unnamed $DATA: from its extent at VCN 0, looked for in
@@ -265,6 +274,7 @@ class MftWalk {
   ReadClusters clusters_;
   std::vector<WalkRecord> records_;
   std::vector<FileName> names_;  // the names of the record being examined
+  std::string lastName_;         // the text of the last name read, its room reused
   std::unordered_map<std::uint32_t, std::size_t> byNumber_;
   std::uint64_t totalRecords_ = 0;
   std::uint64_t visited_ = 0;

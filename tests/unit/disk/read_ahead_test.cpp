@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -257,6 +261,51 @@ TEST(ReadAheadStream, PauseStopsTheReaderAndCancelEndsThePassAtOnce) {
     EXPECT_LT(took, std::chrono::milliseconds(100));
     EXPECT_LT(reached.load(), 200000u - 64);
   }
+}
+
+// A range is looked at in place only when every page of it is in memory, and
+// the look goes a piece of 4096 pages at a time: one page put out of memory
+// in the first piece, in the second or at the very end must each send the
+// whole range to the plain path, while the range before that page stays
+// mappable.
+TEST(ReadAheadStream, ARangeWithAnyPageOutOfMemoryIsNotMapped) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t pages = 5120;
+  test::TempDir dir;
+  const auto path = dir.path() / "image.img";
+  test::writeFile(path, std::string(pages * page, '\x5A'));
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::fsync(fd), 0);  // clean pages can be put out of memory
+  auto file = FileSectorSource::open(path.string(), OpenMode::ReadOnly, true);
+  ASSERT_TRUE(file.has_value());
+  const std::uint32_t sectorsPerPage = static_cast<std::uint32_t>(page / kSectorSize);
+  for (const long evicted : {-1L, 10L, 4500L, 5119L}) {
+    SCOPED_TRACE(evicted);
+    // Out of memory first, then every page read back but the one left out,
+    // a page at a time and without read-ahead, which would bring it in.
+    ASSERT_EQ(::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED), 0);
+    ASSERT_EQ(::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM), 0);
+    std::vector<char> one(page);
+    for (std::size_t p = 0; p < pages; ++p) {
+      if (static_cast<long>(p) == evicted) continue;
+      ASSERT_EQ(::pread(fd, one.data(), page, static_cast<off_t>(p * page)), static_cast<ssize_t>(page));
+    }
+    if (evicted >= 0) {
+      void* view = ::mmap(nullptr, page, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(evicted) * static_cast<off_t>(page));
+      ASSERT_NE(view, MAP_FAILED);
+      unsigned char in = 1;
+      ASSERT_EQ(::mincore(view, page, &in), 0);
+      ::munmap(view, page);
+      if (in & 1) GTEST_SKIP() << "this file system keeps the page in memory";
+    }
+    const auto whole = (*file)->map(0, static_cast<std::uint32_t>(pages) * sectorsPerPage);
+    EXPECT_EQ(whole == nullptr, evicted >= 0);
+    if (evicted > 0) {
+      EXPECT_NE((*file)->map(0, static_cast<std::uint32_t>(evicted) * sectorsPerPage), nullptr);
+    }
+  }
+  ::close(fd);
 }
 
 }  // namespace

@@ -9,6 +9,12 @@
 #include "raw/scan_window.h"
 
 namespace dravolin {
+namespace {
+
+// How far ahead of the header scan the processor is asked for a sector.
+constexpr SectorNumber kPrefetchSectors = 8;
+
+}  // namespace
 
 RawCarver::RawCarver(SectorReader& reader, SignatureTable& table, LogFile& activityLog, LogFile& recoveryLog,
                      RawCarvingSettings settings)
@@ -120,6 +126,8 @@ RawCarver::Step RawCarver::processSegment(Job& job, SectorNumber& s, SectorNumbe
       HeaderMatch match;
       SectorNumber t = s;
       for (; t < segmentEnd; ++t) {
+        if (t + kPrefetchSectors < segmentEnd) 
+          dispatch_.prefetch(ByteSpan(base + (t + kPrefetchSectors - s) * kSectorSize, kSectorSize));
         match = dispatch_.match(ByteSpan(base + (t - s) * kSectorSize, kSectorSize));
         if (match.found()) break;
         statistics(job, t);

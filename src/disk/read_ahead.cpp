@@ -62,11 +62,18 @@ ReadAheadStream::ReadAheadStream(SectorReader& reader, Job& job, SectorNumber fi
   }
   blockSectors_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSectors_, end_ - first_));
   // An image file in the page cache is looked at where it lies: a thread
-  // copying it into a ring costs more than the work it would hide.
+  // copying it into a ring costs more than the work it would hide. One that
+  // has to come from its disk (its first stretch is not in memory) is read
+  // ahead on a thread like a device, so that the disk's time and the work
+  // overlap instead of adding up.
   if (reader.source().mapsInPlace()) {
-    inPlace_ = true;
-    finished_ = true;
-    return;
+    const SectorNumber whole = reader.source().sizeInBytes() / kSectorSize;
+    const SectorNumber probeEnd = std::min<SectorNumber>({end_, whole, first_ + std::uint64_t{blockSectors_} * 16});
+    if (probeEnd > first_ && reader.source().map(first_, static_cast<std::uint32_t>(probeEnd - first_))) {
+      inPlace_ = true;
+      finished_ = true;
+      return;
+    }
   }
   slots_.resize(ringBlocks(blocks));
   for (Block& b : slots_) {

@@ -9,6 +9,10 @@ namespace {
 
 std::size_t ringBlocks(std::size_t blocks) { return std::max<std::size_t>(blocks, 2); }
 
+// An image file in memory is mapped a stretch of this many blocks at a time:
+// fewer mappings, each still small.
+constexpr std::uint64_t kStretchBlocks = 16;
+
 void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
@@ -68,8 +72,12 @@ ReadAheadStream::ReadAheadStream(SectorReader& reader, Job& job, SectorNumber fi
   // overlap instead of adding up.
   if (reader.source().mapsInPlace()) {
     const SectorNumber whole = reader.source().sizeInBytes() / kSectorSize;
-    const SectorNumber probeEnd = std::min<SectorNumber>({end_, whole, first_ + std::uint64_t{blockSectors_} * 16});
-    if (probeEnd > first_ && reader.source().map(first_, static_cast<std::uint32_t>(probeEnd - first_))) {
+    const SectorNumber probeEnd = std::min<SectorNumber>({end_, whole, first_ + blockSectors_ * kStretchBlocks});
+    if (probeEnd > first_) mapping_ = reader.source().map(first_, static_cast<std::uint32_t>(probeEnd - first_));
+    if (mapping_) {
+      // The first stretch, kept for the first calls.
+      mapFirst_ = first_;
+      mapEnd_ = probeEnd;
       inPlace_ = true;
       finished_ = true;
       return;
@@ -159,9 +167,8 @@ std::span<const std::byte> ReadAheadStream::mapped(SectorNumber first, std::uint
     const SectorNumber whole = reader_.source().sizeInBytes() / kSectorSize;
     if (end > whole) return {};
     mapping_.reset();
-    // Stretches of 16 blocks: fewer mappings, each still small.
     const SectorNumber stretchEnd =
-        std::min<SectorNumber>({end_, whole, std::max<SectorNumber>(end, first + std::uint64_t{blockSectors_} * 16)});
+        std::min<SectorNumber>({end_, whole, std::max<SectorNumber>(end, first + blockSectors_ * kStretchBlocks)});
     mapping_ = reader_.source().map(first, static_cast<std::uint32_t>(stretchEnd - first));
     if (!mapping_) {
       // Not readable as a whole (a bad page, the end of the file): this

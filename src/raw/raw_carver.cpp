@@ -126,7 +126,7 @@ RawCarver::Step RawCarver::processSegment(Job& job, SectorNumber& s, SectorNumbe
       HeaderMatch match;
       SectorNumber t = s;
       for (; t < segmentEnd; ++t) {
-        if (t + kPrefetchSectors < segmentEnd) 
+        if (t + kPrefetchSectors < segmentEnd)
           dispatch_.prefetch(ByteSpan(base + (t + kPrefetchSectors - s) * kSectorSize, kSectorSize));
         match = dispatch_.match(ByteSpan(base + (t - s) * kSectorSize, kSectorSize));
         if (match.found()) break;

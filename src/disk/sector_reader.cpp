@@ -27,6 +27,22 @@ void SectorReader::lose(SectorNumber first, std::uint32_t count, std::span<std::
   std::memset(buffer.data(), 0, std::uint64_t{count} * kSectorSize);
   if (unreadable_)
     for (std::uint32_t i = 0; i < count; ++i) unreadable_(first + i);
+  lost_.add(first, count);
+  {
+    std::lock_guard lock(watchesMutex_);
+    for (UnreadableSectors* watch : watches_) watch->add(first, count);
+  }
+  lossCount_.fetch_add(1, std::memory_order_relaxed);
+}
+
+UnreadableWatch::UnreadableWatch(SectorReader& reader) : reader_(reader) {
+  std::lock_guard lock(reader_.watchesMutex_);
+  reader_.watches_.push_back(&sectors_);
+}
+
+UnreadableWatch::~UnreadableWatch() {
+  std::lock_guard lock(reader_.watchesMutex_);
+  std::erase(reader_.watches_, &sectors_);
 }
 
 void SectorReader::retrySectorBySector(SectorNumber first, std::uint32_t count,

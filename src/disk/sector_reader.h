@@ -10,10 +10,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
+#include <vector>
 
 #include "common/prompter.h"
 #include "disk/sector_source.h"
+#include "disk/unreadable_sectors.h"
 
 namespace dravolin {
 
@@ -38,6 +41,13 @@ class SectorReader {
 
   // Called with each sector that stayed unreadable (zero-filled).
   void setUnreadableSink(std::function<void(SectorNumber)> sink) { unreadable_ = std::move(sink); }
+
+  // Every sector this reader zero-filled because it stayed unreadable, since
+  // it was made.
+  const UnreadableSectors& unreadable() const { return lost_; }
+  // How many times sectors were lost; grows with every loss, so a caller can
+  // tell cheaply whether a read lost anything.
+  std::uint64_t lossCount() const { return lossCount_.load(std::memory_order_relaxed); }
 
   // Reads count sectors into buffer (count * 512 bytes). Nonzero on success.
   // A request whose first sector lies beyond the selection end reads zeros
@@ -69,6 +79,27 @@ class SectorReader {
   std::int64_t selectionEnd_ = 0;
   std::atomic<BadSectorPolicy> policy_{BadSectorPolicy::Retry};
   std::function<void(SectorNumber)> unreadable_;
+  UnreadableSectors lost_;
+  std::atomic<std::uint64_t> lossCount_{0};
+  std::mutex watchesMutex_;
+  std::vector<UnreadableSectors*> watches_;
+  friend class UnreadableWatch;
+};
+
+// The sectors a reader loses while the watch lives: a job keeps one for its
+// run and reports what it saw. Watches may nest (a job and one file of it).
+class UnreadableWatch {
+ public:
+  explicit UnreadableWatch(SectorReader& reader);
+  ~UnreadableWatch();
+  UnreadableWatch(const UnreadableWatch&) = delete;
+  UnreadableWatch& operator=(const UnreadableWatch&) = delete;
+
+  const UnreadableSectors& sectors() const { return sectors_; }
+
+ private:
+  SectorReader& reader_;
+  UnreadableSectors sectors_;
 };
 
 using SectorBuffer = std::array<std::byte, kSectorSize>;

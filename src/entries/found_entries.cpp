@@ -138,6 +138,7 @@ void FoundEntries::clear() {
   DirectoryCount = 0;
   FileCount = 0;
   TotalSize = 0;
+  Losses.clear();
   byIdAndPartition_.clear();
   firstById_.clear();
   dirChildren_.clear();

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "entries/read_losses.h"
+
 namespace dravolin {
 
 // Identifier of the "Lost" node, under which orphaned directories appear.
@@ -64,6 +66,8 @@ class FoundEntries {
   std::uint32_t DirectoryCount = 0;  // "Lost" included
   std::uint32_t FileCount = 0;
   std::uint64_t TotalSize = 0;
+  // What the search that found these entries could not read.
+  ReadLosses Losses;
 
   // Appends a directory; a node with the same own id (not 0) and partition
   // is kept when it is live or the new one is deleted, and overwritten in

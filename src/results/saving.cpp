@@ -586,15 +586,23 @@ void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Jo
   } else {
     // FAT16 and FAT32 chains are cut after the clusters the size needs; a
     // FAT12 chain is followed to its end, so a longer one is rejected too.
+    // With both copies chosen, a link whose FAT sector stayed unreadable in
+    // one is read from the other; a chain that every copy tried lost to
+    // unreadable FAT sectors is saved contiguously and the file is marked.
     const std::uint64_t chainBound = layout.type == FatType::Fat12 ? 0 : clusters;
+    bool chainLost = !copies.empty();
     for (FatCopy copy : copies) {
-      auto built = buildClusterChain(*volume_, node.firstCluster, copy, chainBound);
+      auto built = buildClusterChain(*volume_, node.firstCluster, copy, chainBound, copies.size() > 1);
       if (built && built->clusters.size() == clusters) {
         chain = std::move(built->clusters);
         break;
       }
+      if (!built || built->unreadableFat.empty()) chainLost = false;
     }
-    if (chain.empty()) chain = contiguousChain(node.firstCluster, clusters);
+    if (chain.empty()) {
+      chain = contiguousChain(node.firstCluster, clusters);
+      if (chainLost) addIssue(target, "chain unreadable: saved contiguously, may be wrong");
+    }
   }
 
   const auto runLimit = static_cast<std::uint32_t>(std::max<std::uint64_t>(1, kCopyBufferBytes / clusterBytes));

@@ -168,7 +168,12 @@ class NtfsScan {
     if (!ctx_.lostResult) geometry_ = readScanGeometry(ctx_);
 
     job_.setStatus("Step 1/5 :- Searching MFT's/Index Allocation. Please Wait...");
-    if (start_ < end_) sweep();
+    std::vector<SectorRange> sweptLost;
+    if (start_ < end_) {
+      UnreadableWatch watch(ctx_.reader);
+      sweep();
+      sweptLost = watch.sectors().ranges();
+    }
     // A stop ends the sweep only; the passes after it run on what was found.
     job_.clearStopRequest();
     job_.setStatus("Step 2/5 :- Assigning MFT Numbers to Folders. Please Wait...  ");
@@ -180,6 +185,7 @@ class NtfsScan {
     numberByPosition(lists_, &job_);
     takeNamesFromExtensions(lists_);
     job_.checkpoint();
+    if (!sweptLost.empty() && !ctx_.lostResult) nameLostRecords(sweptLost);
 
     job_.setStatus("Step 4.1/5 :- Analysing File System. Please Wait...  ");
     NtfsLayoutAnalysis layouts(lists_.folders, firstIndexBuffers(lists_.indexBuffers),
@@ -201,6 +207,7 @@ class NtfsScan {
     // Outside the lost-partition search every found folder and file is
     // shown, under the partition the result browser shows (0).
     assembleNtfsResults(ctx_.entries, lists_, 0, &job_);
+    for (ReadLoss& loss : losses_) ctx_.entries.Losses.add(std::move(loss));
     job_.complete(Completion::SearchDone);
   }
 
@@ -533,6 +540,51 @@ class NtfsScan {
     return true;
   }
 
+  // The records that lay in the sectors the sweep could not read, where
+  // their numbers follow from the records found around them: the last
+  // numbered record before the gap and the first after it lie as far apart
+  // as their numbers say (one stretch of the MFT), or the gap lies within a
+  // found record. Consecutive lost records make one loss.
+  void nameLostRecords(const std::vector<SectorRange>& lost) {
+    const std::uint64_t perRecord = geometry_.recordSize / kSectorSize;
+    if (perRecord == 0) return;
+    std::vector<std::pair<SectorNumber, std::uint64_t>> known;  // sector, number
+    for (const NtfsFolderEntry& f : lists_.folders)
+      if (f.numberKnown) known.emplace_back(f.recordSector, f.ownNumber);
+    for (const NtfsFileEntry& f : lists_.files)
+      if (f.numberKnown) known.emplace_back(f.recordSector, f.ownNumber);
+    for (const NtfsUnlistedRecord& r : lists_.unlisted)
+      if (r.ownNumber) known.emplace_back(r.recordSector, *r.ownNumber);
+    std::sort(known.begin(), known.end());
+    std::optional<ReadLoss> open;
+    auto add = [&](std::uint64_t number, SectorRange sectors) {
+      if (open && open->recordNumbers.back() + 1 >= number) {
+        if (open->recordNumbers.back() != number) open->recordNumbers.push_back(number);
+        if (open->sectors.back().end >= sectors.start) open->sectors.back().end = std::max(open->sectors.back().end, sectors.end);
+        else open->sectors.push_back(sectors);
+        return;
+      }
+      if (open) losses_.push_back(std::move(*open));
+      open = ReadLoss{ReadLossKind::MftRecord, kLostId, 0, {sectors}, 0, {number}};
+    };
+    for (const SectorRange& gap : lost) {
+      auto after = std::lower_bound(known.begin(), known.end(), std::pair{gap.end, std::uint64_t{0}});
+      auto before = std::upper_bound(known.begin(), known.end(), std::pair{gap.start, ~std::uint64_t{0}});
+      if (before == known.begin()) continue;
+      --before;
+      const auto [from, number] = *before;
+      const bool within = gap.end <= from + perRecord;
+      const bool stretch = after != known.end() && (after->first - from) % perRecord == 0 &&
+                           after->second > number && (after->first - from) / perRecord == after->second - number;
+      if (!within && !stretch) continue;
+      for (std::uint64_t k = (gap.start - from) / perRecord; from + k * perRecord < gap.end; ++k) {
+        const SectorNumber recordStart = from + k * perRecord;
+        add(number + k, {std::max(gap.start, recordStart), std::min(gap.end, recordStart + perRecord)});
+      }
+    }
+    if (open) losses_.push_back(std::move(*open));
+  }
+
   // Pass 2: folders whose records do not carry their number take it from the
   // index entries that name them in their parent's index buffers.
   void numberFoldersFromIndexBuffers() {
@@ -547,7 +599,18 @@ class NtfsScan {
         const std::uint64_t size = declaredIndexBufferSize(first) / kSectorSize * kSectorSize;
         if (size > 0 && size <= kMaxIndexBufferBytes) {
           buffer.assign(size, std::byte{0});
+          const std::uint64_t losses = ctx_.reader.lossCount();
           (void)ctx_.reader.ReadSector(sector, static_cast<std::uint32_t>(size / kSectorSize), buffer);
+          // An index buffer that could not be read whole: its folder's
+          // entries there are unknown (the records they name are listed
+          // where the sweep found them).
+          if (ctx_.reader.lossCount() != losses && !ctx_.lostResult) {
+            auto lost = ctx_.reader.unreadable().rangesIn(sector, size / kSectorSize);
+            if (!lost.empty())
+              losses_.push_back(ReadLoss{ReadLossKind::FolderSectors, static_cast<std::uint32_t>(
+                                             std::min<std::uint64_t>(lists_.indexBuffers[i].owner, kLostId)),
+                                         0, std::move(lost), 0, {}});
+          }
           if (auto index = readIndexBuffer(buffer)) {
             if (index->torn) ++lists_.tornRecords;
             matcher.apply(index->node);
@@ -574,6 +637,7 @@ class NtfsScan {
   }
 
   SweepPart main_;  // what the sweep found, while it runs
+  std::vector<ReadLoss> losses_;  // what could not be read, added to the result at its end
   std::uint64_t unreported_ = 0;
   std::vector<BootEntry> bootEntries_;
   std::vector<std::byte> record_, helperRecord_;  // a record being taken, on each thread

@@ -80,6 +80,7 @@ void loadFoundListLog(CliContext& context, const std::string& path) {
   auto loaded = loadSearchLog(session, path);
   if (!loaded) throw CliExit{kExitFailure, path + ": " + loaded.error().message};
   if (!loaded->acceptedNote.empty()) std::fprintf(stderr, "dravolin: %s\n", loaded->acceptedNote.c_str());
+  if (loaded->stopped) std::fprintf(stderr, "dravolin: %s\n", kLogOfStoppedSearch);
   // The records part of the log (the NTFS lists) comes back through the
   // search worker, which reads the log and not the disk.
   runLostPass(context, path, kLogErrorInFile);

@@ -203,7 +203,8 @@ std::string describeSearchStop(const SearchStop& stop) {
   constexpr const char* kListed = ": the listing holds what was found before";
   if (!stop.sweptTo || stop.rangeEnd <= stop.rangeStart) return std::string("search stopped before its end") + kListed;
   const std::uint64_t reached = std::clamp(*stop.sweptTo, stop.rangeStart, stop.rangeEnd - 1);
-  const std::uint64_t percent = (reached - stop.rangeStart) * 100 / (stop.rangeEnd - stop.rangeStart);
+  // The share of the range looked at, sector reached included.
+  const std::uint64_t percent = (reached + 1 - stop.rangeStart) * 100 / (stop.rangeEnd - stop.rangeStart);
   return "search stopped at sector " + std::to_string(reached) + " of " + std::to_string(stop.rangeEnd) + " (" +
          std::to_string(percent) + "%)" + kListed;
 }

@@ -242,11 +242,7 @@ SearchOutcome SearchController::finish(const std::function<SearchTotals()>& tota
                                         "Time Elapsed : " + clockText(),
                                         "Directories Found : " + std::to_string(t.directories),
                                         "Files Found : " + std::to_string(t.files)});
-    if (session_.searchStop.stopped) {
-      std::string stopped = describeSearchStop(session_.searchStop);
-      stopped[0] = 'S';
-      session_.activityLog().appendLines({stopped + "."});
-    }
+    writeStopAndReadReport();
     return SearchOutcome::LostPassList;
   }
   if (!stopRequested() || isExhaustiveLostOrImaging()) {
@@ -269,11 +265,19 @@ void SearchController::writeStep3Block(const SearchTotals& t) {
                                       "Total Size : " + formatMegaGiga(t.totalSize),
                                       "Directories Found : " + std::to_string(t.directories),
                                       "Files Found : " + std::to_string(t.files)});
+  writeStopAndReadReport();
+}
+
+// After a search's block: what it could not read, and where a stop left it.
+void SearchController::writeStopAndReadReport() {
+  std::vector<std::string> lines = std::move(session_.searchReadReport);
+  session_.searchReadReport.clear();
   if (session_.searchStop.stopped) {
     std::string stopped = describeSearchStop(session_.searchStop);
     stopped[0] = 'S';
-    session_.activityLog().appendLines({stopped + "."});
+    lines.push_back(stopped + ".");
   }
+  if (!lines.empty()) session_.activityLog().appendLines(lines);
 }
 
 void SearchController::tick() {

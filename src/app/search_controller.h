@@ -186,6 +186,7 @@ class SearchController final : public WorkerJob {
   void writeStep3Block(const SearchTotals& totals);
   bool isExhaustiveLostOrImaging() const;
   void noteStop();
+  void writeStopAndReadReport();
 
   Session& session_;
   const TickSource& ticks_;

@@ -23,10 +23,11 @@ std::vector<std::string> walkNotes(const NtfsSearchContext& search) {
   return notes;
 }
 
-// The activity report's lines about what a search could not read: the
+// The activity report's lines about what a search could not read (the
+// controller writes them after the search's block): the
 // sectors the reader gave as zeros, and each loss of the search named with
 // the folder the result tree shows for it.
-void writeReadReport(Session& session, const UnreadableSectors& unreadable, const std::string& codePage) {
+void noteReadReport(Session& session, const UnreadableSectors& unreadable, const std::string& codePage) {
   std::vector<std::string> lines;
   if (!unreadable.empty()) lines.push_back("Unreadable Sectors : " + describeSectorRanges(unreadable.ranges()));
   if (!session.entries.Losses.empty()) {
@@ -36,7 +37,7 @@ void writeReadReport(Session& session, const UnreadableSectors& unreadable, cons
     tree.build();
     for (const std::string& line : describeReadLosses(tree)) lines.push_back("Not Read : " + line);
   }
-  if (!lines.empty()) session.activityLog().appendLines(lines);
+  session.searchReadReport = std::move(lines);
 }
 
 // A search worker run under a watch of the session's reader, so that what
@@ -45,9 +46,10 @@ void writeReadReport(Session& session, const UnreadableSectors& unreadable, cons
 SearchController::Worker reportingReads(Session& session, const std::string& codePage,
                                         SearchController::Worker worker) {
   return [&session, codePage, worker = std::move(worker)](Job& job) {
+    session.searchReadReport.clear();
     UnreadableWatch watch(*session.reader());
     worker(job);
-    writeReadReport(session, watch.sectors(), codePage);
+    noteReadReport(session, watch.sectors(), codePage);
   };
 }
 

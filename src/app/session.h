@@ -113,6 +113,9 @@ class Session {
   // What the last search could not read, as written to the activity report
   // (a partial MFT run list, torn records); the command line repeats it.
   std::vector<std::string> searchNotes;
+  // The activity report's lines about what the last search could not read
+  // (the sectors, each loss), written after the search's block.
+  std::vector<std::string> searchReadReport;
   // Whether the last search was stopped, and how far it got.
   SearchStop searchStop;
   // Who hands over a disk this user may not open (deviceAccessFor); empty:

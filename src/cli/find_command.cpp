@@ -103,7 +103,7 @@ CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
       nlohmann::json doc = {{"pattern", o->pattern},
                             {"count", hits.size()},
                             {"hits", list},
-                            {"aborted", stop.stopped},
+                            {"aborted", stop.stopped || context.interrupted()},
                             {"covered", coveredJson(stop)}};
       if (!entries.Losses.empty()) doc["losses"] = lossesJson(*tree);
       if (!watch.sectors().empty()) doc["unreadable"] = rangesJson(watch.sectors().ranges());

@@ -165,7 +165,7 @@ CommandRunner registerLostCommand(CLI::App& app, CliContext& context) {
       }
       nlohmann::json doc = {{"range", {{"start", rangeStart}, {"end", rangeEnd}}},
                             {"file_systems", list},
-                            {"aborted", session.searchStop.stopped},
+                            {"aborted", session.searchStop.stopped || context.interrupted()},
                             {"covered", coveredJson(session.searchStop)}};
       if (!watch.sectors().empty()) doc["unreadable"] = rangesJson(watch.sectors().ranges());
       if (found.empty()) {

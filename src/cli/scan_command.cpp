@@ -205,7 +205,7 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
       std::string path;
       json.beginObject();
       json.key("aborted");
-      json.value(stop.stopped);
+      json.value(stop.stopped || context.interrupted());
       json.key("covered");
       if (const nlohmann::json covered = coveredJson(stop); covered.is_null()) {
         json.nullValue();

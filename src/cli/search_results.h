@@ -190,7 +190,10 @@ inline nlohmann::json coveredJson(const SearchStop& stop) {
 // could not read (each loss, as the result browser names it), the sectors
 // the job's watch saw read as zeros, and where a stop left the search.
 // Returns the exit code: 130 after a stop, 1 when anything was lost, else 0.
-inline int reportSearchEnd(const Session& session, const ResultTree* tree, const UnreadableSectors& unreadable) {
+// A Ctrl-C that stopped an earlier pass (the search for lost partitions
+// before --lost N's tree) or the work after the search counts as a stop too.
+inline int reportSearchEnd(const Session& session, const ResultTree* tree, const UnreadableSectors& unreadable,
+                           bool interrupted = interruptCount > 0) {
   bool lost = !unreadable.empty();
   if (tree) {
     for (const std::string& line : describeReadLosses(*tree)) std::fprintf(stderr, "dravolin: %s\n", line.c_str());
@@ -199,8 +202,9 @@ inline int reportSearchEnd(const Session& session, const ResultTree* tree, const
   if (!unreadable.empty())
     std::fprintf(stderr, "dravolin: %llu unreadable sectors were read as zeros: %s\n",
                  static_cast<unsigned long long>(unreadable.total()), describeSectorRanges(unreadable.ranges()).c_str());
-  if (session.searchStop.stopped) {
-    std::fprintf(stderr, "dravolin: %s\n", describeSearchStop(session.searchStop).c_str());
+  if (session.searchStop.stopped || interrupted) {
+    const SearchStop stop = session.searchStop.stopped ? session.searchStop : SearchStop{.stopped = true};
+    std::fprintf(stderr, "dravolin: %s\n", describeSearchStop(stop).c_str());
     return kExitInterrupted;
   }
   return lost ? kExitFailure : kExitOk;

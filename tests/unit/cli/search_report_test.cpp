@@ -45,7 +45,7 @@ TEST(SearchReport, LossesAndUnreadableSectorsAreNamedAndDecideTheExitCode) {
     if (c.stopped) session.searchStop = SearchStop{true, false, 499, 0, 2000};
 
     testing::internal::CaptureStderr();
-    const int code = reportSearchEnd(session, &tree, unreadable);
+    const int code = reportSearchEnd(session, &tree, unreadable, false);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(code, c.exitCode);
     std::size_t at = 0;

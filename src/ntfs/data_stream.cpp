@@ -28,12 +28,16 @@ void takeResidentValue(NtfsDataStream& stream, const AttributeHeader& data) {
 }
 
 // The unnamed $DATA of record that starts at vcn (any when vcn is empty).
-std::optional<AttributeHeader> findDataExtent(const MftRecord& record, std::optional<std::uint64_t> vcn) {
+// When the walk ended at an unnamed $DATA holding an illegal value, corrupt
+// (if given) says what.
+std::optional<AttributeHeader> findDataExtent(const MftRecord& record, std::optional<std::uint64_t> vcn,
+                                              std::string* corrupt = nullptr) {
   AttributeCursor walk(record);
   while (const AttributeHeader* attribute = walk.next()) {
     if (!attribute->is(AttributeType::Data) || !attribute->name.empty()) continue;
     if (!vcn || (attribute->non_resident ? attribute->first_vcn == *vcn : *vcn == 0)) return *attribute;
   }
+  if (corrupt && walk.corruptAttributeIs(AttributeType::Data, u"")) *corrupt = walk.corrupt();
   return std::nullopt;
 }
 
@@ -58,7 +62,9 @@ void finishRuns(NtfsDataStream& stream, std::uint64_t cluster_size) {
 }
 
 Result<NtfsDataStream> fromOneRecord(const MftRecord& base, std::uint64_t cluster_size) {
-  auto data = findDataExtent(base, std::nullopt);
+  std::string corrupt;
+  auto data = findDataExtent(base, std::nullopt, &corrupt);
+  if (!data && !corrupt.empty()) return makeError(ErrorKind::Corrupt, std::move(corrupt));
   if (!data) return makeError(ErrorKind::NotFound, "no unnamed data attribute");
   NtfsDataStream stream;
   if (!data->non_resident) {

@@ -19,6 +19,17 @@ void takeSizes(NtfsDataStream& stream, const AttributeHeader& data) {
   stream.compression_unit_shift = data.compression_unit_shift;
 }
 
+// Appends the runs of one extent; a list damaged part way keeps the runs
+// before the damage, and the stream is then incomplete.
+void takeRuns(NtfsDataStream& stream, const AttributeHeader& data) {
+  DecodedRuns decoded = decodeDataRunsUpToDamage(data.runs, data.first_vcn);
+  if (decoded.damage) {
+    stream.complete = false;
+    stream.runs_damaged = true;
+  }
+  stream.runs.insert(stream.runs.end(), decoded.runs.begin(), decoded.runs.end());
+}
+
 // A resident value is the whole stream: every size is its length.
 void takeResidentValue(NtfsDataStream& stream, const AttributeHeader& data) {
   stream.resident = true;
@@ -72,9 +83,7 @@ Result<NtfsDataStream> fromOneRecord(const MftRecord& base, std::uint64_t cluste
     return stream;
   }
   takeSizes(stream, *data);
-  auto runs = decodeDataRuns(data->runs, data->first_vcn);
-  if (runs) stream.runs = std::move(*runs);
-  else stream.complete = false;
+  takeRuns(stream, *data);
   if (data->first_vcn != 0) stream.complete = false;
   finishRuns(stream, cluster_size);
   return stream;
@@ -180,9 +189,7 @@ Result<NtfsDataStream> collectDataStream(const MftRecord& base, std::optional<st
       takeSizes(stream, *data);
       sized = true;
     }
-    auto runs = decodeDataRuns(data->runs, data->first_vcn);
-    if (!runs) { stream.complete = false; continue; }
-    stream.runs.insert(stream.runs.end(), runs->begin(), runs->end());
+    takeRuns(stream, *data);
   }
   if (!sized) {
     // Without the first extent the size is unknown: the runs found give the

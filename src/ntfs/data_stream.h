@@ -29,7 +29,8 @@ inline constexpr std::uint64_t kMaxAttributeListSize = 16u * 1024 * 1024;
 // the base record (number and sequence number); the sizes and flags come from
 // the extent that starts at VCN 0. An extent that cannot be found or is
 // refused leaves a hole and clears complete, as do runs that cover less than
-// the data size. NotFound when the record has no unnamed $DATA at all;
+// the data size; a run list that is malformed part way keeps the runs before
+// the damage and sets runs_damaged. NotFound when the record has no unnamed $DATA at all;
 // Corrupt when its walk ends at an unnamed $DATA holding an illegal value.
 [[nodiscard]] Result<NtfsDataStream> collectDataStream(const MftRecord& base,
                                                        std::optional<std::uint64_t> base_number,

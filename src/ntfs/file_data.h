@@ -34,6 +34,9 @@ struct NtfsDataStream {
   // False when an extent could not be found or accepted, or the runs cover
   // less than the data size: the stream reads as far as it goes.
   bool complete = true;
+  // Whether a run list ended at a malformed run: the runs before it are kept
+  // (and complete is cleared).
+  bool runs_damaged = false;
 
   bool isCompressed() const { return (flags & 0x00FF) != 0; }
   // Clusters of a compression unit: 16 also when the header gave 0 (the

@@ -524,6 +524,7 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
   if (found < size) {
     failures_ = true;
     result_.incomplete.push_back({target.string(), size, done});
+    if (stream->runs_damaged) addIssue(target, "the file's data runs are damaged: saved as far as they reach");
   }
   if (damaged) addIssue(target, "parts of the data could not be decoded and were written as zeros");
   if (unreadable > 0)

@@ -203,6 +203,46 @@ TEST(DataRunsTest, DecodesOrRejectsEachRunShape) {
   EXPECT_EQ(runs->back(), (DataRun{7 + 4999, 2 * 5000, 1, false}));
 }
 
+// A malformed run after good ones ends the list there: the runs before it
+// are kept, the stream is incomplete and saved as far as they reach.
+TEST(DataRunsTest, DamageAfterGoodRunsKeepsTheRunsBeforeIt) {
+  struct Case {
+    const char* name;
+    Bytes runs;
+    std::vector<DataRun> kept;
+  };
+  const std::vector<Case> cases = {
+      {"field of 9 bytes after two runs", bytesOf({0x11, 0x02, 0x20, 0x11, 0x03, 0x10, 0x19, 1, 0, 0, 0, 0, 0, 0, 0, 0, 5}),
+       {{0, 0x20, 2, false}, {2, 0x30, 3, false}}},
+      {"length of 0 after a run", bytesOf({0x11, 0x04, 0x20, 0x11, 0x00, 0x05, 0x00}), {{0, 0x20, 4, false}}},
+      {"offset below cluster 0 after a run", bytesOf({0x11, 0x04, 0x20, 0x11, 0x01, 0x80, 0x00}), {{0, 0x20, 4, false}}},
+      {"offset field of 9 bytes after a sparse run", bytesOf({0x11, 0x04, 0x20, 0x01, 0x03, 0x91, 0x01, 0x30}),
+       {{0, 0x20, 4, false}, {4, 0, 3, true}}},
+      {"damage in the first run", bytesOf({0x10, 0x04, 0x20, 0x11, 0x01, 0x30}), {}},
+  };
+  const FetchRecord none = [](std::uint64_t) -> std::optional<std::vector<std::byte>> { return std::nullopt; };
+  const ReadClusters zeros = [](std::uint64_t, std::uint64_t, std::span<std::byte> out) {
+    std::fill(out.begin(), out.end(), std::byte{0});
+    return true;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(decodeDataRuns(c.runs));
+    const DecodedRuns decoded = decodeDataRunsUpToDamage(c.runs);
+    EXPECT_NE(decoded.damage, nullptr);
+    EXPECT_EQ(decoded.runs, c.kept);
+    // The file of 16 clusters of 4 KiB these runs start.
+    Bytes bytes = mftRecord(42, kMftRecordInUse, {nonResidentAttribute(kData, c.runs, 16 * 4096)});
+    protectStrides(bytes, 0x30, 1);
+    auto stream = collectDataStream(mustRead(bytes), 42, 4096, none, zeros);
+    ASSERT_TRUE(stream) << stream.error().message;
+    EXPECT_FALSE(stream->complete);
+    EXPECT_TRUE(stream->runs_damaged);
+    EXPECT_EQ(stream->runs, c.kept);
+    EXPECT_EQ(savableLength(*stream, 4096), totalClusters(c.kept) * 4096);
+  }
+}
+
 // Values derived from a non-resident header are checked once, in the
 // decoder: an illegal one makes the attribute Corrupt, naming the field's
 // offset and value, and never reaches the saving of the stream.

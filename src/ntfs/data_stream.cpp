@@ -115,17 +115,18 @@ std::optional<std::uint64_t> baseNumberOf(const MftRecord& base, std::optional<s
 }
 
 // Reads extension record number into buffer and accepts it only when it
-// names the base record (number and sequence number) and, when it carries
-// its own number, is the record asked for.
+// names the base record (number and sequence number: the one the base
+// carries, or for a freed base the one it carried in use) and, when it
+// carries its own number, is the record asked for.
 std::optional<MftRecord> fetchExtension(const FetchRecord& fetch_record, std::uint64_t number,
-                                        std::uint64_t base_number, std::uint16_t base_sequence,
+                                        std::uint64_t base_number, const MftRecordHeader& base,
                                         std::vector<std::byte>& buffer) {
   auto bytes = fetch_record(number);
   if (!bytes) return std::nullopt;
   buffer = std::move(*bytes);
   auto record = readMftRecord(buffer);
   if (!record || record->header.base_reference.record_number != base_number ||
-      record->header.base_reference.sequence_number != base_sequence ||
+      !referenceNamesRecord(record->header.base_reference.sequence_number, base.sequence_number, base.inUse()) ||
       (record->header.record_number && *record->header.record_number != number))
     return std::nullopt;
   return *record;
@@ -148,7 +149,7 @@ std::vector<FileName> collectFileNames(const MftRecord& base, std::optional<std:
   for (const auto& entry : *entries) {
     const std::uint64_t number = entry.reference.record_number;
     if (!entry.is(AttributeType::FileName) || number == *base_number || !read.insert(number).second) continue;
-    if (auto record = fetchExtension(fetch_record, number, *base_number, base.header.sequence_number, buffer)) {
+    if (auto record = fetchExtension(fetch_record, number, *base_number, base.header, buffer)) {
       auto more = readFileNames(*record);
       names.insert(names.end(), more.begin(), more.end());
     }
@@ -177,7 +178,7 @@ Result<NtfsDataStream> collectDataStream(const MftRecord& base, std::optional<st
     } else if (base_number) {
       // An extension belongs to this file only when it names the base record.
       if (auto record = fetchExtension(fetch_record, extent.reference.record_number, *base_number,
-                                       base.header.sequence_number, buffer))
+                                       base.header, buffer))
         data = findDataExtent(*record, extent.starting_vcn);
     }
     if (!data) { stream.complete = false; continue; }

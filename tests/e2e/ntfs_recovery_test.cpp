@@ -458,5 +458,61 @@ TEST_F(NtfsDamageTest, AWipedMftRecordHandsOverToTheScan) {
   EXPECT_GT(compared, 1000);
 }
 
+// Two deleted files in hundreds of fragments, with attribute lists, deleted
+// as Windows deletes: base and extension records freed with their sequence
+// numbers raised, the extensions still naming the base by the sequence it had
+// in use. The walk and the scan take those extensions: fragmented.bin is
+// listed in /Big and saved whole; nameless.bin, whose name lay in an
+// extension record since wiped, is listed under "Lost" as File and its number
+// and saved whole too; no file is saved as "_".
+TEST_F(NtfsDamageTest, DeletedFilesWithAttributeListsAreListedAndSavedWhole) {
+  const fs::path image = test::fixturePath("damaged/ntfs-deleted-attribute-list.img");
+  ASSERT_TRUE(fs::exists(image)) << "run tests/fixtures/build-damaged-images.sh";
+  const std::string hash = sha256File(image);
+  struct Expected {
+    std::string path;
+    std::uint64_t size;
+    std::string sha256;
+  };
+  std::map<std::string, Expected> expected;  // by the name written
+  std::istringstream rows(test::readFile(fs::path(image.string() + ".tsv")));
+  for (std::string name, mft, size, sha; std::getline(rows, name, '\t') && std::getline(rows, mft, '\t') &&
+                                         std::getline(rows, size, '\t') && std::getline(rows, sha);)
+    expected[name] = {name == "Big/nameless.bin" ? "/Lost/File" + mft : "/" + name, std::stoull(size), sha};
+  ASSERT_EQ(expected.size(), 2u);
+
+  for (const std::vector<std::string>& mode : {std::vector<std::string>{}, std::vector<std::string>{"--exhaustive"}}) {
+    SCOPED_TRACE(mode.empty() ? "MFT walk" : "exhaustive scan");
+    std::vector<std::string> args = {"scan", image.string(), "--json"};
+    args.insert(args.end(), mode.begin(), mode.end());
+    const auto scan = run(args);
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    auto byPath = entriesByPath(json::parse(scan.out));
+    for (const auto& [name, file] : expected) {
+      SCOPED_TRACE(file.path);
+      ASSERT_TRUE(byPath.contains(file.path)) << "not listed";
+      EXPECT_EQ(byPath[file.path]["type"], "Deleted File");
+      EXPECT_EQ(byPath[file.path]["size"], file.size);
+    }
+    for (const auto& [path, entry] : byPath) EXPECT_FALSE(entry["name"].get<std::string>().empty()) << path;
+
+    const fs::path to = dir / (mode.empty() ? "walk" : "scan");
+    std::vector<std::string> save = {"recover", image.string(), "--path", "/Big", "--path", "/Lost", "--to",
+                                     to.string(), "--json"};
+    save.insert(save.end(), mode.begin(), mode.end());
+    const auto saved = run(save);
+    EXPECT_EQ(saved.exitCode, 0) << saved.err << saved.out;
+    EXPECT_EQ(json::parse(saved.out)["incomplete"], 0);
+    auto written = writtenFiles(to);
+    for (const auto& [name, file] : expected) {
+      SCOPED_TRACE(file.path);
+      ASSERT_TRUE(written.contains(file.path)) << "not saved";
+      EXPECT_EQ(sha256File(written[file.path]), file.sha256);
+    }
+    for (const auto& [path, where] : written) EXPECT_NE(where.filename(), "_") << path;
+  }
+  EXPECT_EQ(sha256File(image), hash);
+}
+
 }  // namespace
 }  // namespace dravolin

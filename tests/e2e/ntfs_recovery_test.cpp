@@ -514,5 +514,42 @@ TEST_F(NtfsDamageTest, DeletedFilesWithAttributeListsAreListedAndSavedWhole) {
   EXPECT_EQ(sha256File(image), hash);
 }
 
+// An older copy of a deleted file's record, marked in use, lies in a free
+// cluster: with the MFT readable the exhaustive search lists the record once,
+// as the MFT holds it, and saves the real file under its own name. The copy
+// adds nothing: the listing equals the intact volume's.
+TEST_F(NtfsDamageTest, AStaleRecordCopyOutsideTheMftNeitherDuplicatesNorReplacesTheRecord) {
+  const fs::path image = test::fixturePath("damaged/ntfs-stale-record-copy.img");
+  ASSERT_TRUE(fs::exists(image)) << "run tests/fixtures/build-damaged-images.sh";
+  const std::string hash = sha256File(image);
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* file = manifest.find("/Deleted document with a long name full.txt");
+  ASSERT_NE(file, nullptr);
+  const auto scan = run({"scan", image.string(), "--exhaustive", "--json"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  const json listing = json::parse(scan.out);
+  int copies = 0;
+  for (const auto& entry : listing["entries"]) {
+    if (entry["id"] != file->mft || entry["kind"] != "file") continue;
+    ++copies;
+    EXPECT_EQ(entry["type"], "Deleted File");
+    EXPECT_EQ(entry["path"], file->path);
+  }
+  EXPECT_EQ(copies, 1);
+  const auto intact = run({"scan", test::fixturePath("ntfs-full.img").string(), "--exhaustive", "--json"});
+  ASSERT_EQ(intact.exitCode, 0) << intact.err;
+  EXPECT_EQ(listing["entries"], json::parse(intact.out)["entries"]);
+
+  const fs::path to = dir / "out";
+  const auto saved =
+      run({"recover", image.string(), "--exhaustive", "--path", file->path, "--to", to.string(), "--json"});
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  auto written = writtenFiles(to);
+  ASSERT_EQ(written.size(), 1u);
+  ASSERT_TRUE(written.contains(file->path));
+  EXPECT_EQ(sha256File(written[file->path]), file->sha256);
+  EXPECT_EQ(sha256File(image), hash);
+}
+
 }  // namespace
 }  // namespace dravolin

@@ -484,8 +484,11 @@ class NtfsScan {
     if (walk.damaged() && !dataSize) dataSize = dataSizeAtDamage(*record, walk.offset());
     const auto chosen = bestFileNameIndex(names);
     FileName* best = chosen ? &names[*chosen] : nullptr;
-    const std::uint8_t flags = static_cast<std::uint8_t>(header.flags & 0xFF);
-    const bool folder = flags == 2 || flags == 3;
+    // The kind and state the MFT walk gives the record: a folder whenever the
+    // directory flag is set (0x07, a folder of $Extend such as $Deleted,
+    // included), deleted when the in-use flag is clear.
+    const bool folder = header.isDirectory();
+    const bool deleted = !header.inUse();
     if (!best && dataSize.value_or(0) == 0 && !folder && !attributeList) {
       // A record never used, emptied or reserved (records 12 to 15 hold an
       // empty stream and no name): nothing to show, but it holds a place.
@@ -504,7 +507,7 @@ class NtfsScan {
     if (folder) {
       NtfsFolderEntry entry;
       entry.name = std::move(name);
-      entry.deleted = flags == 2;
+      entry.deleted = deleted;
       entry.times = times;
       entry.parent = parent;
       if (header.record_number) {
@@ -521,7 +524,7 @@ class NtfsScan {
       part.lastFolder = true;
     } else {
       NtfsFileEntry entry;
-      entry.deleted = flags == 0;
+      entry.deleted = deleted;
       entry.times = times;
       entry.size = dataSize.value_or(0);
       entry.hasData = dataSize.has_value();

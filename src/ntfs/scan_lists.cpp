@@ -385,7 +385,14 @@ void assembleNtfsResults(FoundEntries& entries, NtfsScanLists& lists, std::uint1
     job->checkpoint();
   };
 
-  if (!lists.folders.empty()) ensureLost();
+  // "Lost" is shown only when it holds something; it comes before the
+  // folders when one of them goes there (files and folders moved there later
+  // add it when they do).
+  if (std::any_of(lists.folders.begin(), lists.folders.end(), [&](const NtfsFolderEntry& folder) {
+        return folder.ownNumber != kNtfsRootId && folder.ownNumber <= 0xFFFFFFFFull &&
+               parentIdOf(folder.parent) == kLostId;
+      }))
+    ensureLost();
   for (std::size_t i = 0; i < lists.folders.size(); ++i) {
     NtfsFolderEntry& folder = lists.folders[i];
     if (job && job->stopRequested()) break;

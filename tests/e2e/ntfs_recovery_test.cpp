@@ -551,5 +551,41 @@ TEST_F(NtfsDamageTest, AStaleRecordCopyOutsideTheMftNeitherDuplicatesNorReplaces
   EXPECT_EQ(sha256File(image), hash);
 }
 
+// The walk and the exhaustive search give a record the same kind: a folder
+// record with flags 0x07 (in use, a folder, in $Extend, as $Extend/$Deleted)
+// is a folder in both, not a 0-byte file in the scan. And an exhaustive
+// listing holds "Lost" only when something lies in it: not on intact volumes.
+TEST_F(NtfsDamageTest, ARecordHasOneKindInBothSearchesAndLostIsShownOnlyWhenUsed) {
+  for (const char* intact : {"ntfs.img", "ntfs-full.img"}) {
+    SCOPED_TRACE(intact);
+    const auto scan = run({"scan", test::fixturePath(intact).string(), "--exhaustive", "--json"});
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    for (const auto& entry : json::parse(scan.out)["entries"]) {
+      EXPECT_NE(entry["id"], 0x0FFFFFFF) << entry["path"];
+      EXPECT_NE(entry["parent"], 0x0FFFFFFF) << entry["path"];
+    }
+  }
+  const fs::path copy = copyOf(test::fixturePath("ntfs-full.img"));
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* folder = manifest.find("/Documents");
+  ASSERT_NE(folder, nullptr);
+  const std::uint64_t at = recordOffset(copy, folder->mft);
+  ASSERT_EQ(read(copy, at + 22, 2), std::string("\x03\x00", 2));
+  patch(copy, at + 22, std::string("\x07\x00", 2));
+  for (const std::vector<std::string>& mode : {std::vector<std::string>{}, std::vector<std::string>{"--exhaustive"}}) {
+    SCOPED_TRACE(mode.empty() ? "MFT walk" : "exhaustive scan");
+    std::vector<std::string> args = {"scan", copy.string(), "--json"};
+    args.insert(args.end(), mode.begin(), mode.end());
+    const auto scan = run(args);
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    auto byPath = entriesByPath(json::parse(scan.out));
+    ASSERT_TRUE(byPath.contains("/Documents"));
+    EXPECT_EQ(byPath["/Documents"]["type"], "Folder");
+    EXPECT_EQ(byPath["/Documents"]["kind"], "folder");
+    EXPECT_EQ(byPath["/Documents"]["id"], folder->mft);
+    EXPECT_TRUE(byPath.contains("/Documents/Work"));
+  }
+}
+
 }  // namespace
 }  // namespace dravolin

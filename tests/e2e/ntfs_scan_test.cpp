@@ -302,7 +302,8 @@ TEST(NtfsScanStopTest, StopWhileNumberingFoldersStillListsEverything) {
   scan.run(image);
   if (HasFatalFailure()) return;
   EXPECT_EQ(scan.job.completion, Completion::SearchDone);
-  EXPECT_GT(full.entries.DirectoryCount, 20u);
+  // 20 folders: the volume's, without an empty "Lost".
+  EXPECT_GE(full.entries.DirectoryCount, 20u);
   EXPECT_EQ(scan.entries.DirectoryCount, full.entries.DirectoryCount);
   EXPECT_EQ(scan.entries.FileCount, full.entries.FileCount);
 }

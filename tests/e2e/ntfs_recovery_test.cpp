@@ -314,6 +314,47 @@ TEST_F(NtfsDamageTest, BytesPastTheInitializedSizeAreSavedAsZeros) {
   EXPECT_EQ(sha256File(to / "Sparse" / "preallocated.db"), file->sha256);
 }
 
+// The run list of a file in two runs is damaged after its first run (a run
+// whose length field claims 9 bytes): the first run is kept, the file saved
+// as far as it reaches, and the saving names the file and fails.
+TEST_F(NtfsDamageTest, DamagedRunsAfterAGoodRunAreSavedAsFarAsTheyReach) {
+  const fs::path original = test::fixturePath("ntfs-full.img");
+  const fs::path copy = copyOf(original);
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* file = manifest.find("/Fragments/Split file full.bin");
+  ASSERT_NE(file, nullptr);
+  ASSERT_NE(file->attributes.find("runs=2"), std::string::npos);
+  const std::uint64_t at = recordOffset(copy, file->mft);
+  const std::string record = read(copy, at, 1024);
+  const std::size_t data = attributeOffset(record, 0x80);
+  ASSERT_NE(data, 0u);
+  const std::size_t runs = data + (static_cast<unsigned char>(record[data + 32]) |
+                                   (static_cast<unsigned char>(record[data + 33]) << 8));
+  const auto first = static_cast<unsigned char>(record[runs]);
+  std::uint64_t clusters = 0;
+  for (int i = (first & 0x0F); i > 0; --i) clusters = clusters << 8 | static_cast<unsigned char>(record[runs + i]);
+  const std::size_t second = runs + 1 + (first & 0x0F) + (first >> 4);
+  ASSERT_LT(second % 512, 510u);
+  ASSERT_NE(record[second], 0) << "the file is in one run";
+  patch(copy, at + second, std::string("\x19", 1));
+
+  const fs::path whole = dir / "whole", part = dir / "part";
+  ASSERT_EQ(run({"recover", original.string(), "--path", file->path, "--to", whole.string()}).exitCode, 0);
+  const auto saved = run({"recover", copy.string(), "--path", file->path, "--to", part.string(), "--json"});
+  EXPECT_EQ(saved.exitCode, 1) << saved.err;
+  const json doc = json::parse(saved.out);
+  EXPECT_EQ(doc["message"], "Saving not completed successfully.");
+  EXPECT_EQ(doc["incomplete"], 1);
+  ASSERT_EQ(doc["errors"].size(), 1u) << doc["errors"];
+  EXPECT_NE(doc["errors"][0].dump().find("data runs are damaged"), std::string::npos) << doc["errors"];
+  const std::string full = test::readFile(whole / "Fragments" / "Split file full.bin");
+  const std::string partial = test::readFile(part / "Fragments" / "Split file full.bin");
+  ASSERT_EQ(full.size(), file->size);
+  ASSERT_GT(clusters, 0u);
+  EXPECT_EQ(partial.size(), clusters * 4096);
+  EXPECT_EQ(partial, full.substr(0, partial.size()));
+}
+
 // An extension record of the fragmented mailbox names another base record:
 // it is refused, so the mailbox is saved only as far as its other extents
 // go, and the saving says it is incomplete; never a 0-byte success.

@@ -355,6 +355,28 @@ TEST_F(NtfsDamageTest, DamagedRunsAfterAGoodRunAreSavedAsFarAsTheyReach) {
   EXPECT_EQ(partial, full.substr(0, partial.size()));
 }
 
+// A compressed file whose $DATA header says a compression unit of 2^64
+// clusters: the value is refused where the header is decoded, and the saving
+// names the file with the field's offset and value instead of shifting by it.
+TEST_F(NtfsDamageTest, AnIllegalCompressionUnitIsNamedAndNeverUsed) {
+  const fs::path copy = copyOf(test::fixturePath("ntfs-full.img"));
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* file = manifest.find("/Compressed/compressed log.txt");
+  ASSERT_NE(file, nullptr);
+  const std::uint64_t at = recordOffset(copy, file->mft);
+  const std::size_t data = attributeOffset(read(copy, at, 1024), 0x80);
+  ASSERT_NE(data, 0u);
+  ASSERT_EQ(read(copy, at + data + 34, 1), std::string("\x04", 1));
+  patch(copy, at + data + 34, std::string("\x40", 1));
+  const fs::path to = dir / "out";
+  const auto saved = run({"recover", copy.string(), "--path", file->path, "--to", to.string(), "--json"});
+  EXPECT_EQ(saved.exitCode, 1) << saved.err;
+  const json doc = json::parse(saved.out);
+  ASSERT_EQ(doc["errors"].size(), 1u) << doc["errors"];
+  EXPECT_NE(doc["errors"][0].dump().find("offset 0x22: compression unit shift 64"), std::string::npos)
+      << doc["errors"];
+}
+
 // An extension record of the fragmented mailbox names another base record:
 // it is refused, so the mailbox is saved only as far as its other extents
 // go, and the saving says it is incomplete; never a 0-byte success.

@@ -236,8 +236,12 @@ class MftWalk {
     if (names.empty() && hasList)
       names = collectFileNames(*record, number, geometry_.cluster_size, fetch_, clusters_);
     const auto chosen = bestFileNameIndex(names);
-    if (!chosen || names[*chosen].name.empty()) return;
-    FileName* name = &names[*chosen];
+    FileName* name = chosen && !names[*chosen].name.empty() ? &names[*chosen] : nullptr;
+    // A record without a name is listed when it holds something, as the
+    // sector scan lists it: data, an attribute list or a folder's index
+    // (records never used, emptied or reserved hold none of them).
+    const bool holdsSomething = (data && data->size() > 0) || hasList || header.isDirectory();
+    if (!name && !holdsSomething) return;
     if (record->torn) ++torn_;
 
     WalkRecord out;
@@ -245,13 +249,19 @@ class MftWalk {
     out.sequence = header.sequence_number;
     out.inUse = header.inUse();
     out.directory = header.isDirectory();
-    out.parent = name->parent;
-    out.name = std::move(name->name);
+    if (name) {
+      out.parent = name->parent;
+      out.name = std::move(name->name);
+    } else {
+      // Its folder is unknown: it goes under "Lost", named by its number.
+      out.parent = FileReference{};
+      out.name = namelessRecordName(key, out.directory);
+    }
     auto info = information ? parseStandardInformation(*information)
                             : Result<StandardInformation>(makeError(ErrorKind::NotFound, "no standard information"));
     if (info)
       out.times = entryTimes(info->modification_time, info->creation_time, info->access_time);
-    else
+    else if (name)
       out.times = entryTimes(name->modification_time, name->creation_time, name->access_time);
     if (!out.directory) out.size = dataSize(*record, data ? &*data : nullptr, number, hasList);
     byNumber_.emplace(key, records_.size());
@@ -273,6 +283,7 @@ class MftWalk {
   std::uint32_t resolveParent(const WalkRecord& r, std::ptrdiff_t& index) const {
     const std::uint64_t parent = r.parent.record_number;
     if (parent == kNtfsRootId) return kNtfsRootId;
+    if (r.parent.isZero()) return kLostId;
     if (parent == r.number || parent > std::numeric_limits<std::uint32_t>::max()) return kLostId;
     auto it = byNumber_.find(static_cast<std::uint32_t>(parent));
     if (it == byNumber_.end()) return kLostId;

@@ -23,6 +23,7 @@
 #include "ntfs/index_root.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs_search.h"
+#include "ntfs/ntfs_volume.h"
 #include "ntfs/scan_lists.h"
 #include "ntfs/standard_information.h"
 #include "partition/volume_boot_record.h"
@@ -176,6 +177,7 @@ class NtfsScan {
     }
     // A stop ends the sweep only; the passes after it run on what was found.
     job_.clearStopRequest();
+    if (!ctx_.lostResult) keepRecordsTheMftGives();
     job_.setStatus("Step 2/5 :- Assigning MFT Numbers to Folders. Please Wait...  ");
     numberFoldersFromIndexBuffers();
     // A stop that ended the numbering of folders is used up too: the tree is
@@ -482,8 +484,11 @@ class NtfsScan {
     if (walk.damaged() && !dataSize) dataSize = dataSizeAtDamage(*record, walk.offset());
     const auto chosen = bestFileNameIndex(names);
     FileName* best = chosen ? &names[*chosen] : nullptr;
-    const std::uint8_t flags = static_cast<std::uint8_t>(header.flags & 0xFF);
-    const bool folder = flags == 2 || flags == 3;
+    // The kind and state the MFT walk gives the record: a folder whenever the
+    // directory flag is set (0x07, a folder of $Extend such as $Deleted,
+    // included), deleted when the in-use flag is clear.
+    const bool folder = header.isDirectory();
+    const bool deleted = !header.inUse();
     if (!best && dataSize.value_or(0) == 0 && !folder && !attributeList) {
       // A record never used, emptied or reserved (records 12 to 15 hold an
       // empty stream and no name): nothing to show, but it holds a place.
@@ -502,7 +507,7 @@ class NtfsScan {
     if (folder) {
       NtfsFolderEntry entry;
       entry.name = std::move(name);
-      entry.deleted = flags == 2;
+      entry.deleted = deleted;
       entry.times = times;
       entry.parent = parent;
       if (header.record_number) {
@@ -519,7 +524,7 @@ class NtfsScan {
       part.lastFolder = true;
     } else {
       NtfsFileEntry entry;
-      entry.deleted = flags == 0;
+      entry.deleted = deleted;
       entry.times = times;
       entry.size = dataSize.value_or(0);
       entry.hasData = dataSize.has_value();
@@ -583,6 +588,52 @@ class NtfsScan {
       }
     }
     if (open) losses_.push_back(std::move(*open));
+  }
+
+  // Copies of MFT records found outside $MFT (older copies in free clusters,
+  // in $LogFile) only serve records the MFT cannot give: when the volume's
+  // MFT run list loads, a record the sweep found within its runs stands for
+  // its number, and every copy of that number found elsewhere is dropped,
+  // so it neither adds a second entry nor takes the record's place for the
+  // saving.
+  void keepRecordsTheMftGives() {
+    auto geometry = readNtfsGeometry(ctx_.reader, ctx_.parameters, start_, end_);
+    if (!geometry) return;
+    auto mft = LoadMftRunList(ctx_.reader, *geometry);
+    if (!mft || mft->runs.empty()) return;
+    const std::uint64_t spc = geometry->sectorsPerCluster();
+    if (spc == 0 || end_ <= geometry->partition_start) return;
+    std::vector<SectorRange> runs;
+    for (const DataRun& run : mft->runs) {
+      if (run.sparse || run.lcn > (end_ - geometry->partition_start) / spc) continue;
+      const SectorNumber first = geometry->partition_start + run.lcn * spc;
+      runs.push_back({first, first + std::min(run.length, (end_ - first) / spc) * spc});
+    }
+    std::sort(runs.begin(), runs.end(), [](const SectorRange& a, const SectorRange& b) { return a.start < b.start; });
+    auto inMft = [&runs](SectorNumber sector) {
+      auto after = std::upper_bound(runs.begin(), runs.end(), sector,
+                                    [](SectorNumber s, const SectorRange& r) { return s < r.start; });
+      return after != runs.begin() && sector < std::prev(after)->end;
+    };
+    // The numbers the MFT gives, with the sector of their record there.
+    std::unordered_map<std::uint64_t, SectorNumber> given;
+    auto note = [&](bool known, std::uint64_t number, SectorNumber sector) {
+      if (known && inMft(sector)) given.emplace(number, sector);
+    };
+    for (const NtfsFolderEntry& f : lists_.folders) note(f.numberKnown, f.ownNumber, f.recordSector);
+    for (const NtfsFileEntry& f : lists_.files) note(f.numberKnown, f.ownNumber, f.recordSector);
+    for (const NtfsUnlistedRecord& r : lists_.unlisted) note(r.ownNumber.has_value(), r.ownNumber.value_or(0), r.recordSector);
+    if (given.empty()) return;
+    auto stale = [&](bool known, std::uint64_t number, SectorNumber sector) {
+      return known && !inMft(sector) && given.contains(number);
+    };
+    std::erase_if(lists_.folders, [&](const NtfsFolderEntry& f) { return stale(f.numberKnown, f.ownNumber, f.recordSector); });
+    std::erase_if(lists_.files, [&](const NtfsFileEntry& f) { return stale(f.numberKnown, f.ownNumber, f.recordSector); });
+    std::erase_if(lists_.unlisted, [&](const NtfsUnlistedRecord& r) {
+      return stale(r.ownNumber.has_value(), r.ownNumber.value_or(0), r.recordSector);
+    });
+    // The saving reads extension records where the MFT holds them.
+    for (const auto& [number, sector] : given) ctx_.mft.scannedRecords[number] = sector;
   }
 
   // Pass 2: folders whose records do not carry their number take it from the

@@ -476,6 +476,10 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
   auto stream = collectDataStream(*record, number, geometry.cluster_size,
                                   makeRecordFetcher(source_.reader, *mft, geometry), readClusters);
   if (!stream) {
+    if (stream.error().kind == ErrorKind::Corrupt) {
+      addIssue(target, "the file's data attribute is damaged: " + stream.error().message);
+      return;
+    }
     // Some system files ($Secure, the files of $Extend) keep their data in
     // named streams only: the unnamed stream is empty.
     if (node.size == 0) return;
@@ -498,20 +502,7 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
 
   // A stream with a missing extent is saved up to the first cluster that no
   // run covers.
-  std::uint64_t found = size;
-  if (!stream->complete) {
-    std::uint64_t next = 0;
-    for (const DataRun& run : stream->runs) {
-      if (run.vcn != next) break;
-      next = run.endVcn();
-    }
-    found = next > size / geometry.cluster_size ? size : next * geometry.cluster_size;
-    if (stream->isCompressed()) {
-      // Only whole compression units decompress.
-      const std::uint64_t unit = geometry.cluster_size << stream->compression_unit_shift;
-      if (unit > 0 && found < size) found -= found % unit;
-    }
-  }
+  const std::uint64_t found = savableLength(*stream, geometry.cluster_size);
 
   if (buffer_.size() < kCopyBufferBytes) buffer_.resize(kCopyBufferBytes);
   bool damaged = false;
@@ -533,6 +524,7 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
   if (found < size) {
     failures_ = true;
     result_.incomplete.push_back({target.string(), size, done});
+    if (stream->runs_damaged) addIssue(target, "the file's data runs are damaged: saved as far as they reach");
   }
   if (damaged) addIssue(target, "parts of the data could not be decoded and were written as zeros");
   if (unreadable > 0)

@@ -298,6 +298,37 @@ TEST_F(SavingTest, ReadErrorsAreReportedNotHidden) {
   EXPECT_NE(run.history.find(kSavingNotCompletedMessage), std::string::npos);
 }
 
+TEST_F(SavingTest, UnreadableSectorsAreNamedByWhereTheyLie) {
+  volume.link(1, {2, 3});
+  volume.link(1, {5});
+  addFile("one.bin", 100, 2, 4096);
+  addFile("two.bin", 100, 5, 2048);
+  addFile("fine.bin", 100, 7, 100);
+  const SectorNumber cluster3 = kClusterBase + 3 * kSectorsPerCluster;
+  const SectorNumber cluster5 = kClusterBase + 5 * kSectorsPerCluster;
+  FaultInjectingSource failing(volume.disk, {cluster3 + 1, cluster3 + 2, cluster5});
+  RecordingJob job;
+  const SaveRun run = save(failing, job);
+  const std::string one = (destination / "DOCS" / "one.bin").string();
+  const std::string two = (destination / "DOCS" / "two.bin").string();
+  auto r = [](SectorNumber first, SectorNumber last) {
+    return first == last ? std::to_string(first) : std::to_string(first) + "-" + std::to_string(last);
+  };
+  ASSERT_EQ(run.result.errors.size(), 2u);
+  EXPECT_EQ(run.result.errors[0].path, one);
+  EXPECT_EQ(run.result.errors[0].error,
+            "2 unreadable sector(s) were written as zeros: 2 sectors: " + r(cluster3 + 1, cluster3 + 2));
+  EXPECT_EQ(run.result.errors[1].path, two);
+  EXPECT_EQ(run.result.errors[1].error,
+            "1 unreadable sector(s) were written as zeros: 1 sector: " + r(cluster5, cluster5));
+  EXPECT_EQ(run.result.unreadable,
+            (std::vector<SectorRange>{{cluster3 + 1, cluster3 + 3}, {cluster5, cluster5 + 1}}));
+  EXPECT_NE(run.history.find("Unreadable Sectors : 3 sectors: " + r(cluster3 + 1, cluster3 + 2) + ", " +
+                             r(cluster5, cluster5)),
+            std::string::npos)
+      << run.history;
+}
+
 TEST_F(SavingTest, ClustersBeyondTheVolumeAreReported) {
   addFile("tail.bin", 100, 128, 3 * kClusterBytes, true);  // contiguous 128..130: 130 is past the end
   RecordingJob job;

@@ -177,7 +177,9 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
             const SavingProgress p = saver.progress();
             return ProgressState{p.overallPercent, p.lastName, p.CopiedSize, p.SelectedSize};
           });
-      if (job.cancelled()) throw CliExit{kExitInterrupted, "interrupted; partly written files are left as they are"};
+      if (job.cancelled())
+        throw CliExit{kExitInterrupted,
+                      "interrupted; the files written whole keep their names, the one being written was removed"};
     }
 
     // Files of the selection that were neither written nor skipped by the

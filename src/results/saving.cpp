@@ -256,6 +256,7 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
   pendingTargets_.clear();
   pendingBytes_ = 0;
   preparedFolders_.clear();
+  namesToSync_ = false;
 
   try {
     walk(
@@ -283,9 +284,8 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
     throw;
   }
   // The files written whole take their names, and the names reach the disk.
-  const bool renamed = !pending_.empty();
   finishPending();
-  if (renamed) syncFolders();
+  if (namesToSync_) syncFolders();
   closeFolders();
   result_.unreadable = unreadable.sectors().ranges();
 
@@ -468,14 +468,20 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
     if (issue != result_.errors.end()) issue->error += ": " + where;
     else addIssue(target, "unreadable sectors: " + where);
   }
+  // A file the Stop cut short never takes its name: a later run would take
+  // it for the saved file. (One the user skipped while it was written is
+  // kept as far as it goes, named below.)
+  if (written < node.size && job.stopRequested() && !skipCurrentFile_.load()) {
+    ::unlink(partial.c_str());
+    addIssue(target, "the saving was stopped while it was written; the part written was removed");
+    return;
+  }
   // A file that is not as long as its entry says is named, unless its
   // shortfall is reported already (clipped, incomplete, an error).
   if (written != node.size && result_.errors.size() == errorsBefore && result_.clipped.size() == clippedBefore &&
       result_.incomplete.size() == incompleteBefore) {
     if (written < node.size) {
-      std::string why;
-      if (skipCurrentFile_.load()) why = " (skipped while it was written)";
-      else if (abortSaving_ || job.stopRequested()) why = " (the saving was stopped while it was written)";
+      const std::string why = skipCurrentFile_.load() ? " (skipped while it was written)" : "";
       addIssue(target, "saved " + std::to_string(written) + " of its listed " + std::to_string(node.size) +
                            " bytes" + why);
     } else {
@@ -513,6 +519,7 @@ void Saver::prepareFolder(const fs::path& folder) {
 
 void Saver::syncFolders() {
   for (const auto& handle : syncHandles_) (void)::syncfs(handle.second);
+  namesToSync_ = false;
 }
 
 void Saver::closeFolders() {
@@ -537,6 +544,7 @@ void Saver::finishPending() {
   int syncError = 0;
   for (const auto& handle : syncHandles_)
     if (::syncfs(handle.second) != 0) syncError = errno;
+  namesToSync_ = true;
   for (PendingFile& file : pending_) {
     if (syncError != 0) {
       ::unlink(file.partial.c_str());

@@ -226,6 +226,7 @@ class Saver {
   std::vector<PendingFile> pending_;
   std::unordered_set<std::string> pendingTargets_;
   std::uint64_t pendingBytes_ = 0;
+  bool namesToSync_ = false;  // files took their names since the last sync
   std::uint64_t partialSerial_ = 0;
   std::unordered_set<std::string> preparedFolders_;
   // One open folder per file system written to (device number, handle).

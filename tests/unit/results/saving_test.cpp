@@ -464,6 +464,25 @@ TEST_F(SavingTest, AKilledSavingLeavesNoCutFileUnderItsNameAndTheNextRunRemovesW
       << again.history;
 }
 
+TEST_F(SavingTest, AStopInsideAFileLeavesNothingUnderItsName) {
+  volume.link(1, {40});
+  volume.link(1, {10, 20, 30});
+  addFile("first.bin", 100, 40, 100);
+  addFile("big.bin", 100, 10, 3 * kClusterBytes);
+  RecordingJob job;
+  // Checkpoints: the root, DOCS, first.bin and its run, big.bin and its
+  // first run; the Stop comes before its second.
+  job.stopAfterCheckpoints = 6;
+  const SaveRun run = save(job);
+  EXPECT_TRUE(run.result.stopped);
+  EXPECT_EQ(readFile(destination / "DOCS" / "first.bin"), volume.data({40}, 100));
+  EXPECT_FALSE(fs::exists(destination / "DOCS" / "big.bin"));
+  EXPECT_TRUE(partialFilesIn(destination).empty());
+  EXPECT_EQ(run.result.writtenFiles, std::vector<std::string>{(destination / "DOCS" / "first.bin").string()});
+  ASSERT_EQ(run.result.errors.size(), 1u);
+  EXPECT_NE(run.result.errors[0].error.find("stopped while it was written"), std::string::npos);
+}
+
 TEST(SavingTexts, TimesAndTheFreeSpaceQuestion) {
   struct Case {
     std::uint64_t elapsed, selected, copied;

@@ -38,6 +38,7 @@ constexpr std::uint64_t kCopyBufferBytes = 4ULL << 20;
 // that an interrupted run loses little finished work.
 constexpr std::size_t kPendingFiles = 4096;
 constexpr std::uint64_t kPendingBytes = 256ULL << 20;
+constexpr std::uint64_t kEarlyWritebackBytes = 1ULL << 20;
 
 int percentOf(std::uint64_t done, std::uint64_t total) {
   if (total == 0) return 100;
@@ -454,8 +455,10 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
     throw;
   }
   const std::uint64_t written = result_.bytesWritten - bytesBefore;
-  // Writeback starts now, so that the sync before the renames finds little left to do.
-  (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  // A large file starts its writeback now, so that the sync before the
+  // renames finds little left to do; small ones are left to the kernel to
+  // write back together.
+  if (written >= kEarlyWritebackBytes) (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
   if (::close(fd) != 0) addIssue(target, "closing the file failed: " + systemError(errno));
 
   // Where the sectors written as zeros lie.

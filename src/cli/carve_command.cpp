@@ -8,6 +8,7 @@
 
 #include "app/raw_recovery.h"
 #include "cli/commands.h"
+#include "cli/read_loss_json.h"
 #include "common/format.h"
 #include "results/destination.h"
 
@@ -56,17 +57,54 @@ std::string askAnotherSavingPath(TerminalPrompter& prompter) {
 }
 
 nlohmann::json resultJson(const RawCarvingResult& result) {
+  // Every file found, written or not: one that could not be written says why,
+  // one written with zero-filled sectors says which.
   nlohmann::json files = nlohmann::json::array();
-  for (const auto& f : result.files)
-    if (f.written)
-      files.push_back({{"path", f.path}, {"type", f.type}, {"start_sector", f.startSector}, {"sectors", f.sectors}});
-  return {{"files", files},
-          {"files_found", result.filesFound},
-          {"bytes_recovered", result.bytesRecovered},
-          {"current_sector", result.currentSector},
-          {"last_name", result.lastName},
-          {"aborted", result.aborted},
-          {"message", result.message}};
+  nlohmann::json errors = nlohmann::json::array();
+  for (const auto& f : result.files) {
+    nlohmann::json file{{"path", f.path}, {"type", f.type}, {"start_sector", f.startSector},
+                        {"sectors", f.sectors}, {"written", f.written}};
+    if (!f.written) {
+      file["error"] = f.error.empty() ? "not written" : f.error;
+      errors.push_back({{"path", f.path}, {"error", file["error"]}});
+    }
+    if (!f.unreadable.empty()) {
+      file["unreadable"] = sectorRangesJson(f.unreadable);
+      errors.push_back({{"path", f.path},
+                        {"error", describeSectorRanges(f.unreadable) + " could not be read and were written as zeros"}});
+    }
+    files.push_back(std::move(file));
+  }
+  nlohmann::json doc{{"files", files},
+                     {"files_found", result.filesFound},
+                     {"files_written", result.filesWritten},
+                     {"errors", errors},
+                     {"bytes_recovered", result.bytesRecovered},
+                     {"current_sector", result.currentSector},
+                     {"last_name", result.lastName},
+                     {"aborted", result.aborted},
+                     {"message", result.message}};
+  addReadLossJson(doc, result.unreadable, nullptr);
+  return doc;
+}
+
+// What went wrong, on stderr: each file not written or written with
+// zero-filled sectors, and the sectors the run could not read.
+void printProblems(const RawCarvingResult& result) {
+  for (const auto& f : result.files) {
+    if (!f.written)
+      std::fprintf(stderr, "dravolin: error: %s: %s\n", f.path.c_str(), f.error.empty() ? "not written" : f.error.c_str());
+    if (!f.unreadable.empty())
+      std::fprintf(stderr, "dravolin: error: %s: %s could not be read and were written as zeros\n", f.path.c_str(),
+                   describeSectorRanges(f.unreadable).c_str());
+  }
+  if (result.filesNotWritten > 0)
+    std::fprintf(stderr, "dravolin: %llu of %llu files found could not be written\n",
+                 static_cast<unsigned long long>(result.filesNotWritten),
+                 static_cast<unsigned long long>(result.filesFound));
+  if (!result.unreadable.empty())
+    std::fprintf(stderr, "dravolin: could not read %s; they were read as zeros\n",
+                 describeSectorRanges(result.unreadable).c_str());
 }
 
 void printResult(const RawCarvingResult& result, SectorNumber end, const std::string& elapsed) {
@@ -147,7 +185,11 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
     const RawCarvingResult& result = run.result();
     if (context.common.json) context.printJson(resultJson(result));
     else printResult(result, run.end(), controller.clockText());
-    return result.aborted ? kExitFailure : kExitOk;
+    printProblems(result);
+    // The exit code follows the message: a file found but not written, a
+    // file with zero-filled sectors or a part of the range that could not be
+    // read make the run incomplete.
+    return result.aborted || !result.completed ? kExitFailure : kExitOk;
   };
 }
 

@@ -10,6 +10,7 @@
 
 #include "app/messages.h"
 #include "cli/commands.h"
+#include "cli/read_loss_json.h"
 #include "cli/search_results.h"
 #include "common/format.h"
 #include "results/destination.h"
@@ -120,11 +121,15 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
       throw CliExit{kExitUsage, "say what to save: --path P (repeatable), --all or --unselected"};
     context.openSource(o->source, true);
     context.checkDestinationDisk(o->to, o->allowSameDisk);
+    // Every sector this run could not read, from the search to the last file.
+    UnreadableWatch unreadable(*context.session().reader());
     commitChoiceOrLoadLog(context, o->search);
     Session& session = context.session();
     applySettings(*o, session.savingSettings);
 
     auto tree = searchAndBuildTree(context, o->search);
+    // What the search could not read is named before anything is saved.
+    const bool searchLosses = printReadLosses(*tree);
     for (const auto& path : o->paths) checkPath(*tree, path, !o->unselected);
 
     TerminalPrompter& prompter = context.prompter();
@@ -172,7 +177,9 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
             const SavingProgress p = saver.progress();
             return ProgressState{p.overallPercent, p.lastName, p.CopiedSize, p.SelectedSize};
           });
-      if (job.cancelled()) throw CliExit{kExitInterrupted, "interrupted; partly written files are left as they are"};
+      if (job.cancelled())
+        throw CliExit{kExitInterrupted,
+                      "interrupted; the files written whole keep their names, the one being written was removed"};
     }
 
     // Files of the selection that were neither written nor skipped by the
@@ -191,12 +198,13 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     }
     for (const auto& file : result.incomplete) incomplete.insert(file.path);
 
+    const std::vector<SectorRange> lost = unreadable.sectors().ranges();
     if (context.common.json) {
       nlohmann::json errors = nlohmann::json::array();
       for (const auto& issue : result.errors) errors.push_back({{"path", issue.path}, {"error", issue.error}});
       nlohmann::json files = nlohmann::json::array();
       for (const auto& path : result.writtenFiles) files.push_back(path);
-      context.printJson({{"destination", destination->string()},
+      nlohmann::json doc{{"destination", destination->string()},
                          {"files_written", result.filesWritten},
                          {"bytes_written", result.bytesWritten},
                          {"skipped", result.skipped},
@@ -207,7 +215,10 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
                          {"files", files},
                          {"errors", errors},
                          {"encrypted", result.encrypted},
-                         {"message", result.message}});
+                         {"leftovers_removed", result.leftoversRemoved},
+                         {"message", result.message}};
+      addReadLossJson(doc, lost, tree.get());
+      context.printJson(doc);
     } else {
       for (const auto& path : result.writtenFiles) std::printf("%s\n", path.c_str());
       std::printf("%llu files, %llu bytes written to %s", static_cast<unsigned long long>(result.filesWritten),
@@ -219,14 +230,24 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
         std::fprintf(stderr, "dravolin: error: %s: %s\n", issue.path.c_str(), issue.error.c_str());
       std::fprintf(stderr, "dravolin: %s\n", result.message.c_str());
     }
+    if (!result.leftoversRemoved.empty())
+      std::fprintf(stderr, "dravolin: removed %zu partly written file(s) left by an interrupted saving (%s%s)\n",
+                   result.leftoversRemoved.size(), result.leftoversRemoved.front().c_str(),
+                   result.leftoversRemoved.size() > 1 ? ", ..." : "");
+    if (result.skipped > 0 && !result.completed)
+      std::fprintf(stderr, "dravolin: %llu existing file(s) were left alone and are not saved by this run\n",
+                   static_cast<unsigned long long>(result.skipped));
+    if (!lost.empty())
+      std::fprintf(stderr, "dravolin: could not read %s; they were read as zeros\n",
+                   describeSectorRanges(lost).c_str());
     if (notWritten > 0)
       std::fprintf(stderr, "dravolin: %llu of %llu selected files were not written because of errors\n",
                    static_cast<unsigned long long>(notWritten), static_cast<unsigned long long>(selected));
     if (!incomplete.empty())
       std::fprintf(stderr, "dravolin: %zu written files are incomplete (see the errors)\n", incomplete.size());
-    // Files the user chose to skip leave the run complete; a file lost or
-    // damaged by an error, a stop or an abort does not.
-    // A clipped file is not the file its entry describes: the run is incomplete.
+    // A file lost or damaged by an error, a stop or an abort leaves the run
+    // incomplete; so does a clipped file, which is not the file its entry
+    // describes.
     if (!result.clipped.empty())
       std::fprintf(stderr, "dravolin: %zu file(s) claimed more than the volume holds and were saved clipped "
                            "(see the recovery history)\n", result.clipped.size());
@@ -236,8 +257,15 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     for (const auto& path : result.encrypted)
       std::fprintf(stderr, "dravolin: warning: %s was encrypted on the volume and is saved as its raw encrypted bytes\n",
                    path.c_str());
-    const bool failed = result.stopped || result.aborted || notWritten > 0 || !result.errors.empty() ||
-                        !result.clipped.empty() || !result.incomplete.empty();
+    // The exit code follows the message: a saving that says it did not
+    // complete (existing files skipped without counting as copied included)
+    // failed; so did a run whose search could not read part of the volume,
+    // even when every file it found was saved.
+    if (searchLosses)
+      std::fprintf(stderr, "dravolin: the search could not read everything (see above): files may be missing\n");
+    const bool failed = result.stopped || result.aborted || !result.completed || notWritten > 0 ||
+                        !result.errors.empty() || !result.clipped.empty() || !result.incomplete.empty() ||
+                        searchLosses;
     return failed ? kExitFailure : kExitOk;
   };
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 
 namespace dravolin {
@@ -22,13 +23,16 @@ std::optional<std::uint64_t> fileSystemFreeSpace(const fs::path& folder) {
   return static_cast<std::uint64_t>(info.available);
 }
 
-// Writes all bytes; the count actually written.
-std::size_t writeAll(int fd, const std::byte* data, std::size_t size) {
+// Writes all bytes; the count actually written, and in error why it stopped short.
+std::size_t writeAll(int fd, const std::byte* data, std::size_t size, int& error) {
   std::size_t done = 0;
   while (done < size) {
     ssize_t n = ::write(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      error = n < 0 ? errno : ENOSPC;
+      break;
+    }
     done += static_cast<std::size_t>(n);
   }
   return done;
@@ -59,12 +63,16 @@ bool CarvedFileWriter::ensureFreeSpace(std::uint64_t needed, Job& job) {
 int CarvedFileWriter::SaveCarvedFile(SectorNumber first, SectorNumber end, const std::string& name,
                                      std::uint32_t number, std::string& lastName, Job& job) {
   const std::uint64_t sectors = end > first ? end - first : 0;
+  lastError_.clear();
+  lastUnreadable_.clear();
   if (!ensureFreeSpace(sectors * kSectorSize, job)) return kCarveStopChosen;
 
   const fs::path folder = target_.savingPath / name;
   std::error_code error;
+  std::string folderError;
   if (!createdFolders_.contains(folder.native())) {
     fs::create_directory(folder, error);  // an existing folder is no error
+    if (error) folderError = error.message();
     if (fs::is_directory(folder, error)) createdFolders_.insert(folder.native());
   }
   const fs::path file = folder / (std::to_string(number) + "." + name);
@@ -78,12 +86,20 @@ int CarvedFileWriter::SaveCarvedFile(SectorNumber first, SectorNumber end, const
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
     fd = ::open(file.c_str(), kFlags, 0644);
   }
-  if (fd < 0) return kCarveWriteFailed;
+  if (fd < 0) {
+    lastError_ = folderError.empty() ? std::string("cannot create the file: ") + std::strerror(errno)
+                                     : "the folder could not be created: " + folderError;
+    return kCarveWriteFailed;
+  }
   auto put = [&](const std::byte* data, std::size_t bytes) {
-    const std::size_t written = writeAll(fd, data, bytes);
+    int writeError = 0;
+    const std::size_t written = writeAll(fd, data, bytes, writeError);
     bytesRecovered_ += written / kSectorSize * kSectorSize;
+    if (written != bytes) lastError_ = std::string("writing failed: ") + std::strerror(writeError);
     return written == bytes;
   };
+  // The sectors of this file that stay unreadable (written as zeros).
+  UnreadableWatch watch(reader_);
   std::uint64_t done = 0;
   // What the scan holds, read without failures, is written as it is.
   if (held_) {
@@ -106,7 +122,11 @@ int CarvedFileWriter::SaveCarvedFile(SectorNumber first, SectorNumber end, const
     }
     done += count;
   }
-  if (::close(fd) != 0) return kCarveWriteFailed;
+  lastUnreadable_ = watch.sectors().ranges();
+  if (::close(fd) != 0) {
+    lastError_ = std::string("closing the file failed: ") + std::strerror(errno);
+    return kCarveWriteFailed;
+  }
   return kCarveWritten;
 }
 

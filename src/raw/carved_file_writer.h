@@ -57,6 +57,10 @@ class CarvedFileWriter {
   void setHeldSectors(HeldSectors held) { held_ = std::move(held); }
 
   std::uint64_t bytesRecovered() const { return bytesRecovered_.load(); }
+  // The file of the last SaveCarvedFile: why it was not written (empty when
+  // it was), and its sectors that could not be read and were written as zeros.
+  const std::string& lastError() const { return lastError_; }
+  const std::vector<SectorRange>& lastUnreadable() const { return lastUnreadable_; }
   const std::filesystem::path& savingPath() const { return target_.savingPath; }
 
  private:
@@ -68,6 +72,8 @@ class CarvedFileWriter {
   std::set<std::string> createdFolders_;
   HeldSectors held_;
   std::atomic<std::uint64_t> bytesRecovered_{0};
+  std::string lastError_;
+  std::vector<SectorRange> lastUnreadable_;
 };
 
 }  // namespace dravolin

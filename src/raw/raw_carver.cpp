@@ -59,6 +59,7 @@ void RawCarver::run(Job& job) {
   // An image file in memory is scanned where it lies.
   (void)window_->holdInPlace(settings_.start);
   writer_.setHeldSectors([this](SectorNumber first, SectorNumber end) { return window_->clean(first, end); });
+  UnreadableWatch unreadable(reader_);
   try {
     scan(job);
   } catch (...) {
@@ -68,6 +69,7 @@ void RawCarver::run(Job& job) {
   }
   writer_.setHeldSectors({});
   window_.reset();
+  result_.unreadable = unreadable.sectors().ranges();
   result_.bytesRecovered = writer_.bytesRecovered();
   writeReports();
   job.complete(Completion::WorkerFinished);
@@ -236,7 +238,11 @@ RawCarver::Step RawCarver::saveFound(Job& job, SectorNumber& s, const FileEnd& e
   }
   result_.filesFound += 1;  // also when the file could not be written
   statistics_.lastName = result_.lastName;
-  CarvedFile file{result_.lastName, end.name, b, end.sizeSectors, saved == kCarveWritten};
+  CarvedFile file{result_.lastName, end.name, b, end.sizeSectors, saved == kCarveWritten, writer_.lastError(),
+                  writer_.lastUnreadable()};
+  if (file.written) ++result_.filesWritten;
+  else ++result_.filesNotWritten;
+  if (!file.unreadable.empty()) ++result_.filesWithUnreadableSectors;
   if (settings_.onFile) settings_.onFile(file);
   result_.files.push_back(std::move(file));
   candidate_.active = false;
@@ -311,8 +317,10 @@ void RawCarver::writeReports() {
       "Bytes Recovered : " + formatMegaGiga(result_.bytesRecovered),
       "Files Found : " + std::to_string(result_.filesFound),
       "Last Name : " + result_.lastName};
+  std::vector<std::string> problems = problemLines();
   std::vector<std::string> activity = {"\r\n", "Step 3 :", "-------", "Raw Recovery for Selected Extensions : "};
   activity.insert(activity.end(), values.begin(), values.end());
+  activity.insert(activity.end(), problems.begin(), problems.end());
   activityLog_.appendLines(activity);
   std::vector<std::string> recovery = {"-----------------------Start--------------------------",
                                        settings_.caption,
@@ -322,16 +330,42 @@ void RawCarver::writeReports() {
                                        "Raw Recovery for Selected Extensions :",
                                        "-------------------------------------"};
   recovery.insert(recovery.end(), values.begin(), values.end());
+  recovery.insert(recovery.end(), problems.begin(), problems.end());
   recoveryLog_.appendLines(recovery);
   if (result_.aborted) {
     result_.message = kRawSearchAbortedMessage;
     activityLog_.append("Raw Search Aborted");
     recoveryLog_.append("Raw Search Aborted");
   } else {
-    result_.message = kRawSavingCompletedMessage;
-    activityLog_.appendLines({"Raw Search Completed", kRawSavingCompletedMessage});
-    recoveryLog_.appendLines({"Raw Search Completed", kRawSavingCompletedMessage});
+    // Saving succeeded only when every file found was written whole from
+    // sectors that could be read, and the whole range could be searched.
+    result_.completed = result_.filesNotWritten == 0 && result_.filesWithUnreadableSectors == 0 &&
+                        result_.unreadable.empty();
+    result_.message = result_.completed ? kRawSavingCompletedMessage : kRawSavingNotCompletedMessage;
+    activityLog_.appendLines({"Raw Search Completed", result_.message});
+    recoveryLog_.appendLines({"Raw Search Completed", result_.message});
   }
+}
+
+std::vector<std::string> RawCarver::problemLines() const {
+  // At most this many files are named per kind; the rest are counted.
+  constexpr std::uint64_t kNamedFiles = 100;
+  std::vector<std::string> lines;
+  std::uint64_t notWritten = 0, damaged = 0;
+  for (const CarvedFile& file : result_.files) {
+    if (!file.written && ++notWritten <= kNamedFiles)
+      lines.push_back("Not Written : " + file.path + " : " + (file.error.empty() ? "not written" : file.error));
+    if (!file.unreadable.empty() && ++damaged <= kNamedFiles)
+      lines.push_back("Unreadable Sectors : " + file.path + " : " + describeSectorRanges(file.unreadable) +
+                      " written as zeros");
+  }
+  if (notWritten > kNamedFiles)
+    lines.push_back("Not Written : " + std::to_string(notWritten - kNamedFiles) + " more files");
+  if (damaged > kNamedFiles)
+    lines.push_back("Unreadable Sectors : " + std::to_string(damaged - kNamedFiles) + " more files");
+  if (!result_.unreadable.empty())
+    lines.push_back("Unreadable Sectors : " + describeSectorRanges(result_.unreadable) + " could not be read");
+  return lines;
 }
 
 }  // namespace dravolin

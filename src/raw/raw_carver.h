@@ -29,6 +29,9 @@ class ScanWindow;
 inline constexpr const char* kRawSearchStatus = "Searching Selected Extensions. Please Wait...";
 inline constexpr const char* kRawSearchAbortedMessage = "Raw Search Aborted.";
 inline constexpr const char* kRawSavingCompletedMessage = "Raw Saving Completed Successfully.";
+// A run that could not write a file it found, wrote a file with sectors it
+// could not read, or could not read part of its range.
+inline constexpr const char* kRawSavingNotCompletedMessage = "Raw Saving Not Completed Successfully.";
 
 struct CarvedFile {
   std::string path;
@@ -36,6 +39,8 @@ struct CarvedFile {
   SectorNumber startSector = 0;
   std::uint64_t sectors = 0;
   bool written = false;
+  std::string error;                    // why it was not written
+  std::vector<SectorRange> unreadable;  // its sectors written as zeros
 };
 
 struct RawCarvingSettings {
@@ -67,8 +72,14 @@ struct RawCarvingResult {
   std::string lastName;
   bool aborted = false;
   bool ran = false;  // false when the read buffer could not be had
+  bool completed = false;  // not aborted, every file written whole, every sector read
   std::string message;
   std::vector<CarvedFile> files;
+  std::uint64_t filesWritten = 0;
+  std::uint64_t filesNotWritten = 0;
+  std::uint64_t filesWithUnreadableSectors = 0;
+  // Sectors of the range that could not be read (the scan's and the files').
+  std::vector<SectorRange> unreadable;
 };
 
 class RawCarver {
@@ -117,6 +128,8 @@ class RawCarver {
   void statistics(Job& job, SectorNumber first, SectorNumber end);
   std::optional<std::int64_t> lookAhead(SectorNumber from);
   void writeReports();
+  // The report lines naming what could not be written or read.
+  std::vector<std::string> problemLines() const;
 
   SectorReader& reader_;
   SignatureTable& table_;

@@ -3,7 +3,7 @@
 namespace dravolin {
 namespace fs = std::filesystem;
 
-std::optional<fs::path> makeNewName(const fs::path& path) {
+std::optional<fs::path> makeNewName(const fs::path& path, const NameTaken& taken) {
   const std::string name = path.filename().string();
   const std::size_t dot = name.rfind('.');
   const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
@@ -11,14 +11,14 @@ std::optional<fs::path> makeNewName(const fs::path& path) {
   std::error_code error;
   for (int i = 0; i < kMaxRenameAttempts; ++i) {
     fs::path candidate = path.parent_path() / (stem + std::to_string(i) + tail);
-    if (!fs::exists(fs::symlink_status(candidate, error))) return candidate;
+    if (!fs::exists(fs::symlink_status(candidate, error)) && !(taken && taken(candidate))) return candidate;
   }
   return std::nullopt;
 }
 
-ExistingDecision ReplacePolicy::rename(const fs::path& existing) const {
+ExistingDecision ReplacePolicy::rename(const fs::path& existing, const NameTaken& taken) const {
   ExistingDecision decision;
-  if (auto fresh = makeNewName(existing)) {
+  if (auto fresh = makeNewName(existing, taken)) {
     decision.action = ExistingAction::WriteNew;
     decision.target = *fresh;
   } else {
@@ -30,9 +30,9 @@ ExistingDecision ReplacePolicy::rename(const fs::path& existing) const {
   return decision;
 }
 
-ExistingDecision ReplacePolicy::decide(const fs::path& existing, Prompter& prompter) {
+ExistingDecision ReplacePolicy::decide(const fs::path& existing, Prompter& prompter, const NameTaken& taken) {
   if (answer_ == ReplaceAnswer::NoToAll) return ExistingDecision{ExistingAction::Skip, {}, false, false};
-  if (answer_ == ReplaceAnswer::RenameAll) return rename(existing);
+  if (answer_ == ReplaceAnswer::RenameAll) return rename(existing, taken);
   if (answer_ == ReplaceAnswer::YesToAll) return ExistingDecision{ExistingAction::Overwrite, existing, false, false};
   const ReplaceAnswer asked = prompter.askReplace(existing.string());
   answer_ = asked;
@@ -42,7 +42,7 @@ ExistingDecision ReplacePolicy::decide(const fs::path& existing, Prompter& promp
       return ExistingDecision{ExistingAction::Skip, {}, true, false};
     case ReplaceAnswer::Rename:
     case ReplaceAnswer::RenameAll:
-      return rename(existing);
+      return rename(existing, taken);
     case ReplaceAnswer::Yes:
     case ReplaceAnswer::YesToAll:
       break;

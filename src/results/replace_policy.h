@@ -4,6 +4,7 @@
 // name (report.txt -> report0.txt, report1.txt, ...).
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -17,8 +18,10 @@ inline constexpr const char* kReplaceQuestion =
 
 // The first of name0.ext, name1.ext, ... name9999.ext (number before the
 // last '.', or at the end of a name without '.') that does not exist in the
-// same folder; nothing when all 10,000 exist.
-std::optional<std::filesystem::path> makeNewName(const std::filesystem::path& path);
+// same folder; nothing when all 10,000 exist. taken, when given, names more
+// paths to treat as existing (files of this run not yet under their names).
+using NameTaken = std::function<bool(const std::filesystem::path&)>;
+std::optional<std::filesystem::path> makeNewName(const std::filesystem::path& path, const NameTaken& taken = {});
 
 enum class ExistingAction {
   Overwrite,  // replace the existing file
@@ -37,12 +40,12 @@ struct ExistingDecision {
 // answer; "to All" answers are applied without asking again.
 class ReplacePolicy {
  public:
-  ExistingDecision decide(const std::filesystem::path& existing, Prompter& prompter);
+  ExistingDecision decide(const std::filesystem::path& existing, Prompter& prompter, const NameTaken& taken = {});
   std::optional<ReplaceAnswer> answer() const { return answer_; }
   void reset() { answer_.reset(); }
 
  private:
-  ExistingDecision rename(const std::filesystem::path& existing) const;
+  ExistingDecision rename(const std::filesystem::path& existing, const NameTaken& taken) const;
   std::optional<ReplaceAnswer> answer_;
 };
 

@@ -1,6 +1,7 @@
 #include "results/saving.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +32,14 @@ namespace {
 // written in pieces of the same size.
 constexpr std::uint64_t kCopyBufferBytes = 4ULL << 20;
 
+// Files written under their partial names wait for one sync of their file
+// system before they take their final names: a sync per file would cost a
+// journal commit each. At most this many files or bytes wait at a time, so
+// that an interrupted run loses little finished work.
+constexpr std::size_t kPendingFiles = 4096;
+constexpr std::uint64_t kPendingBytes = 256ULL << 20;
+constexpr std::uint64_t kEarlyWritebackBytes = 1ULL << 20;
+
 int percentOf(std::uint64_t done, std::uint64_t total) {
   if (total == 0) return 100;
   return static_cast<int>(std::min<std::uint64_t>(100, done * 100 / total));
@@ -43,20 +52,35 @@ int createNewFile(const fs::path& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
 }
 
-// Replaces an existing file: a link is removed rather than followed, a
-// read-only file is made writable first.
-int overwriteFile(const fs::path& path) {
-  std::error_code error;
-  if (fs::is_symlink(fs::symlink_status(path, error))) {
-    fs::remove(path, error);
-    return createNewFile(path);
-  }
-  int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && errno == EACCES) {
-    ::chmod(path.c_str(), 0644);
-    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+// Creates the partial file of a final name in folder; errno tells why not.
+int createPartialFile(const fs::path& folder, const fs::path& target, std::uint64_t& serial, fs::path& partial) {
+  const auto pid = static_cast<std::uint64_t>(::getpid());
+  int fd = -1;
+  // A name of this run is new; one taken anyway (a run of the same process
+  // number in another namespace) is passed over.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    partial = folder / partialFileName(target.filename().string(), pid, ++serial);
+    fd = createNewFile(partial);
+    if (fd >= 0 || errno != EEXIST) break;
   }
   return fd;
+}
+
+// Gives a file its final name without replacing a file that has it. 0, or
+// the system error (EEXIST: the name is taken).
+int renameNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+  // A file system without the flag: a link fails on a taken name.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  if (errno == EEXIST) return EEXIST;
+  // Nor links (FAT): the name was free when checked, nothing else writes here.
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 // Writes all size bytes; the message names the system error that stopped it.
@@ -228,23 +252,43 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
   recoveryLog.appendLines(start);
 
   openVolume();
+  UnreadableWatch unreadable(source_.reader);
+  pending_.clear();
+  pendingTargets_.clear();
+  pendingBytes_ = 0;
+  preparedFolders_.clear();
+  namesToSync_ = false;
 
-  walk(
-      destination,
-      [&](const TreeItem& item, const fs::path& folder, bool saveFiles, FolderNameTable& names) {
-        job.checkpoint();
-        {
-          std::lock_guard lock(mutex_);
-          progress_.directoryName = folder.string();
-        }
-        job.setStatus(folder.string());
-        if (!CreateFolderPath(folder)) {
-          addIssue(folder, "the folder could not be created");
-          return;
-        }
-        if (saveFiles) saveDirectoryFiles(item.id, folder, job, names);
-      },
-      [&] { return abortSaving_ || job.stopRequested(); });
+  try {
+    walk(
+        destination,
+        [&](const TreeItem& item, const fs::path& folder, bool saveFiles, FolderNameTable& names) {
+          job.checkpoint();
+          {
+            std::lock_guard lock(mutex_);
+            progress_.directoryName = folder.string();
+          }
+          job.setStatus(folder.string());
+          if (!CreateFolderPath(folder)) {
+            addIssue(folder, "the folder could not be created");
+            return;
+          }
+          prepareFolder(folder);
+          if (saveFiles) saveDirectoryFiles(item.id, folder, job, names);
+        },
+        [&] { return abortSaving_ || job.stopRequested(); });
+  } catch (...) {
+    // Cancelled: the files written whole still take their names.
+    finishPending();
+    closeFolders();
+    closeVolume();
+    throw;
+  }
+  // The files written whole take their names, and the names reach the disk.
+  finishPending();
+  if (namesToSync_) syncFolders();
+  closeFolders();
+  result_.unreadable = unreadable.sectors().ranges();
 
   result_.stopped = job.stopRequested();
   result_.aborted = abortSaving_;
@@ -271,6 +315,12 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
                      std::to_string(file.size) + " bytes of its data could be found");
   for (const auto& path : result_.encrypted)
     report.push_back("Encrypted : " + path + " : saved as its raw encrypted bytes");
+  if (!result_.unreadable.empty())
+    report.push_back("Unreadable Sectors : " + describeSectorRanges(result_.unreadable) + " (written as zeros)");
+  if (!result_.leftoversRemoved.empty())
+    report.push_back("Removed : " + std::to_string(result_.leftoversRemoved.size()) +
+                     " partly written file(s) left by an interrupted saving, the first " +
+                     result_.leftoversRemoved.front());
   recoveryLog.appendLines(report);
 
   if (result_.stopped) {
@@ -291,11 +341,21 @@ std::optional<fs::path> Saver::saveSingleFile(Job& job, std::size_t fileIndex, c
   const FileNode& node = tree_.entries().FileList[fileIndex];
   const fs::path target = folder / sanitiseName(tree_.fileName(fileIndex));
   std::optional<fs::path> written;
-  int fd = createNewFile(target);
-  if (fd < 0 && errno == EEXIST) fd = overwriteFile(target);
+  fs::path partial;
+  const int fd = createPartialFile(folder, target, partialSerial_, partial);
   if (fd >= 0) {
-    copyFile(node, fd, target, job);
-    if (::close(fd) == 0) written = target;
+    try {
+      copyFile(node, fd, target, job);
+    } catch (...) {
+      ::close(fd);
+      ::unlink(partial.c_str());
+      closeVolume();
+      throw;
+    }
+    // Whole and on the disk before it takes the name (and replaces a file of it).
+    const bool synced = ::fsync(fd) == 0;
+    if (::close(fd) == 0 && synced && ::rename(partial.c_str(), target.c_str()) == 0) written = target;
+    else ::unlink(partial.c_str());
   }
   closeVolume();
   return written;
@@ -328,9 +388,12 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
   }
   job.setLastName(name);
 
-  int fd = createNewFile(target);
-  if (fd < 0 && errno == EEXIST) {
-    const ExistingDecision decision = policy_.decide(target, job.prompter());
+  // The replace question is about final names: a file on the disk, or one
+  // of this run waiting for its name.
+  bool replace = false;
+  if (nameTaken(target)) {
+    const ExistingDecision decision = policy_.decide(
+        target, job.prompter(), [this](const fs::path& path) { return pendingTargets_.contains(path.native()); });
     switch (decision.action) {
       case ExistingAction::Skip: {
         ++result_.skipped;
@@ -345,11 +408,11 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
         return;
       }
       case ExistingAction::Overwrite:
-        fd = overwriteFile(decision.target);
+        replace = true;
+        target = decision.target;
         break;
       case ExistingAction::WriteNew:
         target = decision.target;
-        fd = createNewFile(target);
         break;
     }
   }
@@ -357,19 +420,171 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
     std::lock_guard lock(mutex_);
     ++progress_.SavedFileCount;
   }
+  fs::path partial;
+  int fd = -1;
+  int createError = 0;
+  std::error_code statusError;
+  if (replace && fs::is_directory(fs::symlink_status(target, statusError))) {
+    createError = EISDIR;  // a folder is never replaced by a file
+  } else {
+    fd = createPartialFile(target.parent_path(), target, partialSerial_, partial);
+    if (fd < 0) createError = errno;
+  }
   if (fd < 0) {
-    const std::string reason = systemError(errno);
+    const std::string reason = systemError(createError);
     addIssue(target, "cannot create the file: " + reason);
     const std::string question = std::string(kFileCreationTitle) + "\r\n" + target.string() + " : " + reason +
                                  "\r\nPress Yes to abort the saving, No to skip this file.";
     if (job.prompter().askYesNo(question)) abortSaving_ = true;
     return;
   }
-  copyFile(node, fd, target, job);
+
+  const std::size_t errorsBefore = result_.errors.size();
+  const std::size_t clippedBefore = result_.clipped.size();
+  const std::size_t incompleteBefore = result_.incomplete.size();
+  const std::uint64_t bytesBefore = result_.bytesWritten;
+  std::vector<SectorRange> lost;
+  try {
+    UnreadableWatch watch(source_.reader);
+    copyFile(node, fd, target, job);
+    lost = watch.sectors().ranges();
+  } catch (...) {
+    // Cancelled half-way: the partial file goes.
+    ::close(fd);
+    ::unlink(partial.c_str());
+    throw;
+  }
+  const std::uint64_t written = result_.bytesWritten - bytesBefore;
+  // A large file starts its writeback now, so that the sync before the
+  // renames finds little left to do; small ones are left to the kernel to
+  // write back together.
+  if (written >= kEarlyWritebackBytes) (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
   if (::close(fd) != 0) addIssue(target, "closing the file failed: " + systemError(errno));
+
+  // Where the sectors written as zeros lie.
+  if (!lost.empty()) {
+    const std::string where = describeSectorRanges(lost);
+    auto issue = std::find_if(result_.errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore),
+                              result_.errors.end(), [](const SavingIssue& i) {
+                                return i.error.find("unreadable sector(s) were written as zeros") != std::string::npos;
+                              });
+    if (issue != result_.errors.end()) issue->error += ": " + where;
+    else addIssue(target, "unreadable sectors: " + where);
+  }
+  // A file the Stop cut short never takes its name: a later run would take
+  // it for the saved file. (One the user skipped while it was written is
+  // kept as far as it goes, named below.)
+  if (written < node.size && job.stopRequested() && !skipCurrentFile_.load()) {
+    ::unlink(partial.c_str());
+    addIssue(target, "the saving was stopped while it was written; the part written was removed");
+    return;
+  }
+  // A file that is not as long as its entry says is named, unless its
+  // shortfall is reported already (clipped, incomplete, an error).
+  if (written != node.size && result_.errors.size() == errorsBefore && result_.clipped.size() == clippedBefore &&
+      result_.incomplete.size() == incompleteBefore) {
+    if (written < node.size) {
+      const std::string why = skipCurrentFile_.load() ? " (skipped while it was written)" : "";
+      addIssue(target, "saved " + std::to_string(written) + " of its listed " + std::to_string(node.size) +
+                           " bytes" + why);
+    } else {
+      addIssue(target, "saved " + std::to_string(written) + " bytes, more than its listed " +
+                           std::to_string(node.size));
+    }
+  }
+
+  pending_.push_back({partial, target, replace});
+  pendingTargets_.insert(target.native());
+  pendingBytes_ += written;
   result_.writtenFiles.push_back(target.string());
   ++result_.filesWritten;
   skipCurrentFile_.store(false);
+  if (pending_.size() >= kPendingFiles || pendingBytes_ >= kPendingBytes) finishPending();
+}
+
+bool Saver::nameTaken(const fs::path& path) const {
+  if (pendingTargets_.contains(path.native())) return true;
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+void Saver::prepareFolder(const fs::path& folder) {
+  if (!preparedFolders_.insert(folder.native()).second) return;
+  for (const fs::path& removed : removePartialLeftovers(folder)) result_.leftoversRemoved.push_back(removed.string());
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return;
+  const auto device = static_cast<std::uint64_t>(st.st_dev);
+  for (const auto& handle : syncHandles_)
+    if (handle.first == device) return;
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) syncHandles_.emplace_back(device, fd);
+}
+
+void Saver::syncFolders() {
+  for (const auto& handle : syncHandles_) (void)::syncfs(handle.second);
+  namesToSync_ = false;
+}
+
+void Saver::closeFolders() {
+  for (const auto& handle : syncHandles_) ::close(handle.second);
+  syncHandles_.clear();
+}
+
+void Saver::unwriteFile(const std::string& target) {
+  // Recent files are at the end.
+  for (auto it = result_.writtenFiles.rbegin(); it != result_.writtenFiles.rend(); ++it) {
+    if (*it != target) continue;
+    result_.writtenFiles.erase(std::next(it).base());
+    if (result_.filesWritten > 0) --result_.filesWritten;
+    return;
+  }
+}
+
+void Saver::finishPending() {
+  if (pending_.empty()) return;
+  // The data of every pending file reaches the disk before any of them
+  // takes its final name, so that no name ever stands for a file cut short.
+  int syncError = 0;
+  for (const auto& handle : syncHandles_)
+    if (::syncfs(handle.second) != 0) syncError = errno;
+  namesToSync_ = true;
+  for (PendingFile& file : pending_) {
+    if (syncError != 0) {
+      ::unlink(file.partial.c_str());
+      addIssue(file.target, "writing to the disk failed: " + systemError(syncError));
+      unwriteFile(file.target.string());
+      continue;
+    }
+    giveFinalName(file);
+  }
+  pending_.clear();
+  pendingTargets_.clear();
+  pendingBytes_ = 0;
+}
+
+bool Saver::giveFinalName(PendingFile& file) {
+  const std::string planned = file.target.string();
+  int error = file.replace ? (::rename(file.partial.c_str(), file.target.c_str()) == 0 ? 0 : errno)
+                           : renameNoReplace(file.partial, file.target);
+  if (error == EEXIST) {
+    // The name was taken since it was checked (by another program): the
+    // file is kept under a new name rather than replacing that one.
+    for (int attempt = 0; attempt < 3 && error == EEXIST; ++attempt) {
+      auto fresh = makeNewName(file.target);
+      if (!fresh) break;
+      error = renameNoReplace(file.partial, *fresh);
+      if (error == 0) file.target = *fresh;
+    }
+    if (error == 0) {
+      std::replace(result_.writtenFiles.begin(), result_.writtenFiles.end(), planned, file.target.string());
+      return true;
+    }
+  }
+  if (error == 0) return true;
+  ::unlink(file.partial.c_str());
+  addIssue(file.target, "the written file could not be given its name: " + systemError(error));
+  unwriteFile(planned);
+  return false;
 }
 
 void Saver::openVolume() {

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "common/file_system_type.h"
@@ -119,6 +121,11 @@ struct SavingResult {
   std::vector<ClippedFile> clipped;
   std::vector<IncompleteFile> incomplete;
   std::vector<std::string> encrypted;  // NTFS files saved as their raw, still encrypted bytes
+  // Sectors of the source that could not be read while saving (written as zeros).
+  std::vector<SectorRange> unreadable;
+  // Partly written files of an interrupted earlier run, removed from the
+  // folders this run wrote to.
+  std::vector<std::string> leftoversRemoved;
   SavingProgress progress;
 };
 
@@ -179,6 +186,24 @@ class Saver {
   bool writePiece(int fd, const std::byte* data, std::uint64_t size, const std::filesystem::path& target, Job& job,
                   std::uint64_t& done, std::uint64_t total);
   void addIssue(const std::filesystem::path& path, const std::string& error);
+  // A file being saved is written under its partial name; the files written
+  // since the last sync wait there for it (see destination.h).
+  struct PendingFile {
+    std::filesystem::path partial;
+    std::filesystem::path target;
+    bool replace = false;  // an existing file of the final name is replaced
+  };
+  // Makes a folder ready for files: removes what interrupted runs left there
+  // (once per folder) and keeps a handle on its file system for the sync.
+  void prepareFolder(const std::filesystem::path& folder);
+  // Whether a final name is taken: on the disk, or by a pending file.
+  bool nameTaken(const std::filesystem::path& path) const;
+  // Syncs the pending files to the disk, then gives them their final names.
+  void finishPending();
+  bool giveFinalName(PendingFile& file);
+  void unwriteFile(const std::string& target);
+  void syncFolders();
+  void closeFolders();
   // Bytes of the volume's data area (the clusters from 2 to the last one the
   // volume holds); no file is saved larger than that.
   std::uint64_t dataAreaBytes() const;
@@ -198,6 +223,14 @@ class Saver {
   MftRunList loadedMft_;          // loaded when the source names none
   bool mftLoadTried_ = false;
   std::vector<std::byte> buffer_;
+  std::vector<PendingFile> pending_;
+  std::unordered_set<std::string> pendingTargets_;
+  std::uint64_t pendingBytes_ = 0;
+  bool namesToSync_ = false;  // files took their names since the last sync
+  std::uint64_t partialSerial_ = 0;
+  std::unordered_set<std::string> preparedFolders_;
+  // One open folder per file system written to (device number, handle).
+  std::vector<std::pair<std::uint64_t, int>> syncHandles_;
   mutable std::mutex mutex_;
   SavingProgress progress_;
   SavingResult result_;

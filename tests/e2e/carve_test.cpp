@@ -11,7 +11,12 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "disk/fault_injecting_source.h"
+#include "disk/file_source.h"
+#include "logs/log_file.h"
+#include "raw/raw_carver.h"
 #include "support/carving_manifest.h"
+#include "unit/raw/raw_test_support.h"
 #include "support/test_support.h"
 
 namespace dravolin {
@@ -204,6 +209,99 @@ TEST_F(CarveTest, RefusalsAndUsageErrors) {
     auto result = runDravolin(args, home_.path());
     EXPECT_EQ(result.exitCode, c.exitCode) << c.message << "\n" << result.err;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+  }
+}
+
+// A carving that could not write what it found, or wrote files with sectors
+// it could not read, says it failed, names the files, and exits 1.
+TEST_F(CarveTest, ACarvingThatLostWhatItFoundSaysItFailed) {
+  const Placed* jpeg = nullptr;
+  for (const auto& p : placed_)
+    if (p.carvedType == "JPEG" && p.carvedSectors >= 4 && !jpeg) jpeg = &p;
+  ASSERT_NE(jpeg, nullptr);
+  const SectorNumber bad = jpeg->start + 2;
+
+  struct Case {
+    const char* what;
+    bool readOnly;                    // the destination is a read-only drive
+    std::set<SectorNumber> failing;   // sectors of the image that cannot be read
+  };
+  for (const Case& c : {Case{"a read-only destination", true, {}},
+                        Case{"an unreadable sector inside a carved file", false, {bad}}}) {
+    SCOPED_TRACE(c.what);
+    if (c.readOnly) {
+      // Through the command line: every file is "not written:", none is
+      // claimed, and the errors say why.
+      test::ReadOnlyFolder folder(home_ / "ro");
+      if (!folder.usable()) {
+        std::cerr << "[ SKIPPED  ] " << c.what << ": no way to make a folder read-only here\n";
+        continue;
+      }
+      const std::vector<std::string> args{"carve", imagePath().string(), "--whole-disk", "--types", "jpeg,png",
+                                          "--to", folder.path().string()};
+      const auto text = runDravolin(args, home_.path());
+      EXPECT_EQ(text.exitCode, 1) << text.err;
+      EXPECT_EQ(text.out.find("Raw Saving Completed Successfully."), std::string::npos) << text.out;
+      EXPECT_NE(text.out.find("Raw Saving Not Completed Successfully.\n"), std::string::npos) << text.out;
+      EXPECT_NE(text.out.find("not written: " + (folder.path() / "JPEG" / "0.JPEG").string()), std::string::npos);
+      EXPECT_NE(text.err.find("Read-only file system"), std::string::npos) << text.err;
+      auto withJson = args;
+      withJson.push_back("--json");
+      const auto machine = runDravolin(withJson, home_.path());
+      EXPECT_EQ(machine.exitCode, 1) << machine.err;
+      const json doc = json::parse(machine.out);
+      EXPECT_EQ(doc["message"], "Raw Saving Not Completed Successfully.");
+      EXPECT_EQ(doc["files_written"], 0);
+      ASSERT_FALSE(doc["files"].empty());
+      EXPECT_EQ(doc["files"].size(), doc["files_found"].get<std::size_t>());
+      EXPECT_EQ(doc["errors"].size(), doc["files"].size());
+      for (const auto& f : doc["files"]) {
+        EXPECT_EQ(f["written"], false);
+        EXPECT_NE(f["error"].get<std::string>().find("Read-only file system"), std::string::npos) << f.dump();
+      }
+      continue;
+    }
+    // Through the carver on the image with a failing sector, retried
+    // sector by sector as the command line does without a terminal: the
+    // file holding it is written with that sector as zeros and named.
+    auto image = FileSectorSource::open(imagePath().string(), OpenMode::ReadOnly, true);
+    ASSERT_TRUE(image.has_value());
+    FaultInjectingSource failing(**image, c.failing);
+    SectorReader reader(failing);
+    reader.setPolicy(BadSectorPolicy::RetryAll);
+    SignatureTable table = buildSignatureTable(test::ticksOf({"JPEG"}));
+    LogFile activity(LogKind::Activity, home_ / "logs");
+    LogFile recovery(LogKind::Recovery, home_ / "logs");
+    RawCarvingSettings settings;
+    settings.start = 0;
+    settings.end = failing.sectorCount();
+    settings.target.savingPath = home_ / "holes";
+    fs::create_directories(settings.target.savingPath);
+    RawCarver carver(reader, table, activity, recovery, settings);
+    test::CarvingJob job;
+    carver.run(job);
+    const RawCarvingResult& result = carver.result();
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(result.message, kRawSavingNotCompletedMessage);
+    EXPECT_EQ(result.unreadable, (std::vector<SectorRange>{{bad, bad + 1}}));
+    std::size_t withHoles = 0;
+    for (const CarvedFile& f : result.files) {
+      EXPECT_TRUE(f.written) << f.path;
+      if (f.unreadable.empty()) continue;
+      ++withHoles;
+      EXPECT_EQ(f.startSector, jpeg->start);
+      EXPECT_EQ(f.unreadable, (std::vector<SectorRange>{{bad, bad + 1}}));
+      // The file holds zeros exactly where the sector could not be read.
+      const std::string bytes = test::readFile(f.path);
+      ASSERT_GE(bytes.size(), 3 * kSector);
+      EXPECT_EQ(bytes.substr(2 * kSector, kSector), std::string(kSector, '\0'));
+      EXPECT_EQ(bytes.substr(0, 2 * kSector), image_.substr(jpeg->start * kSector, 2 * kSector));
+      const std::string line = "Unreadable Sectors : " + f.path + " : " + describeSectorRanges(f.unreadable);
+      EXPECT_NE(test::readFile(recovery.path()).find(line), std::string::npos) << line;
+      EXPECT_NE(test::readFile(activity.path()).find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(withHoles, 1u);
+    EXPECT_NE(test::readFile(recovery.path()).find("Raw Saving Not Completed Successfully."), std::string::npos);
   }
 }
 

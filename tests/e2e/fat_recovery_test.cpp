@@ -192,7 +192,7 @@ TEST_F(FatCommandTest, EveryReplaceAnswerOnAFolderThatHoldsTheFiles) {
     const char* noteText;   // what note 01.txt holds afterwards
     bool renamedCopy;       // note 010.txt made
   };
-  for (const Case& c : {Case{"skip", 0, "Saving not completed successfully.", "changed", false},
+  for (const Case& c : {Case{"skip", 1, "Saving not completed successfully.", "changed", false},
                         Case{"ask", 0, "Saving completed successfully.", "changed", true},
                         Case{"rename", 0, "Saving completed successfully.", "changed", true},
                         Case{"replace", 0, "Saving completed successfully.", nullptr, false}}) {

@@ -24,6 +24,32 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+ReadOnlyFolder::ReadOnlyFolder(fs::path path) : path_(std::move(path)) {
+  fs::create_directories(path_);
+  if (::geteuid() == 0) {
+    int status = -1;
+    runShell("mount -t tmpfs -o ro,size=1m tmpfs '" + path_.string() + "' 2>/dev/null", &status);
+    mounted_ = status == 0;
+  } else {
+    fs::permissions(path_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  }
+  const fs::path probe = path_ / "probe";
+  std::ofstream out(probe);
+  usable_ = !out.is_open();
+  if (!usable_) {
+    out.close();
+    std::error_code ec;
+    fs::remove(probe, ec);
+  }
+}
+
+ReadOnlyFolder::~ReadOnlyFolder() {
+  if (mounted_) runShell("umount '" + path_.string() + "' 2>/dev/null");
+  std::error_code ec;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+}
+
 EnvironmentOptions isolatedEnvironment(const TempDir& dir) {
   EnvironmentOptions options;
   options.configFile = dir / "dravolin.ini";

@@ -30,6 +30,25 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A folder nothing can be written to, as a read-only destination drive is:
+// a read-only tmpfs mounted on it when the tests run as root (who may write
+// into any folder whatever its permissions), its write permission taken
+// away otherwise. usable() is false when neither keeps a write out.
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(std::filesystem::path path);
+  ~ReadOnlyFolder();
+  ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+  ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+  bool usable() const { return usable_; }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  bool mounted_ = false;
+  bool usable_ = false;
+};
+
 // Settings file and log folder inside a temporary folder, so no test touches
 // the user's own.
 EnvironmentOptions isolatedEnvironment(const TempDir& dir);

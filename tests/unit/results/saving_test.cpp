@@ -1,6 +1,9 @@
 #include "results/saving.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <random>
 #include <set>
@@ -342,6 +345,37 @@ TEST_F(SavingTest, UnreadableFatSectorsUnderAChain) {
   }
 }
 
+TEST_F(SavingTest, UnreadableSectorsAreNamedByWhereTheyLie) {
+  volume.link(1, {2, 3});
+  volume.link(1, {5});
+  addFile("one.bin", 100, 2, 4096);
+  addFile("two.bin", 100, 5, 2048);
+  addFile("fine.bin", 100, 7, 100);
+  const SectorNumber cluster3 = kClusterBase + 3 * kSectorsPerCluster;
+  const SectorNumber cluster5 = kClusterBase + 5 * kSectorsPerCluster;
+  FaultInjectingSource failing(volume.disk, {cluster3 + 1, cluster3 + 2, cluster5});
+  RecordingJob job;
+  const SaveRun run = save(failing, job);
+  const std::string one = (destination / "DOCS" / "one.bin").string();
+  const std::string two = (destination / "DOCS" / "two.bin").string();
+  auto r = [](SectorNumber first, SectorNumber last) {
+    return first == last ? std::to_string(first) : std::to_string(first) + "-" + std::to_string(last);
+  };
+  ASSERT_EQ(run.result.errors.size(), 2u);
+  EXPECT_EQ(run.result.errors[0].path, one);
+  EXPECT_EQ(run.result.errors[0].error,
+            "2 unreadable sector(s) were written as zeros: 2 sectors: " + r(cluster3 + 1, cluster3 + 2));
+  EXPECT_EQ(run.result.errors[1].path, two);
+  EXPECT_EQ(run.result.errors[1].error,
+            "1 unreadable sector(s) were written as zeros: 1 sector: " + r(cluster5, cluster5));
+  EXPECT_EQ(run.result.unreadable,
+            (std::vector<SectorRange>{{cluster3 + 1, cluster3 + 3}, {cluster5, cluster5 + 1}}));
+  EXPECT_NE(run.history.find("Unreadable Sectors : 3 sectors: " + r(cluster3 + 1, cluster3 + 2) + ", " +
+                             r(cluster5, cluster5)),
+            std::string::npos)
+      << run.history;
+}
+
 TEST_F(SavingTest, ClustersBeyondTheVolumeAreReported) {
   addFile("tail.bin", 100, 128, 3 * kClusterBytes, true);  // contiguous 128..130: 130 is past the end
   RecordingJob job;
@@ -411,6 +445,89 @@ TEST_F(SavingTest, SkipEndsTheCurrentFileOnly) {
   EXPECT_EQ(readFile(destination / "DOCS" / "big.bin"), volume.data({10}, kClusterBytes));
   EXPECT_EQ(readFile(destination / "DOCS" / "next.bin"), volume.data({40}, 100));
   EXPECT_EQ(result.message, kSavingNotCompletedMessage);
+}
+
+// The partial files below a folder, by name.
+std::vector<std::string> partialFilesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, error))
+    if (partialFileOwner(entry.path().filename().string())) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+TEST_F(SavingTest, AKilledSavingLeavesNoCutFileUnderItsNameAndTheNextRunRemovesWhatItLeft) {
+  // small.txt, then big.bin in five runs of one cluster each.
+  volume.link(1, {2});
+  const std::vector<std::uint32_t> bigChain{10, 20, 30, 40, 50};
+  volume.link(1, bigChain);
+  addFile("small.txt", 100, 2, 1000);
+  addFile("big.bin", 100, 10, 5 * kClusterBytes);
+  const fs::path folder = destination / "DOCS";
+
+  // The saving process is killed (SIGKILL) once big.bin is half written.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    RecordingJob job;
+    job.onCheckpoint = [&](int) {
+      std::error_code error;
+      for (const auto& entry : fs::directory_iterator(folder, error))
+        if (entry.path().filename().string().starts_with(".big.bin.") &&
+            entry.file_size(error) >= 2 * kClusterBytes)
+          ::raise(SIGKILL);
+    };
+    (void)save(job);
+    ::_exit(3);  // never reached: the kill comes first
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the saving ran to its end";
+  // Nothing stands under a final name that is not whole: the files wait
+  // under their partial names.
+  EXPECT_FALSE(fs::exists(folder / "big.bin"));
+  if (fs::exists(folder / "small.txt")) {
+    EXPECT_EQ(readFile(folder / "small.txt"), volume.data({2}, 1000));
+  }
+  const std::vector<std::string> left = partialFilesIn(destination);
+  ASSERT_FALSE(left.empty());
+  for (const auto& name : left)
+    EXPECT_EQ(partialFileOwner(name), static_cast<std::uint64_t>(child)) << name;
+  // The partial file of a run that still runs (here: this test's parent
+  // process) is left alone.
+  const std::string live = partialFileName("other.txt", static_cast<std::uint64_t>(::getppid()), 1);
+  writeFile(folder / live, "a concurrent run's file");
+
+  RecordingJob job;
+  const SaveRun again = save(job);
+  EXPECT_EQ(again.result.message, kSavingCompletedMessage);
+  EXPECT_EQ(again.result.leftoversRemoved.size(), left.size());
+  EXPECT_EQ(partialFilesIn(destination), std::vector<std::string>{live});
+  EXPECT_EQ(readFile(folder / "big.bin"), volume.data(bigChain, 5 * kClusterBytes));
+  EXPECT_EQ(readFile(folder / "small.txt"), volume.data({2}, 1000));
+  EXPECT_FALSE(fs::exists(folder / "big0.bin")) << "no copy beside a cut file";
+  EXPECT_NE(again.history.find("Removed : " + std::to_string(left.size()) + " partly written file(s)"),
+            std::string::npos)
+      << again.history;
+}
+
+TEST_F(SavingTest, AStopInsideAFileLeavesNothingUnderItsName) {
+  volume.link(1, {40});
+  volume.link(1, {10, 20, 30});
+  addFile("first.bin", 100, 40, 100);
+  addFile("big.bin", 100, 10, 3 * kClusterBytes);
+  RecordingJob job;
+  // Checkpoints: the root, DOCS, first.bin and its run, big.bin and its
+  // first run; the Stop comes before its second.
+  job.stopAfterCheckpoints = 6;
+  const SaveRun run = save(job);
+  EXPECT_TRUE(run.result.stopped);
+  EXPECT_EQ(readFile(destination / "DOCS" / "first.bin"), volume.data({40}, 100));
+  EXPECT_FALSE(fs::exists(destination / "DOCS" / "big.bin"));
+  EXPECT_TRUE(partialFilesIn(destination).empty());
+  EXPECT_EQ(run.result.writtenFiles, std::vector<std::string>{(destination / "DOCS" / "first.bin").string()});
+  ASSERT_EQ(run.result.errors.size(), 1u);
+  EXPECT_NE(run.result.errors[0].error.find("stopped while it was written"), std::string::npos);
 }
 
 TEST(SavingTexts, TimesAndTheFreeSpaceQuestion) {

@@ -21,6 +21,7 @@ class FaultInjectingSource final : public SectorSource {
   TransferStatus write(SectorNumber first, std::uint32_t count,
                        std::span<const std::byte> data) override;
   bool isImage() const override { return inner_.isImage(); }
+  bool failsBySector() const override { return inner_.failsBySector(); }
   std::string description() const override { return inner_.description(); }
 
   // Number of transfers attempted, for tests that check the fallback pattern.

@@ -109,7 +109,7 @@ int SectorReader::readChunks(SectorNumber first, std::uint32_t count, std::span<
 }
 
 bool SectorReader::finerReadsDecide(SectorNumber first, std::uint64_t count) const {
-  return !source_.isImage() && !beyondEnd(first) && first <= source_.sectorCount() &&
+  return source_.failsBySector() && !beyondEnd(first) && first <= source_.sectorCount() &&
          count <= source_.sectorCount() - first;
 }
 

@@ -80,9 +80,9 @@ class SectorReader {
   int readChunks(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
   int readSeries(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer, std::uint32_t unit,
                  bool failed);
-  // Whether a call may leave out its own transfer: the source has every one
-  // of its sectors (no end guard, no sector beyond the end, no image piece
-  // that may be missing), so the finer reads meet exactly what it would.
+  // Whether a call may leave out its own transfer: the source fails by
+  // sector and has every sector of the call (no end guard, nothing beyond
+  // its end), so the finer reads meet exactly what the transfer would.
   bool finerReadsDecide(SectorNumber first, std::uint64_t count) const;
   // True when a sector stayed unreadable.
   bool retrySectorBySector(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -118,14 +118,16 @@ std::unique_ptr<MappedSectors> FileSectorSource::map(SectorNumber first, std::ui
   return mapping;
 }
 
-TransferStatus FileSectorSource::readFully(std::byte* out, std::uint64_t bytes, std::uint64_t offset) {
+TransferStatus FileSectorSource::readFully(std::byte* out, std::uint64_t bytes, std::uint64_t offset,
+                                           bool* refused) {
   std::uint64_t done = 0;
   while (done < bytes) {
     if (offset + done >= size_) break;  // the rest lies beyond the end: zeros
     ssize_t n = ::pread(fd_, out + done, bytes - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno == EINVAL && directAlign_ != 0 && done == 0 ? TransferStatus::Missing : TransferStatus::IoError;
+      if (refused && errno == EINVAL && done == 0) *refused = true;
+      return TransferStatus::IoError;
     }
     if (n == 0) break;
     done += static_cast<std::uint64_t>(n);
@@ -134,15 +136,14 @@ TransferStatus FileSectorSource::readFully(std::byte* out, std::uint64_t bytes, 
   return TransferStatus::Ok;
 }
 
-TransferStatus FileSectorSource::readDirect(std::uint64_t offset, std::uint64_t bytes, std::span<std::byte> out) {
-  const std::uint64_t align = directAlign_.load(std::memory_order_relaxed);
-  if (align == 0) return TransferStatus::Missing;
+TransferStatus FileSectorSource::readDirect(std::uint64_t offset, std::uint64_t bytes, std::span<std::byte> out,
+                                            std::uint64_t align, bool& refused) {
   // Only what lies inside the device is transferred; the rest reads as zeros.
   const std::uint64_t inside = offset >= size_ ? 0 : std::min(bytes, size_ - offset);
   if (inside < bytes) std::memset(out.data() + inside, 0, bytes - inside);
   if (inside == 0) return TransferStatus::Ok;
   if (reinterpret_cast<std::uintptr_t>(out.data()) % align == 0 && offset % align == 0 && inside % align == 0)
-    return readFully(out.data(), inside, offset);
+    return readFully(out.data(), inside, offset, &refused);
   // Not aligned: the aligned blocks that hold the request, through the
   // source's own buffer.
   const std::uint64_t start = offset / align * align;
@@ -155,7 +156,7 @@ TransferStatus FileSectorSource::readDirect(std::uint64_t offset, std::uint64_t 
     bounce_.reset(static_cast<std::byte*>(memory));
     bounceSize_ = length;
   }
-  const TransferStatus status = readFully(bounce_.get(), length, start);
+  const TransferStatus status = readFully(bounce_.get(), length, start, &refused);
   if (status != TransferStatus::Ok) return status;
   std::memcpy(out.data(), bounce_.get() + (offset - start), static_cast<std::size_t>(inside));
   return TransferStatus::Ok;
@@ -167,11 +168,12 @@ TransferStatus FileSectorSource::read(SectorNumber first, std::uint32_t count,
   if (out.size() < bytes) return TransferStatus::IoError;
   if (first > size_ / kSectorSize + (size_ % kSectorSize ? 1 : 0)) return TransferStatus::PastEnd;
   const std::uint64_t offset = first * kSectorSize;
-  if (directAlign_ != 0) {
-    const TransferStatus status = readDirect(offset, bytes, out);
-    if (status != TransferStatus::Missing) return status;
-    // The device took the flag but refuses direct transfers: buffered from
-    // now on.
+  if (const std::size_t align = directAlign_.load(std::memory_order_relaxed); align != 0) {
+    bool refused = false;
+    const TransferStatus status = readDirect(offset, bytes, out, align, refused);
+    if (!refused) return status;
+    // The device took the flag but refuses direct transfers (EINVAL):
+    // buffered from now on.
     stopDirect();
   }
   return readFully(out.data(), bytes, offset);

@@ -56,9 +56,11 @@ class FileSectorSource final : public SectorSource {
       : fd_(fd), path_(std::move(path)), size_(size), blockDevice_(blockDevice), image_(image) {}
   void tryDirect();
   void stopDirect();
-  // pread until bytes are in or the end is met (the rest is zeroed).
-  TransferStatus readFully(std::byte* out, std::uint64_t bytes, std::uint64_t offset);
-  TransferStatus readDirect(std::uint64_t offset, std::uint64_t bytes, std::span<std::byte> out);
+  // pread until bytes are in or the end is met (the rest is zeroed);
+  // *refused is set when the first transfer was refused as not aligned.
+  TransferStatus readFully(std::byte* out, std::uint64_t bytes, std::uint64_t offset, bool* refused = nullptr);
+  TransferStatus readDirect(std::uint64_t offset, std::uint64_t bytes, std::span<std::byte> out,
+                            std::uint64_t align, bool& refused);
   int fd_;
   std::string path_;
   std::uint64_t size_;

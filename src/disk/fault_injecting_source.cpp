@@ -11,12 +11,22 @@ TransferStatus FaultInjectingSource::read(SectorNumber first, std::uint32_t coun
                                           std::span<std::byte> out) {
   ++readCalls_;
   if (touchesBad(first, count)) {
+    {
+      std::lock_guard lock(readsMutex_);
+      for (auto it = bad_.lower_bound(first); it != bad_.end() && *it < first + count; ++it) ++reads_[*it];
+    }
     // A failed transfer leaves garbage behind, never clean zeros.
     for (std::size_t i = 0; i < std::uint64_t{count} * kSectorSize && i < out.size(); ++i)
       out[i] = std::byte{0xEE};
     return TransferStatus::IoError;
   }
   return inner_.read(first, count, out);
+}
+
+std::uint64_t FaultInjectingSource::readsOf(SectorNumber badSector) const {
+  std::lock_guard lock(readsMutex_);
+  auto it = reads_.find(badSector);
+  return it == reads_.end() ? 0 : it->second;
 }
 
 TransferStatus FaultInjectingSource::write(SectorNumber first, std::uint32_t count,

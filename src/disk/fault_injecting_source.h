@@ -3,6 +3,8 @@
 // as a failing disk does. Used by tests of the bad-sector rules.
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <set>
 
 #include "disk/sector_source.h"
@@ -19,10 +21,13 @@ class FaultInjectingSource final : public SectorSource {
   TransferStatus write(SectorNumber first, std::uint32_t count,
                        std::span<const std::byte> data) override;
   bool isImage() const override { return inner_.isImage(); }
+  bool failsBySector() const override { return inner_.failsBySector(); }
   std::string description() const override { return inner_.description(); }
 
   // Number of transfers attempted, for tests that check the fallback pattern.
   std::uint64_t readCalls() const { return readCalls_.load(); }
+  // Number of transfers that touched the bad sector (attempts to read it).
+  std::uint64_t readsOf(SectorNumber badSector) const;
   void makeGood(SectorNumber sector) { bad_.erase(sector); }
 
  private:
@@ -31,6 +36,8 @@ class FaultInjectingSource final : public SectorSource {
   std::set<SectorNumber> bad_;
   // Counted from every thread that reads (a read-ahead reads on its own).
   std::atomic<std::uint64_t> readCalls_{0};
+  mutable std::mutex readsMutex_;
+  std::map<SectorNumber, std::uint64_t> reads_;
 };
 
 }  // namespace dravolin

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -43,8 +44,28 @@ Result<std::unique_ptr<FileSectorSource>> FileSectorSource::adopt(int fd, const 
     ::close(fd);
     return makeError(ErrorKind::InvalidArgument, path + ": not a disk or an image file");
   }
-  return std::unique_ptr<FileSectorSource>(
-      new FileSectorSource(fd, path, size, block, treatAsImage && !block));
+  std::unique_ptr<FileSectorSource> source(new FileSectorSource(fd, path, size, block, treatAsImage && !block));
+  if (block) source->tryDirect();
+  return source;
+}
+
+// Read-only block devices only: an imaging target is written as before.
+void FileSectorSource::tryDirect() {
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY) return;
+  int logical = 0;
+  if (::ioctl(fd_, BLKSSZGET, &logical) != 0 || logical < static_cast<int>(kSectorSize) ||
+      (logical & (logical - 1)) != 0)
+    return;
+  // Some devices refuse direct transfers: they are read buffered.
+  if ((flags & O_DIRECT) == 0 && ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0) return;
+  directAlign_ = static_cast<std::size_t>(logical);
+}
+
+void FileSectorSource::stopDirect() {
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
+  directAlign_ = 0;
 }
 
 FileSectorSource::~FileSectorSource() { ::close(fd_); }
@@ -97,25 +118,65 @@ std::unique_ptr<MappedSectors> FileSectorSource::map(SectorNumber first, std::ui
   return mapping;
 }
 
+TransferStatus FileSectorSource::readFully(std::byte* out, std::uint64_t bytes, std::uint64_t offset,
+                                           bool* refused) {
+  std::uint64_t done = 0;
+  while (done < bytes) {
+    if (offset + done >= size_) break;  // the rest lies beyond the end: zeros
+    ssize_t n = ::pread(fd_, out + done, bytes - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (refused && errno == EINVAL && done == 0) *refused = true;
+      return TransferStatus::IoError;
+    }
+    if (n == 0) break;
+    done += static_cast<std::uint64_t>(n);
+  }
+  if (done < bytes) std::memset(out + done, 0, bytes - done);
+  return TransferStatus::Ok;
+}
+
+TransferStatus FileSectorSource::readDirect(std::uint64_t offset, std::uint64_t bytes, std::span<std::byte> out,
+                                            std::uint64_t align, bool& refused) {
+  // Only what lies inside the device is transferred; the rest reads as zeros.
+  const std::uint64_t inside = offset >= size_ ? 0 : std::min(bytes, size_ - offset);
+  if (inside < bytes) std::memset(out.data() + inside, 0, bytes - inside);
+  if (inside == 0) return TransferStatus::Ok;
+  if (reinterpret_cast<std::uintptr_t>(out.data()) % align == 0 && offset % align == 0 && inside % align == 0)
+    return readFully(out.data(), inside, offset, &refused);
+  // Not aligned: the aligned blocks that hold the request, through the
+  // source's own buffer.
+  const std::uint64_t start = offset / align * align;
+  const std::uint64_t end = (offset + inside + align - 1) / align * align;
+  const auto length = static_cast<std::size_t>(end - start);
+  std::lock_guard lock(bounceMutex_);
+  if (bounceSize_ < length) {
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, std::max<std::size_t>(align, 4096), length) != 0) return TransferStatus::IoError;
+    bounce_.reset(static_cast<std::byte*>(memory));
+    bounceSize_ = length;
+  }
+  const TransferStatus status = readFully(bounce_.get(), length, start, &refused);
+  if (status != TransferStatus::Ok) return status;
+  std::memcpy(out.data(), bounce_.get() + (offset - start), static_cast<std::size_t>(inside));
+  return TransferStatus::Ok;
+}
+
 TransferStatus FileSectorSource::read(SectorNumber first, std::uint32_t count,
                                       std::span<std::byte> out) {
   const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
   if (out.size() < bytes) return TransferStatus::IoError;
   if (first > size_ / kSectorSize + (size_ % kSectorSize ? 1 : 0)) return TransferStatus::PastEnd;
   const std::uint64_t offset = first * kSectorSize;
-  std::uint64_t done = 0;
-  while (done < bytes) {
-    if (offset + done >= size_) break;  // the rest lies beyond the end: zeros
-    ssize_t n = ::pread(fd_, out.data() + done, bytes - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return TransferStatus::IoError;
-    }
-    if (n == 0) break;
-    done += static_cast<std::uint64_t>(n);
+  if (const std::size_t align = directAlign_.load(std::memory_order_relaxed); align != 0) {
+    bool refused = false;
+    const TransferStatus status = readDirect(offset, bytes, out, align, refused);
+    if (!refused) return status;
+    // The device took the flag but refuses direct transfers (EINVAL):
+    // buffered from now on.
+    stopDirect();
   }
-  if (done < bytes) std::memset(out.data() + done, 0, bytes - done);
-  return TransferStatus::Ok;
+  return readFully(out.data(), bytes, offset);
 }
 
 TransferStatus FileSectorSource::write(SectorNumber first, std::uint32_t count,

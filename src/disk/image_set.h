@@ -47,6 +47,7 @@ class ImageSetSource final : public SectorSource {
   std::uint64_t sizeInBytes() const override { return totalBytes_; }
   TransferStatus read(SectorNumber first, std::uint32_t count, std::span<std::byte> out) override;
   bool isImage() const override { return true; }
+  bool failsBySector() const override { return !layout_.multiFile; }
   // In place when the sectors lie in one piece that is present.
   std::unique_ptr<MappedSectors> map(SectorNumber first, std::uint32_t count) override;
   bool mapsInPlace() const override { return true; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 namespace dravolin {
 namespace {
@@ -12,6 +13,8 @@ std::size_t ringBlocks(std::size_t blocks) { return std::max<std::size_t>(blocks
 // An image file in memory is mapped a stretch of this many blocks at a time:
 // fewer mappings, each still small.
 constexpr std::uint64_t kStretchBlocks = 16;
+
+constexpr std::size_t kRingAlignment = 4096;
 
 void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -84,9 +87,15 @@ ReadAheadStream::ReadAheadStream(SectorReader& reader, Job& job, SectorNumber fi
     }
   }
   slots_.resize(ringBlocks(blocks));
+  // Page-aligned (a device's logical block is at most a page in practice),
+  // so that a device read with O_DIRECT transfers straight into the ring.
+  // Not value-initialised: pages are touched only when a transfer fills them.
+  const std::size_t bytes = (std::size_t{blockSectors_} * kSectorSize + kRingAlignment - 1) / kRingAlignment *
+                            kRingAlignment;
   for (Block& b : slots_) {
-    // Not value-initialised: pages are touched only when a transfer fills them.
-    memory_.emplace_back(new std::byte[std::size_t{blockSectors_} * kSectorSize]);
+    auto* memory = static_cast<std::byte*>(std::aligned_alloc(kRingAlignment, bytes));
+    if (!memory) throw std::bad_alloc();
+    memory_.emplace_back(memory);
     b.data = memory_.back().get();
   }
   thread_ = std::thread([this] { fill(); });
@@ -184,19 +193,20 @@ std::span<const std::byte> ReadAheadStream::mapped(SectorNumber first, std::uint
   return mapping_->bytes().subspan((first - mapFirst_) * kSectorSize, std::size_t{count} * kSectorSize);
 }
 
-bool ReadAheadStream::copyFromRing(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {
+ReadAheadStream::RingCopy ReadAheadStream::copyFromRing(SectorNumber first, std::uint32_t count,
+                                                         std::span<std::byte> buffer) {
   if (inPlace_) {
     const std::span<const std::byte> held = mapped(first, count);
-    if (held.empty()) return false;
+    if (held.empty()) return RingCopy::NotHeld;
     std::memcpy(buffer.data(), held.data(), held.size());
-    return true;
+    return RingCopy::Copied;
   }
-  if (!hold(first, count)) return false;
+  if (!hold(first, count)) return RingCopy::NotHeld;
   const SectorNumber end = first + count;
   const std::uint64_t released = released_.load(std::memory_order_relaxed);
   for (std::uint64_t n = released; n < taken_; ++n) {
     const Block& b = slot(n);
-    if (b.first < end && first < b.end() && !b.ok) return false;
+    if (b.first < end && first < b.end() && !b.ok) return RingCopy::Failed;
   }
   for (std::uint64_t n = released; n < taken_; ++n) {
     const Block& b = slot(n);
@@ -207,7 +217,7 @@ bool ReadAheadStream::copyFromRing(SectorNumber first, std::uint32_t count, std:
                 (to - from) * kSectorSize);
   }
   fromRing_ += count;
-  return true;
+  return RingCopy::Copied;
 }
 
 std::span<const std::byte> ReadAheadStream::view(SectorNumber first, std::uint32_t count) {
@@ -231,7 +241,13 @@ std::span<const std::byte> ReadAheadStream::read(SectorNumber first, std::uint32
 
 int ReadAheadStream::ReadSector(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {
   const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
-  if (buffer.size() >= bytes && !beyondSelection(first) && copyFromRing(first, count, buffer.first(bytes))) return 1;
+  if (buffer.size() >= bytes && !beyondSelection(first)) {
+    switch (copyFromRing(first, count, buffer.first(bytes))) {
+      case RingCopy::Copied: return 1;
+      case RingCopy::Failed: return reader_.ReadSectorAfterFailure(first, count, buffer);
+      case RingCopy::NotHeld: break;
+    }
+  }
   return reader_.ReadSector(first, count, buffer);
 }
 
@@ -245,7 +261,13 @@ int ReadAheadStream::ReadSectorsAs(SectorNumber first, std::uint32_t count, std:
     const auto end = static_cast<std::uint64_t>(reader_.selectionEnd());
     servedWhole = first <= end && ((end - first) / unit + 1) * unit >= count;
   }
-  if (servedWhole && copyFromRing(first, count, buffer.first(bytes))) return 1;
+  if (servedWhole) {
+    switch (copyFromRing(first, count, buffer.first(bytes))) {
+      case RingCopy::Copied: return 1;
+      case RingCopy::Failed: return reader_.ReadSectorsAsAfterFailure(first, count, buffer, unit);
+      case RingCopy::NotHeld: break;
+    }
+  }
   return reader_.ReadSectorsAs(first, count, buffer, unit);
 }
 

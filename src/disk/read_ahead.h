@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <span>
@@ -92,7 +93,10 @@ class ReadAheadStream {
   // behind the stream, beyond it, or larger than a block, or the stream
   // ended).
   bool hold(SectorNumber first, std::uint32_t count);
-  bool copyFromRing(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
+  enum class RingCopy { Copied, NotHeld, Failed };
+  // Failed: a block under the call was read and its transfer failed (the
+  // reader is then told so, and does not repeat that transfer).
+  RingCopy copyFromRing(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
   // In place: the mapped sectors [first, first + count), mapping the next
   // stretch when the one held does not cover them; empty when they cannot
   // be mapped (then the plain path reads them).
@@ -109,7 +113,11 @@ class ReadAheadStream {
   SectorNumber first_;
   SectorNumber end_;
   std::uint32_t blockSectors_;
-  std::vector<std::unique_ptr<std::byte[]>> memory_;
+  // Aligned for direct transfers from a device, so that they need no copy.
+  struct FreeDeleter {
+    void operator()(std::byte* p) const { std::free(p); }
+  };
+  std::vector<std::unique_ptr<std::byte, FreeDeleter>> memory_;
   // The ring: block n lives in slot n modulo the slot count. The reader
   // fills block n once the worker has handed back block n - slots; the
   // worker holds the blocks [released_, taken_). Both sides spin briefly

@@ -45,12 +45,17 @@ UnreadableWatch::~UnreadableWatch() {
   std::erase(reader_.watches_, &sectors_);
 }
 
-void SectorReader::retrySectorBySector(SectorNumber first, std::uint32_t count,
+bool SectorReader::retrySectorBySector(SectorNumber first, std::uint32_t count,
                                        std::span<std::byte> buffer) {
+  bool lost = false;
   for (std::uint32_t i = 0; i < count; ++i) {
     auto one = slice(buffer, i, 1);
-    if (source_.read(first + i, 1, one) != TransferStatus::Ok) lose(first + i, 1, one);
+    if (source_.read(first + i, 1, one) != TransferStatus::Ok) {
+      lose(first + i, 1, one);
+      lost = true;
+    }
   }
+  return lost;
 }
 
 // The rules for a device transfer that failed: up to 40 sectors are one
@@ -62,11 +67,27 @@ int SectorReader::readFailedDevice(SectorNumber first, std::uint32_t count,
     else lose(first, count, buffer);
     return 0;
   }
+  return readChunks(first, count, buffer);
+}
+
+// 40-sector chunks and one remainder: a failing chunk is lost or read again
+// sector by sector as the policy says, a failing remainder is lost without a
+// question; the result is the last chunk's, 0 when the remainder fails.
+int SectorReader::readChunks(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {
   int result = 1;
   const std::uint32_t chunks = count / kChunkSectors;
   for (std::uint32_t c = 0; c < chunks; ++c) {
     SectorNumber chunkFirst = first + std::uint64_t{c} * kChunkSectors;
     auto part = slice(buffer, std::uint64_t{c} * kChunkSectors, kChunkSectors);
+    if (policy_.load() == BadSectorPolicy::RetryAll && finerReadsDecide(chunkFirst, kChunkSectors)) {
+      // Nothing is asked and a failing chunk is read sector by sector
+      // anyway: its own transfer would only read its bad sectors once more.
+      // A chunk holds a failing sector exactly when one of its sectors fails
+      // (inside the source: beyond its end a chunk reads as zeros, a single
+      // sector not at all).
+      result = retrySectorBySector(chunkFirst, kChunkSectors, part) ? 0 : 1;
+      continue;
+    }
     if (source_.read(chunkFirst, kChunkSectors, part) == TransferStatus::Ok) {
       result = 1;
       continue;
@@ -85,6 +106,24 @@ int SectorReader::readFailedDevice(SectorNumber first, std::uint32_t count,
     }
   }
   return result;
+}
+
+bool SectorReader::finerReadsDecide(SectorNumber first, std::uint64_t count) const {
+  return source_.failsBySector() && !beyondEnd(first) && first <= source_.sectorCount() &&
+         count <= source_.sectorCount() - first;
+}
+
+int SectorReader::ReadSectorAfterFailure(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {
+  const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
+  if (buffer.size() < bytes || count == 0 || !finerReadsDecide(first, count)) return ReadSector(first, count, buffer);
+  auto target = buffer.first(bytes);
+  // Longer calls are decided by their chunks (a healthy call reads whole in
+  // them, with the result 1 its own transfer gives).
+  if (count > kChunkSectors) return readChunks(first, count, target);
+  // Under RetryAll a failing call is read sector by sector: do that at once.
+  if (policy_.load() == BadSectorPolicy::RetryAll) return retrySectorBySector(first, count, target) ? 0 : 1;
+  // Otherwise the call's own transfer is what decides (and what is asked about).
+  return ReadSector(first, count, buffer);
 }
 
 int SectorReader::ReadSector(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {
@@ -115,6 +154,16 @@ int SectorReader::ReadSector(SectorNumber first, std::uint32_t count, std::span<
 
 int SectorReader::ReadSectorsAs(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer,
                                 std::uint32_t unit) {
+  return readSeries(first, count, buffer, unit, false);
+}
+
+int SectorReader::ReadSectorsAsAfterFailure(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer,
+                                            std::uint32_t unit) {
+  return readSeries(first, count, buffer, unit, true);
+}
+
+int SectorReader::readSeries(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer,
+                             std::uint32_t unit, bool failed) {
   const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
   if (buffer.size() < bytes || unit == 0) return 0;
   // Calls of the series that start beyond the selection end read zeros.
@@ -126,14 +175,18 @@ int SectorReader::ReadSectorsAs(SectorNumber first, std::uint32_t count, std::sp
   if (served < count) std::memset(buffer.data() + served * kSectorSize, 0, (count - served) * kSectorSize);
   if (served == 0) return 0;
   auto target = buffer.first(served * kSectorSize);
-  if (source_.read(first, static_cast<std::uint32_t>(served), target) == TransferStatus::Ok)
+  // A transfer known to fail is not made again, where the calls of the
+  // series meet the same sectors it would.
+  if (!(failed && finerReadsDecide(first, served)) &&
+      source_.read(first, static_cast<std::uint32_t>(served), target) == TransferStatus::Ok)
     return served == count ? 1 : 0;
   // A failure: replay the series call by call so every rule applies as it
-  // would have to each call.
+  // would have to each call; the transfer that failed is not repeated where
+  // the calls' finer reads decide alone.
   int result = 0;
   for (std::uint64_t done = 0; done < served; done += unit) {
     auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(unit, served - done));
-    result = ReadSector(first + done, n, slice(buffer, done, n));
+    result = ReadSectorAfterFailure(first + done, n, slice(buffer, done, n));
   }
   return served == count ? result : 0;
 }

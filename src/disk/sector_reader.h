@@ -60,6 +60,15 @@ class SectorReader {
   int ReadSectorsAs(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer,
                     std::uint32_t unit);
 
+  // As ReadSector and ReadSectorsAs, for a call inside a larger transfer
+  // that has just failed (a read-ahead block, say): where finer reads decide
+  // alone what the call gives, its own transfer is left out, so that a bad
+  // sector is not read once more for nothing. Results, questions and losses
+  // are those of the plain calls.
+  int ReadSectorAfterFailure(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
+  int ReadSectorsAsAfterFailure(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer,
+                                std::uint32_t unit);
+
   // Writes count sectors to the source (imaging targets only). Nonzero on
   // success. A failed transfer is written again sector by sector; the
   // bad-sector policy is not consulted.
@@ -68,7 +77,15 @@ class SectorReader {
  private:
   BadSectorAnswer consultPolicy();
   int readFailedDevice(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
-  void retrySectorBySector(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
+  int readChunks(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
+  int readSeries(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer, std::uint32_t unit,
+                 bool failed);
+  // Whether a call may leave out its own transfer: the source fails by
+  // sector and has every sector of the call (no end guard, nothing beyond
+  // its end), so the finer reads meet exactly what the transfer would.
+  bool finerReadsDecide(SectorNumber first, std::uint64_t count) const;
+  // True when a sector stayed unreadable.
+  bool retrySectorBySector(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
   void lose(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer);
   bool beyondEnd(SectorNumber first) const {
     return selectionEnd_ > 0 && first > static_cast<std::uint64_t>(selectionEnd_);

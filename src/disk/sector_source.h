@@ -61,6 +61,12 @@ class SectorSource {
   // reads beyond their end).
   virtual bool isImage() const { return false; }
 
+  // Whether a transfer fails exactly when one of its sectors, read alone,
+  // fails: then a reader that knows a transfer failed may go straight to
+  // smaller reads. Not so for a split image whose later pieces may be
+  // missing (a transfer into one reads as zeros).
+  virtual bool failsBySector() const { return true; }
+
   // Human-readable name (path of the device or of the first file).
   virtual std::string description() const = 0;
 };

@@ -4,8 +4,10 @@
 
 #include <numeric>
 
+#include "common/worker_job.h"
 #include "disk/fault_injecting_source.h"
 #include "disk/memory_source.h"
+#include "disk/read_ahead.h"
 #include "support/test_support.h"
 
 namespace dravolin {
@@ -195,6 +197,69 @@ TEST(SectorReaderWrite, FailedChunkIsWrittenAgainSectorBySector) {
   EXPECT_EQ(writer.WriteSector(0, 100, data), 0);  // the last chunk's first attempt failed
   for (SectorNumber s = 0; s < 100; ++s)
     EXPECT_EQ(target.bytes()[s * kSectorSize], s == 50 ? std::byte{0} : std::byte{0x5A}) << s;
+}
+
+// How many times one bad sector is read, per policy and per way of reading
+// it: the transfer that meets it, then what the policy adds (a chunk that
+// decides what is lost and is asked about, a retry alone), and nothing more.
+// A read-ahead block that failed counts as the transfer that met it.
+TEST(SectorReaderFailures, EachBadSectorIsReadAsOftenAsThePolicySays) {
+  enum class Path { Call, Series, Stream };
+  struct Case {
+    const char* what;
+    Path path;
+    SectorNumber first;
+    std::uint32_t count;
+    std::uint32_t unit;  // calls of a series or of the stream
+    SectorNumber bad;
+    int retry, skip, retryAll, skipAll;  // reads of the bad sector
+  };
+  const Case cases[] = {
+      {"a 100-sector call, bad sector in a chunk", Path::Call, 0, 100, 100, 45, 3, 2, 2, 2},
+      {"a 100-sector call, bad sector in the remainder", Path::Call, 0, 100, 100, 90, 2, 2, 2, 2},
+      {"a 20-sector call", Path::Call, 30, 20, 20, 45, 2, 1, 2, 1},
+      {"a series of 8-sector calls", Path::Series, 0, 200, 8, 45, 3, 2, 2, 2},
+      {"a series of 100-sector calls", Path::Series, 0, 300, 100, 145, 3, 2, 2, 2},
+      {"a read-ahead stream, 8-sector calls", Path::Stream, 0, 512, 8, 300, 3, 2, 2, 2},
+      {"a read-ahead stream, 64-sector series of 8", Path::Stream, 0, 512, 64, 45, 3, 2, 2, 2},
+  };
+  const std::pair<BadSectorPolicy, BadSectorAnswer> policies[] = {
+      {BadSectorPolicy::Retry, BadSectorAnswer::Retry},
+      {BadSectorPolicy::Skip, BadSectorAnswer::Skip},
+      {BadSectorPolicy::RetryAll, BadSectorAnswer::RetryAll},
+      {BadSectorPolicy::SkipAll, BadSectorAnswer::SkipAll},
+  };
+  for (const Case& c : cases) {
+    const int expected[] = {c.retry, c.skip, c.retryAll, c.skipAll};
+    for (int p = 0; p < 4; ++p) {
+      SCOPED_TRACE(std::string(c.what) + ", policy " + std::to_string(p));
+      auto memory = patternedSource(600);
+      FaultInjectingSource faulty(memory, {c.bad});
+      test::ScriptedPrompter prompter;
+      prompter.badSectorAnswers.assign(8, policies[p].second);
+      SectorReader reader(faulty, &prompter);
+      reader.setPolicy(policies[p].first);
+      std::vector<std::byte> buffer(std::size_t{c.count} * kSectorSize);
+      if (c.path == Path::Call) {
+        (void)reader.ReadSector(c.first, c.count, buffer);
+      } else if (c.path == Path::Series) {
+        (void)reader.ReadSectorsAs(c.first, c.count, buffer, c.unit);
+      } else {
+        WorkerJob job(prompter);
+        ReadAheadStream stream(reader, job, c.first, c.first + c.count, 256, 2);
+        for (std::uint32_t done = 0; done < c.count; done += c.unit) {
+          auto part = std::span<std::byte>(buffer).subspan(std::size_t{done} * kSectorSize,
+                                                           std::size_t{c.unit} * kSectorSize);
+          if (c.unit > 8) (void)stream.ReadSectorsAs(c.first + done, c.unit, part, 8);
+          else (void)stream.ReadSector(c.first + done, c.unit, part);
+        }
+      }
+      EXPECT_EQ(faulty.readsOf(c.bad), static_cast<std::uint64_t>(expected[p]));
+      // The sector itself is lost (alone or with its chunk), never served stale.
+      EXPECT_TRUE(sectorIs(buffer, c.bad - c.first, std::byte{0}));
+      EXPECT_TRUE(reader.unreadable().contains(c.bad));
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,188 @@
+// The commands on a failing disk: a fixture served by the failing-disk FUSE
+// file system (EIO on listed sectors), read as the served file and through a
+// read-only loop device on it, which is how a failing USB disk reaches the
+// program. One table of bad-sector layouts, one column per job; every cell
+// checks that exactly the failing sectors are lost and everything else is
+// byte-exact. A new layout is one more row of kLayouts, a new job one more
+// entry of kJobs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "support/failing_disk.h"
+#include "support/test_support.h"
+
+namespace dravolin {
+namespace {
+namespace fs = std::filesystem;
+using test::FailingDisk;
+
+struct Layout {
+  const char* what;
+  const char* image;                // fixture
+  std::vector<SectorRange> bad;     // failing sectors of the disk
+  const char* file;                 // a file of the volume a job saves (whether or not its data fails)
+  std::uint64_t volumeStart = 0;    // sector where the file's volume begins
+};
+
+// fat16.img is a bare FAT16 volume of 65,536 sectors. "/Fragments/Split file
+// fat16.bin" (12,388 bytes) lies in sectors 472-483 and 504-516; "/Several
+// clusters fat16.dat" in 220-235.
+const Layout kLayouts[] = {
+    {"file data in both fragments of a file", "fat16.img", {{477, 478}, {510, 511}},
+     "/Fragments/Split file fat16.bin"},
+    {"the last eight sectors of the disk", "fat16.img", {{65528, 65536}}, "/Several clusters fat16.dat"},
+    {"a scattered set", "fat16.img", {{230, 231}, {479, 480}, {504, 505}, {30000, 30001}, {65535, 65536}},
+     "/Fragments/Split file fat16.bin"},
+};
+
+std::set<SectorNumber> sectorsOf(const std::vector<SectorRange>& ranges) {
+  std::set<SectorNumber> sectors;
+  for (const SectorRange& r : ranges)
+    for (SectorNumber s = r.start; s < r.end; ++s) sectors.insert(s);
+  return sectors;
+}
+
+std::string quote(const std::string& s) { return "'" + s + "'"; }
+
+// A file of the fixture as The Sleuth Kit sees it: its bytes and the disk
+// sector of each of its 512-byte pieces.
+struct FixtureFile {
+  std::string bytes;
+  std::vector<SectorNumber> sectors;
+};
+
+FixtureFile fixtureFile(const Layout& layout) {
+  const std::string image = quote(test::fixturePath(layout.image).string());
+  const std::string offset = " -o " + std::to_string(layout.volumeStart) + " ";
+  std::string inode = test::runShell("ifind" + offset + "-n " + quote(layout.file) + " " + image);
+  inode.erase(inode.find_last_not_of("\n ") + 1);
+  FixtureFile file;
+  if (inode.empty() || inode.find_first_not_of("0123456789-") != std::string::npos) return file;
+  file.bytes = test::runShell("icat" + offset + image + " " + inode);
+  const std::string stat = test::runShell("istat" + offset + image + " " + inode);
+  std::istringstream list(stat.substr(std::min(stat.size(), stat.find("Sectors:") + 8)));
+  const std::size_t pieces = (file.bytes.size() + kSectorSize - 1) / kSectorSize;
+  for (SectorNumber s = 0; file.sectors.size() < pieces && list >> s;)
+    file.sectors.push_back(layout.volumeStart + s);
+  return file;
+}
+
+std::string sectorBytes(const std::string& bytes, SectorNumber sector) {
+  return sector * kSectorSize < bytes.size() ? bytes.substr(sector * kSectorSize, kSectorSize) : std::string();
+}
+
+// What a job gets: the failing disk as a command names it, the layout, and a
+// folder of its own for output and settings.
+struct JobRun {
+  const Layout& layout;
+  std::string source;
+  fs::path work;
+  test::CommandResult run(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.end(), {"--bad-sectors", "retry-all", "--json"});
+    return test::runDravolin(arguments, work / "home");
+  }
+};
+
+// image: exactly the failing sectors read as zeros in the image, every other
+// sector byte-exact; the count and the bad-sector list name exactly them;
+// exit 0 (an image whose unreadable sectors are counted is a done job).
+void imageJob(const JobRun& job) {
+  const fs::path fixture = test::fixturePath(job.layout.image);
+  const auto result = job.run({"image", job.source, "--whole-disk", "--to", (job.work / "copy.img").string()});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const auto doc = nlohmann::json::parse(result.out);
+  const std::set<SectorNumber> bad = sectorsOf(job.layout.bad);
+  EXPECT_EQ(doc["unreadable_sectors"], bad.size());
+  std::set<SectorNumber> listed;
+  std::ifstream list(doc["bad_sector_list"].get<std::string>());
+  for (SectorNumber s = 0; list >> s;) listed.insert(s);
+  EXPECT_EQ(listed, bad);
+
+  const std::string original = test::readFile(fixture);
+  const std::string copy = test::readFile(job.work / "copy0.img");
+  ASSERT_EQ(copy.size(), original.size());
+  const std::string zeros(kSectorSize, '\0');
+  std::vector<SectorNumber> wrong;
+  for (SectorNumber s = 0; s < original.size() / kSectorSize; ++s) {
+    const std::string expected = bad.contains(s) ? zeros : sectorBytes(original, s);
+    if (sectorBytes(copy, s) != expected) wrong.push_back(s);
+  }
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " sectors differ, the first " << wrong.front();
+}
+
+// recover of one file: the pieces of it in failing sectors are zeros in the
+// saved file, the rest byte-exact; the file is named as incomplete and the
+// run exits 1 when it lost anything, 0 otherwise.
+void recoverJob(const JobRun& job) {
+  const FixtureFile original = fixtureFile(job.layout);
+  ASSERT_FALSE(original.sectors.empty()) << "The Sleuth Kit does not find " << job.layout.file;
+  const auto result = job.run({"recover", job.source, "--path", job.layout.file, "--to", (job.work / "out").string()});
+  const std::set<SectorNumber> bad = sectorsOf(job.layout.bad);
+  std::string expected = original.bytes;
+  std::size_t lost = 0;
+  for (std::size_t i = 0; i < original.sectors.size(); ++i) {
+    if (!bad.contains(original.sectors[i])) continue;
+    ++lost;
+    std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(i * kSectorSize),
+                std::min(kSectorSize, expected.size() - i * kSectorSize), '\0');
+  }
+  EXPECT_EQ(result.exitCode, lost ? 1 : 0) << result.err;
+  const fs::path saved = job.work / "out" / fs::path(job.layout.file).relative_path();
+  ASSERT_TRUE(fs::exists(saved)) << result.out << result.err;
+  const std::string got = test::readFile(saved);
+  ASSERT_EQ(got.size(), expected.size());
+  std::vector<std::size_t> wrong;
+  for (std::size_t i = 0; i < original.sectors.size(); ++i)
+    if (sectorBytes(got, i) != sectorBytes(expected, i)) wrong.push_back(i);
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " pieces of the file differ, the first " << wrong.front()
+                             << " (disk sector " << original.sectors[wrong.front()] << ")";
+  const auto doc = nlohmann::json::parse(result.out);
+  ASSERT_TRUE(doc["errors"].is_array());
+  EXPECT_EQ(doc["errors"].size(), lost ? 1u : 0u) << result.out;
+}
+
+struct JobColumn {
+  const char* name;
+  void (*check)(const JobRun&);
+};
+const JobColumn kJobs[] = {{"image", imageJob}, {"recover", recoverJob}};
+
+using Access = FailingDisk::Access;
+using Cell = std::tuple<Layout, JobColumn, Access>;
+
+class FailingDiskTable : public ::testing::TestWithParam<Cell> {};
+
+TEST_P(FailingDiskTable, ExactlyTheFailingSectorsAreLost) {
+  const auto& [layout, job, access] = GetParam();
+  const fs::path fixture = test::fixturePath(layout.image);
+  const std::string before = test::sha256File(fixture);
+  FailingDisk disk(fixture, layout.bad, access);
+  if (!disk.unavailable().empty()) GTEST_SKIP() << disk.unavailable();
+  test::TempDir work;
+  job.check(JobRun{layout, disk.source(), work.path()});
+  // Under retry-all each failing sector is read twice: by the transfer that
+  // met it and once alone, never through a page or a read-ahead window.
+  for (const auto& [sector, reads] : disk.reads()) EXPECT_LE(reads, 2) << "sector " << sector;
+  EXPECT_EQ(test::sha256File(fixture), before) << "the source is never written";
+}
+
+std::string cellName(const ::testing::TestParamInfo<Cell>& cell) {
+  const Layout& layout = std::get<0>(cell.param);
+  const Access access = std::get<2>(cell.param);
+  return test::caseName(std::string(layout.what) + " " + std::get<1>(cell.param).name +
+                        (access == Access::File ? " served file" : " loop device"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, FailingDiskTable,
+                         ::testing::Combine(::testing::ValuesIn(kLayouts), ::testing::ValuesIn(kJobs),
+                                            ::testing::Values(Access::File, Access::LoopDevice)),
+                         cellName);
+
+}  // namespace
+}  // namespace dravolin

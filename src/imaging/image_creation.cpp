@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <span>
 #include <exception>
 #include <thread>
 
@@ -17,12 +21,20 @@ namespace {
 
 // One transfer in flight: the sectors [first, first + count) and the sectors
 // among them that stayed unreadable (zero-filled in bytes).
+// Page-aligned, so that a device read with direct transfers fills it with no
+// copy through the source's own aligned buffer.
+struct AlignedFree {
+  void operator()(std::byte* p) const { std::free(p); }
+};
+constexpr std::size_t kBlockAlignment = 4096;
+
 struct Block {
-  std::vector<std::byte> bytes;
+  std::unique_ptr<std::byte[], AlignedFree> memory;
+  std::span<std::byte> bytes;
   SectorNumber first = 0;
   std::uint32_t count = 0;
   std::vector<SectorNumber> lost;
-  std::span<std::byte> data() { return std::span<std::byte>(bytes).first(std::size_t{count} * kSectorSize); }
+  std::span<std::byte> data() { return bytes.first(std::size_t{count} * kSectorSize); }
 };
 
 // Sectors the reader moves between two checkpoints (1 MiB), so that a pause
@@ -58,7 +70,10 @@ class CopyPipeline {
     const std::uint64_t needed = (total + blockSectors - 1) / blockSectors;
     blocks_.resize(static_cast<std::size_t>(std::clamp<std::uint64_t>(needed, 1, ringBlocks)));
     for (Block& block : blocks_) {
-      block.bytes.resize(blockSectors * kSectorSize);
+      const std::size_t size = (blockSectors * kSectorSize + kBlockAlignment - 1) / kBlockAlignment * kBlockAlignment;
+      block.memory.reset(static_cast<std::byte*>(std::aligned_alloc(kBlockAlignment, size)));
+      if (!block.memory) throw std::bad_alloc();
+      block.bytes = std::span<std::byte>(block.memory.get(), blockSectors * kSectorSize);
       (void)free_.push(&block);
     }
     source_.setUnreadableSink([this](SectorNumber sector) { reading_->lost.push_back(sector); });

@@ -439,6 +439,37 @@ TEST(Wizard, ExhaustiveRecoveryOnStep2SearchesTheHighlightedPartition) {
   EXPECT_TRUE(script.unexpected.empty());
 }
 
+// Back from a Step 3 that ran nothing (the exhaustive search of a partition
+// of a type it cannot search) ends the exhaustive mode: the next search
+// from Step 2 is a normal one.
+TEST(Wizard, BackFromAStep3ThatRanNothingLeavesTheNextSearchNormal) {
+  WizardFixture f;
+  DialogScript script;
+  f.toStep2("gpt.img");
+  auto* step2 = f.page<ui::PartitionInfo>();
+  ASSERT_TRUE(step2->selectPartition(5));  // Linux file system: no search for it
+  script.answer(QStringLiteral("QuestionMessage"), true);
+  script.answer(QStringLiteral("MessagesInfo"), true);
+  f.window->menu().exhaustiveRecovery->trigger();
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
+  auto* step3 = f.page<ui::SearchProgress>();
+  ASSERT_NE(step3, nullptr);
+  EXPECT_FALSE(step3->running());
+  step3->findChild<QPushButton*>(QStringLiteral("back"))->click();
+  ASSERT_TRUE(waitUntil([&] { return f.page<ui::PartitionInfo>() == step2; }));
+  EXPECT_FALSE(f.session.state.ExhaustiveSearch);
+
+  f.startSearch(3);
+  f.waitForStep4(script);
+  EXPECT_EQ(f.page<ui::FileDisplay>() ? f.session.state.FileSystemType : FsType::Unknown, FsType::Fat32);
+  const std::string log = readFile(f.session.activityLog().path());
+  const auto step3Block = log.rfind("Step 3 :");
+  ASSERT_NE(step3Block, std::string::npos);
+  EXPECT_EQ(log.find("Switching to Exhaustive Mode", step3Block), std::string::npos);
+  EXPECT_GT(f.session.entries.FileCount, 0u);
+  EXPECT_TRUE(script.unexpected.empty());
+}
+
 }  // namespace
 }  // namespace dravolin::test
 

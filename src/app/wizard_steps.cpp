@@ -88,9 +88,11 @@ Result<bool> commitPartition(Session& session, const PartitionEntry& partition, 
       searchExhaustive ? "Search Exhaustive : Checked" : "Search Exhaustive : Not Checked"});
   s.LostPartitionSearch = searchExhaustive;
   s.LostSearchPass = 0;
-  bool accepted = runVolumeCheck(session);
+  // The reader's selection end moves to this partition before its check
+  // reads it: the end of a partition committed before (one that lies below
+  // this one) would leave the boot sector unread and the check would fail.
   setSelectionEnd(session);
-  return accepted;
+  return runVolumeCheck(session);
 }
 
 void writeDiskSelection(Session& session, bool searchExhaustive) {

@@ -282,9 +282,13 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
     if (!writeError.empty()) break;
     pipeline.hashWritten(block);
 
-    job.updateStatistics({current, 0, 0, lastName, StatisticsFormat::Sector});
     current += n;
     inPiece += n;
+    // The position the copy has reached; the report stands for the block's
+    // sectors, so the display refreshes as the copy goes on.
+    SearchStatistics reached{current, 0, 0, lastName, StatisticsFormat::Sector};
+    reached.reports = n;
+    job.updateStatistics(reached);
     result.sectorsCopied.store(current - request.start);
     job.setPercent(percentOf(current, end));
     if (job.stopRequested()) break;

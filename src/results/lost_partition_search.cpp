@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <set>
 
@@ -293,34 +294,47 @@ void inferFatFileSystems(std::vector<DirectoryStartRecord>& records, FoundFileSy
 
 namespace {
 
-bool locateFatsIn(FoundFileSystem& entry, std::uint64_t window, const SectorProbe& read) {
+bool locateFatsIn(FoundFileSystem& entry, std::uint64_t window, const SectorProbe& read, const SectorSweep& sweep) {
   const SectorNumber base = entry.clusterBase;
   const std::uint64_t k = entry.sectorsPerCluster;
   const SectorNumber dataStart = base + 2 * k;
   const SectorNumber first = dataStart > window ? dataStart - window : 1;
-  std::vector<SectorNumber> starts;
-  std::unordered_map<SectorNumber, SectorBuffer> sectors;
-  for (SectorNumber s = first; s < dataStart; ++s) {
-    auto sector = read(s);
-    if (sector && beginsFat(*sector)) {
-      starts.push_back(s);
-      sectors.emplace(s, *sector);
+  // The pair nearest the data area wins: only the nearest few thousand
+  // FAT-like sectors take part (pairs are quadratic), and only those are
+  // kept while the window is swept upwards: a FAT full of end-of-chain
+  // entries would otherwise keep every one of its sectors.
+  constexpr std::size_t kMaxFatStarts = 4096;
+  struct FatStart {
+    SectorNumber sector;
+    SectorBuffer bytes;
+  };
+  std::deque<FatStart> starts;
+  auto take = [&](SectorNumber s, ByteSpan sector) {
+    if (sector.size() < kSectorSize || !beginsFat(sector)) return;
+    if (starts.size() == kMaxFatStarts) starts.pop_front();
+    FatStart& start = starts.emplace_back();
+    start.sector = s;
+    std::memcpy(start.bytes.data(), sector.data(), kSectorSize);
+  };
+  if (first < dataStart) {
+    if (sweep) {
+      sweep(first, dataStart, take);
+    } else {
+      for (SectorNumber s = first; s < dataStart; ++s)
+        if (auto sector = read(s)) take(s, *sector);
     }
   }
-  // The pair nearest the data area wins: walk from the top. Only the
-  // nearest few thousand FAT-like sectors take part (pairs are quadratic).
-  constexpr std::size_t kMaxFatStarts = 4096;
-  if (starts.size() > kMaxFatStarts) starts.erase(starts.begin(), starts.end() - kMaxFatStarts);
+  // Walk from the top.
   for (std::size_t j = starts.size(); j-- > 1;) {
-    const SectorNumber second = starts[j];
+    const SectorNumber second = starts[j].sector;
     for (std::size_t i = j; i-- > 0;) {
-      const SectorNumber firstFat = starts[i];
+      const SectorNumber firstFat = starts[i].sector;
       const std::uint64_t fatSize = second - firstFat;
       if (second + fatSize > dataStart) continue;
       const std::uint64_t rootSectors = dataStart - (second + fatSize);
       const bool fat32Layout = rootSectors == 0;
       if (!fat32Layout && rootSectors > kMaxRootSectors) continue;
-      if (sectors[firstFat] != sectors[second]) continue;
+      if (starts[i].bytes != starts[j].bytes) continue;
       // The two copies agree over their first sectors.
       bool identical = true;
       const std::uint64_t compare = std::min<std::uint64_t>(fatSize, kFatCompareSectors);
@@ -330,7 +344,7 @@ bool locateFatsIn(FoundFileSystem& entry, std::uint64_t window, const SectorProb
         identical = a && b && *a == *b;
       }
       if (!identical) continue;
-      const SectorBuffer& head = sectors[firstFat];
+      const SectorBuffer& head = starts[i].bytes;
       std::string name;
       if (fat32Layout) {
         if (fatSize < kFat32MinFatSectors || readU8(head, 3) > 0x0F) continue;
@@ -359,7 +373,8 @@ bool locateFatsIn(FoundFileSystem& entry, std::uint64_t window, const SectorProb
 
 }  // namespace
 
-bool locateFats(FoundFileSystem& entry, std::uint32_t largestCluster, const SectorProbe& read) {
+bool locateFats(FoundFileSystem& entry, std::uint32_t largestCluster, const SectorProbe& read,
+                const SectorSweep& sweep) {
   if (entry.sectorsPerCluster == 0 || entry.clusterBase == 0) return false;
   // FAT32 FATs hold 4 bytes per cluster: the window covers two of them for
   // the largest cluster seen, at least 30,000 sectors; FAT12/16 FATs and
@@ -368,8 +383,8 @@ bool locateFats(FoundFileSystem& entry, std::uint32_t largestCluster, const Sect
   // is tried after the small one.
   const std::uint64_t fatSectors = (std::uint64_t{largestCluster} + 2) * 4 / kSectorSize + 1;
   const std::uint64_t fat32Window = std::clamp<std::uint64_t>(2 * fatSectors + 64, 30000, std::uint64_t{1} << 22);
-  if (entry.name == "FAT32") return locateFatsIn(entry, fat32Window, read);
-  return locateFatsIn(entry, 550, read) || locateFatsIn(entry, fat32Window, read);
+  if (entry.name == "FAT32") return locateFatsIn(entry, fat32Window, read, sweep);
+  return locateFatsIn(entry, 550, read, sweep) || locateFatsIn(entry, fat32Window, read, sweep);
 }
 
 bool isFatName(const std::string& name) { return name == "FAT12" || name == "FAT16" || name == "FAT32"; }
@@ -516,6 +531,20 @@ class LostSearch {
     return buffer;
   }
 
+  // Reads [first, end) once through the read-ahead stream and hands every
+  // sector to visit; what cannot be read comes back as zeros.
+  void sweep(SectorNumber first, SectorNumber end, const std::function<void(SectorNumber, ByteSpan)>& visit) {
+    std::vector<std::byte> chunk(std::size_t{kScanSectors} * kSectorSize);
+    ReadAheadStream stream(ctx_.reader, job_, first, end, kScanSectors, kScanBlocks);
+    for (SectorNumber s = first; s < end;) {
+      const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanSectors, end - s));
+      const ByteSpan bytes = stream.read(s, count, chunk);
+      for (std::uint32_t i = 0; i < count; ++i) visit(s + i, bytes.subspan(std::size_t{i} * kSectorSize, kSectorSize));
+      s += count;
+      job_.checkpoint();
+    }
+  }
+
   void analyseFat() {
     auto& records = ctx_.records.directoryStarts;
     confirmBootCandidates(
@@ -538,7 +567,8 @@ class LostSearch {
     for (std::size_t i = confirmed; i < ctx_.found.size(); ++i) {
       FoundFileSystem& entry = ctx_.found[i];
       const auto ordinal = static_cast<std::int32_t>(i + 1);
-      if (!locateFats(entry, largest[ordinal], [this](SectorNumber s) { return readOne(s); }))
+      if (!locateFats(entry, largest[ordinal], [this](SectorNumber s) { return readOne(s); },
+                      [this](SectorNumber first, SectorNumber end, const auto& visit) { sweep(first, end, visit); }))
         ctx_.notes.push_back(foundFileSystemLabel(ctx_.found, i) + " : " + kFatNotLocatedText);
       job_.checkpoint();
     }

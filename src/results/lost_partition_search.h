@@ -24,6 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/byte_reader.h"
 #include "common/file_system_type.h"
 #include "common/job.h"
 #include "disk/sector_reader.h"
@@ -119,6 +120,12 @@ void inferFatFileSystems(std::vector<DirectoryStartRecord>& records, FoundFileSy
 
 // Reads sectors for locateFats: the sector at an absolute number.
 using SectorProbe = std::function<std::optional<SectorBuffer>(SectorNumber)>;
+// Hands the sectors [first, end) to the visitor in order, each with its
+// number (what cannot be read comes as zeros): locateFats's sweep of a window
+// below the data area in large reads. Without one, the window is read
+// sector by sector through the probe.
+using SectorSweep = std::function<void(SectorNumber first, SectorNumber end,
+                                       const std::function<void(SectorNumber, ByteSpan)>& visit)>;
 
 // Looks for the two FATs of an inferred FAT volume below its cluster base:
 // two sectors that begin with a media byte and FF FF, the distance between
@@ -129,7 +136,10 @@ using SectorProbe = std::function<std::optional<SectorBuffer>(SectorNumber)>;
 // (FAT12 for a FAT of at most 12 sectors, FAT32 for a FAT32 first entry of a
 // FAT of at least 512 sectors, else FAT16). False, leaving the entry as it
 // is, when no pair fits: the FATs are not located.
-bool locateFats(FoundFileSystem& entry, std::uint32_t largestCluster, const SectorProbe& read);
+// Only the 4,096 FAT-like sectors nearest the cluster base are kept while the
+// window is swept.
+bool locateFats(FoundFileSystem& entry, std::uint32_t largestCluster, const SectorProbe& read,
+                const SectorSweep& sweep = {});
 
 // "FAT not located" for an inferred FAT volume whose FATs were not found.
 inline constexpr const char* kFatNotLocatedText = "FAT not located";

@@ -182,8 +182,13 @@ void PartitionInfo::entered() {
 
 void PartitionInfo::updateMenu(WizardMenu& menu) {
   WizardPage::updateMenu(menu);
-  menu.exhaustiveRecovery->setEnabled(true);
+  menu.exhaustiveRecovery->setEnabled(highlightedPartition() >= 0);
   menu.loadLog->setEnabled(true);
+}
+
+int PartitionInfo::highlightedPartition() const {
+  QTreeWidgetItem* item = tree_->currentItem();
+  return item ? item->data(0, kPartitionRole).toInt() : -1;
 }
 
 void PartitionInfo::loadLog() {
@@ -238,6 +243,9 @@ QStringList PartitionInfo::propertyTexts() const {
 }
 
 void PartitionInfo::showSelection() {
+  // The exhaustive search works on a partition of the listing: greyed out
+  // while the disk node (or nothing) is highlighted.
+  if (window_.currentPage() == this) window_.menu().exhaustiveRecovery->setEnabled(highlightedPartition() >= 0);
   QTreeWidgetItem* item = tree_->currentItem();
   if (!item) return;
   Session& session = window_.session();
@@ -301,8 +309,18 @@ void PartitionInfo::next() {
 }
 
 void PartitionInfo::exhaustiveRecovery() {
+  // The highlighted partition is committed as Next commits it, so that the
+  // search covers it and not the selection an earlier search left.
+  const int index = highlightedPartition();
+  if (index < 0) return;
+  Session& session = window_.session();
   if (!window_.prompter().askYesNo(msg::kExhaustiveQuestion)) return;
-  window_.session().state.ExhaustiveSearch = true;
+  auto committed = commitPartition(session, session.listing().partitions.at(static_cast<std::size_t>(index)));
+  if (!committed) {
+    window_.prompter().inform(committed.error().message);
+    return;
+  }
+  session.state.ExhaustiveSearch = true;
   window_.push(new SearchProgress(window_));
 }
 

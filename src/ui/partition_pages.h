@@ -54,6 +54,8 @@ class PartitionInfo : public WizardPage {
 
  private:
   void showSelection();
+  // The listing index of the highlighted partition; -1 for the disk node or nothing.
+  int highlightedPartition() const;
 
   QTreeWidget* tree_;
   QLabel* header_;

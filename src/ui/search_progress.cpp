@@ -276,6 +276,10 @@ void SearchProgress::stop() {
 void SearchProgress::back() {
   if (leaving_) return;
   if (!running()) {
+    // Nothing runs (a search that could not start, or one that ended
+    // without a result): Back still ends the exhaustive mode, so that the
+    // next search from Step 2 is a normal one.
+    controller_->back({});
     window_.pop();
     return;
   }

@@ -176,6 +176,8 @@ const std::vector<MessageCase>& cases() {
       {"Step 2 Exhaustive Recovery",
        [](WizardFixture& f, DialogScript& s) {
          f.toStep2();
+         // The menu searches a highlighted partition (greyed out on the disk node).
+         ASSERT_TRUE(f.page<ui::PartitionInfo>()->selectPartition(1));
          s.answer(QStringLiteral("QuestionMessage"), false);
          f.window->menu().exhaustiveRecovery->trigger();
        },

@@ -264,6 +264,47 @@ TEST(ImageRecoveryPath, ASingleImageAndAPieceSeriesAreByteIdenticalToTheSource) 
   EXPECT_NE(log.find("Analysing Imaging Creation Information : "), std::string::npos);
 }
 
+// The imaging page's current sector follows the copy: held at a gate past
+// its start, the page shows the sector the copy has reached.
+TEST(ImageRecoveryPath, TheCurrentSectorFollowsTheCopy) {
+  TempDir work;
+  const fs::path source = work.path() / "disk.img";
+  const std::uint64_t sectors = 16 * 8192;
+  {
+    std::ofstream out(source, std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(sectors * 512 - 1));
+    out.put('\x5a');
+  }
+  WizardFixture f({disk(0, source)});
+  DialogScript script;
+  toStep2b(f, 1);
+  auto* page = f.page<ui::ImageCreation>();
+  ASSERT_NE(page, nullptr);
+  const fs::path image = work.path() / "out" / "Image.img";
+  fs::create_directories(image.parent_path());
+  page->destination()->setText(QString::fromStdString(image.string()));
+  const SectorNumber gate = 10 * 8192;
+  f.gate->gateSector = gate;
+  f.gate->armed = true;
+  page->next();
+  ASSERT_TRUE(waitUntil([&] { return f.gate->waiting.load() > 0; }));
+  auto* step3 = f.page<ui::SearchProgress>();
+  ASSERT_NE(step3, nullptr);
+  auto* value = step3->findChild<QLabel*>(QStringLiteral("value"));
+  ASSERT_NE(value, nullptr);
+  const QString total = QStringLiteral("/%1").arg(sectors);
+  auto reached = [&] { return value->text().section(QLatin1Char('/'), 0, 0).toULongLong(); };
+  EXPECT_TRUE(waitUntil([&] { return value->text().endsWith(total) && reached() > 0; }, 10000))
+      << value->text().toStdString();
+  EXPECT_LE(reached(), gate);
+  script.answer(QStringLiteral("MessagesInfo"), true);
+  f.gate->release();
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget() && f.page<ui::ImageCreation>(); }));
+  EXPECT_EQ(script.lastText(), QStringLiteral("Image creation completed successfully."));
+  EXPECT_EQ(fs::file_size(image.parent_path() / "Image0.img"), sectors * 512);
+  EXPECT_TRUE(script.unexpected.empty());
+}
+
 // A loop device over a file of this test, detached when the test ends.
 class LoopDevice {
  public:

@@ -395,6 +395,81 @@ TEST(Wizard, Step2ListsGptPartitionsWithTheirNamesAndSearchesOne) {
   EXPECT_GT(f.session.entries.FileCount, 40u);
 }
 
+// Whether the found entries hold a file of this name (as shown).
+bool holdsFile(const FoundEntries& entries, const std::string& name) {
+  return std::any_of(entries.FileList.begin(), entries.FileList.end(),
+                     [&](const auto& f) { return displayName(f.narrowName, f.wideName, "cp850") == name; });
+}
+
+// Options > Exhaustive Recovery on Step 2 searches the partition highlighted
+// there, committed as Next commits it, and is greyed out on the disk node.
+TEST(Wizard, ExhaustiveRecoveryOnStep2SearchesTheHighlightedPartition) {
+  WizardFixture f;
+  DialogScript script;
+  f.toStep2("mbr.img");
+  auto* step2 = f.page<ui::PartitionInfo>();
+  f.startSearch(1);  // FAT16 through Next first
+  f.waitForStep4(script);
+  ASSERT_TRUE(holdsFile(f.session.entries, "Several clusters p1.dat"));
+  script.answer(QStringLiteral("QuestionMessage"), true);
+  f.page<ui::FileDisplay>()->findChild<QAbstractButton*>(QStringLiteral("back"))->click();
+  ASSERT_TRUE(waitUntil([&] { return f.page<ui::PartitionInfo>() == step2; }));
+
+  step2->tree()->setCurrentItem(step2->tree()->topLevelItem(0));
+  EXPECT_FALSE(f.window->menu().exhaustiveRecovery->isEnabled()) << "the disk node is no partition to search";
+  ASSERT_TRUE(step2->selectPartition(2));
+  EXPECT_TRUE(f.window->menu().exhaustiveRecovery->isEnabled());
+  script.answer(QStringLiteral("QuestionMessage"), true);
+  f.window->menu().exhaustiveRecovery->trigger();
+  ASSERT_TRUE(waitUntil([&] {
+    auto* step4 = f.page<ui::FileDisplay>();
+    return step4 && step4->filled() && script.done() && !QApplication::activeModalWidget();
+  }));
+  const auto& partition = f.session.listing().partitions.at(1);
+  EXPECT_EQ(f.session.state.PartitionStart, partition.start);
+  EXPECT_EQ(f.session.state.FileSystemType, FsType::Fat32);
+  // The layout is the one the check of this partition found, not the one
+  // of the partition searched before.
+  EXPECT_EQ(f.session.state.volumeParameters.Fat1Start, partition.start + 32);
+  EXPECT_TRUE(f.session.state.ExhaustiveSearch);
+  EXPECT_TRUE(holdsFile(f.session.entries, "Several clusters p2.dat"));
+  EXPECT_FALSE(holdsFile(f.session.entries, "Several clusters p1.dat"));
+  EXPECT_NE(readFile(f.session.activityLog().path()).find("Selected Information : Partition - 2 ( FAT32 )"),
+            std::string::npos);
+  EXPECT_TRUE(script.unexpected.empty());
+}
+
+// Back from a Step 3 that ran nothing (the exhaustive search of a partition
+// of a type it cannot search) ends the exhaustive mode: the next search
+// from Step 2 is a normal one.
+TEST(Wizard, BackFromAStep3ThatRanNothingLeavesTheNextSearchNormal) {
+  WizardFixture f;
+  DialogScript script;
+  f.toStep2("gpt.img");
+  auto* step2 = f.page<ui::PartitionInfo>();
+  ASSERT_TRUE(step2->selectPartition(5));  // Linux file system: no search for it
+  script.answer(QStringLiteral("QuestionMessage"), true);
+  script.answer(QStringLiteral("MessagesInfo"), true);
+  f.window->menu().exhaustiveRecovery->trigger();
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
+  auto* step3 = f.page<ui::SearchProgress>();
+  ASSERT_NE(step3, nullptr);
+  EXPECT_FALSE(step3->running());
+  step3->findChild<QPushButton*>(QStringLiteral("back"))->click();
+  ASSERT_TRUE(waitUntil([&] { return f.page<ui::PartitionInfo>() == step2; }));
+  EXPECT_FALSE(f.session.state.ExhaustiveSearch);
+
+  f.startSearch(3);
+  f.waitForStep4(script);
+  EXPECT_EQ(f.page<ui::FileDisplay>() ? f.session.state.FileSystemType : FsType::Unknown, FsType::Fat32);
+  const std::string log = readFile(f.session.activityLog().path());
+  const auto step3Block = log.rfind("Step 3 :");
+  ASSERT_NE(step3Block, std::string::npos);
+  EXPECT_EQ(log.find("Switching to Exhaustive Mode", step3Block), std::string::npos);
+  EXPECT_GT(f.session.entries.FileCount, 0u);
+  EXPECT_TRUE(script.unexpected.empty());
+}
+
 }  // namespace
 }  // namespace dravolin::test
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <malloc.h>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -476,6 +477,73 @@ TEST(LostFileSystemTree, VolumesNeverShowEachOthersEntries) {
     }
     EXPECT_EQ(files, e.files);
   }
+}
+
+// A FAT32 whose two FATs of 65,536 sectors are full of end-of-chain
+// entries: every sector of both is FAT-like. The window is swept once in
+// large reads, only the FAT-like sectors nearest the data area are held
+// while it is (not a copy of every one, some 70 MB), and the FATs found are
+// those the sector-by-sector reading finds.
+TEST(LocateFats, AFat32FullOfEndOfChainEntriesIsSweptOnceWithTheCapWhileCollecting) {
+  constexpr std::uint64_t kFatSectors = 65536;
+  constexpr SectorNumber kFirstFat = 1000;
+  constexpr SectorNumber kDataStart = kFirstFat + 2 * kFatSectors;  // FAT32: cluster 2 right after the FATs
+  constexpr std::uint32_t kLargestCluster = kFatSectors * 128 - 2;
+  auto sectorAt = [&](SectorNumber s) {
+    SectorBuffer buffer{};
+    if (s >= kFirstFat && s < kDataStart) {
+      for (std::size_t i = 0; i < kSectorSize; i += 4) {
+        buffer[i] = buffer[i + 1] = buffer[i + 2] = std::byte{0xFF};
+        buffer[i + 3] = std::byte{0x0F};
+      }
+      if ((s - kFirstFat) % kFatSectors == 0) buffer[0] = std::byte{0xF8};  // the media entry
+    }
+    return buffer;
+  };
+  auto entryAt = [&] {
+    FoundFileSystem entry;
+    entry.name = "FAT32";
+    entry.sectorsPerCluster = 1;
+    entry.clusterBase = kDataStart - 2;
+    return entry;
+  };
+
+  std::uint64_t probed = 0, swept = 0, sweeps = 0;
+  std::size_t heldAtEnd = 0;
+  const std::size_t before = mallinfo2().uordblks;
+  SectorBuffer scratch{};
+  FoundFileSystem bySweep = entryAt();
+  const bool locatedBySweep = locateFats(
+      bySweep, kLargestCluster,
+      [&](SectorNumber s) -> std::optional<SectorBuffer> {
+        ++probed;
+        return sectorAt(s);
+      },
+      [&](SectorNumber first, SectorNumber end, const std::function<void(SectorNumber, ByteSpan)>& visit) {
+        ++sweeps;
+        for (SectorNumber s = first; s < end; ++s, ++swept) {
+          scratch = sectorAt(s);
+          visit(s, scratch);
+        }
+        // Everything collected is held now, before the pairs are tried.
+        const std::size_t now = mallinfo2().uordblks;
+        heldAtEnd = std::max(heldAtEnd, now > before ? now - before : 0);
+      });
+  EXPECT_EQ(sweeps, 1u);
+  EXPECT_GE(swept, 2 * kFatSectors) << "the window covers both FATs";
+  EXPECT_LT(probed, 1000u) << "the window is not read sector by sector";
+  EXPECT_LT(heldAtEnd, std::size_t{8} << 20) << "FAT-like sectors held while the window was swept";
+
+  FoundFileSystem byProbe = entryAt();
+  const bool locatedByProbe = locateFats(byProbe, kLargestCluster, [&](SectorNumber s) -> std::optional<SectorBuffer> {
+    return sectorAt(s);
+  });
+  ASSERT_EQ(locatedBySweep, locatedByProbe);
+  EXPECT_EQ(bySweep.name, byProbe.name);
+  EXPECT_EQ(bySweep.firstFatSector, byProbe.firstFatSector);
+  EXPECT_EQ(bySweep.secondFatSector, byProbe.secondFatSector);
+  EXPECT_EQ(bySweep.sectorsPerFat, byProbe.sectorsPerFat);
+  EXPECT_EQ(bySweep.rootDirSectors, byProbe.rootDirSectors);
 }
 
 }  // namespace

@@ -234,6 +234,11 @@ Result<LoadedLogInfo> loadSearchLog(Session& session, const std::string& path) {
   for (const FoundFileSystem& f : log->foundFileSystems)
     if (f.endSector > sourceSectors || f.clusterBase > sourceSectors)
       return makeError(ErrorKind::InvalidArgument, kLogWrongDisk);
+  // The volume's sector addresses (rebuilt from the logged start) lie on
+  // this source too: files are never read from where the volume is not.
+  for (const VolumeParameters* p : {&h.volumeParameters, &h.searchVolumeParameters})
+    for (std::uint64_t sector : {p->ClusterBase, p->Fat1Start, p->Fat2Start, p->MftStart, p->MftMirrStart})
+      if (sector > sourceSectors) return makeError(ErrorKind::InvalidArgument, kLogWrongDisk);
 
   // Everything was read and checked: only now does the session change. The
   // selected drive stays the one chosen in Step 1.

@@ -67,9 +67,11 @@ struct SearchLogHeader {
   std::string fileSystemType;         // "FAT12", "FAT16", "FAT32", "NTFS", "Unknown", ...
   std::uint64_t partitionStart = 0;
   std::uint64_t partitionEnd = 0;
-  // Twelve 32-bit values each in the log; values above 2^32 - 1 do not
-  // survive a log (the volume check never gives such values for FAT, and an
-  // NTFS search keeps its sectors in the records).
+  // Twelve 32-bit values each in the log. The sector addresses among them
+  // (cluster base, FATs, FAT12/16 root, MFT and mirror) are rebuilt on
+  // reading from the 64-bit start of their volume, so a volume past sector
+  // 2^32 reloads where it lies; an address more than 2^32 sectors into its
+  // volume does not survive a log.
   VolumeParameters volumeParameters;
   VolumeParameters searchVolumeParameters;
   std::string searchFileSystemType;

@@ -228,11 +228,15 @@ Result<LoadedLogInfo> loadSearchLog(Session& session, const std::string& path) {
   bytes->shrink_to_fit();
   if (!decoded) return std::unexpected(decoded.error());
   auto log = std::make_shared<SearchLog>(std::move(*decoded));
+  // The disk was compared above by its identification and size. The logged
+  // selection lies on it: a search cuts its range at the end of the source.
+  // A found file system keeps the end its boot sector claims, which may lie
+  // past the end of the source (choosing it cuts the range as the search
+  // did): only one that starts past the end is not of this disk.
   const SearchLogHeader& h = log->header;
-  // The logged selection and every found file system must lie on this source.
   if (h.partitionEnd > sourceSectors) return makeError(ErrorKind::InvalidArgument, kLogWrongDisk);
   for (const FoundFileSystem& f : log->foundFileSystems)
-    if (f.endSector > sourceSectors || f.clusterBase > sourceSectors)
+    if (f.startSector > sourceSectors || f.clusterBase > sourceSectors)
       return makeError(ErrorKind::InvalidArgument, kLogWrongDisk);
   // The volume's sector addresses (rebuilt from the logged start) lie on
   // this source too: files are never read from where the volume is not.

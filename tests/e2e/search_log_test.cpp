@@ -112,6 +112,38 @@ TEST(SearchLogE2eLargeDisk, ALogOfAVolumePastSectorTwoToThe32SavesTheSameFiles) 
   EXPECT_TRUE(fs::exists(home / "direct" / "Documents" / "Letter to Anna.txt"));
 }
 
+// A volume whose boot sector claims more sectors than the image holds: the
+// search cuts its range at the end of the image, and the logs it writes
+// (of the listing, and of a search for lost partitions whose found volume
+// keeps the end its boot sector claims) load again on that image to the
+// same listing.
+TEST(SearchLogE2eShortImage, LogsOfAVolumeLongerThanTheImageLoadAgain) {
+  TempDir home;
+  const std::string image = test::fixturePath("damaged/ntfs-cut-short.img").string();
+  const std::string st4 = (home / "SHORT.ST4").string(), st2c = (home / "SHORT.ST2C").string();
+  auto run = [&](std::vector<std::string> arguments) { return runDravolin(arguments, home.path()); };
+  const auto listed = run({"scan", image, "--json", "--save-log", st4});
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  const auto lost = run({"lost", image, "-q", "--save-log", st2c});
+  ASSERT_EQ(lost.exitCode, 0) << lost.err;
+  const auto lostListed = run({"scan", image, "--json", "--lost", "1"});
+  ASSERT_EQ(lostListed.exitCode, 0) << lostListed.err;
+  struct Row {
+    std::string log;
+    std::vector<std::string> extra;
+    std::string expected;
+  };
+  const Row rows[] = {{st4, {}, listed.out}, {st2c, {"--lost", "1"}, lostListed.out}};
+  for (const Row& row : rows) {
+    std::vector<std::string> arguments{"scan", image, "--json", "--load-log", row.log};
+    arguments.insert(arguments.end(), row.extra.begin(), row.extra.end());
+    const auto reloaded = run(arguments);
+    EXPECT_EQ(reloaded.exitCode, 0) << row.log << reloaded.err;
+    EXPECT_EQ(reloaded.out, row.expected) << row.log;
+    EXPECT_EQ(reloaded.err.find("Wrong Disk"), std::string::npos) << reloaded.err;
+  }
+}
+
 TEST(SearchLogE2eRefusals, ALogOfAnotherDiskOrNameIsRefused) {
   TempDir home;
   const fs::path image = test::fixturePath("fat12.img");

@@ -1,5 +1,10 @@
 #include "results/search_log.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <limits>
 #include <optional>
@@ -567,6 +572,42 @@ Result<SearchLog> decodeSearchLog(std::span<const std::byte> bytes, SearchLogKin
   log.files = std::move(*files);
   if (r.left() != 0) return errorInFile();
   return log;
+}
+
+Result<SearchLogFile> SearchLogFile::open(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return makeError(ErrorKind::Io, kLogCannotOpen);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+      static_cast<std::uint64_t>(st.st_size) > std::numeric_limits<std::size_t>::max()) {
+    ::close(fd);
+    return makeError(ErrorKind::Io, kLogCannotOpen);
+  }
+  const auto size = static_cast<std::size_t>(st.st_size);
+  if (size == 0) {
+    ::close(fd);
+    return SearchLogFile(nullptr, 0);
+  }
+  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);  // the mapping keeps the file
+  if (mapped == MAP_FAILED) return makeError(ErrorKind::Io, kLogCannotOpen);
+  return SearchLogFile(static_cast<const std::byte*>(mapped), size);
+}
+
+SearchLogFile::SearchLogFile(SearchLogFile&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+SearchLogFile& SearchLogFile::operator=(SearchLogFile&& other) noexcept {
+  if (this != &other) {
+    if (data_) ::munmap(const_cast<std::byte*>(data_), size_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+SearchLogFile::~SearchLogFile() {
+  if (data_) ::munmap(const_cast<std::byte*>(data_), size_);
 }
 
 }  // namespace dravolin

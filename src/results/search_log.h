@@ -111,4 +111,25 @@ std::vector<std::byte> encodeSearchLog(const SearchLog& log, SearchLogKind kind)
 // "Error in file." (ErrorKind::Corrupt).
 [[nodiscard]] Result<SearchLog> decodeSearchLog(std::span<const std::byte> bytes, SearchLogKind kind);
 
+// A log file opened for reading, its bytes mapped read-only: the pages are
+// read from the file only as the reader reaches them, and the reader stops
+// at the first count or length the file cannot hold, so a log file larger
+// than its counts allow costs neither time nor memory. "Unable to open
+// file." when it cannot be opened or mapped.
+class SearchLogFile {
+ public:
+  [[nodiscard]] static Result<SearchLogFile> open(const std::string& path);
+  SearchLogFile(SearchLogFile&& other) noexcept;
+  SearchLogFile& operator=(SearchLogFile&& other) noexcept;
+  SearchLogFile(const SearchLogFile&) = delete;
+  SearchLogFile& operator=(const SearchLogFile&) = delete;
+  ~SearchLogFile();
+  std::span<const std::byte> bytes() const { return {data_, size_}; }
+
+ private:
+  SearchLogFile(const std::byte* data, std::size_t size) : data_(data), size_(size) {}
+  const std::byte* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 }  // namespace dravolin

@@ -3,13 +3,13 @@
 #include <cctype>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "common/format.h"
@@ -80,7 +80,15 @@ std::string systemReason(int code) { return std::strerror(code); }
 // Writes all bytes; a short write, a failed write or a failed close is an
 // error with the system's reason, and the incomplete file is removed.
 Result<void> writeLogFile(const std::string& path, const std::vector<std::byte>& bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // An existing log is replaced, never a file a symbolic link points to,
+  // and a read-only one is reported (the user made it so) rather than
+  // overwritten (which root could).
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
+    return makeError(ErrorKind::Io, "Unable to write the log file " + path + ": the file is read-only");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0 && errno == ELOOP)
+    return makeError(ErrorKind::Io, "Unable to write the log file " + path + ": it is a symbolic link");
   if (fd < 0) return makeError(ErrorKind::Io, kLogCannotCreate);
   std::size_t done = 0;
   int error = 0;
@@ -139,19 +147,6 @@ std::optional<std::u16string> readIdentification(std::span<const std::byte> byte
   return text;
 }
 
-Result<std::vector<std::byte>> readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return makeError(ErrorKind::Io, kLogCannotOpen);
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) return makeError(ErrorKind::Io, kLogCannotOpen);
-  in.seekg(0);
-  std::vector<std::byte> bytes(static_cast<std::size_t>(size));
-  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
-    return makeError(ErrorKind::Io, kLogCannotOpen);
-  return bytes;
-}
-
 // Saving writes the file name upper-cased ("found.st2c" becomes
 // "FOUND.ST2C"): a name typed as it was given to the saving, which does not
 // exist, is looked for as the saving wrote it, in the same folder.
@@ -207,11 +202,11 @@ Result<LoadedLogInfo> loadSearchLog(Session& session, const std::string& path) {
   const std::string readPath = existingLogPath(path, *kind);
   session.activityLog().appendLines({"\r\n", "Step 2 :", "-------", "Load Log File Path : " + readPath});
 
-  auto bytes = readWholeFile(readPath);
-  if (!bytes) return std::unexpected(bytes.error());
+  auto file = SearchLogFile::open(readPath);
+  if (!file) return std::unexpected(file.error());
   if (!session.source()) return makeError(ErrorKind::InvalidArgument, kLogWrongDisk);
 
-  const auto identification = readIdentification(*bytes);
+  const auto identification = readIdentification(file->bytes());
   if (!identification) return makeError(ErrorKind::Corrupt, kLogErrorInFile);
   const std::uint64_t sourceSectors = session.source()->sectorCount();
   LoadedLogInfo info{readPath, *kind, {}};
@@ -223,17 +218,25 @@ Result<LoadedLogInfo> loadSearchLog(Session& session, const std::string& path) {
                         ", which has the same size (an image of the same disk).";
   }
 
-  auto decoded = decodeSearchLog(*bytes, *kind);
-  bytes->clear();
-  bytes->shrink_to_fit();
+  auto decoded = decodeSearchLog(file->bytes(), *kind);
+  { const SearchLogFile read = std::move(*file); }  // unmapped: the log is read
   if (!decoded) return std::unexpected(decoded.error());
   auto log = std::make_shared<SearchLog>(std::move(*decoded));
+  // The disk was compared above by its identification and size. The logged
+  // selection lies on it: a search cuts its range at the end of the source.
+  // A found file system keeps the end its boot sector claims, which may lie
+  // past the end of the source (choosing it cuts the range as the search
+  // did): only one that starts past the end is not of this disk.
   const SearchLogHeader& h = log->header;
-  // The logged selection and every found file system must lie on this source.
   if (h.partitionEnd > sourceSectors) return makeError(ErrorKind::InvalidArgument, kLogWrongDisk);
   for (const FoundFileSystem& f : log->foundFileSystems)
-    if (f.endSector > sourceSectors || f.clusterBase > sourceSectors)
+    if (f.startSector > sourceSectors || f.clusterBase > sourceSectors)
       return makeError(ErrorKind::InvalidArgument, kLogWrongDisk);
+  // The volume's sector addresses (rebuilt from the logged start) lie on
+  // this source too: files are never read from where the volume is not.
+  for (const VolumeParameters* p : {&h.volumeParameters, &h.searchVolumeParameters})
+    for (std::uint64_t sector : {p->ClusterBase, p->Fat1Start, p->Fat2Start, p->MftStart, p->MftMirrStart})
+      if (sector > sourceSectors) return makeError(ErrorKind::InvalidArgument, kLogWrongDisk);
 
   // Everything was read and checked: only now does the session change. The
   // selected drive stays the one chosen in Step 1.

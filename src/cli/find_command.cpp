@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/search_results.h"
 #include "results/name_search.h"
+#include "results/unicode_text.h"
 
 namespace dravolin::cli {
 namespace {
@@ -115,7 +116,7 @@ CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
     for (const auto& hit : hits)
       std::printf("%-14s %12llu  %-17s  %-17s  %-11s  %10llu  %s\n", hit.type.c_str(),
                   static_cast<unsigned long long>(hit.size), hit.dates.created.c_str(), hit.dates.modified.c_str(),
-                  hit.dates.accessed.c_str(), static_cast<unsigned long long>(hit.id), hit.path.c_str());
+                  hit.dates.accessed.c_str(), static_cast<unsigned long long>(hit.id), shownText(hit.path).c_str());
     std::printf("Search String Found Count : %zu\n", hits.size());
     std::fflush(stdout);
     return reportSearchEnd(context.session(), tree.get(), watch.sectors());

@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/search_results.h"
+#include "results/unicode_text.h"
 
 namespace dravolin::cli {
 namespace {
@@ -87,6 +88,11 @@ class RowWriter {
   // row is written straight into the buffer: a listing has a row per entry.
   void row(std::string_view type, std::uint64_t size, const EntryDateTexts& dates, std::uint64_t id,
            std::string_view prefix, std::string_view name) {
+    // Control characters in names are shown escaped: a name cannot forge a
+    // row or reach the terminal as a sequence.
+    std::string shownPrefix, shownName;
+    if (hasControlCharacters(prefix)) prefix = shownPrefix = shownText(prefix);
+    if (hasControlCharacters(name)) name = shownName = shownText(name);
     const std::size_t at = buffer_.size();
     const std::size_t most = at + 96 + 3 * dateWidth_ + type.size() + dates.modified.size() + dates.created.size() +
                              dates.accessed.size() + prefix.size() + name.size();

@@ -20,6 +20,7 @@
 #include "app/search_operation.h"
 #include "results/read_loss_report.h"
 #include "results/result_tree.h"
+#include "results/unicode_text.h"
 #include "common/worker_job.h"
 
 namespace dravolin::cli {
@@ -196,7 +197,8 @@ inline int reportSearchEnd(const Session& session, const ResultTree* tree, const
                            bool interrupted = interruptCount > 0) {
   bool lost = !unreadable.empty();
   if (tree) {
-    for (const std::string& line : describeReadLosses(*tree)) std::fprintf(stderr, "dravolin: %s\n", line.c_str());
+    for (const std::string& line : describeReadLosses(*tree))
+      std::fprintf(stderr, "dravolin: %s\n", shownText(line).c_str());  // folder names shown escaped
     lost = lost || !tree->entries().Losses.empty();
   }
   if (!unreadable.empty())

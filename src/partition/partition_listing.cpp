@@ -120,6 +120,12 @@ PartitionListing listPartitions(SectorReader& reader) {
     // Small FAT volumes keep their sector count in the 16-bit field and
     // leave the 32-bit one at 0.
     if (total == 0 && *whole != FsType::Ntfs) total = record.smallSectorCount;
+    // NTFS counts its own sectors: a volume made for 4,096-byte sectors
+    // holds eight device sectors in each.
+    const std::uint32_t bytesPerSector = record.bytesPerSector;
+    if (*whole == FsType::Ntfs && bytesPerSector > 512 && bytesPerSector <= 4096 &&
+        (bytesPerSector & (bytesPerSector - 1)) == 0)
+      total *= bytesPerSector / 512;
     addPartition(listing, *whole, 0, total, 0, false);
     return listing;
   }

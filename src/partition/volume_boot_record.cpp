@@ -37,6 +37,7 @@ Result<VolumeBootRecord> parseVolumeBootRecord(ByteSpan sector) {
   VolumeBootRecord record;
   record.hasSignature = hasBootSectorSignature(sector);
   record.oemId = textAt(sector, kOemIdField);
+  record.bytesPerSector = readU16(sector, 11);
   record.sectorsPerCluster = readU8(sector, kSectorsPerClusterField);
   record.smallSectorCount = readU16(sector, kSmallSectorCountField);
   record.fatSectorCount = readU32(sector, kFatSectorCountField);

@@ -15,6 +15,7 @@ namespace dravolin {
 struct VolumeBootRecord {
   bool hasSignature = false;            // 0x55 at 510 and 0xAA at 511, both
   std::string oemId;                    // 8 bytes at 3 ("NTFS    ", "mkfs.fat", ...)
+  std::uint16_t bytesPerSector = 0;     // at 11: 512 .. 4,096
   std::uint8_t sectorsPerCluster = 0;   // at 13
   std::uint16_t smallSectorCount = 0;   // at 19: FAT volumes below 65,536 sectors
   std::uint32_t fatSectorCount = 0;     // at 32: the 32-bit total of FAT volumes

@@ -29,6 +29,31 @@ std::uint64_t mftRecordSectors(const VolumeBootRecord& boot, std::uint64_t clust
   return recordSectors(boot.ntfsMftRecordSize, cluster);
 }
 
+// The cluster of an NTFS boot sector in 512-byte sectors, or 0 when its
+// fields are out of their legal ranges. Bytes per sector (at 11) is 512,
+// 1,024, 2,048 or 4,096; the cluster byte (at 13) counts sectors when it is
+// 1 to 128 (a power of two) and, read as a signed byte v of -8 to -12,
+// gives 2^-v sectors (0xF8: 256 sectors, 128 KiB clusters of 512-byte
+// sectors), up to 2 MiB. A cluster below 512 bytes is not addressable in device sectors.
+std::uint64_t ntfsClusterSectors(const SectorBuffer& sector) {
+  std::uint32_t bytesPerSector =
+      std::to_integer<std::uint32_t>(sector[11]) | (std::to_integer<std::uint32_t>(sector[12]) << 8);
+  if (bytesPerSector == 0) bytesPerSector = 512;  // a field left blank, as the check always took it
+  if (bytesPerSector < 512 || bytesPerSector > 4096 || (bytesPerSector & (bytesPerSector - 1)) != 0) return 0;
+  const auto field = std::to_integer<std::uint8_t>(sector[13]);
+  std::uint64_t bytes = 0;
+  if (field >= 1 && field <= 128) {
+    if ((field & (field - 1)) != 0) return 0;
+    bytes = std::uint64_t{field} * bytesPerSector;
+  } else {
+    const int shift = -static_cast<int>(static_cast<std::int8_t>(field));
+    if (shift < 8 || shift > 12) return 0;
+    bytes = (std::uint64_t{1} << shift) * bytesPerSector;
+  }
+  if (bytes > (std::uint64_t{2} << 20)) return 0;
+  return bytes / 512;
+}
+
 // The parameters p with the NTFS fields of the volume, or nothing when its
 // boot sectors or MFT do not make a volume.
 std::optional<VolumeParameters> checkNtfs(SectorReader& reader, SectorNumber start, SectorNumber end,
@@ -47,13 +72,16 @@ std::optional<VolumeParameters> checkNtfs(SectorReader& reader, SectorNumber sta
     if (!hasBootSectorSignature(sector)) return std::nullopt;
   }
   VolumeBootRecord boot = fieldsOf(sector);
+  std::uint64_t bootCluster = ntfsClusterSectors(sector);
   auto switchCopy = [&] {
     inUse = inUse == start ? backup : start;
-    boot = fieldsOf(readSectorOrZeros(reader, inUse));
+    const SectorBuffer copy = readSectorOrZeros(reader, inUse);
+    boot = fieldsOf(copy);
+    bootCluster = ntfsClusterSectors(copy);
   };
-  auto clusterOk = [&] { return isValidClusterSize(boot.sectorsPerCluster); };
+  auto clusterOk = [&] { return bootCluster != 0; };
   auto recordOk = [&] {
-    std::uint64_t r = mftRecordSectors(boot, boot.sectorsPerCluster);
+    std::uint64_t r = mftRecordSectors(boot, bootCluster);
     return r == 2 || r == 4 || r == 6 || r == 8;
   };
   if (!clusterOk()) {
@@ -64,16 +92,17 @@ std::optional<VolumeParameters> checkNtfs(SectorReader& reader, SectorNumber sta
     switchCopy();
     if (!clusterOk() || !recordOk()) return std::nullopt;
   }
-  const std::uint64_t cluster = boot.sectorsPerCluster;
-  const VolumeBootRecord other = fieldsOf(readSectorOrZeros(reader, inUse == start ? backup : start));
+  const std::uint64_t cluster = bootCluster;
+  const SectorBuffer otherSector = readSectorOrZeros(reader, inUse == start ? backup : start);
+  const VolumeBootRecord other = fieldsOf(otherSector);
+  const std::uint64_t otherCluster = ntfsClusterSectors(otherSector);
   // The MFT (or its mirror) where the copy in use says, else where the other
   // copy says; the sector found must hold a "FILE" record.
   auto locate = [&](std::uint64_t VolumeBootRecord::*field) -> SectorNumber {
     const VolumeBootRecord* copies[] = {&boot, &other};
     for (const VolumeBootRecord* copy : copies) {
       std::uint64_t clusterNumber = copy->*field;
-      std::uint64_t otherCluster = copy->sectorsPerCluster;
-      if (copy == &other && !isValidClusterSize(otherCluster)) continue;
+      if (copy == &other && otherCluster == 0) continue;
       std::uint64_t multiplier = copy == &boot ? cluster : otherCluster;
       if (clusterNumber > (UINT64_MAX - start) / multiplier) continue;
       SectorNumber at = start + clusterNumber * multiplier;

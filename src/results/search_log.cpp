@@ -1,5 +1,10 @@
 #include "results/search_log.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <limits>
 #include <optional>
@@ -425,6 +430,61 @@ Result<std::vector<T>> readList(Reader& r, std::size_t minimumRecord, Result<T> 
   return list;
 }
 
+// Sector addresses the log keeps as their low 32 bits are rebuilt from a
+// 64-bit sector the log also holds (the start of the volume they belong to):
+// the value with those low bits that lies at or after the start, less a
+// margin for a FAT cluster base, which may lie up to two clusters before
+// the volume. For volumes that start below sector 2^32 the value written
+// is kept, as before. A 0 stays 0 where it means a location not known (a
+// FAT of an NTFS volume, a missing MFT mirror); a cluster base is always
+// known. Nothing when the rebuilt value would not fit 64 bits.
+constexpr std::uint64_t kTwo32 = std::uint64_t{1} << 32;
+constexpr std::uint64_t kBaseMargin = std::uint64_t{1} << 16;
+
+std::optional<std::uint64_t> rebuildSector(std::uint64_t low, std::uint64_t start, bool zeroIsUnknown = true) {
+  if (start < kTwo32 || (low == 0 && zeroIsUnknown)) return low;
+  const std::uint64_t floor = start > kBaseMargin ? start - kBaseMargin : 0;
+  std::uint64_t value = (floor & ~(kTwo32 - 1)) | (low & (kTwo32 - 1));
+  if (value < floor) {
+    if (value > std::numeric_limits<std::uint64_t>::max() - kTwo32) return std::nullopt;
+    value += kTwo32;
+  }
+  return value;
+}
+
+// The address fields of the parameters rebuilt from the start of their
+// volume; a FAT32 root start is a cluster, not a sector, and stays.
+bool rebuildParameters(VolumeParameters& p, std::uint64_t start, const std::string& type) {
+  std::vector<std::uint64_t*> sectors{&p.ClusterBase, &p.Fat1Start, &p.Fat2Start, &p.MftStart, &p.MftMirrStart};
+  if (type == "FAT12" || type == "FAT16") sectors.push_back(&p.RootDirStart);
+  for (std::uint64_t* field : sectors) {
+    const auto value = rebuildSector(*field, start, field != &p.ClusterBase);
+    if (!value) return false;
+    *field = *value;
+  }
+  return true;
+}
+
+bool rebuildFoundFileSystem(FoundFileSystem& f, std::uint64_t rangeStart) {
+  const std::uint64_t start = f.startSector != 0 ? f.startSector : rangeStart;
+  for (std::uint64_t* field : {&f.clusterBase, &f.firstFatSector, &f.secondFatSector}) {
+    const auto value = rebuildSector(*field, start, field != &f.clusterBase || f.startSector == 0);
+    if (!value) return false;
+    *field = *value;
+  }
+  return true;
+}
+
+// The start of the volume the header's parameters describe: the chosen
+// found file system after a search for lost partitions (a ".ST2C" log
+// records the searched range as its selection), else the selection.
+std::uint64_t parametersStart(const SearchLogHeader& h, const FoundFileSystems& found) {
+  const std::uint32_t chosen = h.selectedFoundFileSystem;
+  if (h.lostPartitionSearch != 0 && chosen >= 1 && chosen <= found.size() && found[chosen - 1].startSector != 0)
+    return found[chosen - 1].startSector;
+  return h.partitionStart;
+}
+
 bool endsWithNoCase(const std::string& text, std::string_view tail) {
   if (text.size() < tail.size()) return false;
   for (std::size_t i = 0; i < tail.size(); ++i) {
@@ -498,6 +558,12 @@ Result<SearchLog> decodeSearchLog(std::span<const std::byte> bytes, SearchLogKin
       log.ntfsFiles = std::move(*files);
     }
   }
+  for (FoundFileSystem& f : log.foundFileSystems)
+    if (!rebuildFoundFileSystem(f, log.header.partitionStart)) return errorInFile();
+  const std::uint64_t start = parametersStart(log.header, log.foundFileSystems);
+  if (!rebuildParameters(log.header.volumeParameters, start, log.header.fileSystemType) ||
+      !rebuildParameters(log.header.searchVolumeParameters, start, log.header.searchFileSystemType))
+    return errorInFile();
   auto directories = readList(r, kDirectoryFixed + kNamesMinimum, readEntry<DirectoryNode>);
   if (!directories) return std::unexpected(std::move(directories.error()));
   log.directories = std::move(*directories);
@@ -506,6 +572,42 @@ Result<SearchLog> decodeSearchLog(std::span<const std::byte> bytes, SearchLogKin
   log.files = std::move(*files);
   if (r.left() != 0) return errorInFile();
   return log;
+}
+
+Result<SearchLogFile> SearchLogFile::open(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return makeError(ErrorKind::Io, kLogCannotOpen);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+      static_cast<std::uint64_t>(st.st_size) > std::numeric_limits<std::size_t>::max()) {
+    ::close(fd);
+    return makeError(ErrorKind::Io, kLogCannotOpen);
+  }
+  const auto size = static_cast<std::size_t>(st.st_size);
+  if (size == 0) {
+    ::close(fd);
+    return SearchLogFile(nullptr, 0);
+  }
+  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);  // the mapping keeps the file
+  if (mapped == MAP_FAILED) return makeError(ErrorKind::Io, kLogCannotOpen);
+  return SearchLogFile(static_cast<const std::byte*>(mapped), size);
+}
+
+SearchLogFile::SearchLogFile(SearchLogFile&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+SearchLogFile& SearchLogFile::operator=(SearchLogFile&& other) noexcept {
+  if (this != &other) {
+    if (data_) ::munmap(const_cast<std::byte*>(data_), size_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+SearchLogFile::~SearchLogFile() {
+  if (data_) ::munmap(const_cast<std::byte*>(data_), size_);
 }
 
 }  // namespace dravolin

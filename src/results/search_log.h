@@ -67,9 +67,11 @@ struct SearchLogHeader {
   std::string fileSystemType;         // "FAT12", "FAT16", "FAT32", "NTFS", "Unknown", ...
   std::uint64_t partitionStart = 0;
   std::uint64_t partitionEnd = 0;
-  // Twelve 32-bit values each in the log; values above 2^32 - 1 do not
-  // survive a log (the volume check never gives such values for FAT, and an
-  // NTFS search keeps its sectors in the records).
+  // Twelve 32-bit values each in the log. The sector addresses among them
+  // (cluster base, FATs, FAT12/16 root, MFT and mirror) are rebuilt on
+  // reading from the 64-bit start of their volume, so a volume past sector
+  // 2^32 reloads where it lies; an address more than 2^32 sectors into its
+  // volume does not survive a log.
   VolumeParameters volumeParameters;
   VolumeParameters searchVolumeParameters;
   std::string searchFileSystemType;
@@ -108,5 +110,26 @@ std::vector<std::byte> encodeSearchLog(const SearchLog& log, SearchLogKind kind)
 // an inverted partition range, or bytes left over after the last record is
 // "Error in file." (ErrorKind::Corrupt).
 [[nodiscard]] Result<SearchLog> decodeSearchLog(std::span<const std::byte> bytes, SearchLogKind kind);
+
+// A log file opened for reading, its bytes mapped read-only: the pages are
+// read from the file only as the reader reaches them, and the reader stops
+// at the first count or length the file cannot hold, so a log file larger
+// than its counts allow costs neither time nor memory. "Unable to open
+// file." when it cannot be opened or mapped.
+class SearchLogFile {
+ public:
+  [[nodiscard]] static Result<SearchLogFile> open(const std::string& path);
+  SearchLogFile(SearchLogFile&& other) noexcept;
+  SearchLogFile& operator=(SearchLogFile&& other) noexcept;
+  SearchLogFile(const SearchLogFile&) = delete;
+  SearchLogFile& operator=(const SearchLogFile&) = delete;
+  ~SearchLogFile();
+  std::span<const std::byte> bytes() const { return {data_, size_}; }
+
+ private:
+  SearchLogFile(const std::byte* data, std::size_t size) : data_(data), size_(size) {}
+  const std::byte* data_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 }  // namespace dravolin

@@ -1,5 +1,7 @@
 #include "ui/name_search_dialog.h"
 
+#include "results/unicode_text.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -206,7 +208,8 @@ void FileSearchDialog::showHits() {
   for (std::size_t i = 0; i < results_.size(); ++i) {
     const NameSearchHit& h = results_[i];
     auto* item = new QTreeWidgetItem(
-        hits_, {QString::fromStdString(h.name), QString::fromStdString(h.type), QString::fromStdString(h.folderPath),
+        hits_, {QString::fromStdString(shownText(h.name)), QString::fromStdString(h.type),
+                 QString::fromStdString(shownText(h.folderPath)),
                 QString::number(h.size), QString::fromStdString(h.dates.created),
                 QString::fromStdString(h.dates.modified), QString::fromStdString(h.dates.accessed),
                 QString::number(h.id)});

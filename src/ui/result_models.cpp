@@ -1,5 +1,7 @@
 #include "ui/result_models.h"
 
+#include "results/unicode_text.h"
+
 #include <QApplication>
 #include <QStyle>
 #include <algorithm>
@@ -66,7 +68,8 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
   const std::size_t item = itemOf(index);
   const TreeItem& node = tree_.item(item);
   switch (role) {
-    case Qt::DisplayRole:
+    case Qt::DisplayRole:  // control characters shown escaped; renaming edits the name itself
+      return QString::fromStdString(shownText(node.name));
     case Qt::EditRole:
       return QString::fromStdString(node.name);
     case Qt::CheckStateRole:
@@ -175,7 +178,7 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const {
   const auto column = static_cast<ResultColumn>(index.column());
   if (role == Qt::DisplayRole || (role == Qt::EditRole && column == ResultColumn::Name)) {
     switch (column) {
-      case ResultColumn::Name: return QString::fromStdString(r.name);
+      case ResultColumn::Name: return QString::fromStdString(role == Qt::DisplayRole ? shownText(r.name) : r.name);
       case ResultColumn::Type: return QString::fromStdString(r.type);
       case ResultColumn::Size: return QString::number(r.kind == RowKind::Folder ? 0 : r.size);
       case ResultColumn::Modified: return QString::fromStdString(r.dates.modified);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "support/test_support.h"
@@ -292,6 +293,34 @@ TEST_F(CliMessagesTest, ADestinationOnTheSourceDiskIsRefused) {
   const auto beside = run({"carve", device, "--whole-disk", "--types", "jpeg", "--to", (dir / "beside").string()});
   EXPECT_EQ(beside.exitCode, 0) << beside.err;
   EXPECT_EQ(beside.err.find("lies on the source disk"), std::string::npos) << beside.err;
+}
+
+// Names holding a newline and an escape sequence (ntfs-3g writes them as
+// NTFS allows): the text outputs of scan and find show them escaped, so no
+// row is forged and nothing reaches the terminal; JSON keeps the names.
+TEST(CliNames, ControlCharactersInNamesAreShownEscapedInText) {
+  test::TempDir home;
+  const std::string image = test::fixturePath("damaged/ntfs-control-names.img").string();
+  const std::string fake = "/fake\\nDeleted File 0 fake.txt", red = "/red\\x1b[31m alert.txt";
+  struct Row {
+    std::vector<std::string> arguments;
+  };
+  const Row rows[] = {{{"scan", image}}, {{"scan", image, "--exhaustive"}}, {{"find", image, "*a*"}}};
+  for (const Row& row : rows) {
+    const auto result = runDravolin(row.arguments, home.path());
+    ASSERT_EQ(result.exitCode, 0) << row.arguments.back() << result.err;
+    EXPECT_NE(result.out.find(fake + "\n"), std::string::npos) << row.arguments.back() << result.out;
+    EXPECT_NE(result.out.find(red + "\n"), std::string::npos) << row.arguments.back() << result.out;
+    EXPECT_EQ(result.out.find('\x1b'), std::string::npos) << row.arguments.back();
+    EXPECT_EQ(result.out.find("\nDeleted File 0 fake.txt"), std::string::npos) << row.arguments.back();
+  }
+  const auto listed = runDravolin({"scan", image, "--json"}, home.path());
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  std::set<std::string> names;
+  const json document = json::parse(listed.out);
+  for (const auto& entry : document["entries"]) names.insert(entry["name"].get<std::string>());
+  EXPECT_TRUE(names.contains("fake\nDeleted File 0 fake.txt"));
+  EXPECT_TRUE(names.contains("red\x1b[31m alert.txt"));
 }
 
 }  // namespace

@@ -650,5 +650,29 @@ TEST_F(NtfsDamageTest, ARecordHasOneKindInBothSearchesAndLostIsShownOnlyWhenUsed
   }
 }
 
+// Valid volumes made by mkntfs with 4,096-byte sectors and with 128 KiB
+// clusters pass the volume check (bytes per sector and the cluster size come
+// from the boot sector), list with their size in device sectors, and every
+// file comes back whole.
+TEST(NtfsLargeUnits, VolumesWith4kSectorsOr128kClustersAreReadWhole) {
+  struct Row {
+    const char* image;
+    std::string sizeText;
+  };
+  const Row rows[] = {{"damaged/ntfs-4k-sectors.img", "63 MB"}, {"damaged/ntfs-128k-clusters.img", "63 MB"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.image);
+    TempDir home;
+    const std::string image = test::fixturePath(row.image).string();
+    const auto listed = runDravolin({"partitions", image, "--json"}, home.path());
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(json::parse(listed.out)["partitions"][0]["size_text"], row.sizeText) << listed.out;
+    const auto saved = runDravolin({"recover", image, "--all", "--to", (home / "out").string(), "-q"}, home.path());
+    ASSERT_EQ(saved.exitCode, 0) << saved.err;
+    EXPECT_EQ(test::readFile(home / "out" / "Documents" / "note.txt"), "a note on a volume with large units\n");
+    EXPECT_EQ(test::readFile(home / "out" / "spread over clusters.bin"), std::string(300000, 'q'));
+  }
+}
+
 }  // namespace
 }  // namespace dravolin

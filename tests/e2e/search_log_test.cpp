@@ -80,6 +80,70 @@ const Row kRows[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Fixtures, SearchLogE2eTest, ::testing::ValuesIn(kRows), test::NameFromWhat{});
 
+// A volume past sector 2^32 of a 2 TiB disk (a sparse file): the volume
+// parameters the log keeps in 32 bits are rebuilt from its 64-bit start, so
+// recover through the log reads the files where a search finds them, not
+// zeros from near the start of the disk.
+TEST(SearchLogE2eLargeDisk, ALogOfAVolumePastSectorTwoToThe32SavesTheSameFiles) {
+  TempDir home;
+  const fs::path image = test::fixturePath("damaged/fat16-past-2tib.img");
+  const std::vector<std::string> range{"--range", "4294969344", "4295034880", "--fs", "FAT16"};
+  auto withRange = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin() + 2, range.begin(), range.end());
+    return runDravolin(arguments, home.path());
+  };
+  const auto searched = withRange({"scan", image.string(), "-q", "--save-log", (home / "big").string()});
+  ASSERT_EQ(searched.exitCode, 0) << searched.err;
+  const auto direct = withRange({"recover", image.string(), "--all", "--to", (home / "direct").string(), "-q"});
+  ASSERT_EQ(direct.exitCode, 0) << direct.err;
+  const auto fromLog = runDravolin({"recover", image.string(), "--all", "--to", (home / "fromlog").string(), "-q",
+                                    "--load-log", (home / "BIG.ST4").string()},
+                                   home.path());
+  EXPECT_EQ(fromLog.exitCode, 0) << fromLog.err;
+  std::size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(home / "direct")) {
+    if (!entry.is_regular_file()) continue;
+    ++files;
+    const fs::path twin = home / "fromlog" / fs::relative(entry.path(), home / "direct");
+    ASSERT_TRUE(fs::exists(twin)) << twin;
+    EXPECT_EQ(sha256File(twin), sha256File(entry.path())) << twin;
+  }
+  EXPECT_GT(files, 10u);
+  EXPECT_TRUE(fs::exists(home / "direct" / "Documents" / "Letter to Anna.txt"));
+}
+
+// A volume whose boot sector claims more sectors than the image holds: the
+// search cuts its range at the end of the image, and the logs it writes
+// (of the listing, and of a search for lost partitions whose found volume
+// keeps the end its boot sector claims) load again on that image to the
+// same listing.
+TEST(SearchLogE2eShortImage, LogsOfAVolumeLongerThanTheImageLoadAgain) {
+  TempDir home;
+  const std::string image = test::fixturePath("damaged/ntfs-cut-short.img").string();
+  const std::string st4 = (home / "SHORT.ST4").string(), st2c = (home / "SHORT.ST2C").string();
+  auto run = [&](std::vector<std::string> arguments) { return runDravolin(arguments, home.path()); };
+  const auto listed = run({"scan", image, "--json", "--save-log", st4});
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  const auto lost = run({"lost", image, "-q", "--save-log", st2c});
+  ASSERT_EQ(lost.exitCode, 0) << lost.err;
+  const auto lostListed = run({"scan", image, "--json", "--lost", "1"});
+  ASSERT_EQ(lostListed.exitCode, 0) << lostListed.err;
+  struct Row {
+    std::string log;
+    std::vector<std::string> extra;
+    std::string expected;
+  };
+  const Row rows[] = {{st4, {}, listed.out}, {st2c, {"--lost", "1"}, lostListed.out}};
+  for (const Row& row : rows) {
+    std::vector<std::string> arguments{"scan", image, "--json", "--load-log", row.log};
+    arguments.insert(arguments.end(), row.extra.begin(), row.extra.end());
+    const auto reloaded = run(arguments);
+    EXPECT_EQ(reloaded.exitCode, 0) << row.log << reloaded.err;
+    EXPECT_EQ(reloaded.out, row.expected) << row.log;
+    EXPECT_EQ(reloaded.err.find("Wrong Disk"), std::string::npos) << reloaded.err;
+  }
+}
+
 TEST(SearchLogE2eRefusals, ALogOfAnotherDiskOrNameIsRefused) {
   TempDir home;
   const fs::path image = test::fixturePath("fat12.img");

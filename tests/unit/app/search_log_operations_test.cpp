@@ -175,6 +175,42 @@ TEST_F(SearchLogOperationsTest, AFailedLoadSaysWhyAndChangesNothing) {
   EXPECT_FALSE(session.state.LoadFromLog);
 }
 
+// An existing log that is read-only is reported as such and left as it
+// is; a log path that is a symbolic link is not followed (the file it names
+// stays unchanged); a writable existing log is replaced.
+TEST_F(SearchLogOperationsTest, AReadOnlyLogOrALinkIsNotWrittenThrough) {
+  Session session(test::isolatedEnvironment(dir));
+  open(session, "/images/disk.img");
+  fillLostSearch(session);
+  test::writeFile(dir / "READONLY.ST4", "kept");
+  fs::permissions(dir / "READONLY.ST4", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  test::writeFile(dir / "target.txt", "kept");
+  fs::create_symlink(dir / "target.txt", dir / "LINK.ST4");
+  test::writeFile(dir / "OLD.ST4", "old");
+  struct Row {
+    const char* what;
+    std::string name;
+    std::string message;  // empty: saved
+    fs::path untouched;
+  };
+  const Row rows[] = {
+      {"read-only", "readonly", "the file is read-only", dir / "READONLY.ST4"},
+      {"symbolic link", "link", "it is a symbolic link", dir / "target.txt"},
+      {"writable", "old", "", {}},
+  };
+  for (const Row& row : rows) {
+    auto saved = saveSearchLog(session, (dir / row.name).string(), SearchLogKind::Results);
+    if (row.message.empty()) {
+      ASSERT_TRUE(saved) << row.what << ": " << saved.error().message;
+      EXPECT_GT(fs::file_size(*saved), 100u) << row.what;
+      continue;
+    }
+    ASSERT_FALSE(saved) << row.what;
+    EXPECT_NE(saved.error().message.find(row.message), std::string::npos) << row.what << ": " << saved.error().message;
+    EXPECT_EQ(test::readFile(row.untouched), "kept") << row.what;
+  }
+}
+
 TEST_F(SearchLogOperationsTest, ASaveThatCannotBeWrittenIsReported) {
   Session session(test::isolatedEnvironment(dir));
   open(session, "/images/disk.img");

@@ -1,4 +1,5 @@
 #include "results/browser_texts.h"
+#include "results/unicode_text.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,36 @@ constexpr std::uint32_t fatDate(unsigned year, unsigned month, unsigned day) {
 }
 constexpr std::uint32_t fatTime(unsigned hour, unsigned minute, unsigned second) {
   return (hour << 11) | (minute << 5) | (second / 2);
+}
+
+// Names as the text outputs show them: C0, DEL and C1 escaped, everything
+// else (accents, other scripts, invalid UTF-8, a backslash) kept; the
+// UTF-16 form for the wizard escapes the same characters alike.
+TEST(ShownText, ControlCharactersAreEscapedAndNothingElse) {
+  using namespace std::string_literals;
+  struct Row {
+    std::string name;
+    std::string shown;
+  };
+  const Row rows[] = {
+      {"plain.txt", "plain.txt"},
+      {"fake\nDeleted File 0 fake.txt", "fake\\nDeleted File 0 fake.txt"},
+      {"red\x1b[31m.txt", "red\\x1b[31m.txt"},
+      {"tab\tcr\r", "tab\\tcr\\r"},
+      {"nul\0.txt"s, "nul\\x00.txt"},
+      {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
+      {"csi\xc2\x9b" "2J", "csi\\x9b2J"},           // U+009B, the C1 control sequence introducer
+      {"\xc2\x80\xc2\x9f\xc2\xa0", "\\x80\\x9f\xc2\xa0"},  // C1 ends at U+009F; U+00A0 stays
+      {"Caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x8e\xb5", "Caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x8e\xb5"},
+      {"bad \xc2 \xff end", "bad \xc2 \xff end"},      // invalid UTF-8 stays as it is
+      {"a\\n", "a\\n"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(shownText(row.name), row.shown) << row.shown;
+    EXPECT_EQ(hasControlCharacters(row.name), row.name != row.shown) << row.shown;
+    const std::u16string wide = utf8ToUtf16(row.name);
+    if (utf16ToUtf8(wide) == row.name) EXPECT_EQ(utf16ToUtf8(shownText(wide)), row.shown) << row.shown;
+  }
 }
 
 TEST(BrowserTexts, FatDatesAsTheBrowserShowsThem) {

@@ -220,6 +220,61 @@ TEST(SearchLogTest, FieldsLieWhereTheLayoutPutsThem) {
   for (const Row& row : rows) EXPECT_EQ(bytesAt(bytes, row.offset, row.expected.size()), row.expected) << row.what;
 }
 
+// The sector addresses among the volume parameters and of a found file
+// system are written as their low 32 bits: read back, a volume that lies
+// past sector 2^32 keeps its place, rebuilt from the 64-bit start the log
+// also holds, including a FAT cluster base just before the volume's start
+// and a start whose low half is 0. Counts and a FAT32 root cluster stay.
+TEST(SearchLogTest, SectorsOfAVolumePastTwoToThe32ReadBackWhole) {
+  constexpr std::uint64_t kHigh = std::uint64_t{1} << 32;
+  struct Row {
+    const char* what;
+    std::string type;
+    std::uint64_t start;
+    VolumeParameters parameters;
+    bool lost;  // chosen as the second of two found file systems, the range starting at 63
+  };
+  const std::uint64_t s1 = kHigh + 2048, s2 = 3 * kHigh - 100, s3 = 2 * kHigh;
+  const Row rows[] = {
+      {"FAT16, root sectors rebuilt", "FAT16", s1,
+       {128, 4, 32, s1 + 260, 4, s1 + 292 - 8, s1 + 4, s1 + 132, 0, 0, 0, 0}, false},
+      {"FAT32 crossing 2^32 inside: root is a cluster", "FAT32", s2,
+       {1000, 128, 0, 2, 32, s2 + 2032 - 256, s2 + 32, s2 + 1032, 0, 0, 0, 0}, false},
+      {"NTFS at a start whose low half is 0, no mirror found", "NTFS", s3,
+       {0, 8, 0, 0, 0, s3, 0, 0, s3 + 6'291'456, 0, 2, 8}, false},
+      {"NTFS chosen from a lost-partition search", "NTFS", s1,
+       {0, 8, 0, 0, 0, s1, 0, 0, s1 + 32, s1 + 16, 2, 8}, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SearchLog log;
+    log.header.diskIdentification = u"/images/big.img";
+    log.header.fileSystemType = row.type;
+    log.header.searchFileSystemType = row.type;
+    log.header.partitionStart = row.start;
+    log.header.partitionEnd = row.start + 600'000'000;
+    log.header.volumeParameters = row.parameters;
+    log.header.searchVolumeParameters = row.parameters;
+    if (row.lost) {
+      log.header.partitionStart = 63;
+      log.header.lostPartitionSearch = 1;
+      log.header.selectedFoundFileSystem = 2;
+      const std::uint64_t fatStart = kHigh + 10;
+      log.foundFileSystems = {
+          {"FAT32", 8, fatStart, fatStart + 2'000'000, 2040, 0, 32, 2, fatStart + 4096, fatStart + 32, fatStart + 2072},
+          {"NTFS", 8, row.start, row.start + 600'000'000, 0, 0, 0, 0, row.start, 0, 0},
+          {"FAT16", 4, 0, 0, 0, 0, 0, 0, 7, 0, 0},  // inferred, in a range that starts below 2^32
+      };
+    }
+    for (SearchLogKind kind : {SearchLogKind::Results, SearchLogKind::FoundList}) {
+      auto read = decodeSearchLog(encodeSearchLog(log, kind), kind);
+      ASSERT_TRUE(read) << read.error().message;
+      EXPECT_EQ(read->header, log.header);
+      EXPECT_EQ(read->foundFileSystems, log.foundFileSystems);
+    }
+  }
+}
+
 // A search that was stopped is marked in the byte that holds the drive again
 // (its bit complement): readers that know the mark read it back, the rest of
 // the log is byte for byte the log of the same search not stopped, so a

@@ -4,7 +4,10 @@
 // counts its own allocations, so it holds only these tests.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -155,6 +158,48 @@ TEST(SearchLogMemoryTest, EveryPrefixAndEveryHugeCountIsErrorInFileWithinBounded
       }
     }
   }
+}
+
+// A log file far larger than its counts allow (a good log followed by a
+// 1 GiB tail of zeros, a sparse file) is refused without being read into
+// memory; the same log without the tail reads back.
+TEST(SearchLogMemoryTest, ALogFileLargerThanItsCountsAllowIsNotReadIntoMemory) {
+  const auto whole = encodeSearchLog(smallLog(), SearchLogKind::Results);
+  char folder[] = "/tmp/dravolin-log-memory-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/HUGE.ST4";
+  struct Row {
+    const char* what;
+    std::uint64_t tail;
+    bool ok;
+  };
+  const Row rows[] = {{"the log alone", 0, true}, {"a 1 GiB tail", std::uint64_t{1} << 30, false}};
+  for (const Row& row : rows) {
+    {
+      std::FILE* out = std::fopen(path.c_str(), "wb");
+      ASSERT_NE(out, nullptr);
+      ASSERT_EQ(std::fwrite(whole.data(), 1, whole.size(), out), whole.size());
+      std::fclose(out);
+      ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(whole.size() + row.tail)), 0);
+    }
+    const std::size_t before = liveBytes.load();
+    peakBytes.store(before);
+    bool ok = false;
+    std::string message;
+    {
+      auto file = SearchLogFile::open(path);
+      ASSERT_TRUE(file) << row.what;
+      EXPECT_EQ(file->bytes().size(), whole.size() + row.tail) << row.what;
+      auto read = decodeSearchLog(file->bytes(), SearchLogKind::Results);
+      ok = read.has_value();
+      if (!read) message = read.error().message;
+    }
+    EXPECT_EQ(ok, row.ok) << row.what;
+    if (!row.ok) EXPECT_EQ(message, "Error in file.") << row.what;
+    EXPECT_LE(peakBytes.load() - before, allowance(whole.size())) << row.what;
+  }
+  std::remove(path.c_str());
+  ::rmdir(folder);
 }
 
 TEST(SearchLogMemoryTest, AnInconsistentRecordIsErrorInFile) {

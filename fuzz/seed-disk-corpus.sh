@@ -4,7 +4,7 @@
 #   fuzz/seed-disk-corpus.sh FIXTURES_DIR CORPUS_ROOT
 #
 # fat_search_fuzz: each FAT fixture made compact (its reserved sectors, the
-#   first sectors of both FATs, the root folder and the first 64 KiB of the
+#   first sectors of both FATs, the root folder and the first 24 KiB of the
 #   data area, where the fixtures keep their folders), the FAT size in the
 #   boot sector set to what was kept, behind the byte that picks the width;
 # partition_listing_fuzz: each MBR fixture made compact (MBR and EBR chain
@@ -36,10 +36,11 @@ def fat_layout(boot):
     fat_size = fat16_size or struct.unpack_from("<I", boot, 36)[0]
     return spc, reserved, fats, root_entries, fat_size, fat16_size == 0
 
-def compact_fat(volume, keep_fat=4, keep_data=64 * 1024):
+def compact_fat(volume, keep_fat=4, keep_data=24 * 1024, keep_root=True):
     """The volume's reserved sectors, the first keep_fat sectors of two FATs,
-    the root folder and the first keep_data bytes of the data area, with the
-    FAT size in the boot sector (and FAT32's backup) set to keep_fat."""
+    the root folder (FAT12, FAT16) and the first keep_data bytes of the data
+    area, with the FAT size in the boot sector (and FAT32's backup) set to
+    keep_fat."""
     spc, reserved, fats, root_entries, fat_size, fat32 = fat_layout(volume[:S])
     if fats < 2 or fat_size == 0 or reserved == 0:
         return None
@@ -52,7 +53,7 @@ def compact_fat(volume, keep_fat=4, keep_data=64 * 1024):
             struct.pack_into("<H", head, boot + 22, keep)
     fat1 = reserved * S
     fat2 = fat1 + fat_size * S
-    root = (root_entries * 32 + S - 1) // S * S
+    root = (root_entries * 32 + S - 1) // S * S if keep_root else 0
     data = fat2 + fat_size * S
     return (bytes(head) + volume[fat1:fat1 + keep * S] + volume[fat2:fat2 + keep * S]
             + volume[data:data + root + keep_data])
@@ -83,7 +84,7 @@ for name, bits in fat_images:
 def volume_head(volume, kind):
     if kind in (0x01, 0x04, 0x06, 0x0B, 0x0C, 0x0E):
         spc, reserved, fats, root_entries, fat_size, fat32 = fat_layout(volume[:S])
-        compact = compact_fat(volume, keep_fat=1, keep_data=0) if fat_size else None
+        compact = compact_fat(volume, keep_fat=1, keep_data=0, keep_root=False) if fat_size else None
         if compact:
             return compact
     return volume[:16 * S]
@@ -146,7 +147,7 @@ for name in ("mbr.img", "demo.img", "damaged/mbr-bad-lengths.img", "damaged/mbr-
 for name in ("fat12.img", "fat16.img"):  # a volume without a partition table
     path = os.path.join(fixtures, name)
     if os.path.exists(path):
-        save("partition_listing_fuzz", name.replace(".img", "-superfloppy"), compact_fat(read(path), 1, 0))
+        save("partition_listing_fuzz", name.replace(".img", "-superfloppy"), compact_fat(read(path), 1, 0, False))
 for name in ("gpt.img", "damaged/gpt-primary-header-damaged.img"):
     path = os.path.join(fixtures, name)
     if os.path.exists(path):

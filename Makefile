@@ -91,14 +91,16 @@ fuzz:
 	    -artifact_prefix=build/fuzz/crashes/$$t- build/fuzz/finds/$$t fuzz/corpus/$$t || exit 1; done
 
 # Seeds the fuzz corpora again from the fixture images and minimizes them
-# with what is committed (and what `make fuzz` found) into fuzz/corpus.
+# with what is committed (and the small inputs `make fuzz` found, under
+# 8 KiB, so that the corpora stay small) into fuzz/corpus.
 fuzz-corpus: fixtures
 	@scripts/install-deps fuzz
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz -j$(JOBS)
 	@rm -rf build/fuzz/seeds
 	@bash fuzz/seed-corpora.sh $(FIXTURES) build/fuzz/seeds build/fuzz/src/cli/dravolin
-	@for t in $(FUZZ_TARGETS); do mkdir -p build/fuzz/finds/$$t; cp -n build/fuzz/finds/$$t/* build/fuzz/seeds/$$t/ 2>/dev/null || true; done
+	@for t in $(FUZZ_TARGETS); do mkdir -p build/fuzz/finds/$$t; \
+	  find build/fuzz/finds/$$t -type f -size -8k -exec cp -n {} build/fuzz/seeds/$$t/ \; ; done
 	@bash fuzz/minimize-corpus.sh build/fuzz build/fuzz/seeds $(FUZZ_TARGETS)
 
 # ThreadSanitizer over the tests of the threads: the read-ahead stream, the

@@ -1,7 +1,7 @@
 // Any bytes as an MFT record: the update sequence, the attribute walk, the
 // names, the index root and the assembly of the file's data (the record
-// itself standing in for every extension record) must stay inside the buffer
-// and end.
+// itself standing in for every extension record), up to how far the saving
+// takes it, must stay inside the buffer and end.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (stream) {
     std::vector<std::byte> out(std::min<std::uint64_t>(stream->data_size, 256 * 1024));
     (void)readStreamRange(*stream, 512, 0, out, zeros);
+    // How far the saving takes an incomplete stream.
+    (void)savableLength(*stream, 512);
   }
   return 0;
 }

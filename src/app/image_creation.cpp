@@ -208,13 +208,15 @@ Result<void> ImageCreationPage::nextImage(const fs::path& destination, bool mult
   if (destination.empty() || fs::is_directory(destination, ec))
     return makeError(ErrorKind::InvalidArgument, "The destination must name an image file, for instance " +
                                                      (destination / "Image.img").string());
-  const fs::path firstPiece = imagePieceName(destination, 0);
-  if (!overwrite && fs::exists(fs::symlink_status(firstPiece, ec)))
-    return makeError(ErrorKind::InvalidArgument, kImageExistsMessage);
-
   const std::uint64_t needed = neededBytes();
   const std::uint64_t sectors = needed / kSectorSize;
   const std::uint64_t pieceCount = piecesNeeded(sectors, multiFile, kImagePieceSectors);
+  // Without overwrite every piece is made as a new file: a name that is
+  // taken is refused here rather than after the pieces before it were copied.
+  if (!overwrite)
+    for (std::uint64_t n = 0; n < pieceCount; ++n)
+      if (fs::exists(fs::symlink_status(imagePieceName(destination, n), ec)))
+        return makeError(ErrorKind::InvalidArgument, kImageExistsMessage);
   // The copy must never replace the source it reads, nor remove it as the
   // list of an earlier copy.
   std::vector<fs::path> written = {badSectorListPath(destination), hashListPath(destination)};
@@ -229,6 +231,7 @@ Result<void> ImageCreationPage::nextImage(const fs::path& destination, bool mult
   auto& settings = session_.state.imaging;
   settings.ImageToDisk = false;
   settings.ImageDestination = destination;
+  settings.overwrite = overwrite;
 
   fs::path folder = fs::absolute(destination, ec).parent_path();
   auto free = freeSpace(folder);

@@ -159,6 +159,11 @@ void SearchController::start(Worker worker) {
     searchParameters_ = session_.state.volumeParameters;
     searchFileSystem_ = session_.state.FileSystemType;
   }
+  // A reloaded log keeps the mark of a stopped search it carries.
+  fromStoppedLog_ = session_.state.LoadFromLog && session_.loadedLog && session_.loadedLog->header.stopped;
+  session_.searchStop = SearchStop{};
+  rangeStart_ = static_cast<std::uint64_t>(std::max<std::int64_t>(session_.state.PartitionStart, 0));
+  rangeEnd_ = static_cast<std::uint64_t>(std::max<std::int64_t>(session_.state.PartitionEnd, 0));
   {
     std::lock_guard lock(displayMutex_);
     clock_.start(ticks_.nowMs());
@@ -194,10 +199,37 @@ bool SearchController::isExhaustiveLostOrImaging() const {
          kind_ == WorkerKind::LostPartitionSearch || kind_ == WorkerKind::ImageCreation;
 }
 
+std::string describeSearchStop(const SearchStop& stop) {
+  constexpr const char* kListed = ": the listing holds what was found before";
+  if (!stop.sweptTo || stop.rangeEnd <= stop.rangeStart) return std::string("search stopped before its end") + kListed;
+  const std::uint64_t reached = std::clamp(*stop.sweptTo, stop.rangeStart, stop.rangeEnd - 1);
+  // The share of the range looked at, sector reached included.
+  const std::uint64_t percent = (reached + 1 - stop.rangeStart) * 100 / (stop.rangeEnd - stop.rangeStart);
+  return "search stopped at sector " + std::to_string(reached) + " of " + std::to_string(stop.rangeEnd) + " (" +
+         std::to_string(percent) + "%)" + kListed;
+}
+
+// What a stop covered: a sweep that had not reached the last cluster of the
+// range when it ended looked at the sectors up to the last one it reported.
+void SearchController::noteStop() {
+  SearchStop stop;
+  stop.stopped = stopAsked();
+  stop.fromStoppedLog = fromStoppedLog_;
+  stop.rangeStart = rangeStart_;
+  stop.rangeEnd = rangeEnd_;
+  if (stopAsked() && swept_.load()) {
+    const std::uint64_t reached = sweptSector_.load();
+    const std::uint64_t cluster = std::max<std::uint64_t>(searchParameters_.SectorsPerCluster, 1);
+    if (reached + cluster < rangeEnd_) stop.sweptTo = reached;
+  }
+  session_.searchStop = stop;
+}
+
 SearchOutcome SearchController::finish(const std::function<SearchTotals()>& totals) {
   wait();
   if (cancelled()) return SearchOutcome::Cancelled;
   if (!error().empty()) return SearchOutcome::Failed;
+  noteStop();
   tick();
   const auto& s = session_.state;
   const Completion done = completion();
@@ -210,6 +242,7 @@ SearchOutcome SearchController::finish(const std::function<SearchTotals()>& tota
                                         "Time Elapsed : " + clockText(),
                                         "Directories Found : " + std::to_string(t.directories),
                                         "Files Found : " + std::to_string(t.files)});
+    writeStopAndReadReport();
     return SearchOutcome::LostPassList;
   }
   if (!stopRequested() || isExhaustiveLostOrImaging()) {
@@ -232,6 +265,19 @@ void SearchController::writeStep3Block(const SearchTotals& t) {
                                       "Total Size : " + formatMegaGiga(t.totalSize),
                                       "Directories Found : " + std::to_string(t.directories),
                                       "Files Found : " + std::to_string(t.files)});
+  writeStopAndReadReport();
+}
+
+// After a search's block: what it could not read, and where a stop left it.
+void SearchController::writeStopAndReadReport() {
+  std::vector<std::string> lines = std::move(session_.searchReadReport);
+  session_.searchReadReport.clear();
+  if (session_.searchStop.stopped) {
+    std::string stopped = describeSearchStop(session_.searchStop);
+    stopped[0] = 'S';
+    lines.push_back(stopped + ".");
+  }
+  if (!lines.empty()) session_.activityLog().appendLines(lines);
 }
 
 void SearchController::tick() {
@@ -271,6 +317,10 @@ void SearchController::setLastName(const std::string& name) {
 
 void SearchController::updateStatistics(const SearchStatistics& statistics) {
   WorkerJob::updateStatistics(statistics);
+  if (statistics.format == StatisticsFormat::Sector) {
+    sweptSector_.store(statistics.value, std::memory_order_relaxed);
+    swept_.store(true, std::memory_order_relaxed);
+  }
   if (statistics_.countUnlessDue(statistics.reports)) return;
   std::lock_guard lock(displayMutex_);
   statistics_.update(statistics, session_.state.RecoveryMode, session_.state.PartitionEnd);

@@ -140,6 +140,11 @@ struct SearchTotals {
   std::uint64_t files = 0;
 };
 
+// What a stopped search covered, for the user: "search stopped at sector N
+// of M (P%): the listing holds what was found before" when the stop ended
+// its sweep of the range, "search stopped before its end: ..." otherwise.
+std::string describeSearchStop(const SearchStop& stop);
+
 class SearchController final : public WorkerJob {
  public:
   SearchController(Session& session, Prompter& prompter, const TickSource& ticks);
@@ -180,6 +185,8 @@ class SearchController final : public WorkerJob {
  private:
   void writeStep3Block(const SearchTotals& totals);
   bool isExhaustiveLostOrImaging() const;
+  void noteStop();
+  void writeStopAndReadReport();
 
   Session& session_;
   const TickSource& ticks_;
@@ -189,6 +196,11 @@ class SearchController final : public WorkerJob {
   mutable std::mutex displayMutex_;  // the clock and the statistics texts
   ElapsedClock clock_;
   StatisticsDisplay statistics_;
+  // The last sector a sweep reported (worker thread), for what a stop covered.
+  std::atomic<std::uint64_t> sweptSector_{0};
+  std::atomic<bool> swept_{false};
+  bool fromStoppedLog_ = false;  // the search reloads the log of a stopped search
+  std::uint64_t rangeStart_ = 0, rangeEnd_ = 0;
 };
 
 }  // namespace dravolin

@@ -53,6 +53,7 @@ SearchLogHeader headerFromSession(const Session& session) {
   h.lostPartitionSearch = s.LostPartitionSearch ? 1 : 0;
   h.lostSearchPass = static_cast<std::uint32_t>(s.LostSearchPass);
   h.selectedFoundFileSystem = s.SelectedFoundFileSystem;
+  h.stopped = session.searchStop.stopped || session.searchStop.fromStoppedLog;
   return h;
 }
 
@@ -257,6 +258,12 @@ Result<LoadedLogInfo> loadSearchLog(Session& session, const std::string& path) {
        "Start Sector : " + std::to_string(h.partitionStart), "End Sector : " + std::to_string(h.partitionEnd),
        state.LostPartitionSearch ? "Search Exhaustive : Checked" : "Search Exhaustive : Not Checked"});
   if (!info.acceptedNote.empty()) session.activityLog().appendLines({info.acceptedNote});
+  info.stopped = h.stopped;
+  if (info.stopped) {
+    std::string note = kLogOfStoppedSearch;
+    note[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(note[0])));
+    session.activityLog().appendLines({note + "."});
+  }
   return info;
 }
 

@@ -33,6 +33,9 @@ struct LoadedLogInfo {
   // image taken of the disk, or the disk an image was taken of): the line
   // the front end shows.
   std::string acceptedNote;
+  // Set when the log holds a search that was stopped before its end: the
+  // front end says so (kLogOfStoppedSearch); a log saved again keeps the mark.
+  bool stopped = false;
 };
 
 // Reads the log at path (its name as given; the extension is compared

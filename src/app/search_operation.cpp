@@ -4,6 +4,8 @@
 #include "app/search_log_operations.h"
 #include "fat/fat_search.h"
 #include "ntfs/ntfs_search.h"
+#include "results/read_loss_report.h"
+#include "results/result_tree.h"
 
 namespace dravolin {
 namespace {
@@ -19,6 +21,36 @@ std::vector<std::string> walkNotes(const NtfsSearchContext& search) {
     notes.push_back("MFT Walk : " + std::to_string(search.tornRecords) +
                     " torn MFT record(s): only the sectors before the tear were used.");
   return notes;
+}
+
+// The activity report's lines about what a search could not read (the
+// controller writes them after the search's block): the
+// sectors the reader gave as zeros, and each loss of the search named with
+// the folder the result tree shows for it.
+void noteReadReport(Session& session, const UnreadableSectors& unreadable, const std::string& codePage) {
+  std::vector<std::string> lines;
+  if (!unreadable.empty()) lines.push_back("Unreadable Sectors : " + describeSectorRanges(unreadable.ranges()));
+  if (!session.entries.Losses.empty()) {
+    const std::uint16_t partition =
+        session.state.LostPartitionSearch ? static_cast<std::uint16_t>(session.state.SelectedFoundFileSystem) : 0;
+    ResultTree tree(session.entries, session.state.FileSystemType, codePage, partition);
+    tree.build();
+    for (const std::string& line : describeReadLosses(tree)) lines.push_back("Not Read : " + line);
+  }
+  session.searchReadReport = std::move(lines);
+}
+
+// A search worker run under a watch of the session's reader, so that what
+// it could not read goes to the activity report when it ends (stopped
+// included; a cancelled search reports nothing).
+SearchController::Worker reportingReads(Session& session, const std::string& codePage,
+                                        SearchController::Worker worker) {
+  return [&session, codePage, worker = std::move(worker)](Job& job) {
+    session.searchReadReport.clear();
+    UnreadableWatch watch(*session.reader());
+    worker(job);
+    noteReadReport(session, watch.sectors(), codePage);
+  };
 }
 
 }  // namespace
@@ -43,10 +75,14 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, SearchContro
       job.complete(foundList ? Completion::LostPassDone : Completion::SearchDone);
     });
   }
-  if (isLostPartitionWorker(session, kind)) return makeLostPartitionWorker(session, controller, codePage);
+  if (isLostPartitionWorker(session, kind)) {
+    auto worker = makeLostPartitionWorker(session, controller, codePage);
+    if (!worker) return worker;
+    return reportingReads(session, codePage, std::move(*worker));
+  }
   if (kind == WorkerKind::NtfsMftWalk || kind == WorkerKind::NtfsExhaustive) {
     const bool walk = kind == WorkerKind::NtfsMftWalk;
-    return SearchController::Worker([&session, &controller, walk](Job& job) {
+    return reportingReads(session, codePage, [&session, &controller, walk](Job& job) {
       session.searchNotes.clear();
       NtfsSearchContext search{.reader = *session.reader(),
                                .parameters = controller.searchVolumeParameters(),
@@ -75,7 +111,7 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, SearchContro
   const bool exhaustive = kind == WorkerKind::FatExhaustive;
   // The worker reads the controller's copy of the parameters, taken when the
   // controller starts; the controller outlives its worker.
-  return SearchController::Worker([&session, &controller, codePage, exhaustive](Job& job) {
+  return reportingReads(session, codePage, [&session, &controller, codePage, exhaustive](Job& job) {
     session.searchNotes.clear();
     session.mftRunList = MftRunList{};
     FatSearchContext search{.reader = *session.reader(),

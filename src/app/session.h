@@ -73,6 +73,20 @@ struct WizardState {
   std::string selectionWarning;
 };
 
+// How the last search ended when the user stopped it (or when it came from
+// the log of a stopped search): the front ends say so, the exit code and a
+// log saved afterwards record it.
+struct SearchStop {
+  bool stopped = false;        // the user stopped this search
+  bool fromStoppedLog = false;  // it reloaded the log of a stopped search
+  // The last sector the sweep of the range had looked at when the stop
+  // ended it; unset when the stop came after the sweep or the search does
+  // not sweep (then what was found before the stop is listed).
+  std::optional<std::uint64_t> sweptTo;
+  std::uint64_t rangeStart = 0;  // the range the sweep covers
+  std::uint64_t rangeEnd = 0;    // exclusive
+};
+
 class Session {
  public:
   explicit Session(const EnvironmentOptions& options);
@@ -99,6 +113,11 @@ class Session {
   // What the last search could not read, as written to the activity report
   // (a partial MFT run list, torn records); the command line repeats it.
   std::vector<std::string> searchNotes;
+  // The activity report's lines about what the last search could not read
+  // (the sectors, each loss), written after the search's block.
+  std::vector<std::string> searchReadReport;
+  // Whether the last search was stopped, and how far it got.
+  SearchStop searchStop;
   // Who hands over a disk this user may not open (deviceAccessFor); empty:
   // nobody, the error says how to get access.
   DescriptorBroker deviceAccess;

@@ -76,6 +76,8 @@ CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
     if (!o->date.empty()) request.date = parseDateFilter(o->date);
 
     context.openSource(o->source, true);
+    // Every sector the job could not read, from the volume check on.
+    UnreadableWatch watch(*context.session().reader());
     commitChoiceOrLoadLog(context, o->search);
     auto tree = searchAndBuildTree(context, o->search);
 
@@ -97,8 +99,16 @@ CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
       for (const auto& hit : hits)
         list.push_back(entryJson(hit.path, hit.name, hit.kind == RowKind::Folder, hit.deleted, hit.size, hit.id,
                                  parentOf(hit), hit.dates));
-      context.printJson({{"pattern", o->pattern}, {"count", hits.size()}, {"hits", list}});
-      return kExitOk;
+      const SearchStop& stop = context.session().searchStop;
+      nlohmann::json doc = {{"pattern", o->pattern},
+                            {"count", hits.size()},
+                            {"hits", list},
+                            {"aborted", stop.stopped || context.interrupted()},
+                            {"covered", coveredJson(stop)}};
+      if (!entries.Losses.empty()) doc["losses"] = lossesJson(*tree);
+      if (!watch.sectors().empty()) doc["unreadable"] = rangesJson(watch.sectors().ranges());
+      context.printJson(doc);
+      return reportSearchEnd(context.session(), tree.get(), watch.sectors());
     }
     std::printf("%-14s %12s  %-17s  %-17s  %-11s  %10s  %s\n", "Type", "File Size", "Created Date",
                 "Modified Date", "Last Accessed", "ID", "Path");
@@ -107,7 +117,8 @@ CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
                   static_cast<unsigned long long>(hit.size), hit.dates.created.c_str(), hit.dates.modified.c_str(),
                   hit.dates.accessed.c_str(), static_cast<unsigned long long>(hit.id), hit.path.c_str());
     std::printf("Search String Found Count : %zu\n", hits.size());
-    return kExitOk;
+    std::fflush(stdout);
+    return reportSearchEnd(context.session(), tree.get(), watch.sectors());
   };
 }
 

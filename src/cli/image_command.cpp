@@ -65,8 +65,14 @@ nlohmann::json resultJson(const ImagingResult& result, const ImagingSettings& se
   nlohmann::json doc = {{"pieces", pieces},
                         {"sectors_copied", result.sectorsCopied.load()},
                         {"unreadable_sectors", result.unreadableSectors},
+                        {"aborted", !result.completed && result.error.empty()},
                         {"bad_sector_list", result.badSectorList.string()},
                         {"message", result.message}};
+  if (!result.unreadable.empty()) {
+    nlohmann::json ranges = nlohmann::json::array();
+    for (const SectorRange& r : result.unreadable) ranges.push_back({r.start, r.end});
+    doc["unreadable"] = ranges;
+  }
   if (settings.ImageToDisk) doc["target_disk"] = settings.ImageTargetLabel;
   // MD5 and SHA-256 of the sectors copied; absent after a failed write.
   if (!result.hashes.md5.empty()) doc["md5"] = result.hashes.md5;
@@ -142,6 +148,10 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
     const ImagingSettings& settings = page.settings();
     if (context.common.json) context.printJson(resultJson(result, settings));
     else printResult(result, settings);
+    if (!result.unreadable.empty())
+      std::fprintf(stderr, "dravolin: %llu unreadable sectors were read as zeros: %s\n",
+                   static_cast<unsigned long long>(result.unreadableSectors),
+                   describeSectorRanges(result.unreadable).c_str());
     if (!result.error.empty()) std::fprintf(stderr, "dravolin: %s\n", result.error.c_str());
     if (!result.hashListError.empty())
       std::fprintf(stderr, "dravolin: the hash list was not written: %s\n", result.hashListError.c_str());

@@ -41,6 +41,10 @@ class JsonWriter {
     member();
     out_ += flag ? "true" : "false";
   }
+  void nullValue() {
+    member();
+    out_ += "null";
+  }
   void value(std::uint64_t number) {
     member();
     char digits[24];

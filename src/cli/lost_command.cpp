@@ -8,6 +8,7 @@
 #include "app/search_log_operations.h"
 #include "app/search_operation.h"
 #include "cli/commands.h"
+#include "cli/search_results.h"
 #include "common/format.h"
 #include "results/result_tree.h"
 
@@ -80,6 +81,7 @@ void loadFoundListLog(CliContext& context, const std::string& path) {
   auto loaded = loadSearchLog(session, path);
   if (!loaded) throw CliExit{kExitFailure, path + ": " + loaded.error().message};
   if (!loaded->acceptedNote.empty()) std::fprintf(stderr, "dravolin: %s\n", loaded->acceptedNote.c_str());
+  if (loaded->stopped) std::fprintf(stderr, "dravolin: %s\n", kLogOfStoppedSearch);
   // The records part of the log (the NTFS lists) comes back through the
   // search worker, which reads the log and not the disk.
   runLostPass(context, path, kLogErrorInFile);
@@ -122,6 +124,8 @@ CommandRunner registerLostCommand(CLI::App& app, CliContext& context) {
   return [options, &context]() -> int {
     context.openSource(options->source, true);
     Session& session = context.session();
+    // Every sector the search could not read.
+    UnreadableWatch watch(*session.reader());
     if (!options->loadLog.empty()) {
       if (!options->range.empty()) throw CliExit{kExitUsage, "--load-log takes the range from the log: leave out --range"};
       loadFoundListLog(context, options->loadLog);
@@ -159,19 +163,27 @@ CommandRunner registerLostCommand(CLI::App& app, CliContext& context) {
         if (fatNotLocated(f)) entry["note"] = kFatNotLocatedText;
         list.push_back(entry);
       }
-      nlohmann::json doc = {{"range", {{"start", rangeStart}, {"end", rangeEnd}}}, {"file_systems", list}};
+      nlohmann::json doc = {{"range", {{"start", rangeStart}, {"end", rangeEnd}}},
+                            {"file_systems", list},
+                            {"aborted", session.searchStop.stopped || context.interrupted()},
+                            {"covered", coveredJson(session.searchStop)}};
+      if (!watch.sectors().empty()) doc["unreadable"] = rangesJson(watch.sectors().ranges());
       if (found.empty()) {
         doc["error"] = kNoFileSystemsText;
-        doc["exit_code"] = kExitFailure;
+        doc["exit_code"] = session.searchStop.stopped ? kExitInterrupted : kExitFailure;
       }
       context.printJson(doc);
+      const int code = reportSearchEnd(session, nullptr, watch.sectors());
       if (found.empty()) {
         std::fprintf(stderr, "dravolin: %s\n", kNoFileSystemsText);
-        return kExitFailure;
+        return code == kExitOk ? kExitFailure : code;
       }
-      return kExitOk;
+      return code;
     }
-    if (found.empty()) throw CliExit{kExitFailure, kNoFileSystemsText};
+    if (found.empty()) {
+      const int code = reportSearchEnd(session, nullptr, watch.sectors());
+      throw CliExit{code == kExitOk ? kExitFailure : code, kNoFileSystemsText};
+    }
     std::printf("Sectors %llu to %llu searched\n", static_cast<unsigned long long>(rangeStart),
                 static_cast<unsigned long long>(rangeEnd));
     std::printf("%-24s %-6s %14s %14s %8s  %s\n", "File System", "Type", "Start", "End", "Cluster", "Size");
@@ -185,7 +197,8 @@ CommandRunner registerLostCommand(CLI::App& app, CliContext& context) {
                   static_cast<unsigned long long>(f.startSector), static_cast<unsigned long long>(f.endSector),
                   f.sectorsPerCluster, size.c_str());
     }
-    return kExitOk;
+    std::fflush(stdout);
+    return reportSearchEnd(session, nullptr, watch.sectors());
   };
 }
 

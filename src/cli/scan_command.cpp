@@ -186,9 +186,13 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
                       "Write the results to a search log (FILE.ST4; the name is upper-cased and .ST4 added)");
   return [options, &context]() -> int {
     context.openSource(options->source, true);
+    // Every sector the job could not read, from the volume check on.
+    UnreadableWatch watch(*context.session().reader());
     commitChoiceOrLoadLog(context, options->search);
     auto tree = searchAndBuildTree(context, options->search);
     saveResultsLog(context, options->search);
+    const SearchStop& stop = context.session().searchStop;
+    const std::vector<SectorRange> unreadable = watch.sectors().ranges();
     const FoundEntries& entries = tree->entries();
     const std::string summary = tree->summary();
 
@@ -200,6 +204,19 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
       JsonWriter json(out.text());
       std::string path;
       json.beginObject();
+      json.key("aborted");
+      json.value(stop.stopped || context.interrupted());
+      json.key("covered");
+      if (const nlohmann::json covered = coveredJson(stop); covered.is_null()) {
+        json.nullValue();
+      } else {
+        json.beginObject();
+        json.key("end");
+        json.value(covered["end"].get<std::uint64_t>());
+        json.key("start");
+        json.value(covered["start"].get<std::uint64_t>());
+        json.endObject();
+      }
       json.key("directories");
       json.value(std::uint64_t{entries.DirectoryCount});
       json.key("entries");
@@ -227,15 +244,23 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
       json.value(toString(context.session().state.FileSystemType));
       json.key("files");
       json.value(std::uint64_t{entries.FileCount});
+      if (!entries.Losses.empty()) {
+        json.key("losses");
+        writeLossesJson(json, *tree);
+      }
       json.key("summary");
       json.value(summary);
       json.key("total_size");
       json.value(entries.TotalSize);
+      if (!unreadable.empty()) {
+        json.key("unreadable");
+        writeRangesJson(json, unreadable);
+      }
       json.endObject();
       out.text() += '\n';
       out.flush();
       std::fflush(stdout);
-      return kExitOk;
+      return reportSearchEnd(context.session(), tree.get(), watch.sectors());
     }
 
     const int dateWidth = tree->isFat() ? 17 : 20;
@@ -260,7 +285,10 @@ CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
           });
     }
     std::printf("%s\n", summary.c_str());
-    return kExitOk;
+    std::fflush(stdout);
+    // What could not be read and where a stop left the search, after the
+    // listing, which is printed in full either way.
+    return reportSearchEnd(context.session(), tree.get(), watch.sectors());
   };
 }
 

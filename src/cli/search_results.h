@@ -13,10 +13,12 @@
 
 #include "cli/cli_context.h"
 #include "cli/interrupts.h"
+#include "cli/json_writer.h"
 #include "cli/progress_line.h"
 #include "common/text_encoding.h"
 #include "app/search_log_operations.h"
 #include "app/search_operation.h"
+#include "results/read_loss_report.h"
 #include "results/result_tree.h"
 #include "common/worker_job.h"
 
@@ -80,6 +82,7 @@ inline void commitChoiceOrLoadLog(CliContext& context, const SearchOptions& opti
   auto loaded = loadSearchLog(context.session(), options.loadLog);
   if (!loaded) throw CliExit{kExitFailure, options.loadLog + ": " + loaded.error().message};
   if (!loaded->acceptedNote.empty()) std::fprintf(stderr, "dravolin: %s\n", loaded->acceptedNote.c_str());
+  if (loaded->stopped) std::fprintf(stderr, "dravolin: %s\n", kLogOfStoppedSearch);
 }
 
 // Writes the results of the search to the .ST4 log of --save-log, if given.
@@ -112,6 +115,99 @@ inline std::unique_ptr<ResultTree> searchAndBuildTree(CliContext& context, const
   auto tree = std::make_unique<ResultTree>(session.entries, session.state.FileSystemType, options.codePage, partition);
   tree->build();
   return tree;
+}
+
+// ---- what a search could not read, and where a stop left it
+
+inline const char* lossKindKey(ReadLossKind kind) {
+  switch (kind) {
+    case ReadLossKind::FolderSectors: return "folder_sectors";
+    case ReadLossKind::FatChain: return "fat_chain";
+    case ReadLossKind::MftRecord: return "mft_record";
+  }
+  return "folder_sectors";
+}
+
+// [[start, end], ...], end exclusive.
+inline nlohmann::json rangesJson(const std::vector<SectorRange>& ranges) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const SectorRange& r : ranges) list.push_back({r.start, r.end});
+  return list;
+}
+
+// The "losses" list: one object per loss of the tree's search.
+inline nlohmann::json lossesJson(const ResultTree& tree) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const ReadLoss& loss : tree.entries().Losses.list)
+    list.push_back({{"kind", lossKindKey(loss.kind)},
+                    {"folder", lossFolderPath(tree, loss)},
+                    {"sectors", rangesJson(loss.sectors)},
+                    {"entries_lost", loss.entriesLost},
+                    {"records", loss.recordNumbers}});
+  return list;
+}
+
+// The same two lists through a streaming writer (keys in sorted order).
+inline void writeRangesJson(JsonWriter& json, const std::vector<SectorRange>& ranges) {
+  json.beginArray();
+  for (const SectorRange& r : ranges) {
+    json.beginArray();
+    json.value(std::uint64_t{r.start});
+    json.value(std::uint64_t{r.end});
+    json.endArray();
+  }
+  json.endArray();
+}
+inline void writeLossesJson(JsonWriter& json, const ResultTree& tree) {
+  json.beginArray();
+  for (const ReadLoss& loss : tree.entries().Losses.list) {
+    json.beginObject();
+    json.key("entries_lost");
+    json.value(std::uint64_t{loss.entriesLost});
+    json.key("folder");
+    json.value(lossFolderPath(tree, loss));
+    json.key("kind");
+    json.value(lossKindKey(loss.kind));
+    json.key("records");
+    json.beginArray();
+    for (std::uint64_t record : loss.recordNumbers) json.value(record);
+    json.endArray();
+    json.key("sectors");
+    writeRangesJson(json, loss.sectors);
+    json.endObject();
+  }
+  json.endArray();
+}
+
+// Where a stopped search got to: {"start": S, "end": E} of the sweep
+// (end exclusive), null when unknown.
+inline nlohmann::json coveredJson(const SearchStop& stop) {
+  if (!stop.stopped || !stop.sweptTo) return nullptr;
+  return {{"start", stop.rangeStart}, {"end", std::min(*stop.sweptTo + 1, stop.rangeEnd)}};
+}
+
+// The lines on stderr at the end of a search job: what the tree's search
+// could not read (each loss, as the result browser names it), the sectors
+// the job's watch saw read as zeros, and where a stop left the search.
+// Returns the exit code: 130 after a stop, 1 when anything was lost, else 0.
+// A Ctrl-C that stopped an earlier pass (the search for lost partitions
+// before --lost N's tree) or the work after the search counts as a stop too.
+inline int reportSearchEnd(const Session& session, const ResultTree* tree, const UnreadableSectors& unreadable,
+                           bool interrupted = interruptCount > 0) {
+  bool lost = !unreadable.empty();
+  if (tree) {
+    for (const std::string& line : describeReadLosses(*tree)) std::fprintf(stderr, "dravolin: %s\n", line.c_str());
+    lost = lost || !tree->entries().Losses.empty();
+  }
+  if (!unreadable.empty())
+    std::fprintf(stderr, "dravolin: %llu unreadable sectors were read as zeros: %s\n",
+                 static_cast<unsigned long long>(unreadable.total()), describeSectorRanges(unreadable.ranges()).c_str());
+  if (session.searchStop.stopped || interrupted) {
+    const SearchStop stop = session.searchStop.stopped ? session.searchStop : SearchStop{.stopped = true};
+    std::fprintf(stderr, "dravolin: %s\n", describeSearchStop(stop).c_str());
+    return kExitInterrupted;
+  }
+  return lost ? kExitFailure : kExitOk;
 }
 
 // The id shown for a file: its file index on FAT, its MFT number on NTFS.

@@ -1,6 +1,7 @@
 #include "common/config_store.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -142,15 +143,22 @@ Result<void> ConfigStore::save() const {
     out << '\n';
   }
   const std::string text = out.str();
-  auto temporary = file_;
-  temporary += ".tmp";
+  // A name of its own in the same folder (mkstemp), renamed over the file
+  // when whole: two runs saving at once never write into one temporary
+  // file, and the file is always one run's whole text.
+  std::string pattern = file_.string() + ".XXXXXX";
+  std::string temporary;
   const auto fail = [&](const std::string& what) {
     const std::string reason = std::strerror(errno);
-    std::filesystem::remove(temporary, ec);
+    if (!temporary.empty()) std::filesystem::remove(temporary, ec);
     return makeError(ErrorKind::Io, "cannot write the settings file " + file_.string() + ": " + what + ": " + reason);
   };
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return fail("open");
+  temporary = pattern;
+  // mkstemp makes the file its owner's only; a settings file that exists
+  // keeps the permissions it had.
+  if (struct stat existing{}; ::stat(file_.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
   std::size_t written = 0;
   while (written < text.size()) {
     const ssize_t n = ::write(fd, text.data() + written, text.size() - written);

@@ -39,7 +39,14 @@ class WorkerJob : public Job {
   void pause();
   void resume();
   bool paused() const;
-  void stop() { requestStop(); resume(); }
+  void stop() {
+    stopAsked_.store(true);
+    requestStop();
+    resume();
+  }
+  // Whether stop() was called since the start: a worker may clear its stop
+  // request where its rules say (and set one itself to end), this stays.
+  bool stopAsked() const { return stopAsked_.load(); }
   void cancel();
   bool cancelled() const;
   std::string error() const;
@@ -88,6 +95,7 @@ class WorkerJob : public Job {
   Clock::time_point pauseTime_{};
   Clock::duration pausedTotal_{};
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> stopAsked_{false};
   std::atomic<bool> ended_{false};
   std::atomic<int> percent_{0};
   std::atomic<Completion> completion_{Completion::None};

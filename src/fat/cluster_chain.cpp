@@ -29,10 +29,31 @@ void cutAtFirstRepeat(std::vector<std::uint32_t>& chain, std::uint32_t next, std
   }
 }
 
+// Reads the entry of cluster from the chosen copy; where its FAT sector was
+// lost there, from the other copy when asked to. Sets lost (the lost sectors
+// of the copies read) when no copy read could give it.
+std::optional<std::uint32_t> readLink(FatVolume& volume, std::uint32_t cluster, FatCopy which, bool otherCopy,
+                                      std::vector<SectorRange>& lost) {
+  auto entry = volume.readEntry(cluster, which);
+  if (volume.lastEntryLost().empty()) return entry;
+  std::vector<SectorNumber> sectors = volume.lastEntryLost();
+  if (otherCopy) {
+    auto second = volume.readEntry(cluster, which == FatCopy::First ? FatCopy::Second : FatCopy::First);
+    if (second && volume.lastEntryLost().empty()) return second;
+    sectors.insert(sectors.end(), volume.lastEntryLost().begin(), volume.lastEntryLost().end());
+  }
+  std::sort(sectors.begin(), sectors.end());
+  for (SectorNumber s : sectors) {
+    if (!lost.empty() && lost.back().end == s) ++lost.back().end;
+    else lost.push_back({s, s + 1});
+  }
+  return entry;
+}
+
 }  // namespace
 
 Result<ClusterChain> buildClusterChain(FatVolume& volume, std::uint32_t first, FatCopy which,
-                                       std::uint64_t maxClusters) {
+                                       std::uint64_t maxClusters, bool otherCopyWhereLost) {
   if (first < 2) return makeError(ErrorKind::InvalidArgument, "a chain starts at cluster 2 or above");
   std::uint64_t bound = std::max<std::uint64_t>(volume.clusterCount(), 1);
   if (maxClusters > 0) bound = std::min(bound, maxClusters);
@@ -49,7 +70,11 @@ Result<ClusterChain> buildClusterChain(FatVolume& volume, std::uint32_t first, F
   std::uint32_t current = first;
   const FatType type = volume.type();
   while (true) {
-    auto entry = volume.readEntry(current, which);
+    auto entry = readLink(volume, current, which, otherCopyWhereLost, result.unreadableFat);
+    if (!result.unreadableFat.empty()) {
+      result.end = otherCopyWhereLost ? ChainEnd::Unreadable : ChainEnd::NotLinked;
+      break;
+    }
     if (!entry) {
       result.end = ChainEnd::OutsideFat;
       break;
@@ -79,12 +104,16 @@ Result<ClusterChain> buildClusterChain(FatVolume& volume, std::uint32_t first, F
   return result;
 }
 
-std::vector<std::uint32_t> directoryChain(FatVolume& volume, std::uint32_t first, bool deletedDirectory) {
+ClusterChain directoryClusterChain(FatVolume& volume, std::uint32_t first, bool deletedDirectory) {
   const std::uint64_t limit =
       deletedDirectory && volume.type() != FatType::Fat12 ? kDeletedDirectoryClusterLimit : 0;
-  auto chain = buildClusterChain(volume, first, FatCopy::First, limit);
-  if (!chain) return {first};
-  return std::move(chain->clusters);
+  auto chain = buildClusterChain(volume, first, FatCopy::First, limit, true);
+  if (!chain) return ClusterChain{{first}, ChainEnd::OutsideFat, {}};
+  return std::move(*chain);
+}
+
+std::vector<std::uint32_t> directoryChain(FatVolume& volume, std::uint32_t first, bool deletedDirectory) {
+  return std::move(directoryClusterChain(volume, first, deletedDirectory).clusters);
 }
 
 std::vector<std::uint32_t> contiguousChain(std::uint32_t first, std::uint64_t count) {

@@ -117,17 +117,33 @@ std::optional<std::u16string> readLongName(ByteSpan directory, std::size_t short
   }
 }
 
-bool isValidEntryName(std::u16string_view name) {
-  // The characters refused, below 0x80, as a set of bits.
-  constexpr auto refused = [] {
-    std::array<std::uint64_t, 2> bits{};
-    for (unsigned c = 0x01; c <= 0x1F; ++c) bits[0] |= std::uint64_t{1} << c;
-    for (unsigned c : {'"', '\\', '/', '?', '*', '<', '>', '|'}) bits[c / 64] |= std::uint64_t{1} << (c % 64);
-    return bits;
-  }();
+namespace {
+
+// The characters refused below 0x80 as a set of bits: 0x01..0x1F and those of
+// extra.
+constexpr std::array<std::uint64_t, 2> refusedBits(std::string_view extra) {
+  std::array<std::uint64_t, 2> bits{};
+  for (unsigned c = 0x01; c <= 0x1F; ++c) bits[0] |= std::uint64_t{1} << c;
+  for (char c : extra) bits[static_cast<unsigned char>(c) / 64] |= std::uint64_t{1} << (static_cast<unsigned char>(c) % 64);
+  return bits;
+}
+
+bool passes(std::u16string_view name, const std::array<std::uint64_t, 2>& refused) {
   for (char16_t c : name)
     if (c < 0x80 && (refused[c / 64] >> (c % 64) & 1) != 0) return false;
   return true;
+}
+
+}  // namespace
+
+bool isValidEntryName(std::u16string_view name) {
+  static constexpr auto refused = refusedBits("\"\\/?*<>|");
+  return passes(name, refused);
+}
+
+bool isListableEntryName(std::u16string_view name) {
+  static constexpr auto refused = refusedBits("\"?*<>|");
+  return passes(name, refused);
 }
 
 }  // namespace dravolin

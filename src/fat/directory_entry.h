@@ -110,4 +110,10 @@ std::optional<std::u16string> readLongName(ByteSpan directory, std::size_t short
 // accented Latin letters (0x80..0xFF) and ':' included.
 bool isValidEntryName(std::u16string_view name);
 
+// The test the searches list entries by: isValidEntryName, except that '/'
+// and '\\' pass. Such names are real on damaged or foreign volumes; they are
+// listed as read and made safe only when saved. Garbage still fails on
+// control characters and the other refused characters.
+bool isListableEntryName(std::u16string_view name);
+
 }  // namespace dravolin

@@ -135,9 +135,12 @@ const FatVolume::Block& FatVolume::block(FatCopy which, std::uint64_t index) {
   slot->index = index;
   slot->lastUse = useCounter_;
   slot->bytes.assign(std::size_t{count} * kSectorSize, std::byte{0});
-  // Sectors that stay unreadable come back zero-filled: their entries read
-  // as free and end any chain that reaches them.
+  // Sectors that stay unreadable come back zero-filled: they are noted so
+  // that an entry read from them is not taken for a free one.
+  const std::uint64_t losses = reader_->lossCount();
   (void)reader_->ReadSectorsAs(start + firstOffset, count, slot->bytes, 1);
+  slot->lost.clear();
+  if (reader_->lossCount() != losses) slot->lost = reader_->unreadable().rangesIn(start + firstOffset, count);
   return *slot;
 }
 
@@ -147,11 +150,19 @@ std::optional<std::uint8_t> FatVolume::fatByte(FatCopy which, std::uint64_t offs
   const std::uint64_t sector = offset / kSectorSize;
   if (sector >= layout_.FatSectors) return std::nullopt;
   const Block& b = block(which, sector / kFatBlockSectors);
+  if (!b.lost.empty()) {
+    const std::uint64_t absolute = start + sector;
+    for (const SectorRange& r : b.lost)
+      if (absolute >= r.start && absolute < r.end &&
+          std::find(lastLost_.begin(), lastLost_.end(), absolute) == lastLost_.end())
+        lastLost_.push_back(absolute);
+  }
   const std::uint64_t inBlock = offset - (sector / kFatBlockSectors) * kFatBlockSectors * kSectorSize;
   return readU8(b.bytes, inBlock);
 }
 
 std::optional<std::uint32_t> FatVolume::readEntry(std::uint32_t cluster, FatCopy which) {
+  lastLost_.clear();
   switch (layout_.type) {
     case FatType::Fat12: {
       const std::uint64_t offset = std::uint64_t{cluster} * 3 / 2;

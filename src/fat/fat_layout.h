@@ -85,9 +85,13 @@ class FatVolume {
   // lies outside the FAT (its sector offset is not below FatSectors) or the
   // copy's start sector is 0. FAT12 entries are unpacked from the 12-bit
   // pairs (also when one straddles a sector); FAT32 entries are taken whole.
-  // A FAT sector that cannot be read yields zeros (a free entry), which ends
-  // any chain there.
+  // A FAT sector that cannot be read yields zeros (a free entry); whether
+  // the entry just read lay in such a sector is told by lastEntryLost().
   std::optional<std::uint32_t> readEntry(std::uint32_t cluster, FatCopy which);
+
+  // The FAT sectors (absolute sector numbers) holding the entry of the last
+  // readEntry call that stayed unreadable; empty when the entry was read.
+  const std::vector<SectorNumber>& lastEntryLost() const { return lastLost_; }
 
   // Forgets the cached FAT blocks.
   void dropCache();
@@ -98,6 +102,7 @@ class FatVolume {
     std::uint64_t index = 0;  // block number within the FAT
     std::uint64_t lastUse = 0;
     std::vector<std::byte> bytes;
+    std::vector<SectorRange> lost;  // sectors of the block that stayed unreadable
   };
   // The FAT byte at offset in the given copy, or nothing outside the FAT.
   std::optional<std::uint8_t> fatByte(FatCopy which, std::uint64_t offset);
@@ -108,6 +113,7 @@ class FatVolume {
   std::vector<Block> blocks_;
   std::uint64_t useCounter_ = 0;
   std::size_t lastBlock_ = 0;
+  std::vector<SectorNumber> lastLost_;
 };
 
 }  // namespace dravolin

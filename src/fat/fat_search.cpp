@@ -64,11 +64,14 @@ class OemNames {
 };
 
 // A buffer of directory sectors in directory order: a few sectors kept from
-// the previous transfer, then the sectors of the current one.
+// the previous transfer, then the sectors of the current one. It knows which
+// of its sectors stayed unreadable (the reader zero-filled them, and a zero
+// entry would read as the end of the directory).
 class DirectoryBuffer {
  public:
   explicit DirectoryBuffer(SectorReader& reader) : reader_(reader) {
     buffer_.resize(std::size_t{kHistorySectors + kDirectoryReadSectors} * kSectorSize);
+    lost_.resize(kHistorySectors + kDirectoryReadSectors, 0);
   }
 
   void startDirectory() {
@@ -82,7 +85,28 @@ class DirectoryBuffer {
     run_ = std::min(count, kDirectoryReadSectors);
     auto target = std::span<std::byte>(buffer_).subspan(std::size_t{kHistorySectors} * kSectorSize,
                                                         std::size_t{run_} * kSectorSize);
+    first_ = first;
+    const std::uint64_t losses = reader_.lossCount();
     (void)reader_.ReadSectorsAs(first, run_, target, std::max<std::uint32_t>(unit, 1));
+    std::fill_n(lost_.begin() + kHistorySectors, run_, 0);
+    // Only a read that lost something looks at which sectors it lost.
+    if (reader_.lossCount() != losses)
+      for (const SectorRange& r : reader_.unreadable().rangesIn(first, run_))
+        for (SectorNumber sector = r.start; sector < r.end; ++sector) lost_[kHistorySectors + (sector - first)] = 1;
+  }
+
+  // Whether sector i of the current transfer stayed unreadable, and its number.
+  bool lost(std::uint32_t i) const { return lost_[kHistorySectors + i] != 0; }
+  SectorNumber sectorNumber(std::uint32_t i) const { return first_ + i; }
+
+  // The byte offset in logical() just past the nearest unreadable sector
+  // before sector i that a long name of sector i could reach back to; 0 when
+  // there is none. A long name must not be gathered across such a gap.
+  std::size_t nameFloor(std::uint32_t i) const {
+    const std::uint32_t at = history_ + i;  // sector i's index in logical()
+    for (std::uint32_t back = 1; back <= kHistorySectors && back <= at; ++back)
+      if (lost_[kHistorySectors - history_ + at - back] != 0) return std::size_t{at - back + 1} * kSectorSize;
+    return 0;
   }
 
   // The kept sectors and the current transfer, laid end to end.
@@ -102,6 +126,7 @@ class DirectoryBuffer {
       const std::size_t from = std::size_t{kHistorySectors - history_ + total - keep} * kSectorSize;
       std::memmove(buffer_.data() + std::size_t{kHistorySectors - keep} * kSectorSize, buffer_.data() + from,
                    std::size_t{keep} * kSectorSize);
+      std::memmove(lost_.data() + (kHistorySectors - keep), lost_.data() + from / kSectorSize, keep);
     }
     history_ = keep;
     run_ = 0;
@@ -111,6 +136,8 @@ class DirectoryBuffer {
   std::vector<std::byte> buffer_;
   std::uint32_t history_ = 0;
   std::uint32_t run_ = 0;
+  SectorNumber first_ = 0;
+  std::vector<char> lost_;  // per sector of buffer_: stayed unreadable
 };
 
 enum class SectorVerdict { Next, EndDirectory };
@@ -124,21 +151,42 @@ struct AcceptedEntry {
   bool deleted = false;
 };
 
+// Whether the long-name entries before the short entry at offset run back to
+// floor (the end of an unreadable sector) without reaching the first piece of
+// their name: such a name lost its first pieces in the gap.
+bool longNameCutAt(ByteSpan logical, std::size_t offset, std::size_t floor) {
+  const bool deletedShort = readU8(logical, offset) == kDeletedMark;
+  for (std::size_t o = offset; o >= floor + kDirectoryEntrySize; o -= kDirectoryEntrySize) {
+    const std::size_t e = o - kDirectoryEntrySize;
+    if (readU8(logical, e + 11) != kAttributeLongName) return false;
+    const std::uint8_t sequence = readU8(logical, e);
+    if ((sequence & kLastLongEntryFlag) != 0 && !(deletedShort && sequence == kDeletedMark)) return false;
+  }
+  return true;
+}
+
 // The rules both searches apply to one entry: long-name entries and the "."
 // and ".." entries are skipped; the short name must be plausible and the
 // cluster not 0 (so empty files are never listed); a long name found before
-// the entry replaces the short name and must be plausible too.
-std::optional<AcceptedEntry> acceptEntry(ByteSpan logical, std::size_t offset, bool lowWordOnly) {
+// the entry replaces the short name and must be plausible too. nameFloor
+// (0: none) is where an unreadable sector ends before the entry: a long name
+// is gathered only above it, and one cut by it gives way to the short name.
+std::optional<AcceptedEntry> acceptEntry(ByteSpan logical, std::size_t offset, bool lowWordOnly,
+                                         std::size_t nameFloor) {
   auto raw = logical.subspan(offset, kDirectoryEntrySize);
   AcceptedEntry accepted;
   accepted.fields = decodeDirectoryEntry(raw);
   if (accepted.fields.isLongName() || isDotEntry(raw)) return std::nullopt;
   accepted.cluster = lowWordOnly ? accepted.fields.clusterLow : accepted.fields.cluster();
   ShortName shortName = decodeShortName(raw);
-  if (!isValidEntryName(shortName.wide) || accepted.cluster == 0) return std::nullopt;
+  if (!isListableEntryName(shortName.wide) || accepted.cluster == 0) return std::nullopt;
   accepted.deleted = shortName.deleted;
-  if (auto longName = readLongName(logical, offset)) {
-    if (!isValidEntryName(*longName)) return std::nullopt;
+  std::optional<std::u16string> longName;
+  if (nameFloor == 0) longName = readLongName(logical, offset);
+  else if (!longNameCutAt(logical, offset, nameFloor))
+    longName = readLongName(logical.subspan(nameFloor), offset - nameFloor);
+  if (longName) {
+    if (!isListableEntryName(*longName)) return std::nullopt;
     accepted.wide = std::move(*longName);
   } else {
     accepted.narrow = std::move(shortName.narrow);
@@ -162,6 +210,9 @@ class FatSearch {
   // The statistics after an entry: its name is noted before the entry is
   // added (which takes its strings), the counts after.
   void noteName(const AcceptedEntry& entry) { names_.display(statistics_.lastName, entry.narrow, entry.wide); }
+  // Where the visited sector's long names may begin (see acceptEntry).
+  std::size_t nameFloor() const { return nameFloor_; }
+
   void report() {
     statistics_.value = ctx_.entries.TotalSize;
     statistics_.directories = ctx_.entries.DirectoryCount;
@@ -171,33 +222,37 @@ class FatSearch {
 
   // Reads a fixed run of sectors (the FAT12/16 root) sector by sector in
   // large transfers; visit is called for each sector.
+  // Unreadable sectors are not visited: they are noted as lost to the folder
+  // being read and the walk goes on after them.
   template <class Visit>
   void walkFixedArea(std::uint64_t first, std::uint64_t count, Visit&& visit) {
-    buffer_.startDirectory();
+    startFolder();
     for (std::uint64_t done = 0; done < count;) {
       const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kDirectoryReadSectors, count - done));
       buffer_.read(first + done, n, 1);
       for (std::uint32_t i = 0; i < n; ++i)
-        if (visit(buffer_.logical(), buffer_.sectorOffset(i)) == SectorVerdict::EndDirectory) return;
+        if (visitSector(i, visit) == SectorVerdict::EndDirectory) return;
       done += n;
       job_.checkpoint();
     }
   }
 
   // Reads the first group of a directory's first cluster and tells whether
-  // it begins with the "." and ".." entries.
+  // it begins with the "." and ".." entries, or could not be read (the
+  // folder's entries may go on in its later clusters).
   bool readFirstGroup(std::uint32_t cluster) {
-    buffer_.startDirectory();
+    startFolder();
     buffer_.read(volume_.clusterToSector(cluster), unit_, unit_);
-    return beginsDirectory(buffer_.logical().subspan(buffer_.sectorOffset(0), kSectorSize));
+    return buffer_.lost(0) || beginsDirectory(buffer_.logical().subspan(buffer_.sectorOffset(0), kSectorSize));
   }
 
   // After readFirstGroup: visits the sectors of that group, then the rest of
-  // the chain in directory order, until visit ends the directory.
+  // the chain in directory order, until visit ends the directory. True when
+  // visit ended it (an end-of-directory entry), false when the chain did.
   template <class Visit>
-  void walkDirectory(const std::vector<std::uint32_t>& chain, Visit&& visit) {
+  bool walkDirectory(const std::vector<std::uint32_t>& chain, Visit&& visit) {
     for (std::uint32_t i = 0; i < buffer_.sectors(); ++i)
-      if (visit(buffer_.logical(), buffer_.sectorOffset(i)) == SectorVerdict::EndDirectory) return;
+      if (visitSector(i, visit) == SectorVerdict::EndDirectory) return true;
     const std::uint64_t spc = volume_.layout().SectorsPerCluster;
     const bool wholeClusters = clusterSectorsRead_ == spc;
     const auto maxRun = static_cast<std::uint32_t>(
@@ -217,11 +272,27 @@ class FatSearch {
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kDirectoryReadSectors, total - offset));
         buffer_.read(runStart + offset, n, unit_);
         for (std::uint32_t i = 0; i < n; ++i)
-          if (visit(buffer_.logical(), buffer_.sectorOffset(i)) == SectorVerdict::EndDirectory) return;
+          if (visitSector(i, visit) == SectorVerdict::EndDirectory) return true;
         offset += n;
         job_.checkpoint();
       }
     }
+    return false;
+  }
+
+  // After a walk of the folder folderId: its unreadable sectors become one
+  // loss of the search (16 entries each), and a chain that both FATs lost
+  // where the folder had not ended yet becomes another.
+  void finishFolder(std::uint32_t folderId, const ClusterChain* chain = nullptr, bool ended = false) {
+    const std::uint16_t partition = ctx_.lostPartitionSearch ? ctx_.selectedFoundFileSystem : 0;
+    if (!lostSectors_.empty()) {
+      std::uint64_t count = 0;
+      for (const SectorRange& r : lostSectors_) count += r.count();
+      addLoss(ReadLoss{ReadLossKind::FolderSectors, folderId, partition, lostSectors_, count * kEntriesPerSector, {}});
+      lostSectors_.clear();
+    }
+    if (chain && !ended && chain->end == ChainEnd::Unreadable)
+      addLoss(ReadLoss{ReadLossKind::FatChain, folderId, partition, chain->unreadableFat, 0, {}});
   }
 
   Job& job_;
@@ -232,6 +303,42 @@ class FatSearch {
   SearchStatistics statistics_;
   std::uint32_t unit_ = 1;
   std::uint64_t clusterSectorsRead_ = 1;
+
+ private:
+  void startFolder() {
+    buffer_.startDirectory();
+    lostSectors_.clear();
+  }
+
+  template <class Visit>
+  SectorVerdict visitSector(std::uint32_t i, Visit& visit) {
+    if (buffer_.lost(i)) {
+      const SectorNumber sector = buffer_.sectorNumber(i);
+      if (!lostSectors_.empty() && lostSectors_.back().end == sector) ++lostSectors_.back().end;
+      else lostSectors_.push_back({sector, sector + 1});
+      return SectorVerdict::Next;
+    }
+    nameFloor_ = buffer_.nameFloor(i);
+    return visit(buffer_.logical(), buffer_.sectorOffset(i));
+  }
+
+  // One loss per folder and kind: a folder read twice (the exhaustive
+  // search's root) or lost in two places adds to the loss already listed.
+  void addLoss(ReadLoss loss) {
+    for (ReadLoss& known : ctx_.entries.Losses.list) {
+      if (known.kind != loss.kind || known.folderId != loss.folderId || known.partition != loss.partition) continue;
+      UnreadableSectors merged;
+      for (const SectorRange& r : known.sectors) merged.add(r.start, r.count());
+      for (const SectorRange& r : loss.sectors) merged.add(r.start, r.count());
+      known.sectors = merged.ranges();
+      if (known.kind == ReadLossKind::FolderSectors) known.entriesLost = merged.total() * kEntriesPerSector;
+      return;
+    }
+    ctx_.entries.Losses.add(std::move(loss));
+  }
+
+  std::size_t nameFloor_ = 0;
+  std::vector<SectorRange> lostSectors_;  // of the folder being read
 };
 
 std::uint64_t partitionEndOf(const FatSearchContext& ctx) {
@@ -472,7 +579,7 @@ class ExhaustivePass {
     for (std::size_t p = 0; p < kEntriesPerSector; ++p) {
       const std::size_t offset = sectorOffset + p * kDirectoryEntrySize;
       if (readU8(logical, offset) == 0x00) return onEnd;
-      auto entry = acceptEntry(logical, offset, lowWordOnly);
+      auto entry = acceptEntry(logical, offset, lowWordOnly, search_.nameFloor());
       if (!entry) continue;
       if (inheritedDeleted) entry->deleted = true;
       search_.noteName(*entry);
@@ -514,11 +621,13 @@ class ExhaustivePass {
     if (layout.type == FatType::Fat32) {
       if (layout.RootDirStart < 2 || layout.RootDirStart > 0xFFFFFFFFull) return;
       const auto rootCluster = static_cast<std::uint32_t>(layout.RootDirStart);
-      const auto chain = directoryChain(volume_, rootCluster, false);
+      const ClusterChain chain = directoryClusterChain(volume_, rootCluster, false);
       search_.readFirstGroup(rootCluster);
-      search_.walkDirectory(chain, visit(false));
+      search_.walkDirectory(chain.clusters, visit(false));
+      search_.finishFolder(0, &chain);
     } else if (layout.RootDirStart != 0) {
       search_.walkFixedArea(layout.RootDirStart, layout.RootDirSectors, visit(true));
+      search_.finishFolder(0);
     }
   }
 
@@ -533,11 +642,12 @@ class ExhaustivePass {
       const std::uint32_t own = node.ownId;
       const bool deleted = node.isDeleted();
       if (own != kLostId && own >= 2) {
-        const auto chain = directoryChain(volume_, own, deleted);
+        const ClusterChain chain = directoryClusterChain(volume_, own, deleted);
         if (search_.readFirstGroup(own)) {
-          search_.walkDirectory(chain, [&](ByteSpan logical, std::size_t offset) {
+          const bool ended = search_.walkDirectory(chain.clusters, [&](ByteSpan logical, std::size_t offset) {
             return processSector(logical, offset, own, deleted, false, SectorVerdict::EndDirectory);
           });
+          search_.finishFolder(own, &chain, ended);
         }
       }
       job_.setPercent(clampPercent(i, entries.DirectoryCount));
@@ -594,7 +704,7 @@ class TreePass {
     for (std::size_t p = 0; p < kEntriesPerSector; ++p) {
       const std::size_t offset = sectorOffset + p * kDirectoryEntrySize;
       if (readU8(logical, offset) == 0x00) return SectorVerdict::EndDirectory;
-      auto entry = acceptEntry(logical, offset, lowWordOnly);
+      auto entry = acceptEntry(logical, offset, lowWordOnly, search_.nameFloor());
       if (!entry) continue;
       if (inheritedDeleted) entry->deleted = true;
       search_.noteName(*entry);
@@ -617,18 +727,20 @@ class TreePass {
     if (layout.type == FatType::Fat32) {
       if (layout.RootDirStart < 2 || layout.RootDirStart > 0xFFFFFFFFull) return;
       const auto rootCluster = static_cast<std::uint32_t>(layout.RootDirStart);
-      const auto chain = directoryChain(volume_, rootCluster, false);
+      const ClusterChain chain = directoryClusterChain(volume_, rootCluster, false);
       search_.readFirstGroup(rootCluster);
       // In the root pass an end-of-directory entry ends its sector only.
-      search_.walkDirectory(chain, [&](ByteSpan logical, std::size_t offset) {
+      search_.walkDirectory(chain.clusters, [&](ByteSpan logical, std::size_t offset) {
         (void)processSector(logical, offset, 0, false, false);
         return SectorVerdict::Next;
       });
+      search_.finishFolder(0, &chain);
     } else if (layout.RootDirStart != 0) {
       search_.walkFixedArea(layout.RootDirStart, layout.RootDirSectors, [&](ByteSpan logical, std::size_t offset) {
         (void)processSector(logical, offset, 0, false, true);
         return SectorVerdict::Next;
       });
+      search_.finishFolder(0);
     }
   }
 
@@ -643,10 +755,11 @@ class TreePass {
       const std::uint32_t own = node.ownId;
       const bool deleted = node.isDeleted();
       if (own != kLostId && search_.readFirstGroup(own)) {
-        const auto chain = directoryChain(volume_, own, deleted);
-        search_.walkDirectory(chain, [&](ByteSpan logical, std::size_t offset) {
+        const ClusterChain chain = directoryClusterChain(volume_, own, deleted);
+        const bool ended = search_.walkDirectory(chain.clusters, [&](ByteSpan logical, std::size_t offset) {
           return processSector(logical, offset, own, deleted, false);
         });
+        search_.finishFolder(own, &chain, ended);
       }
       pulse();
       job_.checkpoint();

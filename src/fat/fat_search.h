@@ -19,6 +19,15 @@
 // run on what was found; a stop during the reading of the sub-directories
 // (also a second one) ends the search.
 //
+// On a failing disk both read on past what they cannot read: a folder sector
+// that stayed unreadable is skipped (not taken for the end of the folder)
+// and the folder goes on along its chain; a long name is never gathered
+// across such a sector. Each folder's unreadable sectors become one
+// ReadLoss (FolderSectors, 16 entries a sector) in entries.Losses, named by
+// the folder's first cluster (the root: 0). A link of a folder's chain that
+// both FAT copies lost ends the chain there and, when the folder had not
+// ended yet, is a FatChain loss naming the FAT sectors.
+//
 // Both reset the found entries first (outside the lost-partition mode),
 // report percent, status and statistics through the job and call
 // job.checkpoint() between units of work (so Back unwinds them with

@@ -180,6 +180,15 @@ bool flushTarget(SectorReader& target) {
 
 }  // namespace
 
+std::string imageCompletedMessage(std::uint64_t unreadableSectors, const fs::path& badSectorList) {
+  if (unreadableSectors == 0) return kImageCompleted;
+  std::string message = "Image creation completed: " + std::to_string(unreadableSectors) +
+                        (unreadableSectors == 1 ? " sector could not be read and was written as zeros"
+                                                : " sectors could not be read and were written as zeros");
+  if (!badSectorList.empty()) message += " (see " + badSectorList.string() + ")";
+  return message;
+}
+
 Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& result) {
   const ImagingSettings& settings = request.settings;
   const bool toDisk = settings.ImageToDisk;
@@ -200,13 +209,23 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
   std::string lastName = toDisk ? settings.ImageTargetLabel : std::string();
   if (!lastName.empty()) job.setLastName(lastName);
 
+  ImagePieceWriter pieces(settings.ImageDestination, settings.overwrite);
+  // The first piece is made before anything beside it is touched: a copy
+  // that may not take the name (another run's image) ends here and leaves
+  // that run's files, lists included, as they are.
+  if (!toDisk && request.start < end) {
+    if (auto created = pieces.createNext(); !created)
+      return makeError(created.error().kind, "cannot create the image file " + created.error().message);
+    lastName = pieces.pieces().back().string();
+    job.setLastName(lastName);
+  }
   BadSectorList badSectors(settings.badSectorList);
+  UnreadableSectors unreadable;
   // A list of an earlier copy must not vouch for this one, however it ends.
   if (!toDisk && !settings.hashList.empty()) {
     std::error_code ec;
     fs::remove(settings.hashList, ec);
   }
-  ImagePieceWriter pieces(settings.ImageDestination);
   const bool cutIntoPieces = !toDisk && settings.MultiFileImage;
   const TransferPlan plan{request.start, end, transfer, cutIntoPieces ? pieceSectors : 0};
   CopyPipeline pipeline(job, source, plan, std::max<std::uint32_t>(request.ringBlocks, 1));
@@ -223,7 +242,10 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
     const bool pieceFull = cutIntoPieces && inPiece == pieceSectors;
     const std::uint32_t n = block->count;
     auto data = block->data();
-    for (SectorNumber lost : block->lost) badSectors.add(lost);
+    for (SectorNumber lost : block->lost) {
+      badSectors.add(lost);
+      unreadable.add(lost);
+    }
 
     if (toDisk) {
       if (!request.target->WriteSector(inPiece, n, data))
@@ -262,10 +284,12 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
   result.currentSector = current;
   result.pieces = pieces.pieces();
   result.unreadableSectors = badSectors.count();
+  result.unreadable = unreadable.ranges();
   result.badSectorList = badSectors.writtenPath();
   result.error = writeError;
   result.completed = current == end && writeError.empty();
-  result.message = result.completed ? kImageCompleted : kImageAborted;
+  result.message = result.completed ? imageCompletedMessage(result.unreadableSectors, result.badSectorList)
+                                    : std::string(kImageAborted);
   // After a failed write the image is not what was read: no hashes vouch for it.
   if (writeError.empty()) {
     result.hashes = hashes;
@@ -294,8 +318,10 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
     if (!writeError.empty()) lines.push_back("Write Error : " + writeError);
     if (!result.badSectorList.empty()) lines.push_back("Bad Sector List : " + result.badSectorList.string());
     if (!listWritten) lines.push_back("Bad Sector List Error : " + badSectors.error());
-    if (result.unreadableSectors > 0)
+    if (result.unreadableSectors > 0) {
+      lines.push_back("Unreadable Sector Ranges : " + describeSectorRanges(result.unreadable));
       lines.push_back("Unreadable Sectors : " + std::to_string(result.unreadableSectors));
+    }
     request.activityLog->appendLines(lines);
   }
   job.prompter().inform(result.message);

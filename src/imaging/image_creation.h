@@ -25,6 +25,7 @@
 #include "common/job.h"
 #include "disk/image_set.h"
 #include "disk/sector_reader.h"
+#include "disk/unreadable_sectors.h"
 #include "imaging/image_hashes.h"
 #include "imaging/imaging_settings.h"
 #include "logs/log_file.h"
@@ -38,6 +39,12 @@ inline constexpr std::uint32_t kImagingRingBlocks = 8;
 
 inline constexpr const char* kImageCompleted = "Image creation completed successfully.";
 inline constexpr const char* kImageAborted = "Image creation aborted.";
+
+// The closing message of a copy that ran to its end: kImageCompleted when
+// every sector was read, else "Image creation completed: 8 sectors could not
+// be read and were written as zeros (see LIST)", the list named when it was
+// written.
+std::string imageCompletedMessage(std::uint64_t unreadableSectors, const std::filesystem::path& badSectorList);
 
 struct ImagingRequest {
   SectorReader* source = nullptr;
@@ -61,8 +68,9 @@ struct ImagingResult {
   bool completed = false;
   std::vector<std::filesystem::path> pieces;
   std::uint64_t unreadableSectors = 0;
+  std::vector<SectorRange> unreadable;  // the same sectors as merged ranges
   std::filesystem::path badSectorList;  // empty when every sector was read
-  std::string message;                  // kImageCompleted or kImageAborted
+  std::string message;                  // imageCompletedMessage(...) or kImageAborted
   std::string error;                    // why a copy was aborted (a failed write)
   // MD5 and SHA-256 of the sectors copied (what was read, unreadable sectors
   // as their zeros); empty after a failed write, whose image is not whole.

@@ -36,8 +36,12 @@ ImagePieceWriter::~ImagePieceWriter() {
 Result<void> ImagePieceWriter::createNext() {
   if (auto closed = close(); !closed) return closed;
   fs::path path = imagePieceName(destination_, pieces_.size());
-  makeWritable(path);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (overwrite_) makeWritable(path);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite_ ? O_TRUNC : O_EXCL), 0644);
+  if (fd < 0 && errno == EEXIST)
+    return makeError(ErrorKind::Io, path.string() +
+                                        ": the file already exists (another copy may be writing it); it is "
+                                        "replaced only when overwriting is asked for");
   if (fd < 0) return makeError(ErrorKind::Io, describeErrno(path, errno));
   fd_ = fd;
   pieces_.push_back(std::move(path));

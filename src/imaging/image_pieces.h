@@ -15,13 +15,19 @@ namespace dravolin {
 
 class ImagePieceWriter {
  public:
-  explicit ImagePieceWriter(std::filesystem::path destination) : destination_(std::move(destination)) {}
+  // overwrite: an existing piece is replaced; otherwise a piece whose name
+  // is taken is refused.
+  ImagePieceWriter(std::filesystem::path destination, bool overwrite)
+      : destination_(std::move(destination)), overwrite_(overwrite) {}
   ~ImagePieceWriter();
   ImagePieceWriter(const ImagePieceWriter&) = delete;
   ImagePieceWriter& operator=(const ImagePieceWriter&) = delete;
 
-  // Closes the open piece and creates the next one (piece 0 first): an
-  // existing file of that name is made writable again and truncated.
+  // Closes the open piece and creates the next one (piece 0 first). With
+  // overwrite an existing file of that name is made writable again and
+  // truncated; without it the piece is created as a new file, and a name
+  // that is taken (by an earlier image, or one another run is writing) is
+  // an error that names the file.
   Result<void> createNext();
   bool isOpen() const { return fd_ >= 0; }
   // Writes whole sectors at a sector offset inside the open piece.
@@ -35,6 +41,7 @@ class ImagePieceWriter {
 
  private:
   std::filesystem::path destination_;
+  bool overwrite_ = false;
   std::vector<std::filesystem::path> pieces_;
   int fd_ = -1;
 };

@@ -13,6 +13,10 @@ struct ImagingSettings {
   std::string ImageTargetLabel;              // target name + " - " + model
   std::filesystem::path ImageDestination;    // the image path as typed ("/x/Image.img")
   bool MultiFileImage = false;               // split into 650 MiB pieces
+  // Replace image files of the same names. Without it every piece is made
+  // as a new file (O_EXCL): a copy never writes into a file it did not
+  // create, such as the image another run is writing.
+  bool overwrite = false;
   // Where the list of unreadable sectors goes; empty: no list.
   std::filesystem::path badSectorList;
   // Where the MD5 and SHA-256 of the copy go; empty: no list (a disk target).

@@ -1,6 +1,7 @@
 #include "ntfs/attribute.h"
 
 #include <bit>
+#include <cstdio>
 #include <cstring>
 
 namespace dravolin {
@@ -19,9 +20,24 @@ std::optional<std::u16string> readUtf16(ByteSpan data, std::size_t offset, std::
 
 namespace {
 
+// The reason decodeAttribute gives for a field whose value lies outside its
+// legal range; the message then says which.
+constexpr const char* kIllegalField = "illegal field value";
+
+// "offset 0x22: compression unit shift 64": the field's offset in the
+// attribute, what it is and its value.
+std::string illegalField(std::size_t offset, const char* what, std::uint64_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "offset 0x%zx: ", offset);
+  return text + std::string(what) + " " + std::to_string(value);
+}
+
 // Decodes the attribute at offset into a; the reason when it does not
 // decode, nullptr when it does. a's strings keep their storage for reuse.
-const char* decodeAttribute(ByteSpan record, std::size_t offset, AttributeHeader& a) {
+// Sizes and shifts derived from the header are checked against their legal
+// ranges here, once: kIllegalField, with the message in illegal, when one is
+// outside them.
+const char* decodeAttribute(ByteSpan record, std::size_t offset, AttributeHeader& a, std::string& illegal) {
   if (!fitsIn(record, offset, 16)) return "attribute out of range";
   a.offset = offset;
   a.type = readU32(record, offset);
@@ -61,6 +77,17 @@ const char* decodeAttribute(ByteSpan record, std::size_t offset, AttributeHeader
   a.data_size = readU64(bytes, 48);
   a.initialized_size = readU64(bytes, 56);
   if (runs_offset < 64 || runs_offset > bytes.size()) return "data runs out of range";
+  // A compression unit is 16 clusters, or none for an uncompressed stream.
+  if (a.compression_unit_shift != 0 && a.compression_unit_shift != kCompressionUnitShift) {
+    illegal = illegalField(34, "compression unit shift", a.compression_unit_shift);
+    return kIllegalField;
+  }
+  // Bytes past the data size are never valid data.
+  if (a.initialized_size > a.data_size) {
+    illegal = illegalField(56, "valid data size", a.initialized_size) + " above data size " +
+              std::to_string(a.data_size);
+    return kIllegalField;
+  }
   a.runs = bytes.subspan(runs_offset);
   return nullptr;
 }
@@ -69,7 +96,11 @@ const char* decodeAttribute(ByteSpan record, std::size_t offset, AttributeHeader
 
 Result<AttributeHeader> parseAttribute(ByteSpan record, std::size_t offset) {
   AttributeHeader a;
-  if (const char* reason = decodeAttribute(record, offset, a)) return makeError(ErrorKind::NotFound, reason);
+  std::string illegal;
+  if (const char* reason = decodeAttribute(record, offset, a, illegal)) {
+    if (reason == kIllegalField) return makeError(ErrorKind::Corrupt, std::move(illegal));
+    return makeError(ErrorKind::NotFound, reason);
+  }
   return a;
 }
 
@@ -82,7 +113,13 @@ const AttributeHeader* AttributeCursor::next() {
   if (ended_ || steps_++ > bytes_.size() / 16) return finish(true);
   if (!fitsIn(bytes_, offset_, 4)) return finish(true);  // ran off the usable part
   if (readU32(bytes_, offset_) == static_cast<std::uint32_t>(AttributeType::End)) return finish(false);
-  if (decodeAttribute(bytes_, offset_, current_) != nullptr) return finish(true);
+  if (const char* reason = decodeAttribute(bytes_, offset_, current_, corrupt_)) {
+    if (reason == kIllegalField) {
+      corruptType_ = current_.type;
+      corruptName_ = current_.name;
+    }
+    return finish(true);
+  }
   offset_ += current_.length;
   return &current_;
 }
@@ -107,7 +144,10 @@ Result<AttributeHeader> findAttribute(const MftRecord& record, AttributeType typ
   std::size_t offset = record.header.first_attribute_offset;
   for (std::size_t step = 0; step <= record.bytes.size() / 16; ++step) {
     auto attribute = parseAttribute(record.bytes, offset);
-    if (!attribute) break;
+    if (!attribute) {
+      if (attribute.error().kind == ErrorKind::Corrupt) return attribute;
+      break;
+    }
     if (attribute->is(type) && attribute->name == name) return attribute;
     offset += attribute->length;
   }

@@ -31,6 +31,8 @@ inline constexpr std::uint16_t kAttributeCompressionMask = 0x00FF;  // 0x0001: L
 inline constexpr std::uint16_t kAttributeEncrypted = 0x4000;
 inline constexpr std::uint16_t kAttributeSparse = 0x8000;
 inline constexpr std::u16string_view kIndexNameI30 = u"$I30";
+// The only compression unit NTFS writes: 2^4 clusters.
+inline constexpr std::uint8_t kCompressionUnitShift = 4;
 
 struct AttributeHeader {
   std::size_t offset = 0;       // in the record
@@ -45,7 +47,7 @@ struct AttributeHeader {
   // Non-resident attributes.
   std::uint64_t first_vcn = 0;
   std::uint64_t last_vcn = 0;
-  std::uint8_t compression_unit_shift = 0;  // log2 of the clusters of a compression unit
+  std::uint8_t compression_unit_shift = 0;  // log2 of the clusters of a compression unit: 0 or 4
   std::uint64_t allocated_size = 0;
   std::uint64_t data_size = 0;
   std::uint64_t initialized_size = 0;
@@ -62,6 +64,10 @@ struct AttributeHeader {
 // Decodes the attribute at offset of a record. NotFound at the end marker,
 // at a length of 0 or one not a multiple of 8 or below the header, and at any
 // field (name, value, runs) that lies outside the attribute or the record.
+// Corrupt, naming the field's offset in the attribute and its value ("offset
+// 0x22: compression unit shift 64"), when a non-resident header holds a
+// compression unit shift other than 0 or 4 or a valid data size above its
+// data size: nothing past the decoder sees such values.
 [[nodiscard]] Result<AttributeHeader> parseAttribute(ByteSpan record, std::size_t offset);
 
 // Every attribute of the record in order, from its first-attribute offset to
@@ -84,6 +90,13 @@ class AttributeCursor {
   const AttributeHeader* next();
   // After next() returned nullptr: whether the walk stopped at damage.
   bool damaged() const { return damaged_; }
+  // When the walk stopped at an attribute whose header holds a value outside
+  // its legal range: what parseAttribute says of it (empty otherwise), and
+  // that attribute's type and name.
+  const std::string& corrupt() const { return corrupt_; }
+  bool corruptAttributeIs(AttributeType type, std::u16string_view name) const {
+    return !corrupt_.empty() && corruptType_ == static_cast<std::uint32_t>(type) && corruptName_ == name;
+  }
   // Where the walk stands: just after the last attribute returned.
   std::size_t offset() const { return offset_; }
 
@@ -95,10 +108,14 @@ class AttributeCursor {
   bool ended_ = false;
   bool damaged_ = false;
   AttributeHeader current_;
+  std::string corrupt_;
+  std::uint32_t corruptType_ = 0;
+  std::u16string corruptName_;
 };
 
 // The first attribute of the type with that name (empty: unnamed). NotFound
-// when the walk ends, normally or at damage, before meeting one.
+// when the walk ends, normally or at damage, before meeting one; Corrupt
+// when it ends at an attribute holding an illegal value.
 [[nodiscard]] Result<AttributeHeader> findAttribute(const MftRecord& record, AttributeType type,
                                                     std::u16string_view name = {});
 

@@ -16,7 +16,18 @@ std::int64_t readSigned(ByteSpan data, std::size_t offset, std::size_t size) {
 }  // namespace
 
 Result<std::vector<DataRun>> decodeDataRuns(ByteSpan runs, std::uint64_t first_vcn) {
-  std::vector<DataRun> out;
+  DecodedRuns decoded = decodeDataRunsUpToDamage(runs, first_vcn);
+  if (decoded.damage) return makeError(ErrorKind::NotFound, decoded.damage);
+  return std::move(decoded.runs);
+}
+
+DecodedRuns decodeDataRunsUpToDamage(ByteSpan runs, std::uint64_t first_vcn) {
+  DecodedRuns decoded;
+  std::vector<DataRun>& out = decoded.runs;
+  auto damaged = [&decoded](const char* reason) {
+    decoded.damage = reason;
+    return std::move(decoded);
+  };
   std::int64_t lcn = 0;
   std::uint64_t vcn = first_vcn;
   std::size_t pos = 0;
@@ -28,20 +39,20 @@ Result<std::vector<DataRun>> decodeDataRuns(ByteSpan runs, std::uint64_t first_v
     const std::size_t length_size = header & 0x0F;
     const std::size_t offset_size = header >> 4;
     if (length_size == 0 || length_size > 8 || offset_size > 8)
-      return makeError(ErrorKind::NotFound, "data run: field size out of range");
+      return damaged("data run: field size out of range");
     if (!fitsIn(runs, pos + 1, length_size + offset_size))
-      return makeError(ErrorKind::NotFound, "data run past the end of the attribute");
+      return damaged("data run past the end of the attribute");
     const std::int64_t length = readSigned(runs, pos + 1, length_size);
-    if (length <= 0) return makeError(ErrorKind::NotFound, "data run: bad length");
+    if (length <= 0) return damaged("data run: bad length");
     const auto clusters = static_cast<std::uint64_t>(length);
     if (clusters > std::numeric_limits<std::uint64_t>::max() - vcn)
-      return makeError(ErrorKind::NotFound, "data run: cluster count overflows");
+      return damaged("data run: cluster count overflows");
     DataRun run{vcn, 0, clusters, offset_size == 0};
     if (!run.sparse) {
       const std::int64_t delta = readSigned(runs, pos + 1 + length_size, offset_size);
       if ((delta < 0 && lcn + delta < 0) ||
           (delta > 0 && lcn > std::numeric_limits<std::int64_t>::max() - delta))
-        return makeError(ErrorKind::NotFound, "data run: cluster out of range");
+        return damaged("data run: cluster out of range");
       lcn += delta;
       run.lcn = static_cast<std::uint64_t>(lcn);
     }
@@ -49,7 +60,7 @@ Result<std::vector<DataRun>> decodeDataRuns(ByteSpan runs, std::uint64_t first_v
     vcn += clusters;
     pos += 1 + length_size + offset_size;
   }
-  return out;
+  return decoded;
 }
 
 std::uint64_t totalClusters(const std::vector<DataRun>& runs) {

@@ -29,6 +29,14 @@ struct DataRun {
 // the first run) or past 2^63, or cluster counts that overflow.
 [[nodiscard]] Result<std::vector<DataRun>> decodeDataRuns(ByteSpan runs, std::uint64_t first_vcn = 0);
 
+// The same decoding, keeping the runs before a malformed one: damage is then
+// the reason decodeDataRuns gives, nullptr when the list is well formed.
+struct DecodedRuns {
+  std::vector<DataRun> runs;
+  const char* damage = nullptr;
+};
+[[nodiscard]] DecodedRuns decodeDataRunsUpToDamage(ByteSpan runs, std::uint64_t first_vcn = 0);
+
 // Clusters covered by the runs (sparse ones included).
 std::uint64_t totalClusters(const std::vector<DataRun>& runs);
 

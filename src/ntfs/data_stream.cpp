@@ -19,6 +19,17 @@ void takeSizes(NtfsDataStream& stream, const AttributeHeader& data) {
   stream.compression_unit_shift = data.compression_unit_shift;
 }
 
+// Appends the runs of one extent; a list damaged part way keeps the runs
+// before the damage, and the stream is then incomplete.
+void takeRuns(NtfsDataStream& stream, const AttributeHeader& data) {
+  DecodedRuns decoded = decodeDataRunsUpToDamage(data.runs, data.first_vcn);
+  if (decoded.damage) {
+    stream.complete = false;
+    stream.runs_damaged = true;
+  }
+  stream.runs.insert(stream.runs.end(), decoded.runs.begin(), decoded.runs.end());
+}
+
 // A resident value is the whole stream: every size is its length.
 void takeResidentValue(NtfsDataStream& stream, const AttributeHeader& data) {
   stream.resident = true;
@@ -28,12 +39,16 @@ void takeResidentValue(NtfsDataStream& stream, const AttributeHeader& data) {
 }
 
 // The unnamed $DATA of record that starts at vcn (any when vcn is empty).
-std::optional<AttributeHeader> findDataExtent(const MftRecord& record, std::optional<std::uint64_t> vcn) {
+// When the walk ended at an unnamed $DATA holding an illegal value, corrupt
+// (if given) says what.
+std::optional<AttributeHeader> findDataExtent(const MftRecord& record, std::optional<std::uint64_t> vcn,
+                                              std::string* corrupt = nullptr) {
   AttributeCursor walk(record);
   while (const AttributeHeader* attribute = walk.next()) {
     if (!attribute->is(AttributeType::Data) || !attribute->name.empty()) continue;
     if (!vcn || (attribute->non_resident ? attribute->first_vcn == *vcn : *vcn == 0)) return *attribute;
   }
+  if (corrupt && walk.corruptAttributeIs(AttributeType::Data, u"")) *corrupt = walk.corrupt();
   return std::nullopt;
 }
 
@@ -58,7 +73,9 @@ void finishRuns(NtfsDataStream& stream, std::uint64_t cluster_size) {
 }
 
 Result<NtfsDataStream> fromOneRecord(const MftRecord& base, std::uint64_t cluster_size) {
-  auto data = findDataExtent(base, std::nullopt);
+  std::string corrupt;
+  auto data = findDataExtent(base, std::nullopt, &corrupt);
+  if (!data && !corrupt.empty()) return makeError(ErrorKind::Corrupt, std::move(corrupt));
   if (!data) return makeError(ErrorKind::NotFound, "no unnamed data attribute");
   NtfsDataStream stream;
   if (!data->non_resident) {
@@ -66,9 +83,7 @@ Result<NtfsDataStream> fromOneRecord(const MftRecord& base, std::uint64_t cluste
     return stream;
   }
   takeSizes(stream, *data);
-  auto runs = decodeDataRuns(data->runs, data->first_vcn);
-  if (runs) stream.runs = std::move(*runs);
-  else stream.complete = false;
+  takeRuns(stream, *data);
   if (data->first_vcn != 0) stream.complete = false;
   finishRuns(stream, cluster_size);
   return stream;
@@ -100,17 +115,18 @@ std::optional<std::uint64_t> baseNumberOf(const MftRecord& base, std::optional<s
 }
 
 // Reads extension record number into buffer and accepts it only when it
-// names the base record (number and sequence number) and, when it carries
-// its own number, is the record asked for.
+// names the base record (number and sequence number: the one the base
+// carries, or for a freed base the one it carried in use) and, when it
+// carries its own number, is the record asked for.
 std::optional<MftRecord> fetchExtension(const FetchRecord& fetch_record, std::uint64_t number,
-                                        std::uint64_t base_number, std::uint16_t base_sequence,
+                                        std::uint64_t base_number, const MftRecordHeader& base,
                                         std::vector<std::byte>& buffer) {
   auto bytes = fetch_record(number);
   if (!bytes) return std::nullopt;
   buffer = std::move(*bytes);
   auto record = readMftRecord(buffer);
   if (!record || record->header.base_reference.record_number != base_number ||
-      record->header.base_reference.sequence_number != base_sequence ||
+      !referenceNamesRecord(record->header.base_reference.sequence_number, base.sequence_number, base.inUse()) ||
       (record->header.record_number && *record->header.record_number != number))
     return std::nullopt;
   return *record;
@@ -133,7 +149,7 @@ std::vector<FileName> collectFileNames(const MftRecord& base, std::optional<std:
   for (const auto& entry : *entries) {
     const std::uint64_t number = entry.reference.record_number;
     if (!entry.is(AttributeType::FileName) || number == *base_number || !read.insert(number).second) continue;
-    if (auto record = fetchExtension(fetch_record, number, *base_number, base.header.sequence_number, buffer)) {
+    if (auto record = fetchExtension(fetch_record, number, *base_number, base.header, buffer)) {
       auto more = readFileNames(*record);
       names.insert(names.end(), more.begin(), more.end());
     }
@@ -162,7 +178,7 @@ Result<NtfsDataStream> collectDataStream(const MftRecord& base, std::optional<st
     } else if (base_number) {
       // An extension belongs to this file only when it names the base record.
       if (auto record = fetchExtension(fetch_record, extent.reference.record_number, *base_number,
-                                       base.header.sequence_number, buffer))
+                                       base.header, buffer))
         data = findDataExtent(*record, extent.starting_vcn);
     }
     if (!data) { stream.complete = false; continue; }
@@ -174,9 +190,7 @@ Result<NtfsDataStream> collectDataStream(const MftRecord& base, std::optional<st
       takeSizes(stream, *data);
       sized = true;
     }
-    auto runs = decodeDataRuns(data->runs, data->first_vcn);
-    if (!runs) { stream.complete = false; continue; }
-    stream.runs.insert(stream.runs.end(), runs->begin(), runs->end());
+    takeRuns(stream, *data);
   }
   if (!sized) {
     // Without the first extent the size is unknown: the runs found give the

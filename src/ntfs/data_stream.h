@@ -26,10 +26,13 @@ inline constexpr std::uint64_t kMaxAttributeListSize = 16u * 1024 * 1024;
 // list says holds $STANDARD_INFORMATION. With an attribute list, the unnamed
 // $DATA entries are taken each once in order of starting VCN; an extent in
 // another record is accepted only when that record's base reference names
-// the base record (number and sequence number); the sizes and flags come from
+// the base record (number and sequence number, or for a freed base record the
+// sequence number below its own, which it had in use); the sizes and flags come from
 // the extent that starts at VCN 0. An extent that cannot be found or is
 // refused leaves a hole and clears complete, as do runs that cover less than
-// the data size. NotFound when the record has no unnamed $DATA at all.
+// the data size; a run list that is malformed part way keeps the runs before
+// the damage and sets runs_damaged. NotFound when the record has no unnamed $DATA at all;
+// Corrupt when its walk ends at an unnamed $DATA holding an illegal value.
 [[nodiscard]] Result<NtfsDataStream> collectDataStream(const MftRecord& base,
                                                        std::optional<std::uint64_t> base_number,
                                                        std::uint64_t cluster_size, const FetchRecord& fetch_record,

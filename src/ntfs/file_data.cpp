@@ -100,10 +100,7 @@ Result<StreamReadOutcome> readStreamRange(const NtfsDataStream& stream, std::uin
   std::vector<std::byte> piece;
   std::vector<std::byte> raw;
   if (stream.isCompressed()) {
-    const unsigned shift = stream.compression_unit_shift != 0 && stream.compression_unit_shift <= 8
-                               ? stream.compression_unit_shift
-                               : kDefaultCompressionUnitShift;
-    const std::uint64_t unit_clusters = std::uint64_t{1} << shift;
+    const std::uint64_t unit_clusters = stream.compressionUnitClusters();
     const std::uint64_t unit_bytes = unit_clusters * cluster_size;
     if (cluster_size > kMaxUnitBytes / unit_clusters)
       return makeError(ErrorKind::InvalidArgument, "compression unit too large");
@@ -140,6 +137,22 @@ Result<StreamReadOutcome> readStreamRange(const NtfsDataStream& stream, std::uin
     std::memset(out.data() + from, 0, out.size() - from);
   }
   return outcome;
+}
+
+std::uint64_t savableLength(const NtfsDataStream& stream, std::uint64_t cluster_size) {
+  const std::uint64_t size = stream.resident ? stream.resident_value.size() : stream.data_size;
+  if (stream.complete || stream.resident) return std::min(size, stream.data_size);
+  if (cluster_size == 0) return 0;
+  std::uint64_t next = 0;
+  for (const DataRun& run : stream.runs) {
+    if (run.vcn != next) break;
+    next = run.endVcn();
+  }
+  if (next > size / cluster_size) return size;
+  std::uint64_t found = next * cluster_size;
+  // Only whole compression units decompress.
+  if (stream.isCompressed() && found < size) found -= found % (stream.compressionUnitClusters() * cluster_size);
+  return found;
 }
 
 Result<std::vector<std::byte>> readWholeStream(const NtfsDataStream& stream, std::uint64_t cluster_size,

@@ -34,8 +34,17 @@ struct NtfsDataStream {
   // False when an extent could not be found or accepted, or the runs cover
   // less than the data size: the stream reads as far as it goes.
   bool complete = true;
+  // Whether a run list ended at a malformed run: the runs before it are kept
+  // (and complete is cleared).
+  bool runs_damaged = false;
 
   bool isCompressed() const { return (flags & 0x00FF) != 0; }
+  // Clusters of a compression unit: 16 also when the header gave 0 (the
+  // decoder lets no other shift through; any other is taken as 4 too).
+  std::uint64_t compressionUnitClusters() const {
+    return std::uint64_t{1} << (compression_unit_shift != 0 && compression_unit_shift <= 8 ? compression_unit_shift
+                                                                                            : kDefaultCompressionUnitShift);
+  }
   bool isEncrypted() const { return (flags & 0x4000) != 0; }
 };
 
@@ -53,6 +62,11 @@ struct StreamReadOutcome {
 [[nodiscard]] Result<StreamReadOutcome> readStreamRange(const NtfsDataStream& stream, std::uint64_t cluster_size,
                                                         std::uint64_t offset, std::span<std::byte> out,
                                                         const ReadClusters& read_clusters);
+
+// How many bytes from the start of the stream can be saved: the data size
+// of a complete stream; of an incomplete one, as far as its runs reach
+// without a hole, cut to whole compression units when it is compressed.
+std::uint64_t savableLength(const NtfsDataStream& stream, std::uint64_t cluster_size);
 
 // The whole stream in memory, for small streams (attribute lists, tests).
 // NotFound when the data size exceeds max_size.

@@ -51,4 +51,10 @@ Result<FileName> chooseFileName(const std::vector<FileName>& names) {
 
 Result<FileName> readBestFileName(const MftRecord& record) { return chooseFileName(readFileNames(record)); }
 
+std::u16string namelessRecordName(std::uint64_t number, bool folder) {
+  std::u16string name = folder ? u"Dir" : u"File";
+  for (char c : std::to_string(number)) name.push_back(static_cast<char16_t>(c));
+  return name;
+}
+
 }  // namespace dravolin

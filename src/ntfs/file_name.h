@@ -46,4 +46,9 @@ struct FileName {
 [[nodiscard]] std::optional<std::size_t> bestFileNameIndex(const std::vector<FileName>& names);
 [[nodiscard]] Result<FileName> readBestFileName(const MftRecord& record);
 
+// The name listed for a record whose names are gone (a deleted record whose
+// $FILE_NAME lay in an extension record since reused): "Dir" or "File" and
+// its MFT number, as found directories without a name are numbered.
+std::u16string namelessRecordName(std::uint64_t number, bool folder);
+
 }  // namespace dravolin

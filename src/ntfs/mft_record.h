@@ -68,6 +68,17 @@ struct MftRecordHeader {
   bool isExtension() const { return !base_reference.isZero(); }
 };
 
+// Whether a reference (sequence number reference_sequence) names a record
+// that now carries sequence: the same number, or, for a freed record, the one
+// below it (freeing raises the number by one, skipping 0). Extension records
+// and the entries of a freed folder keep naming the number the record had
+// while it was in use.
+constexpr bool referenceNamesRecord(std::uint16_t reference_sequence, std::uint16_t sequence, bool in_use) {
+  if (reference_sequence == sequence) return true;
+  const auto raised = static_cast<std::uint16_t>(reference_sequence + 1);
+  return !in_use && sequence == (raised == 0 ? 1 : raised);
+}
+
 // A record after its update sequence was applied; bytes is the usable part.
 struct MftRecord {
   MftRecordHeader header;

@@ -92,14 +92,20 @@ class MftWalk {
       const std::uint64_t end = runEnd / recordSize;
       const std::uint64_t perRead = std::max<std::uint64_t>(1, kWalkReadBytes / recordSize);
       while (number < end) {
-        if (job_.stopRequested()) return false;
+        if (job_.stopRequested()) {
+          flushRecordLoss();
+          return false;
+        }
         job_.checkpoint();
         const std::uint64_t count = std::min(perRead, end - number);
         const std::uint64_t offset = number * recordSize - runStart;
         const SectorNumber first =
             geometry_.partition_start + run.lcn * geometry_.sectorsPerCluster() + offset / kSectorSize;
         buffer.resize(static_cast<std::size_t>(count * recordSize));
+        const std::uint64_t losses = ctx_.reader.lossCount();
         (void)ctx_.reader.ReadSector(first, static_cast<std::uint32_t>(buffer.size() / kSectorSize), buffer);
+        // Only a read that lost something looks at what it lost.
+        if (ctx_.reader.lossCount() != losses) noteLostRecords(first, count * recordSize / kSectorSize, number);
         for (std::uint64_t i = 0; i < count; ++i)
           examine(std::span<std::byte>(buffer).subspan(static_cast<std::size_t>(i * recordSize),
                                                        static_cast<std::size_t>(recordSize)),
@@ -111,12 +117,15 @@ class MftWalk {
       // A record that crosses into the next run (records larger than a
       // cluster on a fragmented $MFT) is read sector by sector.
       if (length == run.length && runEnd % recordSize != 0 && runEnd / recordSize < totalRecords_) {
+        UnreadableWatch watch(ctx_.reader);
         if (auto raw = ReadMftRecord(ctx_.reader, mft, geometry_, runEnd / recordSize)) {
           examine(*raw, runEnd / recordSize);
           ++visited_;
         }
+        for (const SectorRange& r : watch.sectors().ranges()) addRecordLoss(runEnd / recordSize, r);
       }
     }
+    flushRecordLoss();
     return true;
   }
 
@@ -157,6 +166,45 @@ class MftWalk {
   std::uint64_t torn() const { return torn_; }
 
  private:
+  // The records of the transfer of `sectors` sectors at first (the first
+  // being record number firstRecord) that lie in sectors it could not read.
+  void noteLostRecords(SectorNumber first, std::uint64_t sectors, std::uint64_t firstRecord) {
+    const std::uint64_t perRecord = std::max<std::uint64_t>(1, geometry_.record_size / kSectorSize);
+    for (const SectorRange& r : ctx_.reader.unreadable().rangesIn(first, sectors)) {
+      // Each record whose sectors meet the range, with the part of the
+      // range that lies in it.
+      for (std::uint64_t at = (r.start - first) / perRecord; at * perRecord < r.end - first; ++at) {
+        const SectorNumber recordStart = first + at * perRecord;
+        addRecordLoss(firstRecord + at, {std::max(r.start, recordStart), std::min(r.end, recordStart + perRecord)});
+      }
+    }
+  }
+
+  // Consecutive lost records are one loss, its sectors merged.
+  void addRecordLoss(std::uint64_t number, SectorRange sectors) {
+    if (open_) {
+      std::vector<std::uint64_t>& numbers = open_->recordNumbers;
+      const bool sameRecord = numbers.back() == number;
+      if (sameRecord || numbers.back() + 1 == number) {
+        if (!sameRecord) numbers.push_back(number);
+        SectorRange& last = open_->sectors.back();
+        if (sectors.start <= last.end && sectors.end >= last.start) {
+          last = {std::min(last.start, sectors.start), std::max(last.end, sectors.end)};
+        } else {
+          open_->sectors.push_back(sectors);
+        }
+        return;
+      }
+      flushRecordLoss();
+    }
+    open_ = ReadLoss{ReadLossKind::MftRecord, kLostId, 0, {sectors}, 0, {number}};
+  }
+
+  void flushRecordLoss() {
+    if (open_) ctx_.entries.Losses.add(std::move(*open_));
+    open_.reset();
+  }
+
   void examine(std::span<std::byte> raw, std::uint64_t position) {
     auto record = readMftRecord(raw);
     if (!record) return;
@@ -188,8 +236,12 @@ class MftWalk {
     if (names.empty() && hasList)
       names = collectFileNames(*record, number, geometry_.cluster_size, fetch_, clusters_);
     const auto chosen = bestFileNameIndex(names);
-    if (!chosen || names[*chosen].name.empty()) return;
-    FileName* name = &names[*chosen];
+    FileName* name = chosen && !names[*chosen].name.empty() ? &names[*chosen] : nullptr;
+    // A record without a name is listed when it holds something, as the
+    // sector scan lists it: data, an attribute list or a folder's index
+    // (records never used, emptied or reserved hold none of them).
+    const bool holdsSomething = (data && data->size() > 0) || hasList || header.isDirectory();
+    if (!name && !holdsSomething) return;
     if (record->torn) ++torn_;
 
     WalkRecord out;
@@ -197,13 +249,19 @@ class MftWalk {
     out.sequence = header.sequence_number;
     out.inUse = header.inUse();
     out.directory = header.isDirectory();
-    out.parent = name->parent;
-    out.name = std::move(name->name);
+    if (name) {
+      out.parent = name->parent;
+      out.name = std::move(name->name);
+    } else {
+      // Its folder is unknown: it goes under "Lost", named by its number.
+      out.parent = FileReference{};
+      out.name = namelessRecordName(key, out.directory);
+    }
     auto info = information ? parseStandardInformation(*information)
                             : Result<StandardInformation>(makeError(ErrorKind::NotFound, "no standard information"));
     if (info)
       out.times = entryTimes(info->modification_time, info->creation_time, info->access_time);
-    else
+    else if (name)
       out.times = entryTimes(name->modification_time, name->creation_time, name->access_time);
     if (!out.directory) out.size = dataSize(*record, data ? &*data : nullptr, number, hasList);
     byNumber_.emplace(key, records_.size());
@@ -225,6 +283,7 @@ class MftWalk {
   std::uint32_t resolveParent(const WalkRecord& r, std::ptrdiff_t& index) const {
     const std::uint64_t parent = r.parent.record_number;
     if (parent == kNtfsRootId) return kNtfsRootId;
+    if (r.parent.isZero()) return kLostId;
     if (parent == r.number || parent > std::numeric_limits<std::uint32_t>::max()) return kLostId;
     auto it = byNumber_.find(static_cast<std::uint32_t>(parent));
     if (it == byNumber_.end()) return kLostId;
@@ -279,6 +338,7 @@ class MftWalk {
   std::uint64_t totalRecords_ = 0;
   std::uint64_t visited_ = 0;
   std::uint64_t torn_ = 0;
+  std::optional<ReadLoss> open_;  // the loss of the last records found unreadable
 };
 
 }  // namespace

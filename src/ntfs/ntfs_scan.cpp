@@ -23,6 +23,7 @@
 #include "ntfs/index_root.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs_search.h"
+#include "ntfs/ntfs_volume.h"
 #include "ntfs/scan_lists.h"
 #include "ntfs/standard_information.h"
 #include "partition/volume_boot_record.h"
@@ -168,9 +169,15 @@ class NtfsScan {
     if (!ctx_.lostResult) geometry_ = readScanGeometry(ctx_);
 
     job_.setStatus("Step 1/5 :- Searching MFT's/Index Allocation. Please Wait...");
-    if (start_ < end_) sweep();
+    std::vector<SectorRange> sweptLost;
+    if (start_ < end_) {
+      UnreadableWatch watch(ctx_.reader);
+      sweep();
+      sweptLost = watch.sectors().ranges();
+    }
     // A stop ends the sweep only; the passes after it run on what was found.
     job_.clearStopRequest();
+    if (!ctx_.lostResult) keepRecordsTheMftGives();
     job_.setStatus("Step 2/5 :- Assigning MFT Numbers to Folders. Please Wait...  ");
     numberFoldersFromIndexBuffers();
     // A stop that ended the numbering of folders is used up too: the tree is
@@ -180,6 +187,7 @@ class NtfsScan {
     numberByPosition(lists_, &job_);
     takeNamesFromExtensions(lists_);
     job_.checkpoint();
+    if (!sweptLost.empty() && !ctx_.lostResult) nameLostRecords(sweptLost);
 
     job_.setStatus("Step 4.1/5 :- Analysing File System. Please Wait...  ");
     NtfsLayoutAnalysis layouts(lists_.folders, firstIndexBuffers(lists_.indexBuffers),
@@ -201,6 +209,7 @@ class NtfsScan {
     // Outside the lost-partition search every found folder and file is
     // shown, under the partition the result browser shows (0).
     assembleNtfsResults(ctx_.entries, lists_, 0, &job_);
+    for (ReadLoss& loss : losses_) ctx_.entries.Losses.add(std::move(loss));
     job_.complete(Completion::SearchDone);
   }
 
@@ -475,8 +484,11 @@ class NtfsScan {
     if (walk.damaged() && !dataSize) dataSize = dataSizeAtDamage(*record, walk.offset());
     const auto chosen = bestFileNameIndex(names);
     FileName* best = chosen ? &names[*chosen] : nullptr;
-    const std::uint8_t flags = static_cast<std::uint8_t>(header.flags & 0xFF);
-    const bool folder = flags == 2 || flags == 3;
+    // The kind and state the MFT walk gives the record: a folder whenever the
+    // directory flag is set (0x07, a folder of $Extend such as $Deleted,
+    // included), deleted when the in-use flag is clear.
+    const bool folder = header.isDirectory();
+    const bool deleted = !header.inUse();
     if (!best && dataSize.value_or(0) == 0 && !folder && !attributeList) {
       // A record never used, emptied or reserved (records 12 to 15 hold an
       // empty stream and no name): nothing to show, but it holds a place.
@@ -495,7 +507,7 @@ class NtfsScan {
     if (folder) {
       NtfsFolderEntry entry;
       entry.name = std::move(name);
-      entry.deleted = flags == 2;
+      entry.deleted = deleted;
       entry.times = times;
       entry.parent = parent;
       if (header.record_number) {
@@ -512,7 +524,7 @@ class NtfsScan {
       part.lastFolder = true;
     } else {
       NtfsFileEntry entry;
-      entry.deleted = flags == 0;
+      entry.deleted = deleted;
       entry.times = times;
       entry.size = dataSize.value_or(0);
       entry.hasData = dataSize.has_value();
@@ -533,6 +545,97 @@ class NtfsScan {
     return true;
   }
 
+  // The records that lay in the sectors the sweep could not read, where
+  // their numbers follow from the records found around them: the last
+  // numbered record before the gap and the first after it lie as far apart
+  // as their numbers say (one stretch of the MFT), or the gap lies within a
+  // found record. Consecutive lost records make one loss.
+  void nameLostRecords(const std::vector<SectorRange>& lost) {
+    const std::uint64_t perRecord = geometry_.recordSize / kSectorSize;
+    if (perRecord == 0) return;
+    std::vector<std::pair<SectorNumber, std::uint64_t>> known;  // sector, number
+    for (const NtfsFolderEntry& f : lists_.folders)
+      if (f.numberKnown) known.emplace_back(f.recordSector, f.ownNumber);
+    for (const NtfsFileEntry& f : lists_.files)
+      if (f.numberKnown) known.emplace_back(f.recordSector, f.ownNumber);
+    for (const NtfsUnlistedRecord& r : lists_.unlisted)
+      if (r.ownNumber) known.emplace_back(r.recordSector, *r.ownNumber);
+    std::sort(known.begin(), known.end());
+    std::optional<ReadLoss> open;
+    auto add = [&](std::uint64_t number, SectorRange sectors) {
+      if (open && open->recordNumbers.back() + 1 >= number) {
+        if (open->recordNumbers.back() != number) open->recordNumbers.push_back(number);
+        if (open->sectors.back().end >= sectors.start) open->sectors.back().end = std::max(open->sectors.back().end, sectors.end);
+        else open->sectors.push_back(sectors);
+        return;
+      }
+      if (open) losses_.push_back(std::move(*open));
+      open = ReadLoss{ReadLossKind::MftRecord, kLostId, 0, {sectors}, 0, {number}};
+    };
+    for (const SectorRange& gap : lost) {
+      auto after = std::lower_bound(known.begin(), known.end(), std::pair{gap.end, std::uint64_t{0}});
+      auto before = std::upper_bound(known.begin(), known.end(), std::pair{gap.start, ~std::uint64_t{0}});
+      if (before == known.begin()) continue;
+      --before;
+      const auto [from, number] = *before;
+      const bool within = gap.end <= from + perRecord;
+      const bool stretch = after != known.end() && (after->first - from) % perRecord == 0 &&
+                           after->second > number && (after->first - from) / perRecord == after->second - number;
+      if (!within && !stretch) continue;
+      for (std::uint64_t k = (gap.start - from) / perRecord; from + k * perRecord < gap.end; ++k) {
+        const SectorNumber recordStart = from + k * perRecord;
+        add(number + k, {std::max(gap.start, recordStart), std::min(gap.end, recordStart + perRecord)});
+      }
+    }
+    if (open) losses_.push_back(std::move(*open));
+  }
+
+  // Copies of MFT records found outside $MFT (older copies in free clusters,
+  // in $LogFile) only serve records the MFT cannot give: when the volume's
+  // MFT run list loads, a record the sweep found within its runs stands for
+  // its number, and every copy of that number found elsewhere is dropped,
+  // so it neither adds a second entry nor takes the record's place for the
+  // saving.
+  void keepRecordsTheMftGives() {
+    auto geometry = readNtfsGeometry(ctx_.reader, ctx_.parameters, start_, end_);
+    if (!geometry) return;
+    auto mft = LoadMftRunList(ctx_.reader, *geometry);
+    if (!mft || mft->runs.empty()) return;
+    const std::uint64_t spc = geometry->sectorsPerCluster();
+    if (spc == 0 || end_ <= geometry->partition_start) return;
+    std::vector<SectorRange> runs;
+    for (const DataRun& run : mft->runs) {
+      if (run.sparse || run.lcn > (end_ - geometry->partition_start) / spc) continue;
+      const SectorNumber first = geometry->partition_start + run.lcn * spc;
+      runs.push_back({first, first + std::min(run.length, (end_ - first) / spc) * spc});
+    }
+    std::sort(runs.begin(), runs.end(), [](const SectorRange& a, const SectorRange& b) { return a.start < b.start; });
+    auto inMft = [&runs](SectorNumber sector) {
+      auto after = std::upper_bound(runs.begin(), runs.end(), sector,
+                                    [](SectorNumber s, const SectorRange& r) { return s < r.start; });
+      return after != runs.begin() && sector < std::prev(after)->end;
+    };
+    // The numbers the MFT gives, with the sector of their record there.
+    std::unordered_map<std::uint64_t, SectorNumber> given;
+    auto note = [&](bool known, std::uint64_t number, SectorNumber sector) {
+      if (known && inMft(sector)) given.emplace(number, sector);
+    };
+    for (const NtfsFolderEntry& f : lists_.folders) note(f.numberKnown, f.ownNumber, f.recordSector);
+    for (const NtfsFileEntry& f : lists_.files) note(f.numberKnown, f.ownNumber, f.recordSector);
+    for (const NtfsUnlistedRecord& r : lists_.unlisted) note(r.ownNumber.has_value(), r.ownNumber.value_or(0), r.recordSector);
+    if (given.empty()) return;
+    auto stale = [&](bool known, std::uint64_t number, SectorNumber sector) {
+      return known && !inMft(sector) && given.contains(number);
+    };
+    std::erase_if(lists_.folders, [&](const NtfsFolderEntry& f) { return stale(f.numberKnown, f.ownNumber, f.recordSector); });
+    std::erase_if(lists_.files, [&](const NtfsFileEntry& f) { return stale(f.numberKnown, f.ownNumber, f.recordSector); });
+    std::erase_if(lists_.unlisted, [&](const NtfsUnlistedRecord& r) {
+      return stale(r.ownNumber.has_value(), r.ownNumber.value_or(0), r.recordSector);
+    });
+    // The saving reads extension records where the MFT holds them.
+    for (const auto& [number, sector] : given) ctx_.mft.scannedRecords[number] = sector;
+  }
+
   // Pass 2: folders whose records do not carry their number take it from the
   // index entries that name them in their parent's index buffers.
   void numberFoldersFromIndexBuffers() {
@@ -547,7 +650,18 @@ class NtfsScan {
         const std::uint64_t size = declaredIndexBufferSize(first) / kSectorSize * kSectorSize;
         if (size > 0 && size <= kMaxIndexBufferBytes) {
           buffer.assign(size, std::byte{0});
+          const std::uint64_t losses = ctx_.reader.lossCount();
           (void)ctx_.reader.ReadSector(sector, static_cast<std::uint32_t>(size / kSectorSize), buffer);
+          // An index buffer that could not be read whole: its folder's
+          // entries there are unknown (the records they name are listed
+          // where the sweep found them).
+          if (ctx_.reader.lossCount() != losses && !ctx_.lostResult) {
+            auto lost = ctx_.reader.unreadable().rangesIn(sector, size / kSectorSize);
+            if (!lost.empty())
+              losses_.push_back(ReadLoss{ReadLossKind::FolderSectors, static_cast<std::uint32_t>(
+                                             std::min<std::uint64_t>(lists_.indexBuffers[i].owner, kLostId)),
+                                         0, std::move(lost), 0, {}});
+          }
           if (auto index = readIndexBuffer(buffer)) {
             if (index->torn) ++lists_.tornRecords;
             matcher.apply(index->node);
@@ -574,6 +688,7 @@ class NtfsScan {
   }
 
   SweepPart main_;  // what the sweep found, while it runs
+  std::vector<ReadLoss> losses_;  // what could not be read, added to the result at its end
   std::uint64_t unreported_ = 0;
   std::vector<BootEntry> bootEntries_;
   std::vector<std::byte> record_, helperRecord_;  // a record being taken, on each thread

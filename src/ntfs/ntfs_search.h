@@ -16,6 +16,12 @@
 // holds the sector of its record, so that the saving can read it without
 // the MFT run list.
 //
+// What could not be read is named in entries.Losses and the search goes on:
+// the walk names the records lying in unreadable sectors (MftRecord, by
+// number, consecutive ones together); the scan names them where the
+// numbered records around the gap give their numbers, and names an index
+// buffer it could not read whole (FolderSectors, by its folder's number).
+//
 // Both reset the found entries first, report percent, status and statistics
 // through the job, call job.checkpoint() between units of work (Back unwinds
 // them) and end with job.complete(...) as the FAT searches do.

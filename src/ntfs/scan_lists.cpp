@@ -181,7 +181,7 @@ void takeNameFromExtensions(Entry& entry, const NtfsScanLists& lists) {
   if (it == lists.extentNames.end()) return;
   std::vector<FileName> names;
   for (const auto& extent : it->second)
-    if (extent.baseSequence == entry.sequenceNumber) names.push_back(extent.name);
+    if (referenceNamesRecord(extent.baseSequence, entry.sequenceNumber, !entry.deleted)) names.push_back(extent.name);
   auto best = chooseFileName(names);
   if (!best) return;
   entry.name = best->name;
@@ -385,11 +385,19 @@ void assembleNtfsResults(FoundEntries& entries, NtfsScanLists& lists, std::uint1
     job->checkpoint();
   };
 
-  if (!lists.folders.empty()) ensureLost();
+  // "Lost" is shown only when it holds something; it comes before the
+  // folders when one of them goes there (files and folders moved there later
+  // add it when they do).
+  if (std::any_of(lists.folders.begin(), lists.folders.end(), [&](const NtfsFolderEntry& folder) {
+        return folder.ownNumber != kNtfsRootId && folder.ownNumber <= 0xFFFFFFFFull &&
+               parentIdOf(folder.parent) == kLostId;
+      }))
+    ensureLost();
   for (std::size_t i = 0; i < lists.folders.size(); ++i) {
-    const NtfsFolderEntry& folder = lists.folders[i];
+    NtfsFolderEntry& folder = lists.folders[i];
     if (job && job->stopRequested()) break;
     if (folder.ownNumber != kNtfsRootId && folder.ownNumber <= 0xFFFFFFFFull) {
+      if (folder.name.empty()) folder.name = namelessRecordName(folder.ownNumber, true);
       entries.AddDirectoryNode("", folder.name, folder.deleted, parentIdOf(folder.parent),
                                static_cast<std::uint32_t>(folder.ownNumber), folder.recordSector,
                                entryTimes(folder.times), partition);
@@ -424,6 +432,7 @@ void assembleNtfsResults(FoundEntries& entries, NtfsScanLists& lists, std::uint1
       }
       const std::uint32_t parentId = parentIdOf(file.parent);
       if (parentId == kLostId) ensureLost();
+      if (file.name.empty()) file.name = namelessRecordName(file.ownNumber, false);
       const std::size_t added =
           entries.AddFileNode({}, std::move(file.name), file.deleted, size, parentId,
                               static_cast<std::uint32_t>(file.ownNumber), file.recordSector, entryTimes(file.times));

@@ -476,6 +476,10 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
   auto stream = collectDataStream(*record, number, geometry.cluster_size,
                                   makeRecordFetcher(source_.reader, *mft, geometry), readClusters);
   if (!stream) {
+    if (stream.error().kind == ErrorKind::Corrupt) {
+      addIssue(target, "the file's data attribute is damaged: " + stream.error().message);
+      return;
+    }
     // Some system files ($Secure, the files of $Extend) keep their data in
     // named streams only: the unnamed stream is empty.
     if (node.size == 0) return;
@@ -498,20 +502,7 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
 
   // A stream with a missing extent is saved up to the first cluster that no
   // run covers.
-  std::uint64_t found = size;
-  if (!stream->complete) {
-    std::uint64_t next = 0;
-    for (const DataRun& run : stream->runs) {
-      if (run.vcn != next) break;
-      next = run.endVcn();
-    }
-    found = next > size / geometry.cluster_size ? size : next * geometry.cluster_size;
-    if (stream->isCompressed()) {
-      // Only whole compression units decompress.
-      const std::uint64_t unit = geometry.cluster_size << stream->compression_unit_shift;
-      if (unit > 0 && found < size) found -= found % unit;
-    }
-  }
+  const std::uint64_t found = savableLength(*stream, geometry.cluster_size);
 
   if (buffer_.size() < kCopyBufferBytes) buffer_.resize(kCopyBufferBytes);
   bool damaged = false;
@@ -533,6 +524,7 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
   if (found < size) {
     failures_ = true;
     result_.incomplete.push_back({target.string(), size, done});
+    if (stream->runs_damaged) addIssue(target, "the file's data runs are damaged: saved as far as they reach");
   }
   if (damaged) addIssue(target, "parts of the data could not be decoded and were written as zeros");
   if (unreadable > 0)
@@ -586,15 +578,23 @@ void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Jo
   } else {
     // FAT16 and FAT32 chains are cut after the clusters the size needs; a
     // FAT12 chain is followed to its end, so a longer one is rejected too.
+    // With both copies chosen, a link whose FAT sector stayed unreadable in
+    // one is read from the other; a chain that every copy tried lost to
+    // unreadable FAT sectors is saved contiguously and the file is marked.
     const std::uint64_t chainBound = layout.type == FatType::Fat12 ? 0 : clusters;
+    bool chainLost = !copies.empty();
     for (FatCopy copy : copies) {
-      auto built = buildClusterChain(*volume_, node.firstCluster, copy, chainBound);
+      auto built = buildClusterChain(*volume_, node.firstCluster, copy, chainBound, copies.size() > 1);
       if (built && built->clusters.size() == clusters) {
         chain = std::move(built->clusters);
         break;
       }
+      if (!built || built->unreadableFat.empty()) chainLost = false;
     }
-    if (chain.empty()) chain = contiguousChain(node.firstCluster, clusters);
+    if (chain.empty()) {
+      chain = contiguousChain(node.firstCluster, clusters);
+      if (chainLost) addIssue(target, "chain unreadable: saved contiguously, may be wrong");
+    }
   }
 
   const auto runLimit = static_cast<std::uint32_t>(std::max<std::uint64_t>(1, kCopyBufferBytes / clusterBytes));

@@ -80,7 +80,7 @@ void writeHeader(Writer& w, const SearchLogHeader& h) {
   w.u32(static_cast<std::uint32_t>(h.diskIdentification.size()));
   w.chars(h.diskIdentification);
   w.u8(h.selectedDrive);
-  w.u8(h.selectedDriveCopy);
+  w.u8(h.stopped ? static_cast<std::uint8_t>(~h.selectedDrive) : h.selectedDriveCopy);
   w.u8(h.partitionIndex);
   w.shortWide(asciiWide(h.fileSystemType));
   w.u64(h.partitionStart);
@@ -296,6 +296,10 @@ Result<SearchLogHeader> readHeader(Reader& r) {
   h.diskIdentification = r.chars(n);
   h.selectedDrive = r.u8();
   h.selectedDriveCopy = r.u8();
+  if (h.selectedDriveCopy == static_cast<std::uint8_t>(~h.selectedDrive)) {
+    h.stopped = true;
+    h.selectedDriveCopy = h.selectedDrive;
+  }
   h.partitionIndex = r.u8();
   h.fileSystemType = asciiText(r, r.shortWide());
   h.partitionStart = r.u64();

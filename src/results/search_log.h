@@ -35,6 +35,8 @@ inline constexpr const char* kLogPathMissing = "Please specify log path.";
 inline constexpr const char* kLogCannotOpen = "Unable to open file.";
 inline constexpr const char* kLogWrongDisk = "You Have Selected Wrong Disk.";
 inline constexpr const char* kLogErrorInFile = "Error in file.";
+inline constexpr const char* kLogOfStoppedSearch =
+    "this search log holds a search that was stopped: it may be incomplete";
 
 enum class SearchLogKind {
   Results,    // ".ST4"
@@ -57,6 +59,9 @@ std::optional<SearchLogKind> searchLogKindOf(const std::string& path);
 struct SearchLogHeader {
   std::u16string diskIdentification;  // the model string of the selected disk
   std::uint8_t selectedDrive = 0;
+  // Written as the drive again. A log of a search that was stopped before
+  // its end holds the drive's bit complement here instead (readers before
+  // this mark ignore the byte): see stopped.
   std::uint8_t selectedDriveCopy = 0;
   std::uint8_t partitionIndex = 0;    // 0xFF when no partition of the listing was chosen
   std::string fileSystemType;         // "FAT12", "FAT16", "FAT32", "NTFS", "Unknown", ...
@@ -72,6 +77,10 @@ struct SearchLogHeader {
   std::uint32_t lostPartitionSearch = 0;
   std::uint32_t lostSearchPass = 0;
   std::uint32_t selectedFoundFileSystem = 0;
+  // The search was stopped: the log may be incomplete. Written as the
+  // complement of the drive in the copy byte; read back from it, the copy
+  // then reads as the drive.
+  bool stopped = false;
   bool operator==(const SearchLogHeader&) const = default;
 };
 

@@ -201,6 +201,11 @@ void PartitionInfo::loadLogFrom(const QString& path) {
     return;
   }
   if (!loaded->acceptedNote.empty()) window_.prompter().inform(loaded->acceptedNote);
+  if (loaded->stopped) {
+    std::string note = kLogOfStoppedSearch;
+    note[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(note[0])));
+    window_.prompter().inform(note + ".");
+  }
   // The log of a search for lost partitions goes through Step 2 (a), which
   // shows its range, on to the reload and the list of Step 2 (c).
   if (session.state.LostPartitionSearch) {

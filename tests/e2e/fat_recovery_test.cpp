@@ -347,5 +347,40 @@ TEST_F(FatCommandTest, OrphanedFolderComesBackUnderLost) {
   }
 }
 
+// A long name holding a slash and a backslash (as a damaged or foreign
+// volume may) is listed as it is and saved under a safe name.
+TEST_F(FatCommandTest, NamesWithSlashesAreListedAndSavedSafely) {
+  const fs::path copy = dir / "slashes.img";
+  fs::copy_file(image, copy);
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+  {
+    // "Letter to Anna.txt" becomes "Le/\\er to Anna.txt" in its long-name entry.
+    std::string bytes = test::readFile(copy);
+    const std::string hello("L\0e\0t\0t\0e\0", 10);
+    std::size_t at = 0;
+    for (std::size_t from = 0; (from = bytes.find(hello, from)) != std::string::npos; ++from)
+      if (from % 32 == 1 && static_cast<unsigned char>(bytes[from - 1 + 11]) == 0x0F) at = from;
+    ASSERT_NE(at, 0u);
+    bytes[at + 4] = '/';
+    bytes[at + 6] = '\\';
+    test::writeFile(copy, bytes);
+  }
+  const auto scanned = run({"scan", copy.string(), "--json"});
+  ASSERT_EQ(scanned.exitCode, 0) << scanned.err;
+  std::string names = "|";
+  const json listing = json::parse(scanned.out);
+  for (const auto& entry : listing["entries"])
+    if (entry["path"].get<std::string>().starts_with("/Documents/")) names += entry["name"].get<std::string>() + "|";
+  EXPECT_NE(names.find("|Le/\\er to Anna.txt|"), std::string::npos) << names;
+  const fs::path to = dir / "out";
+  const auto saved = run({"recover", copy.string(), "--all", "--to", to.string()});
+  EXPECT_EQ(saved.exitCode, 0) << saved.err << saved.out;
+  const Manifest manifest = readManifest({"fat16.img", 0});
+  for (const auto& row : manifest.rows)
+    if (row.path == "/Documents/Letter to Anna.txt")
+      EXPECT_EQ(sha256File(to / "Documents" / "Le__er to Anna.txt"), row.sha256);
+  EXPECT_TRUE(fs::exists(to / "Documents" / "Le__er to Anna.txt"));
+}
+
 }  // namespace
 }  // namespace dravolin

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -182,6 +183,43 @@ TEST(ImageCommand, PartitionAndRangeCopyTheirSectors) {
   ASSERT_EQ(range.exitCode, 0) << range.err;
   EXPECT_NE(range.out.find("Image creation completed successfully."), std::string::npos);
   EXPECT_EQ(test::readFile(dir / "r0.img"), bytesOf(source, 7 * 512, 293 * 512));
+}
+
+TEST(ImageCommand, TwoCopiesOntoOnePathAtOnceLeaveOneWholeImageAndOneRefusal) {
+  // Two runs started together, from two different disks, onto one image
+  // path and with one settings file: one copy is made whole, with the hashes
+  // of its own source, and the other is refused; the settings file is left
+  // whole, with no temporary file beside it.
+  const std::vector<fs::path> sources = {test::fixturePath("fat16.img"), test::fixturePath("fat32.img")};
+  const std::vector<std::string> digests = {test::sha256File(sources[0]), test::sha256File(sources[1])};
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    test::TempDir dir;
+    const fs::path target = dir / "same.img";
+    test::CommandResult results[2];
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 2; ++i)
+      runs.emplace_back([&, i] {
+        results[i] = runDravolin({"image", sources[i].string(), "--whole-disk", "--to", target.string(), "--json",
+                                  "--config", (dir / "shared.ini").string(), "--log-dir", (dir / "logs").string()},
+                                 dir / ("home" + std::to_string(i)));
+      });
+    for (auto& run : runs) run.join();
+    ASSERT_EQ(results[0].exitCode + results[1].exitCode, 1)
+        << results[0].exitCode << ": " << results[0].err << "\n" << results[1].exitCode << ": " << results[1].err;
+    const int won = results[0].exitCode == 0 ? 0 : 1;
+    const test::CommandResult& refused = results[1 - won];
+    EXPECT_NE(refused.err.find("already exists"), std::string::npos) << refused.err;
+    EXPECT_EQ(nlohmann::json::parse(refused.out)["exit_code"], 1);
+    EXPECT_EQ(test::sha256File(dir / "same0.img"), digests[won]) << "the image is the winner's source, whole";
+    EXPECT_EQ(nlohmann::json::parse(results[won].out)["sha256"], digests[won]);
+    expectListChecks(dir / "same.img.hashes.txt", "", "same0.img");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"home0", "home1", "logs", "same.img.hashes.txt", "same0.img",
+                                               "shared.ini"}));
+  }
 }
 
 TEST(ImageCommand, RefusalsAndUsageErrors) {

@@ -314,6 +314,69 @@ TEST_F(NtfsDamageTest, BytesPastTheInitializedSizeAreSavedAsZeros) {
   EXPECT_EQ(sha256File(to / "Sparse" / "preallocated.db"), file->sha256);
 }
 
+// The run list of a file in two runs is damaged after its first run (a run
+// whose length field claims 9 bytes): the first run is kept, the file saved
+// as far as it reaches, and the saving names the file and fails.
+TEST_F(NtfsDamageTest, DamagedRunsAfterAGoodRunAreSavedAsFarAsTheyReach) {
+  const fs::path original = test::fixturePath("ntfs-full.img");
+  const fs::path copy = copyOf(original);
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* file = manifest.find("/Fragments/Split file full.bin");
+  ASSERT_NE(file, nullptr);
+  ASSERT_NE(file->attributes.find("runs=2"), std::string::npos);
+  const std::uint64_t at = recordOffset(copy, file->mft);
+  const std::string record = read(copy, at, 1024);
+  const std::size_t data = attributeOffset(record, 0x80);
+  ASSERT_NE(data, 0u);
+  const std::size_t runs = data + (static_cast<unsigned char>(record[data + 32]) |
+                                   (static_cast<unsigned char>(record[data + 33]) << 8));
+  const auto first = static_cast<unsigned char>(record[runs]);
+  std::uint64_t clusters = 0;
+  for (int i = (first & 0x0F); i > 0; --i) clusters = clusters << 8 | static_cast<unsigned char>(record[runs + i]);
+  const std::size_t second = runs + 1 + (first & 0x0F) + (first >> 4);
+  ASSERT_LT(second % 512, 510u);
+  ASSERT_NE(record[second], 0) << "the file is in one run";
+  patch(copy, at + second, std::string("\x19", 1));
+
+  const fs::path whole = dir / "whole", part = dir / "part";
+  ASSERT_EQ(run({"recover", original.string(), "--path", file->path, "--to", whole.string()}).exitCode, 0);
+  const auto saved = run({"recover", copy.string(), "--path", file->path, "--to", part.string(), "--json"});
+  EXPECT_EQ(saved.exitCode, 1) << saved.err;
+  const json doc = json::parse(saved.out);
+  EXPECT_EQ(doc["message"], "Saving not completed successfully.");
+  EXPECT_EQ(doc["incomplete"], 1);
+  ASSERT_EQ(doc["errors"].size(), 1u) << doc["errors"];
+  EXPECT_NE(doc["errors"][0].dump().find("data runs are damaged"), std::string::npos) << doc["errors"];
+  const std::string full = test::readFile(whole / "Fragments" / "Split file full.bin");
+  const std::string partial = test::readFile(part / "Fragments" / "Split file full.bin");
+  ASSERT_EQ(full.size(), file->size);
+  ASSERT_GT(clusters, 0u);
+  EXPECT_EQ(partial.size(), clusters * 4096);
+  EXPECT_EQ(partial, full.substr(0, partial.size()));
+}
+
+// A compressed file whose $DATA header says a compression unit of 2^64
+// clusters: the value is refused where the header is decoded, and the saving
+// names the file with the field's offset and value instead of shifting by it.
+TEST_F(NtfsDamageTest, AnIllegalCompressionUnitIsNamedAndNeverUsed) {
+  const fs::path copy = copyOf(test::fixturePath("ntfs-full.img"));
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* file = manifest.find("/Compressed/compressed log.txt");
+  ASSERT_NE(file, nullptr);
+  const std::uint64_t at = recordOffset(copy, file->mft);
+  const std::size_t data = attributeOffset(read(copy, at, 1024), 0x80);
+  ASSERT_NE(data, 0u);
+  ASSERT_EQ(read(copy, at + data + 34, 1), std::string("\x04", 1));
+  patch(copy, at + data + 34, std::string("\x40", 1));
+  const fs::path to = dir / "out";
+  const auto saved = run({"recover", copy.string(), "--path", file->path, "--to", to.string(), "--json"});
+  EXPECT_EQ(saved.exitCode, 1) << saved.err;
+  const json doc = json::parse(saved.out);
+  ASSERT_EQ(doc["errors"].size(), 1u) << doc["errors"];
+  EXPECT_NE(doc["errors"][0].dump().find("offset 0x22: compression unit shift 64"), std::string::npos)
+      << doc["errors"];
+}
+
 // An extension record of the fragmented mailbox names another base record:
 // it is refused, so the mailbox is saved only as far as its other extents
 // go, and the saving says it is incomplete; never a 0-byte success.
@@ -456,6 +519,135 @@ TEST_F(NtfsDamageTest, AWipedMftRecordHandsOverToTheScan) {
     ++compared;
   }
   EXPECT_GT(compared, 1000);
+}
+
+// Two deleted files in hundreds of fragments, with attribute lists, deleted
+// as Windows deletes: base and extension records freed with their sequence
+// numbers raised, the extensions still naming the base by the sequence it had
+// in use. The walk and the scan take those extensions: fragmented.bin is
+// listed in /Big and saved whole; nameless.bin, whose name lay in an
+// extension record since wiped, is listed under "Lost" as File and its number
+// and saved whole too; no file is saved as "_".
+TEST_F(NtfsDamageTest, DeletedFilesWithAttributeListsAreListedAndSavedWhole) {
+  const fs::path image = test::fixturePath("damaged/ntfs-deleted-attribute-list.img");
+  ASSERT_TRUE(fs::exists(image)) << "run tests/fixtures/build-damaged-images.sh";
+  const std::string hash = sha256File(image);
+  struct Expected {
+    std::string path;
+    std::uint64_t size;
+    std::string sha256;
+  };
+  std::map<std::string, Expected> expected;  // by the name written
+  std::istringstream rows(test::readFile(fs::path(image.string() + ".tsv")));
+  for (std::string name, mft, size, sha; std::getline(rows, name, '\t') && std::getline(rows, mft, '\t') &&
+                                         std::getline(rows, size, '\t') && std::getline(rows, sha);)
+    expected[name] = {name == "Big/nameless.bin" ? "/Lost/File" + mft : "/" + name, std::stoull(size), sha};
+  ASSERT_EQ(expected.size(), 2u);
+
+  for (const std::vector<std::string>& mode : {std::vector<std::string>{}, std::vector<std::string>{"--exhaustive"}}) {
+    SCOPED_TRACE(mode.empty() ? "MFT walk" : "exhaustive scan");
+    std::vector<std::string> args = {"scan", image.string(), "--json"};
+    args.insert(args.end(), mode.begin(), mode.end());
+    const auto scan = run(args);
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    auto byPath = entriesByPath(json::parse(scan.out));
+    for (const auto& [name, file] : expected) {
+      SCOPED_TRACE(file.path);
+      ASSERT_TRUE(byPath.contains(file.path)) << "not listed";
+      EXPECT_EQ(byPath[file.path]["type"], "Deleted File");
+      EXPECT_EQ(byPath[file.path]["size"], file.size);
+    }
+    for (const auto& [path, entry] : byPath) EXPECT_FALSE(entry["name"].get<std::string>().empty()) << path;
+
+    const fs::path to = dir / (mode.empty() ? "walk" : "scan");
+    std::vector<std::string> save = {"recover", image.string(), "--path", "/Big", "--path", "/Lost", "--to",
+                                     to.string(), "--json"};
+    save.insert(save.end(), mode.begin(), mode.end());
+    const auto saved = run(save);
+    EXPECT_EQ(saved.exitCode, 0) << saved.err << saved.out;
+    EXPECT_EQ(json::parse(saved.out)["incomplete"], 0);
+    auto written = writtenFiles(to);
+    for (const auto& [name, file] : expected) {
+      SCOPED_TRACE(file.path);
+      ASSERT_TRUE(written.contains(file.path)) << "not saved";
+      EXPECT_EQ(sha256File(written[file.path]), file.sha256);
+    }
+    for (const auto& [path, where] : written) EXPECT_NE(where.filename(), "_") << path;
+  }
+  EXPECT_EQ(sha256File(image), hash);
+}
+
+// An older copy of a deleted file's record, marked in use, lies in a free
+// cluster: with the MFT readable the exhaustive search lists the record once,
+// as the MFT holds it, and saves the real file under its own name. The copy
+// adds nothing: the listing equals the intact volume's.
+TEST_F(NtfsDamageTest, AStaleRecordCopyOutsideTheMftNeitherDuplicatesNorReplacesTheRecord) {
+  const fs::path image = test::fixturePath("damaged/ntfs-stale-record-copy.img");
+  ASSERT_TRUE(fs::exists(image)) << "run tests/fixtures/build-damaged-images.sh";
+  const std::string hash = sha256File(image);
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* file = manifest.find("/Deleted document with a long name full.txt");
+  ASSERT_NE(file, nullptr);
+  const auto scan = run({"scan", image.string(), "--exhaustive", "--json"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  const json listing = json::parse(scan.out);
+  int copies = 0;
+  for (const auto& entry : listing["entries"]) {
+    if (entry["id"] != file->mft || entry["kind"] != "file") continue;
+    ++copies;
+    EXPECT_EQ(entry["type"], "Deleted File");
+    EXPECT_EQ(entry["path"], file->path);
+  }
+  EXPECT_EQ(copies, 1);
+  const auto intact = run({"scan", test::fixturePath("ntfs-full.img").string(), "--exhaustive", "--json"});
+  ASSERT_EQ(intact.exitCode, 0) << intact.err;
+  EXPECT_EQ(listing["entries"], json::parse(intact.out)["entries"]);
+
+  const fs::path to = dir / "out";
+  const auto saved =
+      run({"recover", image.string(), "--exhaustive", "--path", file->path, "--to", to.string(), "--json"});
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  auto written = writtenFiles(to);
+  ASSERT_EQ(written.size(), 1u);
+  ASSERT_TRUE(written.contains(file->path));
+  EXPECT_EQ(sha256File(written[file->path]), file->sha256);
+  EXPECT_EQ(sha256File(image), hash);
+}
+
+// The walk and the exhaustive search give a record the same kind: a folder
+// record with flags 0x07 (in use, a folder, in $Extend, as $Extend/$Deleted)
+// is a folder in both, not a 0-byte file in the scan. And an exhaustive
+// listing holds "Lost" only when something lies in it: not on intact volumes.
+TEST_F(NtfsDamageTest, ARecordHasOneKindInBothSearchesAndLostIsShownOnlyWhenUsed) {
+  for (const char* intact : {"ntfs.img", "ntfs-full.img"}) {
+    SCOPED_TRACE(intact);
+    const auto scan = run({"scan", test::fixturePath(intact).string(), "--exhaustive", "--json"});
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    for (const auto& entry : json::parse(scan.out)["entries"]) {
+      EXPECT_NE(entry["id"], 0x0FFFFFFF) << entry["path"];
+      EXPECT_NE(entry["parent"], 0x0FFFFFFF) << entry["path"];
+    }
+  }
+  const fs::path copy = copyOf(test::fixturePath("ntfs-full.img"));
+  const MftManifest manifest = readMftManifest("ntfs-full.img", 0);
+  const MftRow* folder = manifest.find("/Documents");
+  ASSERT_NE(folder, nullptr);
+  const std::uint64_t at = recordOffset(copy, folder->mft);
+  ASSERT_EQ(read(copy, at + 22, 2), std::string("\x03\x00", 2));
+  patch(copy, at + 22, std::string("\x07\x00", 2));
+  for (const std::vector<std::string>& mode : {std::vector<std::string>{}, std::vector<std::string>{"--exhaustive"}}) {
+    SCOPED_TRACE(mode.empty() ? "MFT walk" : "exhaustive scan");
+    std::vector<std::string> args = {"scan", copy.string(), "--json"};
+    args.insert(args.end(), mode.begin(), mode.end());
+    const auto scan = run(args);
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    auto byPath = entriesByPath(json::parse(scan.out));
+    ASSERT_TRUE(byPath.contains("/Documents"));
+    EXPECT_EQ(byPath["/Documents"]["type"], "Folder");
+    EXPECT_EQ(byPath["/Documents"]["kind"], "folder");
+    EXPECT_EQ(byPath["/Documents"]["id"], folder->mft);
+    EXPECT_TRUE(byPath.contains("/Documents/Work"));
+  }
 }
 
 }  // namespace

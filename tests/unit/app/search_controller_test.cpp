@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "support/test_support.h"
@@ -259,6 +260,63 @@ TEST_F(SearchControllerTest, NoWorkerForAnUnknownType) {
   SearchController controller(session, prompter, ticks);
   controller.start([](Job&) { FAIL() << "no worker may run"; });
   EXPECT_TRUE(controller.workerEnded());
+}
+
+
+// A stop is recorded with what it covered: the sector a sweep had reached
+// when the stop ended it, or nothing when the sweep had run to the end of the
+// range (a stop of a later step). The stop request a worker clears itself
+// (the exhaustive FAT search does, to list what it found) does not hide it.
+TEST_F(SearchControllerTest, AStopIsRecordedWithTheSectorItsSweepReached) {
+  struct Case {
+    const char* name;
+    std::uint64_t sweptTo;  // the last sector the worker's sweep reports
+    bool stop;
+    std::optional<std::uint64_t> recorded;
+    const char* line;  // the line of the Step 3 block; nullptr: none
+  };
+  const Case cases[] = {
+      {"stopped in the sweep", 2999, true, 2999,
+       "Search stopped at sector 2999 of 12000 (25%): the listing holds what was found before."},
+      {"stopped after the sweep", 11992, true, std::nullopt,
+       "Search stopped before its end: the listing holds what was found before."},
+      {"not stopped", 11992, false, std::nullopt, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir caseDir;
+    Session caseSession(test::isolatedEnvironment(caseDir));
+    caseSession.state.FileSystemType = FsType::Fat32;
+    caseSession.state.ExhaustiveSearch = true;
+    caseSession.state.PartitionStart = 0;
+    caseSession.state.PartitionEnd = 12000;
+    caseSession.state.volumeParameters.SectorsPerCluster = 8;
+    SearchController controller(caseSession, prompter, ticks);
+    std::atomic<bool> reported{false};
+    controller.start([&](Job& job) {
+      for (std::uint64_t sector = 0; sector <= c.sweptTo; sector += 8)
+        job.updateStatistics({std::min(sector, c.sweptTo), 0, 0, "", StatisticsFormat::Sector});
+      job.updateStatistics({c.sweptTo, 0, 0, "", StatisticsFormat::Sector});
+      reported = true;
+      if (c.stop)
+        while (!job.stopRequested()) std::this_thread::yield();
+      job.clearStopRequest();
+      job.updateStatistics({4096, 1, 2, "A.TXT", StatisticsFormat::Size});  // later steps count sizes
+      job.complete(Completion::SearchDone);
+    });
+    while (!reported) std::this_thread::yield();
+    if (c.stop) controller.stop();
+    EXPECT_EQ(controller.finish({}), SearchOutcome::ShowResults);
+    const SearchStop& stop = caseSession.searchStop;
+    EXPECT_EQ(stop.stopped, c.stop);
+    EXPECT_EQ(stop.sweptTo, c.recorded);
+    const std::string log = test::readFile(caseDir / "Activity Log.txt");
+    if (c.line) {
+      EXPECT_NE(log.find(std::string("Files Found : 0\r\n") + c.line), std::string::npos) << log;
+    } else {
+      EXPECT_EQ(log.find("stopped"), std::string::npos) << log;
+    }
+  }
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ void writeValue(JsonWriter& writer, const json& value) {
     writer.value(value.get<std::string>());
   } else if (value.is_boolean()) {
     writer.value(value.get<bool>());
+  } else if (value.is_null()) {
+    writer.nullValue();
   } else {
     writer.value(value.get<std::uint64_t>());
   }
@@ -52,6 +54,7 @@ TEST(JsonWriter, LaysOutDocumentsAsTheTreeDumpDoes) {
                                     json{{"deleted", true}, {"id", 7u}, {"name", ""}}})},
            {"summary", "0.001 MB size in 2 Directories 1 Files"}},
       json::array({json::array({json::array({1u, 2u})}), true, "x"}),
+      json{{"aborted", true}, {"covered", nullptr}, {"unreadable", json::array({json::array({100u, 108u})})}},
   };
   for (const json& document : documents) EXPECT_EQ(streamed(document), document.dump(2)) << document.dump();
 }

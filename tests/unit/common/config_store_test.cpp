@@ -1,10 +1,14 @@
 #include "common/config_store.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace dravolin {
 namespace {
@@ -77,13 +81,59 @@ TEST(ConfigStoreFile, SaveIntoAnUnwritablePlaceFailsAndKeepsTheOldFile) {
   ConfigStore store(file);
   store.setValue("App", "A", "1");
   ASSERT_TRUE(store.save());
-  // A folder where the temporary file would go makes the write fail.
-  fs::create_directories(fs::path(file) += ".tmp");
-  store.setValue("App", "A", "2");
+  // The temporary file has a name of its own each time, so nothing can be
+  // put in its way: a limit on the size of files makes its write fail.
+  store.setValue("App", "A", std::string(4096, '2'));
+  struct sigaction ignore{}, previous{};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  rlimit small = before;
+  small.rlim_cur = 64;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   const auto saved = store.save();
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  ::sigaction(SIGXFSZ, &previous, nullptr);
   ASSERT_FALSE(saved);
   EXPECT_NE(saved.error().message.find("settings.ini"), std::string::npos);
   EXPECT_EQ(ConfigStore(file).value("App", "A"), "1");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1) << "no temporary file is left";
+}
+
+TEST(ConfigStoreFile, TwoRunsSavingAtOnceNeverMixTheirFiles) {
+  // Two runs of the program save the same settings file at the same time:
+  // the file is always one run's whole text, and no save fails for the other.
+  const fs::path dir = freshFolder("concurrent");
+  const fs::path file = dir / "settings.ini";
+  auto saveMany = [&file](const std::string& value, std::atomic<int>& failures) {
+    ConfigStore store(file);
+    store.setValue("App", "Run", value);
+    store.setValue("App", "Padding", std::string(20000, value[0]));
+    for (int i = 0; i < 150; ++i)
+      if (!store.save()) ++failures;
+  };
+  std::atomic<int> failures{0};
+  std::atomic<bool> done{false};
+  int torn = 0;
+  std::thread reader([&] {
+    while (!done) {
+      const ConfigStore read(file);
+      const std::string run = read.value("App", "Run");
+      if (!run.empty() && read.value("App", "Padding") != std::string(20000, run[0])) ++torn;
+    }
+  });
+  std::thread a(saveMany, "a", std::ref(failures));
+  std::thread b(saveMany, "b", std::ref(failures));
+  a.join();
+  b.join();
+  done = true;
+  reader.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(torn, 0);
+  const std::string last = ConfigStore(file).value("App", "Run");
+  EXPECT_TRUE(last == "a" || last == "b") << last;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1) << "no temporary file is left";
 }
 
 }  // namespace

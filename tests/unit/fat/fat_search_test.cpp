@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "disk/fault_injecting_source.h"
 #include "fat/result_assembly.h"
 #include "fat_test_support.h"
@@ -421,6 +423,61 @@ TEST(FatSearches, ImpossibleLayoutEndsWithNothingFound) {
   sweep.sweep(v);
   EXPECT_EQ(sweep.job.completion, Completion::SearchDone);
   EXPECT_EQ(sweep.entries.DirectoryCount, 1u);
+}
+
+}  // namespace
+}  // namespace dravolin::test
+
+namespace dravolin::test {
+namespace {
+
+// Names with slashes or dots are listed as the volume holds them (saving
+// makes them safe); entries whose names hold characters no name holds stay
+// out, so the sweep's garbage does not grow.
+TEST(FatEntryNames, SlashesAndDotsAreListedGarbageIsNot) {
+  struct Case {
+    std::u16string longName;  // empty: short name only
+    std::string shortName;    // 11 bytes
+    bool listed;
+    std::string shown;
+  } cases[] = {
+      {u"a/b.txt", "AB~1    TXT", true, "a/b.txt"},
+      {u"back\\slash.txt", "BACKSL~1TXT", true, "back\\slash.txt"},
+      {u"..", "DOTDOT  TXT", true, ".."},
+      {u"x..y.txt", "XY~1    TXT", true, "x..y.txt"},
+      {u"/", "SLASH   TXT", true, "/"},
+      {u"", "A/B     TXT", true, "A/B.TXT"},
+      {u"", "A\\B     TXT", true, "A\\B.TXT"},
+      {u"bad?name.txt", "BADNAM~1TXT", false, ""},
+      {u"pipe|name", "PIPENA~1   ", false, ""},
+      {u"", "AB\x01     TXT", false, ""},
+      {u"", "A*B     TXT", false, ""},
+  };
+  for (bool exhaustive : {false, true}) {
+    SyntheticFat v(FatType::Fat16, 1, 16, 100);
+    std::vector<RawEntry> folder;
+    std::uint32_t cluster = 20;
+    for (const Case& c : cases) {
+      auto entries = c.longName.empty() ? std::vector<RawEntry>{shortEntry(c.shortName, 0x20, cluster, 10)}
+                                        : namedEntry(c.longName, c.shortName, 0x20, cluster, 10);
+      folder.insert(folder.end(), entries.begin(), entries.end());
+      ++cluster;
+    }
+    v.writeDirectory({10, 11}, 0, folder);
+    v.writeRoot({shortEntry("DIR        ", 0x10, 10)});
+    SearchRun r;
+    if (exhaustive) r.sweep(v);
+    else r.tree(v);
+    std::map<std::uint32_t, std::string> listed;
+    for (const FileNode& f : r.entries.FileList) listed[f.firstCluster] = nameOf(f);
+    cluster = 20;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.shortName + (exhaustive ? " exhaustive" : " tree"));
+      EXPECT_EQ(listed.contains(cluster), c.listed);
+      if (c.listed) EXPECT_EQ(listed[cluster], c.shown);
+      ++cluster;
+    }
+  }
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ class ImageCreationTest : public ::testing::Test {
     request.end = end;
     request.settings.ImageDestination = dir / name;
     request.settings.MultiFileImage = multiFile;
+    request.settings.overwrite = overwrite;
     request.settings.badSectorList = badSectorListPath(dir / name);
     request.settings.hashList = hashListPath(dir / name);
     request.activityLog = &log;
@@ -57,6 +58,7 @@ class ImageCreationTest : public ::testing::Test {
 
   test::TempDir dir;
   LogFile log;
+  bool overwrite = false;  // the copies replace image files of their names
 };
 
 std::string concatenated(const std::vector<fs::path>& pieces) {
@@ -116,6 +118,7 @@ TEST_F(ImageCreationTest, PiecesAreNamedAndCutAtThePieceSize) {
 }
 
 TEST_F(ImageCreationTest, AShorterImageRemovesOnlyTheStaleNextPiece) {
+  overwrite = true;
   MemorySectorSource memory(patternBytes(0, 40));
   SectorReader reader(memory);
   RecordingJob first;
@@ -141,6 +144,7 @@ TEST_F(ImageCreationTest, AShorterImageRemovesOnlyTheStaleNextPiece) {
 }
 
 TEST_F(ImageCreationTest, ReadOnlyPieceIsReplaced) {
+  overwrite = true;
   MemorySectorSource memory(patternBytes(0, 10));
   SectorReader reader(memory);
   test::writeFile(dir / "ro0.img", std::string(9000, 'x'));
@@ -179,11 +183,58 @@ TEST_F(ImageCreationTest, UnreadableSectorsAreZeroFilledAndListed) {
     ASSERT_EQ(result->badSectorList, badSectorListPath(dir / (std::string(c.name) + ".img")));
     EXPECT_EQ(readFile(result->badSectorList), "3\n40\n41\n199\n1000\n1023\n");
     EXPECT_EQ(lastLogLine(), "Unreadable Sectors : 6");
+    // The count is exact, so the copy completes, but its message says what
+    // could not be read, and the ranges are kept.
+    EXPECT_EQ(result->message, "Image creation completed: 6 sectors could not be read and were written as zeros (see " +
+                                   result->badSectorList.string() + ")");
+    EXPECT_EQ(result->unreadable, (std::vector<SectorRange>{{3, 4}, {40, 42}, {199, 200}, {1000, 1001}, {1023, 1024}}));
+    EXPECT_NE(activityLog().find("Unreadable Sector Ranges : 6 sectors: 3, 40-41, 199, 1000, 1023\r\n"),
+              std::string::npos)
+        << activityLog();
     // The hashes are those of the zero-filled copy, not of the sectors as
     // the disk holds them.
     const fs::path image = dir / (std::string(c.name) + "0.img");
     EXPECT_EQ(result->hashes.md5, coreutilsDigest("md5sum", {image}));
     EXPECT_EQ(result->hashes.sha256, test::sha256File(image));
+  }
+}
+
+TEST_F(ImageCreationTest, WithoutOverwriteATakenNameIsRefusedAndTheFilesBesideItStay) {
+  // Another run's image (or an earlier one) holds the name: the copy ends
+  // before writing anything, and that image, its hash list and its list of
+  // unreadable sectors are left as they are.
+  struct Case {
+    const char* name;
+    bool multiFile;
+    std::vector<std::string> taken;  // pieces that exist before the copy
+    std::size_t refusedPiece;        // the piece whose creation is refused
+  };
+  const Case cases[] = {
+      {"single", false, {"single0.img"}, 0},
+      {"first", true, {"first0.img"}, 0},
+      {"second", true, {"second1.img"}, 1},  // a piece left behind that the copy would reach
+  };
+  MemorySectorSource memory(patternBytes(0, 40));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& piece : c.taken) test::writeFile(dir / piece, "another run's image");
+    const fs::path destination = dir / (std::string(c.name) + ".img");
+    test::writeFile(hashListPath(destination), "another run's hashes");
+    test::writeFile(badSectorListPath(destination), "17\n");
+    SectorReader reader(memory);
+    RecordingJob job;
+    Result<void> ran;
+    auto result = imageToFiles(reader, 0, 25, std::string(c.name) + ".img", c.multiFile, 10, job, 7, &ran);
+    ASSERT_FALSE(ran);
+    EXPECT_NE(ran.error().message.find((dir / c.taken.front()).string() + ": the file already exists"),
+              std::string::npos)
+        << ran.error().message;
+    EXPECT_NE(job.completion, Completion::WorkerFinished);
+    for (const auto& piece : c.taken) EXPECT_EQ(readFile(dir / piece), "another run's image");
+    if (c.refusedPiece == 0) {
+      EXPECT_EQ(readFile(hashListPath(destination)), "another run's hashes");
+      EXPECT_EQ(readFile(badSectorListPath(destination)), "17\n");
+    }
   }
 }
 

@@ -49,6 +49,7 @@ std::unique_ptr<ImagingResult> imageWhole(const fs::path& sourcePath, const fs::
   request.end = (*source)->sectorCount();
   request.settings.ImageDestination = destination;
   request.settings.MultiFileImage = true;
+  request.settings.overwrite = true;  // each copy replaces the image of the one before
   request.activityLog = &log;
   test::RecordingJob job;
   auto result = std::make_unique<ImagingResult>();

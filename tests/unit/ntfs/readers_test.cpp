@@ -203,6 +203,111 @@ TEST(DataRunsTest, DecodesOrRejectsEachRunShape) {
   EXPECT_EQ(runs->back(), (DataRun{7 + 4999, 2 * 5000, 1, false}));
 }
 
+// A malformed run after good ones ends the list there: the runs before it
+// are kept, the stream is incomplete and saved as far as they reach.
+TEST(DataRunsTest, DamageAfterGoodRunsKeepsTheRunsBeforeIt) {
+  struct Case {
+    const char* name;
+    Bytes runs;
+    std::vector<DataRun> kept;
+  };
+  const std::vector<Case> cases = {
+      {"field of 9 bytes after two runs", bytesOf({0x11, 0x02, 0x20, 0x11, 0x03, 0x10, 0x19, 1, 0, 0, 0, 0, 0, 0, 0, 0, 5}),
+       {{0, 0x20, 2, false}, {2, 0x30, 3, false}}},
+      {"length of 0 after a run", bytesOf({0x11, 0x04, 0x20, 0x11, 0x00, 0x05, 0x00}), {{0, 0x20, 4, false}}},
+      {"offset below cluster 0 after a run", bytesOf({0x11, 0x04, 0x20, 0x11, 0x01, 0x80, 0x00}), {{0, 0x20, 4, false}}},
+      {"offset field of 9 bytes after a sparse run", bytesOf({0x11, 0x04, 0x20, 0x01, 0x03, 0x91, 0x01, 0x30}),
+       {{0, 0x20, 4, false}, {4, 0, 3, true}}},
+      {"damage in the first run", bytesOf({0x10, 0x04, 0x20, 0x11, 0x01, 0x30}), {}},
+  };
+  const FetchRecord none = [](std::uint64_t) -> std::optional<std::vector<std::byte>> { return std::nullopt; };
+  const ReadClusters zeros = [](std::uint64_t, std::uint64_t, std::span<std::byte> out) {
+    std::fill(out.begin(), out.end(), std::byte{0});
+    return true;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(decodeDataRuns(c.runs));
+    const DecodedRuns decoded = decodeDataRunsUpToDamage(c.runs);
+    EXPECT_NE(decoded.damage, nullptr);
+    EXPECT_EQ(decoded.runs, c.kept);
+    // The file of 16 clusters of 4 KiB these runs start.
+    Bytes bytes = mftRecord(42, kMftRecordInUse, {nonResidentAttribute(kData, c.runs, 16 * 4096)});
+    protectStrides(bytes, 0x30, 1);
+    auto stream = collectDataStream(mustRead(bytes), 42, 4096, none, zeros);
+    ASSERT_TRUE(stream) << stream.error().message;
+    EXPECT_FALSE(stream->complete);
+    EXPECT_TRUE(stream->runs_damaged);
+    EXPECT_EQ(stream->runs, c.kept);
+    EXPECT_EQ(savableLength(*stream, 4096), totalClusters(c.kept) * 4096);
+  }
+}
+
+// Values derived from a non-resident header are checked once, in the
+// decoder: an illegal one makes the attribute Corrupt, naming the field's
+// offset and value, and never reaches the saving of the stream.
+TEST(AttributeTest, DerivedValuesOutsideTheirLegalRangesAreCorrupt) {
+  struct Case {
+    const char* name;
+    int shift;
+    std::uint64_t data_size;
+    std::uint64_t valid_size;
+    const char* corrupt;  // the message, nullptr when the attribute decodes
+  };
+  const std::vector<Case> cases = {
+      {"no compression unit", 0, 3000, 3000, nullptr},
+      {"compression unit of 16 clusters", 4, 3000, 3000, nullptr},
+      {"valid data size below the data size", 0, 3000, 1000, nullptr},
+      {"shift of 64", 64, 3000, 3000, "offset 0x22: compression unit shift 64"},
+      {"shift of 255", 255, 3000, 3000, "offset 0x22: compression unit shift 255"},
+      {"shift of 1", 1, 3000, 3000, "offset 0x22: compression unit shift 1"},
+      {"valid data size above the data size", 0, 3000, 3001,
+       "offset 0x38: valid data size 3001 above data size 3000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes data = nonResidentAttribute(kData, bytesOf({0x11, 0x01, 0x20, 0x00}), c.data_size, 0, 0, c.valid_size);
+    put(data, 34, c.shift, 1);
+    Bytes bytes = mftRecord(42, kMftRecordInUse, {data});
+    protectStrides(bytes, 0x30, 1);
+    const MftRecord record = mustRead(bytes);
+    auto attribute = parseAttribute(record.bytes, record.header.first_attribute_offset);
+    const FetchRecord none = [](std::uint64_t) -> std::optional<std::vector<std::byte>> { return std::nullopt; };
+    const ReadClusters zeros = [](std::uint64_t, std::uint64_t, std::span<std::byte> out) {
+      std::fill(out.begin(), out.end(), std::byte{0});
+      return true;
+    };
+    auto stream = collectDataStream(record, 42, 4096, none, zeros);
+    auto found = findAttribute(record, AttributeType::Data);
+    if (!c.corrupt) {
+      ASSERT_TRUE(attribute) << attribute.error().message;
+      EXPECT_EQ(attribute->compression_unit_shift, c.shift);
+      ASSERT_TRUE(stream) << stream.error().message;
+      EXPECT_EQ(stream->initialized_size, c.valid_size);
+      continue;
+    }
+    ASSERT_FALSE(attribute);
+    EXPECT_EQ(attribute.error().kind, ErrorKind::Corrupt);
+    EXPECT_EQ(attribute.error().message, c.corrupt);
+    ASSERT_FALSE(found);
+    EXPECT_EQ(found.error().kind, ErrorKind::Corrupt);
+    ASSERT_FALSE(stream);
+    EXPECT_EQ(stream.error().kind, ErrorKind::Corrupt);
+    EXPECT_EQ(stream.error().message, c.corrupt);
+  }
+  // How far an incomplete compressed stream is saved is cut to whole units
+  // of 16 clusters whatever shift a stream was built with.
+  NtfsDataStream stream;
+  stream.flags = 0x0001;
+  stream.data_size = stream.initialized_size = 40 * 512;
+  stream.runs = {{0, 0x20, 20, false}};
+  stream.complete = false;
+  for (int shift : {0, 4, 64, 255}) {
+    stream.compression_unit_shift = static_cast<std::uint8_t>(shift);
+    EXPECT_EQ(savableLength(stream, 512), 16u * 512) << "shift " << shift;
+  }
+}
+
 TEST(BootSectorTest, SizesFromTheBootSector) {
   struct Case {
     int bytes_per_sector, sectors_per_cluster, record, index;

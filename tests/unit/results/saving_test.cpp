@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 #include "common/byte_reader.h"
 #include "disk/fault_injecting_source.h"
@@ -293,6 +294,52 @@ TEST_F(SavingTest, ReadErrorsAreReportedNotHidden) {
   EXPECT_EQ(run.result.message, kSavingNotCompletedMessage);
   EXPECT_NE(run.history.find("bad.bin : 1 unreadable sector(s) were written as zeros"), std::string::npos);
   EXPECT_NE(run.history.find(kSavingNotCompletedMessage), std::string::npos);
+}
+
+// A FAT sector that cannot be read in one copy is read in the other; a chain
+// that no chosen copy could give is saved contiguously and the file is an
+// error, never a silent success.
+TEST_F(SavingTest, UnreadableFatSectorsUnderAChain) {
+  const std::vector<std::uint32_t> scattered{10, 20, 11, 21, 12};
+  const std::vector<std::uint32_t> contiguous{10, 11, 12, 13, 14};
+  const std::string kChainUnreadable = "chain unreadable: saved contiguously, may be wrong";
+  struct Case {
+    const char* what;
+    int source;
+    std::set<SectorNumber> bad;  // FAT1 is sector 1, FAT2 sector 9
+    std::vector<std::uint32_t> expected;
+    bool marked;
+  };
+  for (const Case& c : {
+           Case{"first FAT fails: the second gives the chain", 0, {1}, scattered, false},
+           Case{"second FAT fails: the first gives the chain", 0, {9}, scattered, false},
+           Case{"both fail", 0, {1, 9}, contiguous, true},
+           Case{"first FAT only, and it fails", 1, {1}, contiguous, true},
+       }) {
+    SCOPED_TRACE(c.what);
+    Volume fresh;
+    volume.disk.bytes() = fresh.disk.bytes();
+    volume.link(1, scattered);
+    volume.link(9, scattered);
+    entries.clear();
+    SetUp();
+    addFile("file.bin", 100, 10, 10000);
+    settings.FatCopySource = c.source;
+    fs::remove_all(destination);
+    FaultInjectingSource failing(volume.disk, c.bad);
+    RecordingJob job;
+    const SaveRun run = save(failing, job);
+    EXPECT_EQ(readFile(destination / "DOCS" / "file.bin"), volume.data(c.expected, 10000));
+    if (c.marked) {
+      ASSERT_EQ(run.result.errors.size(), 1u);
+      EXPECT_EQ(run.result.errors[0].error, kChainUnreadable);
+      EXPECT_EQ(run.result.message, kSavingNotCompletedMessage);
+      EXPECT_NE(run.history.find("file.bin : " + kChainUnreadable), std::string::npos);
+    } else {
+      EXPECT_TRUE(run.result.errors.empty());
+      EXPECT_EQ(run.result.message, kSavingCompletedMessage);
+    }
+  }
 }
 
 TEST_F(SavingTest, ClustersBeyondTheVolumeAreReported) {

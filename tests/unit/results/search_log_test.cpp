@@ -220,6 +220,36 @@ TEST(SearchLogTest, FieldsLieWhereTheLayoutPutsThem) {
   for (const Row& row : rows) EXPECT_EQ(bytesAt(bytes, row.offset, row.expected.size()), row.expected) << row.what;
 }
 
+// A search that was stopped is marked in the byte that holds the drive again
+// (its bit complement): readers that know the mark read it back, the rest of
+// the log is byte for byte the log of the same search not stopped, so a
+// reader without the mark reads the same log, and a log of a search that ran
+// to its end never reads as stopped.
+TEST(SearchLogTest, AStoppedSearchIsMarkedInTheDriveCopyOnly) {
+  for (const std::uint8_t drive : {std::uint8_t{0}, std::uint8_t{3}, std::uint8_t{0x7F}, std::uint8_t{0xFF}}) {
+    SCOPED_TRACE(static_cast<int>(drive));
+    SearchLog log = lostSearchLog();
+    log.header.selectedDrive = drive;
+    log.header.selectedDriveCopy = drive;
+    const auto complete = encodeSearchLog(log, SearchLogKind::Results);
+    log.header.stopped = true;
+    const auto stopped = encodeSearchLog(log, SearchLogKind::Results);
+    const std::size_t copy = 26 + 2 * log.header.diskIdentification.size() + 1;
+    ASSERT_EQ(complete.size(), stopped.size());
+    for (std::size_t i = 0; i < complete.size(); ++i)
+      if (i != copy) ASSERT_EQ(complete[i], stopped[i]) << "byte " << i;
+    EXPECT_EQ(std::to_integer<std::uint8_t>(complete[copy]), drive);
+    EXPECT_EQ(std::to_integer<std::uint8_t>(stopped[copy]), static_cast<std::uint8_t>(~drive));
+
+    auto readStopped = decodeSearchLog(stopped, SearchLogKind::Results);
+    ASSERT_TRUE(readStopped) << readStopped.error().message;
+    EXPECT_EQ(readStopped->header, log.header) << "read back as written, the copy as the drive";
+    auto readComplete = decodeSearchLog(complete, SearchLogKind::Results);
+    ASSERT_TRUE(readComplete);
+    EXPECT_FALSE(readComplete->header.stopped);
+  }
+}
+
 TEST(SearchLogTest, SavePathsAreUpperCasedAndGivenTheirExtensionOnce) {
   struct Row {
     std::string typed;

@@ -7,7 +7,7 @@ WIZARD := build/release/src/ui/dravolin-wizard
 RUN_ENV := XDG_CONFIG_HOME=$(CURDIR)/build/run/config XDG_STATE_HOME=$(CURDIR)/build/run/state
 RUN_OPTS := --config $(CURDIR)/build/run/dravolin.ini --log-dir $(CURDIR)/build/run/logs
 
-.PHONY: all build test run run-cli bench fixtures fuzz package package-check clean
+.PHONY: all build test run run-cli bench fixtures fuzz fuzz-corpus tsan package package-check clean
 
 all: build
 
@@ -75,17 +75,42 @@ bench: fixtures
 	@cmake --build --preset release -j$(JOBS)
 	@bash bench/run-benchmarks.sh build/release
 
-# Runs every fuzz target for FUZZ_SECONDS each (clang-19 and libFuzzer from Debian).
+# Runs every fuzz target for FUZZ_SECONDS each (clang-19 and libFuzzer from
+# Debian), starting from its committed corpus (fuzz/corpus/<target>, which
+# `make test` replays); what it finds goes to build/fuzz/finds/<target>,
+# crashing inputs to build/fuzz/crashes. FUZZ_TARGETS picks some of them.
 FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
 fuzz:
-	@scripts/install-deps test fuzz
+	@scripts/install-deps fuzz
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz -j$(JOBS)
-	@if [ -f $(FIXTURES)/ntfs.img ]; then bash fuzz/seed-ntfs-corpus.sh $(FIXTURES)/ntfs.img build/fuzz/corpus; fi
-	@if [ -f $(FIXTURES)/gpt.img ]; then bash fuzz/seed-gpt-corpus.sh $(FIXTURES) build/fuzz/corpus/gpt_fuzz; fi
-	@if [ -f $(FIXTURES)/fat16.img ] && [ -x build/fuzz/src/cli/dravolin ]; then bash fuzz/seed-search-log-corpus.sh build/fuzz/src/cli/dravolin $(FIXTURES) build/debug/tests/unit/app/app_tests build/fuzz/corpus; fi
-	@for f in build/fuzz/fuzz/*_fuzz; do echo "== $$f"; mkdir -p build/fuzz/corpus/$$(basename $$f); \
-	  $$f -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus/$$(basename $$f) || exit 1; done
+	@mkdir -p build/fuzz/crashes
+	@for t in $(FUZZ_TARGETS); do echo "== $$t"; mkdir -p build/fuzz/finds/$$t; \
+	  build/fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/crashes/$$t- build/fuzz/finds/$$t fuzz/corpus/$$t || exit 1; done
+
+# Seeds the fuzz corpora again from the fixture images and minimizes them
+# with what is committed (and the small inputs `make fuzz` found, under
+# 8 KiB, so that the corpora stay small) into fuzz/corpus.
+fuzz-corpus: fixtures
+	@scripts/install-deps fuzz
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j$(JOBS)
+	@rm -rf build/fuzz/seeds
+	@bash fuzz/seed-corpora.sh $(FIXTURES) build/fuzz/seeds build/fuzz/src/cli/dravolin
+	@for t in $(FUZZ_TARGETS); do mkdir -p build/fuzz/finds/$$t; \
+	  find build/fuzz/finds/$$t -type f -size -8k -exec cp -n {} build/fuzz/seeds/$$t/ \; ; done
+	@bash fuzz/minimize-corpus.sh build/fuzz build/fuzz/seeds $(FUZZ_TARGETS)
+
+# ThreadSanitizer over the tests of the threads: the read-ahead stream, the
+# two-thread sweeps, imaging, the search controller and the worker job (the
+# tsan presets). Not part of `make test`.
+tsan:
+	@scripts/install-deps test tsan
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j$(JOBS)
+	@ctest --preset tsan -j$(JOBS)
 
 clean:
 	rm -rf build recovered dravolin_*.deb

@@ -7,7 +7,8 @@
 # ntfs_index_buffer_fuzz, the run bytes of every non-resident attribute for
 # ntfs_data_runs_fuzz, attribute lists built from the records' own attributes
 # for ntfs_attribute_list_fuzz, an LZNT1 unit for ntfs_lznt1_fuzz and the
-# first MiB of the volume (boot sector and MFT) for ntfs_volume_fuzz.
+# head of the volume (boot sector and MFT) for ntfs_volume_fuzz.
+# The compressed units the volume holds also go to ntfs_lznt1_fuzz.
 set -euo pipefail
 [[ $# -eq 2 ]] || { echo "usage: $0 IMAGE CORPUS_DIR" >&2; exit 2; }
 python3 - "$1" "$2" <<'PYTHON'
@@ -44,7 +45,25 @@ for pos in range(0, len(data), 512):
             save("attribute_list", "list-%d" % pos, entries)
     elif sig == b"INDX":
         save("index_buffer", "indx-%d" % pos, data[pos:pos + 4096])
-save("volume", "volume-head", data[:1024 * 1024])
+# The boot sector and the MFT records the target reads (the first 64 of
+# them, the MFT starting at its cluster 4 on these volumes).
+save("volume", "volume-head", data[:128 * 1024])
+# Compressed units as the volume holds them: a sector that starts an LZNT1
+# chunk (header 0xB...) whose next chunk header follows where the size says.
+units = 0
+for pos in range(0, len(data) - 4, 512):
+    header = struct.unpack_from("<H", data, pos)[0]
+    if header & 0xF000 != 0xB000 or units >= 16:
+        continue
+    end = pos
+    while end + 2 <= len(data) and end - pos < 64 * 1024:
+        h = struct.unpack_from("<H", data, end)[0]
+        if h == 0 or h & 0x7000 != 0x3000:
+            break
+        end += (h & 0x0FFF) + 3
+    if end - pos > 2 * 1024:
+        save("lznt1", "unit-%d" % pos, data[pos:end + 2])
+        units += 1
 # "a", a back-reference making 4,096 "a", then an uncompressed chunk "xyz".
 save("lznt1", "unit", bytes([0x03, 0xB0, 0x02, 0x61, 0xFC, 0x0F, 0x02, 0x30, 0x78, 0x79, 0x7A, 0, 0]))
 print("seeded %d records into %s" % (records, out))

@@ -71,8 +71,9 @@ int SectorReader::readFailedDevice(SectorNumber first, std::uint32_t count,
 }
 
 // 40-sector chunks and one remainder: a failing chunk is lost or read again
-// sector by sector as the policy says, a failing remainder is lost without a
-// question; the result is the last chunk's, 0 when the remainder fails.
+// sector by sector as the policy says, a failing remainder likewise but
+// without a question; the result is the last chunk's, 0 when the remainder
+// fails.
 int SectorReader::readChunks(SectorNumber first, std::uint32_t count, std::span<std::byte> buffer) {
   int result = 1;
   const std::uint32_t chunks = count / kChunkSectors;
@@ -100,8 +101,16 @@ int SectorReader::readChunks(SectorNumber first, std::uint32_t count, std::span<
   if (rest > 0) {
     SectorNumber restFirst = first + std::uint64_t{chunks} * kChunkSectors;
     auto part = slice(buffer, std::uint64_t{chunks} * kChunkSectors, rest);
+    // A failing remainder ends the call with 0 and asks nothing; while the
+    // policy says Retry its sectors are read again one by one as a chunk's
+    // are, so that only those that stay unreadable are lost.
+    const BadSectorPolicy policy = policy_.load();
+    const bool retry = policy == BadSectorPolicy::Retry || policy == BadSectorPolicy::RetryAll;
+    if (policy == BadSectorPolicy::RetryAll && finerReadsDecide(restFirst, rest))
+      return retrySectorBySector(restFirst, rest, part) ? 0 : result;
     if (source_.read(restFirst, rest, part) != TransferStatus::Ok) {
-      lose(restFirst, rest, part);
+      if (retry) retrySectorBySector(restFirst, rest, part);
+      else lose(restFirst, rest, part);
       return 0;
     }
   }

@@ -141,7 +141,10 @@ void recoverJob(const JobRun& job) {
     std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(i * kSectorSize),
                 std::min(kSectorSize, expected.size() - i * kSectorSize), '\0');
   }
-  EXPECT_EQ(result.exitCode, lost ? 1 : 0) << result.err;
+  const auto doc = nlohmann::json::parse(result.out);
+  const bool searchLost = (doc.contains("losses") && !doc["losses"].empty()) ||
+                          (doc.contains("unreadable") && !doc["unreadable"].empty());
+  EXPECT_EQ(result.exitCode, lost || searchLost ? 1 : 0) << result.err;
   const fs::path saved = job.work / "out" / fs::path(job.layout.file).relative_path();
   ASSERT_TRUE(fs::exists(saved)) << result.out << result.err;
   const std::string got = test::readFile(saved);
@@ -151,21 +154,25 @@ void recoverJob(const JobRun& job) {
     if (sectorBytes(got, i) != sectorBytes(expected, i)) wrong.push_back(i);
   EXPECT_TRUE(wrong.empty()) << wrong.size() << " pieces of the file differ, the first " << wrong.front()
                              << " (disk sector " << original.sectors[wrong.front()] << ")";
-  const auto doc = nlohmann::json::parse(result.out);
   ASSERT_TRUE(doc["errors"].is_array());
   EXPECT_EQ(doc["errors"].size(), lost ? 1u : 0u) << result.out;
 }
 
 // What a listing holds, by what no damage can rename: kind, deleted, size
-// and id (FAT: first cluster, NTFS: record number). A name cut by a lost
-// sector falls back to its short form, and a file whose folder record is
-// lost moves under Lost, but neither changes its key.
+// and, on NTFS, the record number; on FAT (whose file ids count the files
+// found so far) the folder and the dates. A name cut by a lost sector falls
+// back to its short form, and a file whose folder record is lost moves under
+// Lost, but neither changes its key.
 std::multiset<std::string> listingKeys(const nlohmann::json& doc) {
+  const bool ntfs = doc["file_system"] == "NTFS";
   std::multiset<std::string> keys;
   for (const auto& e : doc["entries"]) {
     if (e["path"].get<std::string>() == "/Lost") continue;  // the orphans' folder itself
-    keys.insert(e["kind"].get<std::string>() + (e["deleted"].get<bool>() ? " deleted " : " ") +
-                std::to_string(e["size"].get<std::uint64_t>()) + " " + std::to_string(e["id"].get<std::uint64_t>()));
+    std::string key = e["kind"].get<std::string>() + (e["deleted"].get<bool>() ? " deleted " : " ") +
+                      std::to_string(e["size"].get<std::uint64_t>());
+    if (ntfs || e["kind"] == "folder") key += " id " + std::to_string(e["id"].get<std::uint64_t>());
+    if (!ntfs) key += " in " + std::to_string(e["parent"].get<std::uint64_t>()) + " " + e["modified"].dump() + " " + e["created"].dump();
+    keys.insert(std::move(key));
   }
   return keys;
 }
@@ -232,9 +239,13 @@ void carveJob(const JobRun& job) {
   const std::set<SectorNumber> bad = sectorsOf(job.layout.bad);
   EXPECT_EQ(unreadableOf(doc), bad);
   EXPECT_EQ(result.exitCode, 1) << result.err;
-  std::map<std::uint64_t, std::string> healthyFiles;
+  // A file cut differently because of zeros may shift what is found after
+  // it; every file carved alike on both disks (same start, same length) and
+  // clear of the failing sectors is byte-exact.
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> healthyFiles;
   for (const auto& f : nlohmann::json::parse(healthy.out)["files"])
-    healthyFiles[f["start_sector"].get<std::uint64_t>()] = f["path"].get<std::string>();
+    healthyFiles[{f["start_sector"].get<std::uint64_t>(), f["sectors"].get<std::uint64_t>()}] = f["path"].get<std::string>();
+  std::size_t compared = 0;
   for (const auto& f : doc["files"]) {
     const auto start = f["start_sector"].get<std::uint64_t>();
     const auto sectors = f["sectors"].get<std::uint64_t>();
@@ -243,20 +254,31 @@ void carveJob(const JobRun& job) {
       EXPECT_TRUE(f.contains("unreadable") || !f["written"].get<bool>()) << "a carved file with lost sectors is named: " << f.dump();
       continue;
     }
-    ASSERT_TRUE(healthyFiles.contains(start)) << f.dump();
-    EXPECT_EQ(test::readFile(f["path"].get<std::string>()), test::readFile(healthyFiles[start])) << f.dump();
+    const auto twin = healthyFiles.find({start, sectors});
+    if (twin == healthyFiles.end()) continue;
+    EXPECT_EQ(test::readFile(f["path"].get<std::string>()), test::readFile(twin->second)) << f.dump();
+    ++compared;
   }
+  if (!healthyFiles.empty()) EXPECT_GT(compared, 0u);
 }
 
+// maxReads: how often one failing sector may be read under retry-all: twice
+// (the transfer that met it and once alone) for each time the job reads it
+// (the exhaustive scan sweeps a folder's cluster and then reads the folder;
+// carving scans a sector and then writes it into the file it starts).
 struct JobColumn {
   const char* name;
   void (*check)(const JobRun&);
+  int maxReads;
 };
-const JobColumn kJobs[] = {{"image", imageJob},
-                           {"recover", recoverJob},
-                           {"scan", scanNormalJob},
-                           {"scan exhaustive", scanExhaustiveJob},
-                           {"carve", carveJob}};
+const JobColumn kJobs[] = {{"image", imageJob, 2},
+                           {"recover", recoverJob, 2},
+                           {"scan", scanNormalJob, 2},
+                           {"scan exhaustive", scanExhaustiveJob, 4},
+                           {"carve", carveJob, 4}};
+
+void PrintTo(const Layout& layout, std::ostream* out) { *out << layout.what; }
+void PrintTo(const JobColumn& job, std::ostream* out) { *out << job.name; }
 
 using Access = FailingDisk::Access;
 using Cell = std::tuple<Layout, JobColumn, Access>;
@@ -271,9 +293,10 @@ TEST_P(FailingDiskTable, ExactlyTheFailingSectorsAreLost) {
   if (!disk.unavailable().empty()) GTEST_SKIP() << disk.unavailable();
   test::TempDir work;
   job.check(JobRun{layout, disk.source(), work.path()});
-  // Under retry-all each failing sector is read twice: by the transfer that
-  // met it and once alone, never through a page or a read-ahead window.
-  for (const auto& [sector, reads] : disk.reads()) EXPECT_LE(reads, 2) << "sector " << sector;
+  // Under retry-all each failing sector is read twice for each read of the
+  // job: by the transfer that met it and once alone, never through a page or
+  // a read-ahead window.
+  for (const auto& [sector, reads] : disk.reads()) EXPECT_LE(reads, job.maxReads) << "sector " << sector;
   EXPECT_EQ(test::sha256File(fixture), before) << "the source is never written";
 }
 

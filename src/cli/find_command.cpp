@@ -106,8 +106,8 @@ CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
                             {"hits", list},
                             {"aborted", stop.stopped || context.interrupted()},
                             {"covered", coveredJson(stop)}};
-      if (!entries.Losses.empty()) doc["losses"] = lossesJson(*tree);
-      if (!watch.sectors().empty()) doc["unreadable"] = rangesJson(watch.sectors().ranges());
+      if (!entries.Losses.empty()) doc["losses"] = readLossesJson(*tree);
+      if (!watch.sectors().empty()) doc["unreadable"] = sectorRangesJson(watch.sectors().ranges());
       context.printJson(doc);
       return reportSearchEnd(context.session(), tree.get(), watch.sectors());
     }

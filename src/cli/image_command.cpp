@@ -5,6 +5,7 @@
 
 #include "app/image_creation.h"
 #include "cli/commands.h"
+#include "cli/read_loss_json.h"
 
 namespace dravolin::cli {
 namespace {
@@ -68,11 +69,7 @@ nlohmann::json resultJson(const ImagingResult& result, const ImagingSettings& se
                         {"aborted", !result.completed && result.error.empty()},
                         {"bad_sector_list", result.badSectorList.string()},
                         {"message", result.message}};
-  if (!result.unreadable.empty()) {
-    nlohmann::json ranges = nlohmann::json::array();
-    for (const SectorRange& r : result.unreadable) ranges.push_back({r.start, r.end});
-    doc["unreadable"] = ranges;
-  }
+  if (!result.unreadable.empty()) doc["unreadable"] = sectorRangesJson(result.unreadable);
   if (settings.ImageToDisk) doc["target_disk"] = settings.ImageTargetLabel;
   // MD5 and SHA-256 of the sectors copied; absent after a failed write.
   if (!result.hashes.md5.empty()) doc["md5"] = result.hashes.md5;

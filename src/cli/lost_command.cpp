@@ -167,7 +167,7 @@ CommandRunner registerLostCommand(CLI::App& app, CliContext& context) {
                             {"file_systems", list},
                             {"aborted", session.searchStop.stopped || context.interrupted()},
                             {"covered", coveredJson(session.searchStop)}};
-      if (!watch.sectors().empty()) doc["unreadable"] = rangesJson(watch.sectors().ranges());
+      if (!watch.sectors().empty()) doc["unreadable"] = sectorRangesJson(watch.sectors().ranges());
       if (found.empty()) {
         doc["error"] = kNoFileSystemsText;
         doc["exit_code"] = session.searchStop.stopped ? kExitInterrupted : kExitFailure;

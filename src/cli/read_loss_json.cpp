@@ -5,9 +5,7 @@
 #include "results/read_loss_report.h"
 
 namespace dravolin::cli {
-namespace {
-
-const char* kindName(ReadLossKind kind) {
+const char* readLossKindName(ReadLossKind kind) {
   switch (kind) {
     case ReadLossKind::FolderSectors: return "folder_sectors";
     case ReadLossKind::FatChain: return "fat_chain";
@@ -15,8 +13,6 @@ const char* kindName(ReadLossKind kind) {
   }
   return "folder_sectors";
 }
-
-}  // namespace
 
 nlohmann::json sectorRangesJson(const std::vector<SectorRange>& ranges) {
   nlohmann::json out = nlohmann::json::array();
@@ -27,7 +23,7 @@ nlohmann::json sectorRangesJson(const std::vector<SectorRange>& ranges) {
 nlohmann::json readLossesJson(const ResultTree& tree) {
   nlohmann::json out = nlohmann::json::array();
   for (const ReadLoss& loss : tree.entries().Losses.list) {
-    out.push_back({{"kind", kindName(loss.kind)},
+    out.push_back({{"kind", readLossKindName(loss.kind)},
                    {"folder", lossFolderPath(tree, loss)},
                    {"sectors", sectorRangesJson(loss.sectors)},
                    {"entries_lost", loss.entriesLost},

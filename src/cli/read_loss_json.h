@@ -7,10 +7,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "disk/unreadable_sectors.h"
+#include "results/read_loss_report.h"
 #include "results/result_tree.h"
 
 namespace dravolin::cli {
+
+// "folder_sectors", "fat_chain" or "mft_record".
+const char* readLossKindName(ReadLossKind kind);
 
 // [[start, end], ...], end exclusive.
 nlohmann::json sectorRangesJson(const std::vector<SectorRange>& ranges);

@@ -15,6 +15,7 @@
 #include "cli/interrupts.h"
 #include "cli/json_writer.h"
 #include "cli/progress_line.h"
+#include "cli/read_loss_json.h"
 #include "common/text_encoding.h"
 #include "app/search_log_operations.h"
 #include "app/search_operation.h"
@@ -120,33 +121,8 @@ inline std::unique_ptr<ResultTree> searchAndBuildTree(CliContext& context, const
 
 // ---- what a search could not read, and where a stop left it
 
-inline const char* lossKindKey(ReadLossKind kind) {
-  switch (kind) {
-    case ReadLossKind::FolderSectors: return "folder_sectors";
-    case ReadLossKind::FatChain: return "fat_chain";
-    case ReadLossKind::MftRecord: return "mft_record";
-  }
-  return "folder_sectors";
-}
-
-// [[start, end], ...], end exclusive.
-inline nlohmann::json rangesJson(const std::vector<SectorRange>& ranges) {
-  nlohmann::json list = nlohmann::json::array();
-  for (const SectorRange& r : ranges) list.push_back({r.start, r.end});
-  return list;
-}
-
-// The "losses" list: one object per loss of the tree's search.
-inline nlohmann::json lossesJson(const ResultTree& tree) {
-  nlohmann::json list = nlohmann::json::array();
-  for (const ReadLoss& loss : tree.entries().Losses.list)
-    list.push_back({{"kind", lossKindKey(loss.kind)},
-                    {"folder", lossFolderPath(tree, loss)},
-                    {"sectors", rangesJson(loss.sectors)},
-                    {"entries_lost", loss.entriesLost},
-                    {"records", loss.recordNumbers}});
-  return list;
-}
+// The "unreadable" and "losses" lists of the nlohmann documents are
+// sectorRangesJson and readLossesJson (cli/read_loss_json.h).
 
 // The same two lists through a streaming writer (keys in sorted order).
 inline void writeRangesJson(JsonWriter& json, const std::vector<SectorRange>& ranges) {
@@ -168,7 +144,7 @@ inline void writeLossesJson(JsonWriter& json, const ResultTree& tree) {
     json.key("folder");
     json.value(lossFolderPath(tree, loss));
     json.key("kind");
-    json.value(lossKindKey(loss.kind));
+    json.value(readLossKindName(loss.kind));
     json.key("records");
     json.beginArray();
     for (std::uint64_t record : loss.recordNumbers) json.value(record);

@@ -28,6 +28,14 @@ namespace dravolin {
 namespace fs = std::filesystem;
 namespace {
 
+// Keeps what the reader lost while it lives as the current file's own.
+struct FileLossWatch {
+  FileLossWatch(SectorReader& reader, std::vector<SectorRange>& out) : watch(reader), out(out) {}
+  ~FileLossWatch() { out = watch.sectors().ranges(); }
+  UnreadableWatch watch;
+  std::vector<SectorRange>& out;
+};
+
 // Data is read in runs of contiguous clusters of up to this many bytes and
 // written in pieces of the same size.
 constexpr std::uint64_t kCopyBufferBytes = 4ULL << 20;
@@ -445,9 +453,9 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
   const std::uint64_t bytesBefore = result_.bytesWritten;
   std::vector<SectorRange> lost;
   try {
-    UnreadableWatch watch(source_.reader);
+    fileLost_.clear();
     copyFile(node, fd, target, job);
-    lost = watch.sectors().ranges();
+    lost = fileLost_;
   } catch (...) {
     // Cancelled half-way: the partial file goes.
     ::close(fd);
@@ -650,6 +658,7 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
   // The file's record: at the sector the scan stored, else by its number
   // through the MFT run list.
   std::uint64_t unreadable = 0;
+  FileLossWatch fileLoss(source_.reader, fileLost_);
   source_.reader.setUnreadableSink([&unreadable](SectorNumber) { ++unreadable; });
   struct SinkReset {
     SectorReader& reader;
@@ -823,6 +832,7 @@ void Saver::copyFatFile(const FileNode& node, int fd, const fs::path& target, Jo
   if (source_.partitionEnd > 0) limit = std::min(limit, source_.partitionEnd);
   std::uint64_t unreadable = 0;
   std::uint64_t outside = 0;
+  FileLossWatch fileLoss(source_.reader, fileLost_);
   source_.reader.setUnreadableSink([&unreadable](SectorNumber) { ++unreadable; });
 
   std::uint64_t done = 0;

@@ -231,6 +231,9 @@ class Saver {
   std::unordered_set<std::string> preparedFolders_;
   // One open folder per file system written to (device number, handle).
   std::vector<std::pair<std::uint64_t, int>> syncHandles_;
+  // The sectors the copier of the current file could not read (its data,
+  // and on NTFS its record), not those of the FAT or MFT it looked through.
+  std::vector<SectorRange> fileLost_;
   mutable std::mutex mutex_;
   SavingProgress progress_;
   SavingResult result_;

@@ -7,6 +7,10 @@
 // set is as large as its pieces. No damaged source changes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,6 +26,31 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 fs::path damaged(const std::string& name) { return test::fixturePath("damaged/" + name); }
+
+// What a write to a fixture would change: the sha256 of the file, or for a
+// sparse one (a volume placed past 2 TiB is mostly holes) the places of its
+// data and a hash of their bytes, so that it is not read hole by hole.
+std::string contentFingerprint(const fs::path& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return "missing";
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (static_cast<std::uint64_t>(st.st_blocks) * 512 >= size / 2) return test::sha256File(path);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "unreadable";
+  std::string fingerprint = std::to_string(size);
+  std::string data;
+  for (off_t at = 0; (at = ::lseek(fd, at, SEEK_DATA)) >= 0;) {
+    const off_t end = ::lseek(fd, at, SEEK_HOLE);
+    if (end <= at) break;
+    fingerprint += " " + std::to_string(at) + "-" + std::to_string(end);
+    std::string piece(static_cast<std::size_t>(end - at), '\0');
+    if (::pread(fd, piece.data(), piece.size(), at) != static_cast<ssize_t>(piece.size())) fingerprint += " short";
+    data += piece;
+    at = end;
+  }
+  ::close(fd);
+  return fingerprint + " " + std::to_string(std::hash<std::string>{}(data));
+}
 
 // sha256 of a file of a fixture manifest, by its path.
 std::string manifestSha(const std::string& image, const std::string& path) {
@@ -188,7 +217,7 @@ TEST(DamagedImages, EachDamageEndsAsTheSoundBehaviourSays) {
 
   std::map<fs::path, std::string> before;
   for (const auto& entry : fs::recursive_directory_iterator(test::fixturePath("damaged")))
-    if (entry.is_regular_file()) before[entry.path()] = test::sha256File(entry.path());
+    if (entry.is_regular_file()) before[entry.path()] = contentFingerprint(entry.path());
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -207,7 +236,7 @@ TEST(DamagedImages, EachDamageEndsAsTheSoundBehaviourSays) {
     if (c.check) c.check(run);
   }
 
-  for (const auto& [path, sha] : before) EXPECT_EQ(test::sha256File(path), sha) << path;
+  for (const auto& [path, sha] : before) EXPECT_EQ(contentFingerprint(path), sha) << path;
 }
 
 }  // namespace

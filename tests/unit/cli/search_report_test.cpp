@@ -57,7 +57,7 @@ TEST(SearchReport, LossesAndUnreadableSectorsAreNamedAndDecideTheExitCode) {
     if (c.lines.empty()) EXPECT_EQ(err, "");
 
     // The JSON: the streamed list reads as the tree's, in the shape scripts use.
-    const nlohmann::json losses = lossesJson(tree);
+    const nlohmann::json losses = readLossesJson(tree);
     std::string streamed;
     JsonWriter json(streamed);
     writeLossesJson(json, tree);
@@ -69,7 +69,7 @@ TEST(SearchReport, LossesAndUnreadableSectorsAreNamedAndDecideTheExitCode) {
     } else {
       EXPECT_EQ(losses, nlohmann::json::array());
     }
-    EXPECT_EQ(rangesJson(unreadable.ranges()),
+    EXPECT_EQ(sectorRangesJson(unreadable.ranges()),
               c.unreadable ? nlohmann::json::parse("[[1234, 1242]]") : nlohmann::json::array());
     const nlohmann::json covered = c.stopped ? nlohmann::json::parse(R"({"start": 0, "end": 500})") : nullptr;
     EXPECT_EQ(coveredJson(session.searchStop), covered);

@@ -256,7 +256,8 @@ void carveJob(const JobRun& job) {
   // it; every file carved alike on both disks (same start, same length) and
   // clear of the failing sectors is byte-exact.
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> healthyFiles;
-  for (const auto& f : nlohmann::json::parse(healthy.out)["files"])
+  const auto healthyDoc = nlohmann::json::parse(healthy.out);
+  for (const auto& f : healthyDoc["files"])
     healthyFiles[{f["start_sector"].get<std::uint64_t>(), f["sectors"].get<std::uint64_t>()}] = f["path"].get<std::string>();
   std::size_t compared = 0;
   for (const auto& f : doc["files"]) {

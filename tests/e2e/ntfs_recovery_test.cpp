@@ -623,7 +623,8 @@ TEST_F(NtfsDamageTest, ARecordHasOneKindInBothSearchesAndLostIsShownOnlyWhenUsed
     SCOPED_TRACE(intact);
     const auto scan = run({"scan", test::fixturePath(intact).string(), "--exhaustive", "--json"});
     ASSERT_EQ(scan.exitCode, 0) << scan.err;
-    for (const auto& entry : json::parse(scan.out)["entries"]) {
+    const auto listing = json::parse(scan.out);
+    for (const auto& entry : listing["entries"]) {
       EXPECT_NE(entry["id"], 0x0FFFFFFF) << entry["path"];
       EXPECT_NE(entry["parent"], 0x0FFFFFFF) << entry["path"];
     }

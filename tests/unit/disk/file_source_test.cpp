@@ -72,7 +72,7 @@ TEST(FileSectorSourceDevice, ReadsDirectWithTheFilesBytesWhateverTheAlignment) {
                    std::to_string(c.count));
       const std::size_t length = std::size_t{c.count} * kSectorSize;
       std::unique_ptr<std::byte, decltype(&std::free)> memory(
-          static_cast<std::byte*>(std::aligned_alloc(4096, length + 4096)), &std::free);
+          static_cast<std::byte*>(std::aligned_alloc(4096, (length + 2 * 4096 - 1) / 4096 * 4096)), &std::free);
       std::span<std::byte> buffer(memory.get() + c.bufferShift, length);
       std::memset(buffer.data(), 0x77, length);
       ASSERT_EQ((*source)->read(c.first, c.count, buffer), TransferStatus::Ok);

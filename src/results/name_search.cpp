@@ -93,8 +93,8 @@ bool NameSearch::passesFilters(const NameSearchRequest& request, bool deleted, c
   return true;
 }
 
-std::vector<NameSearchHit> NameSearch::run(const NameSearchRequest& request, Job& job) const {
-  std::vector<NameSearchHit> found;
+std::vector<NameSearchMatch> NameSearch::find(const NameSearchRequest& request, Job& job) const {
+  std::vector<NameSearchMatch> found;
   const std::u32string pattern = toUpperCase(utf8ToCodePoints(request.pattern));
   const FoundEntries& entries = tree_.entries();
   const std::uint64_t total =
@@ -107,14 +107,6 @@ std::vector<NameSearchHit> NameSearch::run(const NameSearchRequest& request, Job
       job.checkpoint();
     }
   };
-  auto folderPathOf = [&](std::uint32_t parentId) -> std::string {
-    auto item = tree_.itemOfId(parentId);
-    return item ? tree_.pathText(*item) : std::string{};
-  };
-  auto joinPath = [](const std::string& folder, const std::string& name) {
-    if (folder.empty()) return name;
-    return folder == "/" ? "/" + name : folder + "/" + name;
-  };
 
   // Folders first, unless the size filter is on: folders have no size.
   if (!request.size) {
@@ -125,18 +117,7 @@ std::vector<NameSearchHit> NameSearch::run(const NameSearchRequest& request, Job
       const std::string name = entryName(node.narrowName, node.wideName, tree_.codePage());
       if (!matchesUpperPattern(pattern, toUpperCase(utf8ToCodePoints(name)))) continue;
       if (!passesFilters(request, node.isDeleted(), node.times, std::nullopt)) continue;
-      NameSearchHit hit;
-      hit.kind = RowKind::Folder;
-      hit.index = i;
-      hit.name = name;
-      hit.type = typeText(true, node.isDeleted());
-      auto item = tree_.itemOfDirectory(i);
-      hit.folderPath = item ? tree_.pathText(tree_.item(*item).parent) : folderPathOf(node.parentId);
-      hit.path = joinPath(hit.folderPath, name);
-      hit.dates = entryDateTexts(node.times, tree_.isFat());
-      hit.id = node.ownId;
-      hit.deleted = node.isDeleted();
-      found.push_back(std::move(hit));
+      found.push_back({RowKind::Folder, i});
       job.setLastName(name);
     }
   }
@@ -146,24 +127,55 @@ std::vector<NameSearchHit> NameSearch::run(const NameSearchRequest& request, Job
     const std::string name = entryName(node.narrowName, node.wideName, tree_.codePage());
     if (!matchesUpperPattern(pattern, toUpperCase(utf8ToCodePoints(name)))) continue;
     if (!passesFilters(request, node.isDeleted(), node.times, node.size)) continue;
-    NameSearchHit hit;
-    hit.kind = RowKind::File;
-    hit.index = i;
-    hit.name = name;
-    hit.type = typeText(false, node.isDeleted());
-    hit.folderPath = folderPathOf(node.parentId);
-    hit.path = joinPath(hit.folderPath, name);
-    hit.size = node.size;
-    hit.dates = entryDateTexts(node.times, tree_.isFat());
-    hit.id = node.fileIndex;
-    hit.deleted = node.isDeleted();
-    found.push_back(std::move(hit));
+    found.push_back({RowKind::File, i});
     job.setLastName(name);
   }
   job.setPercent(100);
   // Each hit is inserted at the top of the hit list.
   std::reverse(found.begin(), found.end());
+  found.shrink_to_fit();
   return found;
+}
+
+NameSearchHit NameSearch::hitOf(const NameSearchMatch& match) const {
+  const FoundEntries& entries = tree_.entries();
+  auto folderPathOf = [&](std::uint32_t parentId) -> std::string {
+    auto item = tree_.itemOfId(parentId);
+    return item ? tree_.pathText(*item) : std::string{};
+  };
+  NameSearchHit hit;
+  hit.kind = match.kind;
+  hit.index = match.index;
+  if (match.kind == RowKind::Folder) {
+    const DirectoryNode& node = entries.DirectoryList.at(match.index);
+    hit.name = entryName(node.narrowName, node.wideName, tree_.codePage());
+    hit.type = typeText(true, node.isDeleted());
+    auto item = tree_.itemOfDirectory(match.index);
+    hit.folderPath = item ? tree_.pathText(tree_.item(*item).parent) : folderPathOf(node.parentId);
+    hit.dates = entryDateTexts(node.times, tree_.isFat());
+    hit.id = node.ownId;
+    hit.deleted = node.isDeleted();
+  } else {
+    const FileNode& node = entries.FileList.at(match.index);
+    hit.name = entryName(node.narrowName, node.wideName, tree_.codePage());
+    hit.type = typeText(false, node.isDeleted());
+    hit.folderPath = folderPathOf(node.parentId);
+    hit.size = node.size;
+    hit.dates = entryDateTexts(node.times, tree_.isFat());
+    hit.id = node.fileIndex;
+    hit.deleted = node.isDeleted();
+  }
+  if (hit.folderPath.empty()) hit.path = hit.name;
+  else hit.path = hit.folderPath == "/" ? "/" + hit.name : hit.folderPath + "/" + hit.name;
+  return hit;
+}
+
+std::vector<NameSearchHit> NameSearch::run(const NameSearchRequest& request, Job& job) const {
+  const std::vector<NameSearchMatch> matches = find(request, job);
+  std::vector<NameSearchHit> hits;
+  hits.reserve(matches.size());
+  for (const NameSearchMatch& match : matches) hits.push_back(hitOf(match));
+  return hits;
 }
 
 }  // namespace dravolin

@@ -65,6 +65,13 @@ struct NameSearchHit {
   bool deleted = false;
 };
 
+// Which node a hit is, without its texts: what a window keeps per hit, so
+// that a search of "*" over a million names stays small.
+struct NameSearchMatch {
+  RowKind kind = RowKind::File;
+  std::size_t index = 0;  // in DirectoryList or FileList
+};
+
 class NameSearch {
  public:
   explicit NameSearch(const ResultTree& tree) : tree_(tree) {}
@@ -72,6 +79,10 @@ class NameSearch {
   // Runs the search; hits are in the order of the hit list (each new hit
   // inserted at the top). Stops early when the job's stop is requested.
   std::vector<NameSearchHit> run(const NameSearchRequest& request, Job& job) const;
+  // The same search, keeping only which nodes matched, in the same order.
+  std::vector<NameSearchMatch> find(const NameSearchRequest& request, Job& job) const;
+  // The texts of one match, made from the nodes as they are now.
+  NameSearchHit hitOf(const NameSearchMatch& match) const;
 
  private:
   bool passesFilters(const NameSearchRequest& request, bool deleted, const EntryTimes& times,

@@ -24,7 +24,23 @@
 #include "ui/saving_dialogs.h"
 #include "ui/search_progress.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace dravolin::ui {
+
+namespace {
+
+// Hands the free pages of every malloc arena back to the system (glibc keeps
+// them otherwise, so a closed window's memory would stay with the process).
+void releaseFreeMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
+}  // namespace
 
 FileDisplay::FileDisplay(MainWindow& window, WorkerKind searchKind)
     : WizardPage(window, 3),
@@ -393,8 +409,13 @@ void FileDisplay::recoverSelected() {
 
 void FileDisplay::searchFiles() {
   if (!filled()) return;
-  FileSearchDialog dialog(window_, *this);
-  dialog.exec();
+  {
+    FileSearchDialog dialog(window_, *this);
+    dialog.exec();
+  }
+  // The hit list of a large search was freed with the window; the free
+  // pages go back to the system now rather than staying with the process.
+  releaseFreeMemory();
   refreshChecks();
 }
 

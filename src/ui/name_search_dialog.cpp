@@ -13,18 +13,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include "app/wizard_messages.h"
 #include "ui/file_display.h"
+#include "ui/name_search_model.h"
 #include "ui/wizard_window.h"
 
 namespace dravolin::ui {
-
-namespace {
-constexpr int kHitRole = Qt::UserRole + 1;  // index in results_
-}
 
 FileSearchDialog::FileSearchDialog(MainWindow& window, FileDisplay& display)
     : QDialog(&window),
@@ -40,7 +37,8 @@ FileSearchDialog::FileSearchDialog(MainWindow& window, FileDisplay& display)
       unit_(new QComboBox(this)),
       start_(new QPushButton(QStringLiteral("&Start Search"), this)),
       count_(new QLabel(this)),
-      hits_(new QTreeWidget(this)) {
+      hits_(new QTreeView(this)),
+      model_(new NameSearchModel(*display.resultTree(), this)) {
   setObjectName(QStringLiteral("FILE_SEARCH"));
   setWindowTitle(QStringLiteral("Search File(s) "));
   auto* layout = new QVBoxLayout(this);
@@ -123,16 +121,23 @@ FileSearchDialog::FileSearchDialog(MainWindow& window, FileDisplay& display)
   layout->addWidget(count_);
   hits_->setObjectName(QStringLiteral("hits"));
   hits_->setRootIsDecorated(false);
-  hits_->setHeaderLabels({QStringLiteral("File Name"), QStringLiteral("Type"), QStringLiteral("Path"),
-                          QStringLiteral("File Size"), QStringLiteral("Created Date"), QStringLiteral("Modified Date"),
-                          QStringLiteral("Last Accessed"), QStringLiteral("ID")});
+  hits_->setUniformRowHeights(true);  // rows are laid out without asking each one's size
+  hits_->setModel(model_);
   const int widths[] = {150, 150, 350, 150, 150, 150, 150, 150};
-  for (int i = 0; i < 8; ++i) hits_->setColumnWidth(i, widths[i]);
+  for (int i = 0; i < NameSearchModel::ColumnCount; ++i) hits_->setColumnWidth(i, widths[i]);
   layout->addWidget(hits_, 1);
   connect(start_, &QPushButton::clicked, this, &FileSearchDialog::startOrStop);
   connect(&timer_, &QTimer::timeout, this, &FileSearchDialog::poll);
-  connect(hits_, &QTreeWidget::itemDoubleClicked, this, &FileSearchDialog::hitActivated);
-  connect(hits_, &QTreeWidget::itemChanged, this, &FileSearchDialog::hitChanged);
+  connect(hits_, &QTreeView::doubleClicked, this, &FileSearchDialog::hitActivated);
+  // A check on a hit goes through the result browser's rules; a folder's
+  // marks are set on a worker and shown when it has finished.
+  connect(model_, &NameSearchModel::folderCheckToggled, this, [this](std::size_t directory, bool checked) {
+    if (auto folder = display_.resultTree()->itemOfDirectory(directory)) display_.setFolderChecked(*folder, checked);
+  });
+  connect(model_, &NameSearchModel::fileCheckToggled, &display_, &FileDisplay::setFileChecked);
+  connect(&display_, &FileDisplay::checksApplied, model_, &NameSearchModel::refreshChecks);
+  // Closing the window gives the hits back at once.
+  connect(this, &QDialog::finished, model_, &NameSearchModel::clear);
   resize(900, 520);
 }
 
@@ -174,11 +179,11 @@ void FileSearchDialog::startOrStop() {
   if (!job_) {
     start_->setText(QStringLiteral("&Stop Search"));
     count_->setText(QStringLiteral("Search String Found Count : 0"));
-    hits_->clear();
-    results_.clear();
+    model_->clear();
+    found_.clear();
     job_ = std::make_unique<WorkerJob>(window_.prompter());
     ResultTree* tree = display_.resultTree();
-    job_->start([this, tree, r = request()](Job& job) { results_ = NameSearch(*tree).run(r, job); });
+    job_->start([this, tree, r = request()](Job& job) { found_ = NameSearch(*tree).find(r, job); });
     timer_.start(20);
     return;
   }
@@ -201,48 +206,21 @@ void FileSearchDialog::poll() {
 }
 
 void FileSearchDialog::showHits() {
-  filling_ = true;
-  const ResultTree& tree = *display_.resultTree();
-  const FoundEntries& entries = tree.entries();
-  QStyle* style = this->style();
-  for (std::size_t i = 0; i < results_.size(); ++i) {
-    const NameSearchHit& h = results_[i];
-    auto* item = new QTreeWidgetItem(
-        hits_, {QString::fromStdString(shownText(h.name)), QString::fromStdString(h.type),
-                 QString::fromStdString(shownText(h.folderPath)),
-                QString::number(h.size), QString::fromStdString(h.dates.created),
-                QString::fromStdString(h.dates.modified), QString::fromStdString(h.dates.accessed),
-                QString::number(h.id)});
-    item->setData(0, kHitRole, static_cast<qulonglong>(i));
-    item->setIcon(0, style->standardIcon(h.kind == RowKind::Folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
-    const bool checked = h.kind == RowKind::Folder ? entries.DirectoryList[h.index].mark == 'y'
-                                                   : entries.FileList[h.index].mark == 'y';
-    item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
-  }
-  count_->setText(QStringLiteral("Search String Found Count : %1").arg(results_.size()));
-  filling_ = false;
+  model_->setMatches(std::move(found_));
+  found_ = {};
+  count_->setText(QStringLiteral("Search String Found Count : %1").arg(model_->rowCount()));
 }
 
-void FileSearchDialog::hitActivated(QTreeWidgetItem* item) {
-  const NameSearchHit& h = results_.at(item->data(0, kHitRole).toULongLong());
-  if (h.kind == RowKind::Folder) {
-    if (auto folder = display_.resultTree()->itemOfDirectory(h.index)) {
+void FileSearchDialog::hitActivated(const QModelIndex& index) {
+  if (!index.isValid()) return;
+  const NameSearchMatch m = model_->match(index.row());
+  if (m.kind == RowKind::Folder) {
+    if (auto folder = display_.resultTree()->itemOfDirectory(m.index)) {
       display_.showFolder(*folder);
       accept();
     }
   } else {
-    display_.preview(h.index);
-  }
-}
-
-void FileSearchDialog::hitChanged(QTreeWidgetItem* item, int column) {
-  if (filling_ || column != 0) return;
-  const NameSearchHit& h = results_.at(item->data(0, kHitRole).toULongLong());
-  const bool checked = item->checkState(0) == Qt::Checked;
-  if (h.kind == RowKind::Folder) {
-    if (auto folder = display_.resultTree()->itemOfDirectory(h.index)) display_.setFolderChecked(*folder, checked);
-  } else {
-    display_.setFileChecked(h.index, checked);
+    display_.preview(m.index);
   }
 }
 

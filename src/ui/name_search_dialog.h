@@ -1,7 +1,9 @@
 #pragma once
 // The name search of the result browser (FILE_SEARCH): a wildcard pattern
 // with optional deleted-state, date and size filters, run on a worker; the
-// hits can be opened in the browser, previewed and checked.
+// hits can be opened in the browser, previewed and checked. The hits live in
+// a NameSearchModel that holds only which nodes matched; it goes with the
+// window.
 #include <QDialog>
 #include <QTimer>
 #include <memory>
@@ -17,13 +19,14 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QModelIndex;
+class QTreeView;
 
 namespace dravolin::ui {
 
 class FileDisplay;
 class MainWindow;
+class NameSearchModel;
 
 class FileSearchDialog : public QDialog {
   Q_OBJECT
@@ -33,9 +36,9 @@ class FileSearchDialog : public QDialog {
   void startOrStop();
   bool searching() const { return job_ != nullptr; }
   QLineEdit* patternEdit() const { return pattern_; }
-  QTreeWidget* hitList() const { return hits_; }
+  QTreeView* hitList() const { return hits_; }
+  NameSearchModel* hitModel() const { return model_; }
   QString countText() const;
-  const std::vector<NameSearchHit>& hits() const { return results_; }
 
  signals:
   void searchEnded();
@@ -44,8 +47,7 @@ class FileSearchDialog : public QDialog {
   NameSearchRequest request() const;
   void poll();
   void showHits();
-  void hitActivated(QTreeWidgetItem* item);
-  void hitChanged(QTreeWidgetItem* item, int column);
+  void hitActivated(const QModelIndex& index);
 
   MainWindow& window_;
   FileDisplay& display_;
@@ -61,11 +63,11 @@ class FileSearchDialog : public QDialog {
   QComboBox* unit_;
   QPushButton* start_;
   QLabel* count_;
-  QTreeWidget* hits_;
+  QTreeView* hits_;
+  NameSearchModel* model_;
   std::unique_ptr<WorkerJob> job_;
-  std::vector<NameSearchHit> results_;
+  std::vector<NameSearchMatch> found_;  // written by the worker, handed to the model when it ends
   QTimer timer_;
-  bool filling_ = false;
 };
 
 }  // namespace dravolin::ui

@@ -36,7 +36,7 @@ SearchProgress::SearchProgress(MainWindow& window, StepThreeJob job)
   picture->setAlignment(Qt::AlignTop);
   row->addWidget(picture);
   auto* right = new QVBoxLayout;
-  auto* wait = new QLabel(QStringLiteral("Please wait while Zoza recovers your partition"), this);
+  auto* wait = new QLabel(QStringLiteral("Please wait while Dravolin recovers your partition"), this);
   right->addWidget(wait);
   description_ = new QLabel(QString::fromStdString(labels.description), this);
   description_->setObjectName(QStringLiteral("description"));

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTreeView>
 #include <algorithm>
 #include <gtest/gtest.h>

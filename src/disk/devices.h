@@ -26,9 +26,16 @@ struct DeviceInfo {
   std::uint64_t cylinders = 0;
   std::uint32_t heads = 255;
   std::uint32_t sectorsPerTrack = 63;
+  std::string serial;               // the serial number, empty when the device tells none
+  std::string byId;                 // its /dev/disk/by-id link, empty when there is none
+  bool removable = false;
   bool floppy = false;
   bool image = false;
 };
+
+// What names a disk for the user beside its number: "/dev/sdb, SanDisk
+// Ultra, 29 GB, serial 4C53..." (the parts that are known).
+std::string describeDiskIdentity(const DeviceInfo& device);
 
 // Orders "sda" < "sdb" < "sdaa" and "nvme2n1" < "nvme10n1": digit runs compare as numbers.
 bool naturalLess(const std::string& a, const std::string& b);
@@ -38,6 +45,10 @@ bool naturalLess(const std::string& a, const std::string& b);
 // 255 heads and 63 sectors per track.
 std::vector<DeviceInfo> enumerateDevices(const std::filesystem::path& sysBlock = "/sys/block",
                                          const std::filesystem::path& devRoot = "/dev");
+
+// The number of disks enumerateDevices would list (floppies apart), from
+// sysfs alone: no device is opened. The number an image source gets.
+std::uint32_t countDisks(const std::filesystem::path& sysBlock = "/sys/block");
 
 // The image as the next disk: "Disk" + k with k the count of listed disks,
 // media type "Image", model the canonical path of its first file, 255 heads,

@@ -56,6 +56,12 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
       }
       nlohmann::json doc = {{"source", session.source()->description()}, {"disk_bytes", diskBytes},
                             {"partitions", list}, {"pie", slices}};
+      if (const DeviceInfo& d = session.device(); !d.image) {
+        auto orNull = [](const std::string& v) { return v.empty() ? nlohmann::json() : nlohmann::json(v); };
+        doc["disk"] = {{"name", d.name},           {"path", d.devicePath}, {"model", orNull(d.model)},
+                       {"size", d.sizeBytes},      {"serial", orNull(d.serial)}, {"by_id", orNull(d.byId)},
+                       {"removable", d.removable}};
+      }
       doc["table"] = listing.gpt ? "gpt" : listing.wholeVolume ? "none" : listing.hasSignature ? "mbr" : "none";
       if (listing.gpt) doc["gpt_backup_used"] = listing.gptFromBackup;
       if (!listing.notes.empty()) doc["notes"] = listing.notes;
@@ -64,6 +70,8 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
     }
     std::printf("%s: %s, %llu bytes\n", session.device().name.c_str(), session.source()->description().c_str(),
                 static_cast<unsigned long long>(diskBytes));
+    // A disk of the machine is also named by what identifies it.
+    if (!session.device().image) std::printf("  %s\n", describeDiskIdentity(session.device()).c_str());
     if (listing.partitions.empty()) {
       std::printf("No partitions recognised.\n");
       return kExitOk;

@@ -355,6 +355,14 @@ std::string describeDiskIdentity(const DeviceInfo& d) {
   return text;
 }
 
+std::vector<std::string> diskIdentityRows(const DeviceInfo& d) {
+  if (d.image) return {};
+  std::vector<std::string> rows{"Device Path : " + d.devicePath};
+  if (!d.serial.empty()) rows.push_back("Serial Number : " + d.serial);
+  if (!d.byId.empty()) rows.push_back("By-id : " + d.byId);
+  return rows;
+}
+
 std::vector<std::string> deviceInformationRows(const DeviceInfo& d) {
   return {
       "Physical Disk Number : " + std::to_string(d.number),

@@ -55,6 +55,11 @@ std::uint32_t countDisks(const std::filesystem::path& sysBlock = "/sys/block");
 // 63 sectors per track, cylinders = bytes / 512 / 16,065.
 DeviceInfo makeImageDevice(std::uint32_t number, const std::string& firstFile, std::uint64_t totalBytes);
 
+// The rows that identify a disk of the machine beside its number ("Device
+// Path : /dev/sdb", "Serial Number : ...", "By-id : ..."), those known;
+// none for an image.
+std::vector<std::string> diskIdentityRows(const DeviceInfo& device);
+
 // The rows of the "Device Information" list.
 std::vector<std::string> deviceInformationRows(const DeviceInfo& device);
 

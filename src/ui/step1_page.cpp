@@ -133,6 +133,9 @@ void DiskSelectionPage::enumerate() {
       node->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("floppy.svg"))));
     } else {
       node = new QTreeWidgetItem(disksNode_, {QString::fromStdString(device.name)});
+      // The number changes as loop devices come and go: the path, model,
+      // size, serial and by-id link say which disk it is.
+      node->setToolTip(0, QString::fromStdString(describeDiskIdentity(device)));
       node->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("disk.svg"))));
     }
     node->setData(0, kDeviceRole, static_cast<int>(i));
@@ -213,6 +216,7 @@ void DiskSelectionPage::selectionChanged() {
   session.state.selectedDeviceText = session.device().name;
   for (const std::string& line : deviceInformationRows(session.device()))
     information_->addItem(QString::fromStdString(line));
+  for (const std::string& line : diskIdentityRows(session.device())) information_->addItem(QString::fromStdString(line));
 }
 
 void DiskSelectionPage::next() {

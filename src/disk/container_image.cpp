@@ -64,6 +64,17 @@ Availability availability(ContainerKind kind) {
   return {false, ""};
 }
 
+const char* libraryOf(ContainerKind kind) {
+  switch (kind) {
+    case ContainerKind::Ewf: return "libewf";
+    case ContainerKind::Qcow: return "libqcow";
+    case ContainerKind::Vmdk: return "libvmdk";
+    case ContainerKind::Vhd:
+    case ContainerKind::Vhdx: return "libvhdi";
+  }
+  return "its library";
+}
+
 }  // namespace
 
 std::string containerName(ContainerKind kind) {
@@ -108,8 +119,9 @@ bool containerSupported(ContainerKind kind) { return availability(kind).supporte
 Result<std::unique_ptr<SectorSource>> openContainer(const fs::path& path, ContainerKind kind) {
   const Availability how = availability(kind);
   if (!how.supported)
-    return makeError(ErrorKind::InvalidArgument, path.string() + ": a " + containerName(kind) +
-                                                     " image, which this build of Dravolin cannot read; " + how.instead);
+    return makeError(ErrorKind::Corrupt, path.string() + ": " + containerName(kind) +
+                                             " image, which this build of Dravolin cannot read (it was built without " +
+                                             libraryOf(kind) + "); " + how.instead);
   Result<std::unique_ptr<ContainerReader>> reader = makeError(ErrorKind::InvalidArgument, "");
   switch (kind) {
 #ifdef DRAVOLIN_HAVE_LIBEWF

@@ -50,6 +50,16 @@ Result<std::unique_ptr<ContainerReader>> openQcowReader(const std::filesystem::p
   if (libqcow_file_open(reader->handle_, path.c_str(), LIBQCOW_OPEN_READ, &error) != 1)
     return makeError(ErrorKind::Corrupt, describe(error));
   reader->open_ = true;
+  // A qcow2 image that holds only its changes over a backing file: without
+  // that file its other sectors would read as zeros.
+  size_t backingSize = 0;
+  if (libqcow_file_get_utf8_backing_filename_size(reader->handle_, &backingSize, nullptr) == 1 && backingSize > 1) {
+    std::string backing(backingSize, '\0');
+    libqcow_file_get_utf8_backing_filename(reader->handle_, reinterpret_cast<uint8_t*>(backing.data()), backingSize,
+                                           nullptr);
+    backing.resize(backing.find('\0') == std::string::npos ? backing.size() : backing.find('\0'));
+    return makeError(ErrorKind::Corrupt, "it holds only the changes over its backing file " + backing);
+  }
   size64_t size = 0;
   if (libqcow_file_get_media_size(reader->handle_, &size, &error) != 1) return makeError(ErrorKind::Corrupt, describe(error));
   reader->size_ = size;

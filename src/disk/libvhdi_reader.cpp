@@ -50,6 +50,10 @@ Result<std::unique_ptr<ContainerReader>> openVhdiReader(const std::filesystem::p
   if (libvhdi_file_open(reader->handle_, path.c_str(), LIBVHDI_OPEN_READ, &error) != 1)
     return makeError(ErrorKind::Corrupt, describe(error));
   reader->open_ = true;
+  // A differencing VHD or VHDX holds only its changes over a parent disk.
+  uint32_t diskType = 0;
+  if (libvhdi_file_get_disk_type(reader->handle_, &diskType, nullptr) == 1 && diskType == LIBVHDI_DISK_TYPE_DIFFERENTIAL)
+    return makeError(ErrorKind::Corrupt, "it is a differencing disk that holds only the changes over its parent disk");
   size64_t size = 0;
   if (libvhdi_file_get_media_size(reader->handle_, &size, &error) != 1) return makeError(ErrorKind::Corrupt, describe(error));
   reader->size_ = size;

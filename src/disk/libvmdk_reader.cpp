@@ -55,6 +55,10 @@ Result<std::unique_ptr<ContainerReader>> openVmdkReader(const std::filesystem::p
     return makeError(ErrorKind::Corrupt, describe(error));
   }
   reader->open_ = true;
+  // A VMDK that holds only its changes over a parent disk.
+  size_t parentSize = 0;
+  if (libvmdk_handle_get_utf8_parent_filename_size(reader->handle_, &parentSize, nullptr) == 1 && parentSize > 1)
+    return makeError(ErrorKind::Corrupt, "it holds only the changes over its parent disk");
   size64_t size = 0;
   if (libvmdk_handle_get_media_size(reader->handle_, &size, &error) != 1) return makeError(ErrorKind::Corrupt, describe(error));
   reader->size_ = size;

@@ -68,10 +68,17 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
       context.printJson(doc);
       return kExitOk;
     }
-    std::printf("%s: %s, %llu bytes\n", session.device().name.c_str(), session.source()->description().c_str(),
-                static_cast<unsigned long long>(diskBytes));
-    // A disk of the machine is also named by what identifies it.
-    if (!session.device().image) std::printf("  %s\n", describeDiskIdentity(session.device()).c_str());
+    // A disk of the machine is also named by what identifies it: its model,
+    // serial and by-id link.
+    std::string identity;
+    if (const DeviceInfo& d = session.device(); !d.image) {
+      for (const std::string& part : {d.model != d.devicePath ? d.model : std::string(),
+                                      d.serial.empty() ? std::string() : "serial " + d.serial, d.byId})
+        if (!part.empty()) identity += (identity.empty() ? " (" : ", ") + part;
+      if (!identity.empty()) identity += ")";
+    }
+    std::printf("%s: %s, %llu bytes%s\n", session.device().name.c_str(), session.source()->description().c_str(),
+                static_cast<unsigned long long>(diskBytes), identity.c_str());
     if (listing.partitions.empty()) {
       std::printf("No partitions recognised.\n");
       return kExitOk;

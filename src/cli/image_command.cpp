@@ -132,7 +132,7 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
   context.addCommonOptions(*command, true);
   context.addChoiceOptions(*command, true);
   auto options = std::make_shared<ImageOptions>();
-  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
+  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   auto* to = command->add_option("--to", options->to,
                                  "Image path; pieces are named after it without its last four characters "
                                  "(Image.img gives Image0.img, Image1.img, ...)");

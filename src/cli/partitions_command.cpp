@@ -20,7 +20,7 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
   auto* command = app.add_subcommand("partitions", "List the partitions of a disk or image and their properties");
   context.addCommonOptions(*command, true);
   auto source = std::make_shared<std::string>();
-  command->add_option("SOURCE", *source, "Block device, DiskN, image file or image folder")->required();
+  command->add_option("SOURCE", *source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   return [source, &context]() -> int {
     context.openSource(*source, false);
     Session& session = context.session();

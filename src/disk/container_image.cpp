@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cstring>
 
 #include "disk/container_source.h"
@@ -26,6 +27,12 @@ constexpr std::size_t kVhdFooterSize = 512;
 template <std::size_t N>
 bool startsWith(const std::array<char, 512>& head, std::size_t got, const char (&magic)[N], std::size_t n = N) {
   return got >= n && std::memcmp(head.data(), magic, n) == 0;
+}
+
+bool hasVhdExtension(const fs::path& path) {
+  std::string extension = path.extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".vhd";
 }
 
 struct Availability {
@@ -101,8 +108,11 @@ std::optional<ContainerKind> detectContainer(const fs::path& path) {
     kind = ContainerKind::Vmdk;
   else if (startsWith(head, got, kVhdxMagic, sizeof kVhdxMagic - 1)) kind = ContainerKind::Vhdx;
   else if (startsWith(head, got, kVhdCookie, sizeof kVhdCookie - 1)) kind = ContainerKind::Vhd;
-  else {
-    // A fixed VHD is the raw disk followed by its footer.
+  else if (hasVhdExtension(path)) {
+    // A fixed VHD is the raw disk followed by its footer. Only a file named
+    // so is asked for one: reading the last sector of every raw image would
+    // read a failing disk's last sector once more (and read as raw, a fixed
+    // VHD is its disk with one sector more anyway).
     const off_t end = ::lseek(fd, 0, SEEK_END);
     std::array<char, 512> tail{};
     if (end >= static_cast<off_t>(2 * kVhdFooterSize) &&

@@ -10,12 +10,13 @@ namespace {
 std::string describe(libqcow_error_t*& error) {
   if (!error) return "unknown error";
   char text[512] = {};
-  libqcow_error_sprint(error, text, sizeof text);
+  libqcow_error_backtrace_sprint(error, text, sizeof text);
   libqcow_error_free(&error);
   std::string message(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '.')) message.pop_back();
-  // The library stacks its backtrace; its last line says what went wrong.
-  if (const auto cut = message.rfind('\n'); cut != std::string::npos) message.erase(0, cut + 1);
+  // The library stacks its backtrace, the cause first.
+  if (const auto cut = message.find('\n'); cut != std::string::npos) message.resize(cut);
+  while (!message.empty() && (message.back() == '.' || message.back() == '\r')) message.pop_back();
   return message;
 }
 

@@ -28,7 +28,8 @@ struct Form {
 const Form kForms[] = {
     {"split dot 001", "split-001/fat16.img.001"}, {"split dot 000", "split-000/fat16.img.000"},
     {"split dot aa", "split-dot-aa/fat16.img.aa"}, {"split NAMEaa", "split-aa/fat16aa"},
-    {"E01", "fat16.E01"},                       {"qcow2", "fat16.qcow2"},
+    {"E01", "fat16.E01"},                       {"E01 in segments", "segments/fat16.E01"},
+    {"qcow2", "fat16.qcow2"},
     {"VMDK", "fat16.vmdk"},                     {"VHD", "fat16.vhd"},
     {"VHDX", "fat16.vhdx"},
 };
@@ -108,27 +109,37 @@ TEST_P(SplitContainerSource, ScansRecoversAndImagesAsTheRawImage) {
 INSTANTIATE_TEST_SUITE_P(Forms, SplitContainerSource, ::testing::ValuesIn(kForms), test::NameFromWhat{});
 
 // A split series that lost a middle piece, or whose middle piece was cut
-// short, is refused with the piece named, never read as a shorter disk.
+// short, is refused with the piece named, never read as a shorter disk; so
+// is an E01 set that lost a segment.
 TEST(SplitImageDamage, MissingOrShortMiddlePieceIsAnErrorNamingIt) {
   struct Case {
     const char* what;
-    const char* piece;  // the middle piece damaged
-    bool remove;        // removed, else cut by one byte
+    const char* folder;  // the form copied
+    const char* first;   // what is opened
+    const char* piece;   // the piece damaged
+    bool remove;         // removed, else cut by one byte
+    const char* after;   // for a segment set: the last segment found before the gap
   };
-  const Case cases[] = {{"missing .003", "fat16.img.003", true}, {"short .002", "fat16.img.002", false}};
+  const Case cases[] = {
+      {"missing .003", "split-001", "fat16.img.001", "fat16.img.003", true, nullptr},
+      {"short .002", "split-001", "fat16.img.001", "fat16.img.002", false, nullptr},
+      {"missing E02", "segments", "fat16.E01", "fat16.E02", true, "fat16.E01"},
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     test::TempDir dir;
     fs::create_directories(dir / "pieces");
-    for (const auto& entry : fs::directory_iterator(formsDir() / "split-001"))
+    for (const auto& entry : fs::directory_iterator(formsDir() / c.folder))
       fs::copy_file(entry.path(), dir / "pieces" / entry.path().filename());
     const fs::path damaged = dir / "pieces" / c.piece;
     if (c.remove) fs::remove(damaged);
     else fs::resize_file(damaged, fs::file_size(damaged) - 1);
+    const std::string named = c.after ? "the segment file after " + (dir / "pieces" / c.after).string() + " is missing"
+                                      : "dravolin: " + damaged.string() + ": ";
     for (const char* command : {"scan", "partitions"}) {
-      const auto result = test::runDravolin({command, (dir / "pieces" / "fat16.img.001").string()}, dir / "home");
+      const auto result = test::runDravolin({command, (dir / "pieces" / c.first).string()}, dir / "home");
       EXPECT_EQ(result.exitCode, 1) << command;
-      EXPECT_NE(result.err.find("dravolin: " + damaged.string() + ": "), std::string::npos) << command << ": " << result.err;
+      EXPECT_NE(result.err.find(named), std::string::npos) << command << ": " << result.err;
       EXPECT_TRUE(result.out.empty()) << result.out;
     }
   }

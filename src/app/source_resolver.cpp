@@ -10,7 +10,9 @@
 
 #include "disk/destination_device.h"
 #include "disk/file_source.h"
+#include "disk/container_image.h"
 #include "disk/image_set.h"
+#include "disk/split_image.h"
 
 namespace dravolin {
 namespace fs = std::filesystem;
@@ -24,12 +26,19 @@ std::uint32_t nextDiskNumber(const std::vector<DeviceInfo>& devices) {
   return n;
 }
 
-Result<OpenedSource> openImageSet(const ImageSetLayout& layout, const std::vector<DeviceInfo>& devices) {
+Result<OpenedSource> openImageSet(const ImageSetLayout& layout, std::uint32_t number) {
   auto set = ImageSetSource::open(layout);
   if (!set) return std::unexpected(set.error());
   OpenedSource opened;
-  opened.device = makeImageDevice(nextDiskNumber(devices), layout.pieces.front().string(), layout.totalBytes);
+  opened.device = makeImageDevice(number, layout.pieces.front().string(), layout.totalBytes);
   opened.source = std::move(*set);
+  return opened;
+}
+
+OpenedSource imageSource(std::unique_ptr<SectorSource> source, const std::string& firstFile, std::uint32_t number) {
+  OpenedSource opened;
+  opened.device = makeImageDevice(number, firstFile, source->sizeInBytes());
+  opened.source = std::move(source);
   return opened;
 }
 
@@ -52,8 +61,16 @@ DescriptorBroker deviceAccessFor(bool mayAsk) {
 
 Result<OpenedSource> openSource(const std::string& name, const std::vector<DeviceInfo>& devices,
                                 const DescriptorBroker& broker) {
+  return openSource(
+      name, [&]() -> const std::vector<DeviceInfo>& { return devices; }, [&] { return nextDiskNumber(devices); },
+      broker);
+}
+
+Result<OpenedSource> openSource(const std::string& name, const DeviceLister& listDevices,
+                                const std::function<std::uint32_t()>& imageNumber, const DescriptorBroker& broker) {
   std::error_code ec;
   if (auto number = diskNumber(name); number && !fs::exists(name, ec)) {
+    const auto& devices = listDevices();
     for (const auto& d : devices) {
       if (d.floppy || d.number != *number) continue;
       auto file = openDevice(d.devicePath, AccessPurpose::ReadSource, broker);
@@ -68,17 +85,18 @@ Result<OpenedSource> openSource(const std::string& name, const std::vector<Devic
     // ("disk0.img", "disk1.img", ...) rather than a file of its own.
     const fs::path firstPiece = imagePieceName(name, 0);
     if (name.size() > 4 && fs::is_regular_file(firstPiece, ec))
-      return openSource(firstPiece.string(), devices, broker);
+      return openSource(firstPiece.string(), listDevices, imageNumber, broker);
     return makeError(ErrorKind::NotFound, name + ": No such file or directory");
   }
   if (fs::is_directory(status)) {
     auto layout = discoverImageFolder(name);
     if (!layout) return makeError(ErrorKind::NotFound, name + ": " + layout.error().message);
-    return openImageSet(*layout, devices);
+    return openImageSet(*layout, imageNumber());
   }
   if (fs::is_block_file(status)) {
     auto file = openDevice(name, AccessPurpose::ReadSource, broker);
     if (!file) return std::unexpected(file.error());
+    const auto& devices = listDevices();
     DeviceInfo info;
     std::string canonical = fs::weakly_canonical(name, ec).string();
     bool found = false;
@@ -101,22 +119,33 @@ Result<OpenedSource> openSource(const std::string& name, const std::vector<Devic
     return OpenedSource{std::move(*file), info};
   }
   if (fs::is_regular_file(status)) {
-    if (auto series = discoverPieceSeries(name)) return openImageSet(*series, devices);
+    if (auto series = discoverPieceSeries(name)) return openImageSet(*series, imageNumber());
+    // A split raw image opens as the whole series; a gap or a piece of the
+    // wrong size is an error naming it, never a short disk.
+    auto split = discoverSplitImage(name);
+    if (!split) return std::unexpected(split.error());
+    if (*split && (*split)->pieces.size() > 1) {
+      auto source = SplitImageSource::open(**split);
+      if (!source) return std::unexpected(source.error());
+      return imageSource(std::move(*source), name, imageNumber());
+    }
+    if (const auto container = detectContainer(name)) {
+      auto source = openContainer(name, *container);
+      if (!source) return std::unexpected(source.error());
+      return imageSource(std::move(*source), name, imageNumber());
+    }
     if (faccessat(AT_FDCWD, name.c_str(), R_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM)) {
       // An image this user may not read: the broker may still hand it over,
       // else the error says how to get access.
       auto file = openDevice(name, AccessPurpose::ReadSource, broker, true);
       if (!file) return std::unexpected(file.error());
-      OpenedSource opened;
-      opened.device = makeImageDevice(nextDiskNumber(devices), name, (*file)->sizeInBytes());
-      opened.source = std::move(*file);
-      return opened;
+      return imageSource(std::move(*file), name, imageNumber());
     }
     ImageSetLayout single;
     single.pieces.push_back(name);
     single.totalBytes = fs::file_size(name, ec);
     single.multiFile = false;
-    return openImageSet(single, devices);
+    return openImageSet(single, imageNumber());
   }
   return makeError(ErrorKind::InvalidArgument, name + ": not a disk, an image file or an image folder");
 }

@@ -130,7 +130,7 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
   context.addCommonOptions(*command, true);
   context.addChoiceOptions(*command, true);
   auto options = std::make_shared<CarveOptions>();
-  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
+  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   std::string names;
   for (auto name : kExtensionNames) {
     // With a space after each comma, so that the help and the manual page

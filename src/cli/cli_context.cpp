@@ -170,7 +170,11 @@ const std::vector<DeviceInfo>& CliContext::devices() {
 }
 
 void CliContext::openSource(const std::string& name, bool commit, RecoveryMode recoveryMode) {
-  auto opened = dravolin::openSource(name, devices(), session().deviceAccess);
+  // An image names no disk of the machine: the disks are listed only for a
+  // disk number or a block device.
+  auto opened = dravolin::openSource(
+      name, [this]() -> const std::vector<DeviceInfo>& { return devices(); }, [] { return countDisks(); },
+      session().deviceAccess);
   if (!opened) throw CliExit{kExitFailure, opened.error().message};
   Session& s = session();
   s.setSource(std::move(opened->source), opened->device);

@@ -55,7 +55,7 @@ NameSearchRequest::DateFilter parseDateFilter(const std::vector<std::string>& va
 CommandRunner registerFindCommand(CLI::App& app, CliContext& context) {
   auto* command = app.add_subcommand("find", "Search the folders and files of a FAT or NTFS volume by name");
   auto o = std::make_shared<FindOptions>();
-  command->add_option("SOURCE", o->source, "Block device, DiskN, image file or image folder")->required();
+  command->add_option("SOURCE", o->source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   command->add_option("PATTERN", o->pattern, "Name pattern: * any characters, ? one character (quote it)")
       ->required();
   context.addChoiceOptions(*command, false);

@@ -1,9 +1,12 @@
 // dravolin image: a sector copy of a disk, a partition or a range into an
 // image file (or 650 MiB pieces), or onto another disk.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
 #include "app/image_creation.h"
+#include "app/wizard_steps.h"
 #include "cli/commands.h"
 #include "cli/read_loss_json.h"
 
@@ -36,26 +39,55 @@ class MessageKeeper final : public Prompter {
   Prompter& inner_;
 };
 
-// The target named on the command line: "DiskN" or a device path.
+bool isDiskNumber(const std::string& name) {
+  return name.size() > 4 && name.starts_with("Disk") &&
+         std::all_of(name.begin() + 4, name.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+// The target named on the command line: "DiskN", a device path, or a link
+// of /dev/disk/by-id given whole or by its name alone.
 const TargetDisk* findTarget(const std::vector<TargetDisk>& targets, const std::string& name) {
   std::error_code ec;
-  const fs::path wanted = fs::weakly_canonical(name, ec);
+  fs::path given = name;
+  if (!isDiskNumber(name) && name.find('/') == std::string::npos && fs::is_symlink("/dev/disk/by-id/" + name, ec))
+    given = "/dev/disk/by-id/" + name;
+  const fs::path wanted = fs::weakly_canonical(given, ec);
+  const bool byPath = !ec && !isDiskNumber(name);
   for (const auto& target : targets) {
     if (target.device.name == name) return &target;
-    if (!ec && fs::weakly_canonical(target.device.devicePath, ec) == wanted) return &target;
+    std::error_code own;
+    if (byPath && fs::weakly_canonical(target.device.devicePath, own) == wanted && !own) return &target;
   }
   return nullptr;
+}
+
+// Whether two listings name the same disk: the same device, model, size and serial.
+bool sameDisk(const DeviceInfo& a, const DeviceInfo& b) {
+  return a.devicePath == b.devicePath && a.model == b.model && a.sizeBytes == b.sizeBytes && a.serial == b.serial;
 }
 
 void prepareDiskTarget(CliContext& context, ImageCreationPage& page, const std::string& name) {
   const auto targets = page.targetDisks(context.devices());
   const TargetDisk* target = findTarget(targets, name);
   if (!target) throw CliExit{kExitFailure, name + ": not a disk of this machine (see 'dravolin disks')"};
+  // Say which disk is about to be written, by what identifies it.
+  std::fprintf(stderr, "dravolin: target %s: %s\n", target->device.name.c_str(),
+               describeDiskIdentity(target->device).c_str());
   auto next = page.nextDisk(*target, context.prompter());
   if (!next) {
     if (next.error().kind == ErrorKind::Cancelled)
       throw CliExit{kExitFailure, "The target disk was not written (answer the question, or --yes)"};
     throw CliExit{kExitFailure, next.error().message};
+  }
+  // A disk number changes as loop devices come and go: the disk that number
+  // names now must still be the one whose model was confirmed, else nothing
+  // is written.
+  if (isDiskNumber(name)) {
+    const auto now = machineDisks();
+    const auto still = std::find_if(now.begin(), now.end(), [&](const DeviceInfo& d) { return d.name == name && !d.floppy; });
+    if (still == now.end() || !sameDisk(*still, target->device))
+      throw CliExit{kExitFailure, name + " no longer names " + describeDiskIdentity(target->device) +
+                                      "; nothing was written (give the disk by its path or by-id name)"};
   }
   if (auto opened = page.openTarget(); !opened) throw CliExit{kExitFailure, opened.error().message};
 }
@@ -100,12 +132,13 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
   context.addCommonOptions(*command, true);
   context.addChoiceOptions(*command, true);
   auto options = std::make_shared<ImageOptions>();
-  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
+  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   auto* to = command->add_option("--to", options->to,
                                  "Image path; pieces are named after it without its last four characters "
                                  "(Image.img gives Image0.img, Image1.img, ...)");
   auto* toDisk =
-      command->add_option("--to-disk", options->toDisk, "Target disk (device path or DiskN); all its data is lost");
+      command->add_option("--to-disk", options->toDisk, "Target disk (device path, /dev/disk/by-id name, or DiskN as 'dravolin disks' lists it); "
+                         "all its data is lost");
   to->excludes(toDisk);
   command->add_flag("--multifile", options->multiFile, "Split the image into pieces of 650 MiB")->needs(to);
   command->add_flag("--overwrite", options->overwrite, "Replace an existing image of that name")->needs(to);

@@ -20,7 +20,7 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
   auto* command = app.add_subcommand("partitions", "List the partitions of a disk or image and their properties");
   context.addCommonOptions(*command, true);
   auto source = std::make_shared<std::string>();
-  command->add_option("SOURCE", *source, "Block device, DiskN, image file or image folder")->required();
+  command->add_option("SOURCE", *source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   return [source, &context]() -> int {
     context.openSource(*source, false);
     Session& session = context.session();
@@ -56,14 +56,29 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
       }
       nlohmann::json doc = {{"source", session.source()->description()}, {"disk_bytes", diskBytes},
                             {"partitions", list}, {"pie", slices}};
+      if (const DeviceInfo& d = session.device(); !d.image) {
+        auto orNull = [](const std::string& v) { return v.empty() ? nlohmann::json() : nlohmann::json(v); };
+        doc["disk"] = {{"name", d.name},           {"path", d.devicePath}, {"model", orNull(d.model)},
+                       {"size", d.sizeBytes},      {"serial", orNull(d.serial)}, {"by_id", orNull(d.byId)},
+                       {"removable", d.removable}};
+      }
       doc["table"] = listing.gpt ? "gpt" : listing.wholeVolume ? "none" : listing.hasSignature ? "mbr" : "none";
       if (listing.gpt) doc["gpt_backup_used"] = listing.gptFromBackup;
       if (!listing.notes.empty()) doc["notes"] = listing.notes;
       context.printJson(doc);
       return kExitOk;
     }
-    std::printf("%s: %s, %llu bytes\n", session.device().name.c_str(), session.source()->description().c_str(),
-                static_cast<unsigned long long>(diskBytes));
+    // A disk of the machine is also named by what identifies it: its model,
+    // serial and by-id link.
+    std::string identity;
+    if (const DeviceInfo& d = session.device(); !d.image) {
+      for (const std::string& part : {d.model != d.devicePath ? d.model : std::string(),
+                                      d.serial.empty() ? std::string() : "serial " + d.serial, d.byId})
+        if (!part.empty()) identity += (identity.empty() ? " (" : ", ") + part;
+      if (!identity.empty()) identity += ")";
+    }
+    std::printf("%s: %s, %llu bytes%s\n", session.device().name.c_str(), session.source()->description().c_str(),
+                static_cast<unsigned long long>(diskBytes), identity.c_str());
     if (listing.partitions.empty()) {
       std::printf("No partitions recognised.\n");
       return kExitOk;

@@ -88,7 +88,7 @@ void checkPath(ResultTree& tree, const std::string& path, bool withFolders) {
 CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
   auto* command = app.add_subcommand("recover", "Save files and folders of a FAT or NTFS volume to a destination folder");
   auto o = std::make_shared<RecoverOptions>();
-  command->add_option("SOURCE", o->source, "Block device, DiskN, image file or image folder")->required();
+  command->add_option("SOURCE", o->source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   context.addChoiceOptions(*command, false);
   command->add_option("--to", o->to, "Destination folder (created when missing)")->required();
   command->add_option("--path", o->paths, "A folder or file to save, as scan prints it (repeatable)");

@@ -184,7 +184,7 @@ void writeEntry(JsonWriter& json, std::string_view path, std::string_view name, 
 CommandRunner registerScanCommand(CLI::App& app, CliContext& context) {
   auto* command = app.add_subcommand("scan", "Search a FAT or NTFS volume and print every folder and file found");
   auto options = std::make_shared<ScanOptions>();
-  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or image folder")->required();
+  command->add_option("SOURCE", options->source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   context.addChoiceOptions(*command, false);
   context.addCommonOptions(*command, true);
   addSearchOptions(*command, options->search);

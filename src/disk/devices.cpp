@@ -10,6 +10,8 @@
 #include <cctype>
 #include <fstream>
 
+#include "common/format.h"
+
 namespace dravolin {
 namespace fs = std::filesystem;
 
@@ -65,6 +67,44 @@ std::string udevModel(const std::string& name) {
   udev_unref(context);
   std::replace(model.begin(), model.end(), '_', ' ');
   return model;
+}
+
+// The serial number udev knows ("ID_SERIAL_SHORT", else "ID_SERIAL").
+std::string udevSerial(const std::string& name) {
+  udev* context = udev_new();
+  if (!context) return {};
+  std::string serial;
+  if (udev_device* device = udev_device_new_from_subsystem_sysname(context, "block", name.c_str())) {
+    const char* value = udev_device_get_property_value(device, "ID_SERIAL_SHORT");
+    if (!value) value = udev_device_get_property_value(device, "ID_SERIAL");
+    if (value) serial = value;
+    udev_device_unref(device);
+  }
+  udev_unref(context);
+  return serial;
+}
+
+// The /dev/disk/by-id link that points at the device, preferring a name by
+// bus and serial ("ata-", "nvme-", "usb-", "scsi-") over a world-wide name;
+// empty when there is none. Links of partitions ("-part1") are not the disk.
+std::string byIdLink(const fs::path& devRoot, const std::string& name) {
+  std::error_code ec;
+  const fs::path folder = devRoot / "disk" / "by-id";
+  std::vector<std::string> links;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (!entry.is_symlink(ec)) continue;
+    const std::string link = entry.path().filename().string();
+    if (link.find("-part") != std::string::npos) continue;
+    const fs::path target = fs::read_symlink(entry.path(), ec);
+    if (ec || target.filename().string() != name) continue;
+    links.push_back(link);
+  }
+  if (links.empty()) return {};
+  auto rank = [](const std::string& link) { return startsWith(link, "wwn-") || startsWith(link, "nvme-eui.") ? 1 : 0; };
+  std::sort(links.begin(), links.end(), [&](const std::string& a, const std::string& b) {
+    return rank(a) != rank(b) ? rank(a) < rank(b) : a < b;
+  });
+  return (folder / links.front()).string();
 }
 
 // The kinds of device beside whole disks, loops and floppies.
@@ -145,6 +185,10 @@ DeviceInfo describe(const fs::path& sysDir, const fs::path& devRoot, const std::
       break;
   }
   if (d.model.empty() && realSys) d.model = udevModel(name);
+  d.serial = readLine(sysDir / "device" / "serial");
+  if (d.serial.empty() && realSys) d.serial = udevSerial(name);
+  d.byId = byIdLink(devRoot, name);
+  d.removable = readLine(sysDir / "removable") == "1";
   fillGeometry(d);
   return d;
 }
@@ -210,34 +254,56 @@ bool naturalLessFrom(const std::string& a, const std::string& b, std::size_t i, 
 
 }  // namespace
 
-std::vector<DeviceInfo> enumerateDevices(const fs::path& sysBlock, const fs::path& devRoot) {
+namespace {
+
+// The names below sysBlock by group, in the order their disk numbers go:
+// whole disks, loops, RAID arrays, mapped volumes, network block devices,
+// optical drives; floppies apart. Only sysfs is read, no device is opened.
+struct DeviceGroups {
+  std::vector<std::string> disks, loops, floppies, raids, mapped, network, optical;
+};
+
+DeviceGroups groupDevices(const fs::path& sysBlock) {
   // Whole disks and loop devices keep the numbers they had before the other
   // kinds were listed: those come after them.
-  std::vector<std::string> disks, loops, floppies, raids, mapped, network, optical;
+  DeviceGroups g;
   std::error_code ec;
-  const bool realSys = sysBlock == fs::path("/sys/block");
   auto hasMedia = [](const fs::path& dir) { return readLine(dir / "size") != "" && readLine(dir / "size") != "0"; };
   for (const auto& entry : fs::directory_iterator(sysBlock, ec)) {
     std::string name = entry.path().filename().string();
-    if (isWholeDisk(name)) disks.push_back(name);
+    if (isWholeDisk(name)) g.disks.push_back(name);
     else if (startsWith(name, "loop") && !readLine(entry.path() / "loop" / "backing_file").empty())
-      loops.push_back(name);
-    else if (startsWith(name, "fd")) floppies.push_back(name);
+      g.loops.push_back(name);
+    else if (startsWith(name, "fd")) g.floppies.push_back(name);
     else if (const VolumeKind kind = volumeKind(name); kind != VolumeKind::None && hasMedia(entry.path())) {
       // An inactive array, an unconnected nbd or an empty optical drive has
       // size 0 and nothing to read: not listed.
       switch (kind) {
-        case VolumeKind::Raid: raids.push_back(name); break;
-        case VolumeKind::DeviceMapper: mapped.push_back(name); break;
-        case VolumeKind::NetworkBlock: network.push_back(name); break;
-        case VolumeKind::Optical: optical.push_back(name); break;
+        case VolumeKind::Raid: g.raids.push_back(name); break;
+        case VolumeKind::DeviceMapper: g.mapped.push_back(name); break;
+        case VolumeKind::NetworkBlock: g.network.push_back(name); break;
+        case VolumeKind::Optical: g.optical.push_back(name); break;
         case VolumeKind::None: break;
       }
     }
   }
+  return g;
+}
+
+}  // namespace
+
+std::uint32_t countDisks(const fs::path& sysBlock) {
+  const DeviceGroups g = groupDevices(sysBlock);
+  return static_cast<std::uint32_t>(g.disks.size() + g.loops.size() + g.raids.size() + g.mapped.size() +
+                                    g.network.size() + g.optical.size());
+}
+
+std::vector<DeviceInfo> enumerateDevices(const fs::path& sysBlock, const fs::path& devRoot) {
+  const bool realSys = sysBlock == fs::path("/sys/block");
+  DeviceGroups g = groupDevices(sysBlock);
   std::vector<DeviceInfo> out;
   std::uint32_t number = 0;
-  for (auto* group : {&disks, &loops, &raids, &mapped, &network, &optical}) {
+  for (auto* group : {&g.disks, &g.loops, &g.raids, &g.mapped, &g.network, &g.optical}) {
     std::sort(group->begin(), group->end(), naturalLess);
     for (const auto& name : *group) {
       DeviceInfo d = describe(sysBlock / name, devRoot, name, realSys);
@@ -246,8 +312,8 @@ std::vector<DeviceInfo> enumerateDevices(const fs::path& sysBlock, const fs::pat
       out.push_back(std::move(d));
     }
   }
-  std::sort(floppies.begin(), floppies.end(), naturalLess);
-  for (const auto& name : floppies) {
+  std::sort(g.floppies.begin(), g.floppies.end(), naturalLess);
+  for (const auto& name : g.floppies) {
     DeviceInfo d = describe(sysBlock / name, devRoot, name, realSys);
     d.floppy = true;
     d.name = "Floppy Drive";
@@ -273,6 +339,28 @@ DeviceInfo makeImageDevice(std::uint32_t number, const std::string& firstFile, s
   d.cylinders = totalBytes / 512 / 16065;
   d.image = true;
   return d;
+}
+
+std::string describeDiskIdentity(const DeviceInfo& d) {
+  std::string text = d.devicePath;
+  auto add = [&](const std::string& part) {
+    if (part.empty()) return;
+    text += text.empty() ? part : ", " + part;
+  };
+  if (d.model != d.devicePath) add(d.model);
+  const std::string size = formatMegaGiga(d.sizeBytes);
+  add(size);
+  if (!d.serial.empty()) add("serial " + d.serial);
+  if (!d.byId.empty()) add(d.byId);
+  return text;
+}
+
+std::vector<std::string> diskIdentityRows(const DeviceInfo& d) {
+  if (d.image) return {};
+  std::vector<std::string> rows{"Device Path : " + d.devicePath};
+  if (!d.serial.empty()) rows.push_back("Serial Number : " + d.serial);
+  if (!d.byId.empty()) rows.push_back("By-id : " + d.byId);
+  return rows;
 }
 
 std::vector<std::string> deviceInformationRows(const DeviceInfo& d) {

@@ -26,9 +26,16 @@ struct DeviceInfo {
   std::uint64_t cylinders = 0;
   std::uint32_t heads = 255;
   std::uint32_t sectorsPerTrack = 63;
+  std::string serial;               // the serial number, empty when the device tells none
+  std::string byId;                 // its /dev/disk/by-id link, empty when there is none
+  bool removable = false;
   bool floppy = false;
   bool image = false;
 };
+
+// What names a disk for the user beside its number: "/dev/sdb, SanDisk
+// Ultra, 29 GB, serial 4C53..." (the parts that are known).
+std::string describeDiskIdentity(const DeviceInfo& device);
 
 // Orders "sda" < "sdb" < "sdaa" and "nvme2n1" < "nvme10n1": digit runs compare as numbers.
 bool naturalLess(const std::string& a, const std::string& b);
@@ -39,10 +46,19 @@ bool naturalLess(const std::string& a, const std::string& b);
 std::vector<DeviceInfo> enumerateDevices(const std::filesystem::path& sysBlock = "/sys/block",
                                          const std::filesystem::path& devRoot = "/dev");
 
+// The number of disks enumerateDevices would list (floppies apart), from
+// sysfs alone: no device is opened. The number an image source gets.
+std::uint32_t countDisks(const std::filesystem::path& sysBlock = "/sys/block");
+
 // The image as the next disk: "Disk" + k with k the count of listed disks,
 // media type "Image", model the canonical path of its first file, 255 heads,
 // 63 sectors per track, cylinders = bytes / 512 / 16,065.
 DeviceInfo makeImageDevice(std::uint32_t number, const std::string& firstFile, std::uint64_t totalBytes);
+
+// The rows that identify a disk of the machine beside its number ("Device
+// Path : /dev/sdb", "Serial Number : ...", "By-id : ..."), those known;
+// none for an image.
+std::vector<std::string> diskIdentityRows(const DeviceInfo& device);
 
 // The rows of the "Device Information" list.
 std::vector<std::string> deviceInformationRows(const DeviceInfo& device);

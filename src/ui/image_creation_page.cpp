@@ -102,7 +102,8 @@ ImageCreation::ImageCreation(MainWindow& window)
                                                                       : std::vector<DeviceInfo>{};
   targets_ = core_.targetDisks(devices);
   for (const TargetDisk& t : targets_) {
-    QString text = QString::fromStdString(t.device.name + " - " + t.device.model);
+    // Named by what identifies the disk, not only by its changing number.
+    QString text = QString::fromStdString(t.device.name + " - " + describeDiskIdentity(t.device));
     target_->addItem(text);
     if (!t.refusal.empty()) target_->setItemData(target_->count() - 1, QString::fromStdString(t.refusal), Qt::ToolTipRole);
   }

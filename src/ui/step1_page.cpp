@@ -133,6 +133,9 @@ void DiskSelectionPage::enumerate() {
       node->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("floppy.svg"))));
     } else {
       node = new QTreeWidgetItem(disksNode_, {QString::fromStdString(device.name)});
+      // The number changes as loop devices come and go: the path, model,
+      // size, serial and by-id link say which disk it is.
+      node->setToolTip(0, QString::fromStdString(describeDiskIdentity(device)));
       node->setIcon(0, QIcon(dataFile(window_.session(), QStringLiteral("disk.svg"))));
     }
     node->setData(0, kDeviceRole, static_cast<int>(i));
@@ -155,7 +158,8 @@ void DiskSelectionPage::askForImage() {
   QString path;
   if (chosen == file) {
     path = QFileDialog::getOpenFileName(this, QString::fromUtf8(msg::kSelectImageFolderTitle), QString(),
-                                        QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso);;All files (*)"));
+                                        QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso *.000 *.001 *.aa *.E01 *.Ex01 "
+                                                       "*.qcow2 *.vmdk *.vhd *.vhdx);;All files (*)"));
   } else if (chosen == folder) {
     path = QFileDialog::getExistingDirectory(this, QString::fromUtf8(msg::kSelectImageFolderTitle));
   }
@@ -169,8 +173,11 @@ bool DiskSelectionPage::openImage(const QString& path) {
     window_.session().state.selectedDeviceText.clear();
     // An image that is there but could not be read (no permission, say)
     // is named with the reason and how to get access.
-    window_.prompter().inform(opened.error().kind == ErrorKind::Io ? opened.error().message
-                                                                    : std::string(msg::kImagePathNotFound));
+    // So is a split image with a missing or cut piece and a container that
+    // cannot be read (the message names the piece or the container).
+    const ErrorKind kind = opened.error().kind;
+    window_.prompter().inform(kind == ErrorKind::Io || kind == ErrorKind::Corrupt ? opened.error().message
+                                                                                  : std::string(msg::kImagePathNotFound));
     return false;
   }
   if (window_.options().wrapSource) opened->source = window_.options().wrapSource(std::move(opened->source));
@@ -209,6 +216,7 @@ void DiskSelectionPage::selectionChanged() {
   session.state.selectedDeviceText = session.device().name;
   for (const std::string& line : deviceInformationRows(session.device()))
     information_->addItem(QString::fromStdString(line));
+  for (const std::string& line : diskIdentityRows(session.device())) information_->addItem(QString::fromStdString(line));
 }
 
 void DiskSelectionPage::next() {

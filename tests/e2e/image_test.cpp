@@ -308,5 +308,38 @@ TEST(ImageCommand, CopyOntoALoopDeviceOfTheTestsOwnFile) {
   EXPECT_EQ(test::readFile(dir / "small.img"), std::string(sourceBytes - 512, '\xAB'));
 }
 
+// A target disk is named by what identifies it: `disks` lists a loop device
+// of the test's own file with its path, size and backing file, and
+// --to-disk takes its disk number as well as its path, saying which disk it
+// writes before it does.
+TEST(ImageCommand, TargetDiskByNumberIsNamedByItsIdentity) {
+  test::TempDir dir;
+  const fs::path source = test::fixturePath("fat16.img");
+  test::writeFile(dir / "target.img", std::string(fs::file_size(source), '\xAB'));
+  LoopGuard target(dir / "target.img");
+  if (target.device().empty()) GTEST_SKIP() << "cannot attach a loop device here: " << target.failure();
+  auto disks = runDravolin({"disks", "--json"}, dir / "home");
+  ASSERT_EQ(disks.exitCode, 0) << disks.err;
+  std::string number;
+  const auto listed = nlohmann::json::parse(disks.out);
+  for (const auto& d : listed["disks"]) {
+    if (d["path"] != target.device()) continue;
+    number = d["name"];
+    EXPECT_EQ(d["size"], fs::file_size(source));
+    EXPECT_EQ(d["model"], fs::canonical(dir / "target.img").string());
+    EXPECT_TRUE(d["serial"].is_null());
+    EXPECT_FALSE(d["removable"].get<bool>());
+  }
+  ASSERT_FALSE(number.empty()) << target.device() << " not listed:\n" << disks.out;
+  auto copied = runDravolin({"image", source.string(), "--whole-disk", "--to-disk", number, "--yes"}, dir / "home");
+  ASSERT_EQ(copied.exitCode, 0) << copied.err;
+  EXPECT_NE(copied.err.find("dravolin: target " + number + ": " + target.device() + ", " +
+                            fs::canonical(dir / "target.img").string()),
+            std::string::npos)
+      << copied.err;
+  target.detach();
+  EXPECT_EQ(test::sha256File(dir / "target.img"), test::sha256File(source));
+}
+
 }  // namespace
 }  // namespace dravolin

@@ -132,3 +132,46 @@ TEST(GeometryCache, RoundTripsThroughTheConfigStore) {
 
 }  // namespace
 }  // namespace dravolin
+
+namespace dravolin {
+namespace {
+
+// What names a disk beside its number: serial from sysfs, the by-id link
+// (a bus-and-serial name before a world-wide name, never a partition's),
+// and the count of disks an image source is numbered after, read from
+// sysfs alone.
+TEST(DeviceEnumeration, NamesDisksBySerialAndByIdLink) {
+  test::TempDir sys;
+  test::TempDir dev;
+  test::writeFile(sys / "sda/size", "4096\n");
+  test::writeFile(sys / "sda/device/model", "FAKE SSD\n");
+  test::writeFile(sys / "sda/device/serial", "  S3Z1NB0K  \n");
+  test::writeFile(sys / "sdb/size", "2048\n");
+  test::writeFile(sys / "sdb/removable", "1\n");
+  test::writeFile(sys / "loop2/size", "100\n");
+  test::writeFile(sys / "loop2/loop/backing_file", "/tmp/b.img\n");
+  test::writeFile(sys / "fd0/size", "2880\n");
+  std::filesystem::create_directories(dev / "disk/by-id");
+  std::filesystem::create_symlink("../../sda", dev / "disk/by-id/wwn-0x5002538e");
+  std::filesystem::create_symlink("../../sda", dev / "disk/by-id/ata-FAKE_SSD_S3Z1NB0K");
+  std::filesystem::create_symlink("../../sda1", dev / "disk/by-id/ata-FAKE_SSD_S3Z1NB0K-part1");
+  std::filesystem::create_symlink("../../sdb1", dev / "disk/by-id/usb-Stick-0:0-part1");
+
+  const auto devices = enumerateDevices(sys.path(), dev.path());
+  ASSERT_EQ(devices.size(), 4u);
+  EXPECT_EQ(devices[0].serial, "S3Z1NB0K");
+  EXPECT_EQ(devices[0].byId, (dev / "disk/by-id/ata-FAKE_SSD_S3Z1NB0K").string());
+  EXPECT_FALSE(devices[0].removable);
+  EXPECT_EQ(devices[1].byId, "") << "only a partition of sdb has a link";
+  EXPECT_TRUE(devices[1].removable);
+  EXPECT_EQ(describeDiskIdentity(devices[0]),
+            (dev / "sda").string() + ", FAKE SSD, 2.000 MB, serial S3Z1NB0K, " + devices[0].byId);
+  EXPECT_EQ(diskIdentityRows(devices[0]),
+            (std::vector<std::string>{"Device Path : " + (dev / "sda").string(), "Serial Number : S3Z1NB0K",
+                                      "By-id : " + devices[0].byId}));
+  EXPECT_EQ(countDisks(sys.path()), 3u);
+  EXPECT_TRUE(diskIdentityRows(makeImageDevice(3, "/tmp/x.img", 512)).empty());
+}
+
+}  // namespace
+}  // namespace dravolin

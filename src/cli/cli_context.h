@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/search_controller.h"
@@ -151,6 +152,19 @@ void chooseLostFileSystem(CliContext& context, int ordinal, const std::vector<st
 void chooseFoundOrdinal(CliContext& context, int ordinal);
 // Restores the found list of a .ST2C search log (checked against the source) without searching.
 void loadFoundListLog(CliContext& context, const std::string& path);
+
+// The refusal of a destination folder: the destination dialog's message
+// and, in brackets, the path and the system's reason ("Not a valid
+// Destination. Please specify destination. (/a/file: Not a directory)").
+std::string destinationRefusal(const std::string& message, const std::string& why);
+
+// The text of a message as the terminal shows it: the control characters
+// of names read from the disk escaped ("\n", "\x1b"), the message's own
+// line breaks kept.
+std::string shownMessage(std::string_view text);
+// Every message on stderr goes this one way: "dravolin: " and the shown
+// text, written at once.
+void printMessage(std::string_view text);
 
 // The document of a failing command under --json: {"error": ..., "exit_code": ...}.
 void printJsonError(const std::string& message, int exitCode);

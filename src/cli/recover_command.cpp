@@ -141,8 +141,9 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     if (o->yes) prompter.setYes(true);
 
     // The destination dialog: the folder, the size count, the free space.
-    auto destination = checkDestination(o->to);
-    if (!destination) throw CliExit{kExitFailure, destination.error().message};
+    std::string why;
+    auto destination = checkDestination(o->to, &why);
+    if (!destination) throw CliExit{kExitFailure, destinationRefusal(destination.error().message, why)};
     Saver saver(*tree, session.savingSettings,
                 SavingSource{*session.reader(), session.state.volumeParameters, session.state.FileSystemType,
                              static_cast<std::uint64_t>(session.state.PartitionEnd), &session.mftRunList});

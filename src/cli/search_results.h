@@ -110,7 +110,7 @@ inline std::unique_ptr<ResultTree> searchAndBuildTree(CliContext& context, const
     throw CliExit{kExitFailure, "the search failed" + (controller.error().empty() ? "" : ": " + controller.error())};
   // What the search could not read (a partial MFT, torn records) is said,
   // as in the activity report.
-  for (const std::string& note : session.searchNotes) std::fprintf(stderr, "dravolin: warning: %s\n", note.c_str());
+  for (const std::string& note : session.searchNotes) printMessage("warning: " + shownText(note));
   // After a search for lost partitions the tree shows the chosen file system only.
   const std::uint16_t partition =
       session.state.LostPartitionSearch ? static_cast<std::uint16_t>(session.state.SelectedFoundFileSystem) : 0;

@@ -504,6 +504,9 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
     }
   }
 
+  if (result_.errors.size() != errorsBefore || result_.clipped.size() != clippedBefore ||
+      result_.incomplete.size() != incompleteBefore)
+    result_.shortFiles.push_back({target.string(), written, node.size});
   pending_.push_back({partial, target, replace});
   pendingTargets_.insert(target.native());
   pendingBytes_ += written;

@@ -273,13 +273,19 @@ static void printSelectionWarning(Session& session) {
   session.state.selectionWarning.clear();
 }
 
-void CliContext::commitChoice(ChoiceRule rule) {
+void CliContext::commitChoice(ChoiceRule rule, bool exhaustive) {
   Session& s = session();
   const auto& listing = listPartitions();
   // A rejected volume check ends a search; raw carving and imaging never use
-  // the volume's layout, so for them it is a warning and the job goes on.
+  // the volume's layout, and the exhaustive search of an NTFS volume reads
+  // its records from the sectors (its geometry from the boot sector), so for
+  // them it is a warning and the job goes on.
   auto checkFailed = [&](const std::string& message) {
-    if (rule == ChoiceRule::NeedsFileSystem) throw CliExit{kExitFailure, message};
+    if (rule == ChoiceRule::NeedsFileSystem) {
+      if (!exhaustive || s.state.FileSystemType != FsType::Ntfs) throw CliExit{kExitFailure, message};
+      printMessage("warning: " + message + "; going on, the exhaustive search does not need it");
+      return;
+    }
     printMessage("warning: " + message + "; going on, raw carving and imaging do not need it");
   };
   if (choice.wholeDisk) {

@@ -117,7 +117,10 @@ class CliContext {
   const PartitionListing& listPartitions();
 
   // Commits the choice as the wizard would; throws CliExit on a refusal.
-  void commitChoice(ChoiceRule rule);
+  // exhaustive: the search asked for is the exhaustive one, which finds an
+  // NTFS volume's records in its sectors without the MFT: a failed NTFS
+  // volume check is then a warning and the search goes on.
+  void commitChoice(ChoiceRule rule, bool exhaustive = false);
 
   // Runs a worker under a search controller with a progress line on stderr
   // when it is a terminal. The first Ctrl-C stops the job as the Stop button

@@ -51,7 +51,7 @@ inline void addSearchOptions(CLI::App& command, SearchOptions& options) {
 // selection of the search log given with --load-log, checked against SOURCE.
 inline void commitChoiceOrLoadLog(CliContext& context, const SearchOptions& options) {
   if (options.loadLog.empty()) {
-    context.commitChoice(ChoiceRule::NeedsFileSystem);
+    context.commitChoice(ChoiceRule::NeedsFileSystem, options.exhaustive);
     return;
   }
   const ChoiceOptions& choice = context.choice;

@@ -86,7 +86,10 @@ Result<OpenedSource> openSource(const std::string& name, const DeviceLister& lis
     const fs::path firstPiece = imagePieceName(name, 0);
     if (name.size() > 4 && fs::is_regular_file(firstPiece, ec))
       return openSource(firstPiece.string(), listDevices, imageNumber, broker);
-    return makeError(ErrorKind::NotFound, name + ": No such file or directory");
+    // The system's reason: a missing file, a path through a file ("Not a
+    // directory"), a folder this user may not enter ("Permission denied").
+    const std::string reason = ec ? ec.message() : std::string("No such file or directory");
+    return makeError(ErrorKind::NotFound, name + ": " + reason);
   }
   if (fs::is_directory(status)) {
     auto layout = discoverImageFolder(name);

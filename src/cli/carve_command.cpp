@@ -48,9 +48,10 @@ std::string askAnotherSavingPath(TerminalPrompter& prompter) {
   std::cerr << "\nAnother saving path (empty to stop): " << std::flush;
   std::string line;
   if (!std::getline(std::cin, line) || line.empty()) return {};
-  auto checked = checkDestination(line);
+  std::string why;
+  auto checked = checkDestination(line, &why);
   if (!checked) {
-    std::cerr << "dravolin: " << checked.error().message << "\n";
+    printMessage(destinationRefusal(checked.error().message, why));
     return {};
   }
   return checked->string();
@@ -157,9 +158,10 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
     session.state.CurrentStep = 10;
     std::string destinationError;
     auto page = commitRawExtensionPage(*ticks, session.activityLog(), [&]() -> std::string {
-      auto checked = checkDestination(options->to);
+      std::string why;
+      auto checked = checkDestination(options->to, &why);
       if (!checked) {
-        destinationError = checked.error().message;
+        destinationError = destinationRefusal(checked.error().message, why);
         return {};
       }
       return checked->string();

@@ -17,6 +17,7 @@
 #include "app/source_resolver.h"
 #include "app/wizard_steps.h"
 #include "results/saving.h"
+#include "results/unicode_text.h"
 
 namespace dravolin::cli {
 
@@ -50,13 +51,13 @@ ReplaceAnswer TerminalPrompter::askReplace(const std::string& path) {
   if (!interactive_) {
     // Nothing is overwritten and nothing lost: the new file gets a new name.
     // The answer holds for the rest of the run, so this is said once.
-    std::cerr << "dravolin: " << path
+    std::cerr << "dravolin: " << shownText(path)
               << " already exists; no terminal to ask, so existing files are kept and new ones renamed "
                  "(use --on-exists)\n";
     return ReplaceAnswer::RenameAll;
   }
   for (;;) {
-    std::string a = askLine("\n" + path +
+    std::string a = askLine("\n" + shownText(path) +
                             " already exists. Replace? [y]es, [n]o, yes to [a]ll, n[o] to all, "
                             "[r]ename, rename a[l]l: ");
     if (a == "y") return ReplaceAnswer::Yes;
@@ -85,13 +86,15 @@ bool TerminalPrompter::askCreateError(const std::string& text) {
   // The dialog's own button hint does not fit the answers given here.
   if (const std::size_t hint = shown.find("\nPress Yes"); hint != std::string::npos) shown.resize(hint);
   if (!interactive_) {
-    std::cerr << "dravolin: " << shown << "\n";
+    // The file is named once, among the errors the command lists at its
+    // end; here only the answer taken is said, once.
     if (!createErrorToldOnce_)
       std::cerr << "dravolin: no terminal to ask: files that cannot be created are skipped "
                    "(use --on-create-error)\n";
     createErrorToldOnce_ = true;
     return false;
   }
+  shown = shownMessage(shown);  // the file's name comes from the disk
   for (;;) {
     std::string a = askLine("\n" + shown + "\n[s]kip this file, [a]bort the saving? ");
     if (a == "s" || a.empty()) return false;
@@ -102,7 +105,7 @@ bool TerminalPrompter::askCreateError(const std::string& text) {
 bool TerminalPrompter::askYesNo(const std::string& text) {
   if (text.starts_with(kFileCreationTitle)) return askCreateError(text);
   if (yes_) return true;
-  const std::string shown = withLineBreaks(text);
+  const std::string shown = shownMessage(withLineBreaks(text));
   if (!interactive_) {
     std::cerr << "dravolin: " << shown << "\ndravolin: answered No (no terminal to ask; use --yes)\n";
     return false;
@@ -111,7 +114,30 @@ bool TerminalPrompter::askYesNo(const std::string& text) {
   return a == "y" || a == "Y" || a == "yes";
 }
 
-void TerminalPrompter::inform(const std::string& text) { std::cerr << "dravolin: " << withLineBreaks(text) << "\n"; }
+void TerminalPrompter::inform(const std::string& text) { printMessage(withLineBreaks(text)); }
+
+std::string destinationRefusal(const std::string& message, const std::string& why) {
+  return why.empty() ? message : message + " (" + why + ")";
+}
+
+std::string shownMessage(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (;;) {
+    const std::size_t end = text.find('\n');
+    appendShownText(out, text.substr(0, end));
+    if (end == std::string_view::npos) return out;
+    out.push_back('\n');
+    text.remove_prefix(end + 1);
+  }
+}
+
+void printMessage(std::string_view text) {
+  std::string line = "dravolin: ";
+  line += shownMessage(text);
+  line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
 
 // ---- context
 
@@ -225,7 +251,7 @@ const PartitionListing& CliContext::listPartitions() {
   if (!listed_ && s.reader()) {
     listSourcePartitions(s);
     listed_ = true;
-    for (const auto& note : s.listing().notes) std::cerr << "dravolin: " << note << "\n";
+    for (const auto& note : s.listing().notes) printMessage(note);
   }
   return s.listing();
 }
@@ -247,18 +273,24 @@ static std::string volumeCheckFailure(FsType fileSystem) {
 // The line of a commit that cut the selection at the end of the source.
 static void printSelectionWarning(Session& session) {
   if (session.state.selectionWarning.empty()) return;
-  std::cerr << "dravolin: " << session.state.selectionWarning << "\n";
+  printMessage(session.state.selectionWarning);
   session.state.selectionWarning.clear();
 }
 
-void CliContext::commitChoice(ChoiceRule rule) {
+void CliContext::commitChoice(ChoiceRule rule, bool exhaustive) {
   Session& s = session();
   const auto& listing = listPartitions();
   // A rejected volume check ends a search; raw carving and imaging never use
-  // the volume's layout, so for them it is a warning and the job goes on.
+  // the volume's layout, and the exhaustive search of an NTFS volume reads
+  // its records from the sectors (its geometry from the boot sector), so for
+  // them it is a warning and the job goes on.
   auto checkFailed = [&](const std::string& message) {
-    if (rule == ChoiceRule::NeedsFileSystem) throw CliExit{kExitFailure, message};
-    std::cerr << "dravolin: warning: " << message << "; going on, raw carving and imaging do not need it\n";
+    if (rule == ChoiceRule::NeedsFileSystem) {
+      if (!exhaustive || s.state.FileSystemType != FsType::Ntfs) throw CliExit{kExitFailure, message};
+      printMessage("warning: " + message + "; going on, the exhaustive search does not need it");
+      return;
+    }
+    printMessage("warning: " + message + "; going on, raw carving and imaging do not need it");
   };
   if (choice.wholeDisk) {
     if (rule == ChoiceRule::NeedsFileSystem)

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/search_controller.h"
@@ -116,7 +117,10 @@ class CliContext {
   const PartitionListing& listPartitions();
 
   // Commits the choice as the wizard would; throws CliExit on a refusal.
-  void commitChoice(ChoiceRule rule);
+  // exhaustive: the search asked for is the exhaustive one, which finds an
+  // NTFS volume's records in its sectors without the MFT: a failed NTFS
+  // volume check is then a warning and the search goes on.
+  void commitChoice(ChoiceRule rule, bool exhaustive = false);
 
   // Runs a worker under a search controller with a progress line on stderr
   // when it is a terminal. The first Ctrl-C stops the job as the Stop button
@@ -151,6 +155,19 @@ void chooseLostFileSystem(CliContext& context, int ordinal, const std::vector<st
 void chooseFoundOrdinal(CliContext& context, int ordinal);
 // Restores the found list of a .ST2C search log (checked against the source) without searching.
 void loadFoundListLog(CliContext& context, const std::string& path);
+
+// The refusal of a destination folder: the destination dialog's message
+// and, in brackets, the path and the system's reason ("Not a valid
+// Destination. Please specify destination. (/a/file: Not a directory)").
+std::string destinationRefusal(const std::string& message, const std::string& why);
+
+// The text of a message as the terminal shows it: the control characters
+// of names read from the disk escaped ("\n", "\x1b"), the message's own
+// line breaks kept.
+std::string shownMessage(std::string_view text);
+// Every message on stderr goes this one way: "dravolin: " and the shown
+// text, written at once.
+void printMessage(std::string_view text);
 
 // The document of a failing command under --json: {"error": ..., "exit_code": ...}.
 void printJsonError(const std::string& message, int exitCode);

@@ -32,7 +32,7 @@ std::string_view firstWord(int argc, char** argv) {
 // A failing command: one line on stderr and, with --json, one document
 // {"error": ..., "exit_code": ...} on stdout.
 int fail(bool json, int code, const std::string& message) {
-  if (!message.empty()) std::cerr << "dravolin: " << message << "\n";
+  if (!message.empty()) dravolin::cli::printMessage(message);
   if (json) dravolin::cli::printJsonError(message, code);
   return code;
 }

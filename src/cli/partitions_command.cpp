@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "results/unicode_text.h"
 #include "common/format.h"
 #include "app/wizard_steps.h"
 
@@ -93,7 +94,8 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
                 "End Sector", "Size", "Share", listing.gpt ? "  Name" : "");
     for (std::size_t i = 0; i < listing.partitions.size(); ++i) {
       const auto& p = listing.partitions[i];
-      const std::string name = p.gpt ? "  " + p.gptName : "";
+      // GPT partition names come from the disk: shown escaped.
+      const std::string name = p.gpt ? "  " + shownText(p.gptName) : "";
       std::printf("%-*s %-*s %12llu %12llu %10s %5d%%%s%s\n", labelWidth, p.label().c_str(), typeWidth,
                   p.typeText().c_str(), static_cast<unsigned long long>(p.start),
                   static_cast<unsigned long long>(p.end), formatPartitionSize((p.end - p.start) * kSectorSize).c_str(),
@@ -103,7 +105,7 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
     if (listing.gpt) {
       std::printf("\nGPT partition table%s\n", listing.gptFromBackup ? ", read from the backup header" : "");
       for (const auto& p : listing.partitions)
-        std::printf("  %s: entry %u, name \"%s\", type %s (%s)\n", p.label().c_str(), p.gptSlot, p.gptName.c_str(),
+        std::printf("  %s: entry %u, name \"%s\", type %s (%s)\n", p.label().c_str(), p.gptSlot, shownText(p.gptName).c_str(),
                     p.typeGuid.c_str(), p.typeName.c_str());
     }
     return kExitOk;

@@ -1,4 +1,5 @@
 #include "cli/progress_line.h"
+#include "results/unicode_text.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -70,7 +71,7 @@ std::string formatProgressLine(const ProgressState& state, double elapsedSeconds
   std::string line;
   if (fixed + 3 <= room) {
     // The status takes what is left, cut with "..." when longer.
-    std::string status = state.status;
+    std::string status = shownText(state.status);  // names from the disk, shown escaped
     const std::size_t space = room - fixed;
     if (characters(status) > space) status = firstCharacters(status, space - 3) + "...";
     line = std::string(head) + "  " + status + tail;

@@ -1,5 +1,8 @@
 #include "cli/read_loss_json.h"
 
+#include "cli/cli_context.h"
+#include "results/unicode_text.h"
+
 #include <cstdio>
 
 #include "results/read_loss_report.h"
@@ -39,7 +42,8 @@ void addReadLossJson(nlohmann::json& doc, const std::vector<SectorRange>& unread
 
 bool printReadLosses(const ResultTree& tree) {
   const std::vector<std::string> lines = describeReadLosses(tree);
-  for (const std::string& line : lines) std::fprintf(stderr, "dravolin: %s\n", line.c_str());
+  // The lines name folders read from the disk: shown escaped.
+  for (const std::string& line : lines) printMessage(shownText(line));
   return !lines.empty();
 }
 

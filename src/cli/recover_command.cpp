@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <set>
+#include <map>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 
@@ -15,6 +16,7 @@
 #include "common/format.h"
 #include "results/destination.h"
 #include "results/saving.h"
+#include "results/unicode_text.h"
 
 namespace dravolin::cli {
 namespace {
@@ -80,7 +82,56 @@ void checkPath(ResultTree& tree, const std::string& path, bool withFolders) {
     if (withFolders) tree.checkPathTo(file->item);
     return;
   }
-  throw CliExit{kExitFailure, "--path " + path + ": no such folder or file in the result tree (see 'dravolin scan')"};
+  throw CliExit{kExitFailure, "--path " + shownText(path) + ": no such folder or file in the result tree (see 'dravolin scan')"};
+}
+
+constexpr const char* kClippedReason = "clipped";
+constexpr const char* kDataMissingReason = "data_missing";
+constexpr const char* kErrorReason = "error";
+
+// A written file that is not whole, as the JSON lists it.
+struct IncompleteFileReport {
+  std::string reason;  // clipped, data_missing (NTFS data not all found) or error
+  std::optional<std::uint64_t> savedBytes;
+  std::optional<std::uint64_t> expectedBytes;
+  std::vector<std::string> errors;  // the errors named for the file
+};
+
+// Every written file that is not whole, by destination path: one clipped to
+// what the volume holds, one whose data could not all be found, one written
+// with an error. A clip or missing data is the reason before an error.
+std::map<std::string, IncompleteFileReport> incompleteFiles(const SavingResult& result) {
+  std::map<std::string, IncompleteFileReport> files;
+  if (!result.errors.empty()) {
+    // A hash set of the written paths: a damaged disk may give an error for
+    // many of a million written files.
+    const std::unordered_set<std::string_view> written(result.writtenFiles.begin(), result.writtenFiles.end());
+    for (const auto& issue : result.errors)
+      if (written.contains(issue.path)) {
+        IncompleteFileReport& report = files[issue.path];
+        report.reason = kErrorReason;
+        report.errors.push_back(issue.error);
+      }
+  }
+  for (const auto& file : result.incomplete) {
+    IncompleteFileReport& report = files[file.path];
+    report.reason = kDataMissingReason;
+    report.savedBytes = file.savedSize;
+    report.expectedBytes = file.size;
+  }
+  for (const auto& file : result.clipped) {
+    IncompleteFileReport& report = files[file.path];
+    report.reason = kClippedReason;
+    report.savedBytes = file.savedSize;
+    report.expectedBytes = file.claimedSize;
+  }
+  for (const auto& file : result.shortFiles) {
+    const auto found = files.find(file.path);
+    if (found == files.end()) continue;
+    if (!found->second.savedBytes) found->second.savedBytes = file.savedSize;
+    if (!found->second.expectedBytes) found->second.expectedBytes = file.listedSize;
+  }
+  return files;
 }
 
 }  // namespace
@@ -141,8 +192,9 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     if (o->yes) prompter.setYes(true);
 
     // The destination dialog: the folder, the size count, the free space.
-    auto destination = checkDestination(o->to);
-    if (!destination) throw CliExit{kExitFailure, destination.error().message};
+    std::string why;
+    auto destination = checkDestination(o->to, &why);
+    if (!destination) throw CliExit{kExitFailure, destinationRefusal(destination.error().message, why)};
     Saver saver(*tree, session.savingSettings,
                 SavingSource{*session.reader(), session.state.volumeParameters, session.state.FileSystemType,
                              static_cast<std::uint64_t>(session.state.PartitionEnd), &session.mftRunList});
@@ -188,15 +240,7 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     const auto selected = static_cast<std::uint64_t>(std::max(count.SelectedFileCount, 0));
     const std::uint64_t accounted = result.filesWritten + result.skipped;
     const std::uint64_t notWritten = result.stopped || accounted >= selected ? 0 : selected - accounted;
-    std::set<std::string> incomplete;
-    if (!result.errors.empty()) {
-      // A hash set of the written paths: a damaged disk may give an error for
-      // many of a million written files.
-      const std::unordered_set<std::string_view> written(result.writtenFiles.begin(), result.writtenFiles.end());
-      for (const auto& issue : result.errors)
-        if (written.contains(issue.path)) incomplete.insert(issue.path);
-    }
-    for (const auto& file : result.incomplete) incomplete.insert(file.path);
+    const std::map<std::string, IncompleteFileReport> incomplete = incompleteFiles(result);
 
     const std::vector<SectorRange> lost = unreadable.sectors().ranges();
     if (context.common.json) {
@@ -204,12 +248,24 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
       for (const auto& issue : result.errors) errors.push_back({{"path", issue.path}, {"error", issue.error}});
       nlohmann::json files = nlohmann::json::array();
       for (const auto& path : result.writtenFiles) files.push_back(path);
+      nlohmann::json incompleteFilesJson = nlohmann::json::array();
+      for (const auto& [path, report] : incomplete) {
+        nlohmann::json errorTexts = nlohmann::json::array();
+        for (const auto& text : report.errors) errorTexts.push_back(text);
+        incompleteFilesJson.push_back({{"path", path},
+                                       {"reason", report.reason},
+                                       {"saved_bytes", report.savedBytes ? nlohmann::json(*report.savedBytes) : nullptr},
+                                       {"expected_bytes",
+                                        report.expectedBytes ? nlohmann::json(*report.expectedBytes) : nullptr},
+                                       {"errors", errorTexts}});
+      }
       nlohmann::json doc{{"destination", destination->string()},
                          {"files_written", result.filesWritten},
                          {"bytes_written", result.bytesWritten},
                          {"skipped", result.skipped},
                          {"not_written", notWritten},
                          {"incomplete", incomplete.size()},
+                         {"incomplete_files", incompleteFilesJson},
                          {"selected_files", count.SelectedFileCount},
                          {"selected_bytes", count.SelectedSize},
                          {"files", files},
@@ -220,20 +276,30 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
       addReadLossJson(doc, lost, tree.get());
       context.printJson(doc);
     } else {
-      for (const auto& path : result.writtenFiles) std::printf("%s\n", path.c_str());
+      // Saved names are safe path components, but may still hold C1
+      // control characters: every name reaches the terminal escaped.
+      for (const auto& path : result.writtenFiles) std::printf("%s\n", shownText(path).c_str());
       std::printf("%llu files, %llu bytes written to %s", static_cast<unsigned long long>(result.filesWritten),
-                  static_cast<unsigned long long>(result.bytesWritten), destination->string().c_str());
+                  static_cast<unsigned long long>(result.bytesWritten), shownText(destination->string()).c_str());
       if (result.skipped > 0) std::printf(" (%llu existing files left alone)", static_cast<unsigned long long>(result.skipped));
       std::printf("\n");
       std::fflush(stdout);
       for (const auto& issue : result.errors)
-        std::fprintf(stderr, "dravolin: error: %s: %s\n", issue.path.c_str(), issue.error.c_str());
-      std::fprintf(stderr, "dravolin: %s\n", result.message.c_str());
+        printMessage("error: " + shownText(issue.path) + ": " + shownText(issue.error));
+      // A file cut short without an error line is named here with its sizes.
+      for (const auto& [path, report] : incomplete)
+        if (report.errors.empty() && report.savedBytes && report.expectedBytes)
+          printMessage("incomplete: " + shownText(path) + ": saved " + std::to_string(*report.savedBytes) + " of " +
+                       std::to_string(*report.expectedBytes) + " bytes (" +
+                       (report.reason == kClippedReason ? "its size field claims more than the volume holds"
+                                                        : "its data could not all be found") +
+                       ")");
+      printMessage(result.message);
     }
     if (!result.leftoversRemoved.empty())
-      std::fprintf(stderr, "dravolin: removed %zu partly written file(s) left by an interrupted saving (%s%s)\n",
-                   result.leftoversRemoved.size(), result.leftoversRemoved.front().c_str(),
-                   result.leftoversRemoved.size() > 1 ? ", ..." : "");
+      printMessage("removed " + std::to_string(result.leftoversRemoved.size()) +
+                   " partly written file(s) left by an interrupted saving (" + shownText(result.leftoversRemoved.front()) +
+                   (result.leftoversRemoved.size() > 1 ? ", ..." : "") + ")");
     if (result.skipped > 0 && !result.completed)
       std::fprintf(stderr, "dravolin: %llu existing file(s) were left alone and are not saved by this run\n",
                    static_cast<unsigned long long>(result.skipped));
@@ -244,7 +310,8 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
       std::fprintf(stderr, "dravolin: %llu of %llu selected files were not written because of errors\n",
                    static_cast<unsigned long long>(notWritten), static_cast<unsigned long long>(selected));
     if (!incomplete.empty())
-      std::fprintf(stderr, "dravolin: %zu written files are incomplete (see the errors)\n", incomplete.size());
+      std::fprintf(stderr, "dravolin: %zu written files are incomplete (each is named %s)\n", incomplete.size(),
+                   context.common.json ? "in \"incomplete_files\"" : "above");
     // A file lost or damaged by an error, a stop or an abort leaves the run
     // incomplete; so does a clipped file, which is not the file its entry
     // describes.
@@ -255,8 +322,7 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
       std::fprintf(stderr, "dravolin: %zu file(s) could not be found whole and were saved as far as their data "
                            "goes (see the recovery history)\n", result.incomplete.size());
     for (const auto& path : result.encrypted)
-      std::fprintf(stderr, "dravolin: warning: %s was encrypted on the volume and is saved as its raw encrypted bytes\n",
-                   path.c_str());
+      printMessage("warning: " + shownText(path) + " was encrypted on the volume and is saved as its raw encrypted bytes");
     // The exit code follows the message: a saving that says it did not
     // complete (existing files skipped without counting as copied included)
     // failed; so did a run whose search could not read part of the volume,

@@ -51,7 +51,7 @@ inline void addSearchOptions(CLI::App& command, SearchOptions& options) {
 // selection of the search log given with --load-log, checked against SOURCE.
 inline void commitChoiceOrLoadLog(CliContext& context, const SearchOptions& options) {
   if (options.loadLog.empty()) {
-    context.commitChoice(ChoiceRule::NeedsFileSystem);
+    context.commitChoice(ChoiceRule::NeedsFileSystem, options.exhaustive);
     return;
   }
   const ChoiceOptions& choice = context.choice;
@@ -110,7 +110,7 @@ inline std::unique_ptr<ResultTree> searchAndBuildTree(CliContext& context, const
     throw CliExit{kExitFailure, "the search failed" + (controller.error().empty() ? "" : ": " + controller.error())};
   // What the search could not read (a partial MFT, torn records) is said,
   // as in the activity report.
-  for (const std::string& note : session.searchNotes) std::fprintf(stderr, "dravolin: warning: %s\n", note.c_str());
+  for (const std::string& note : session.searchNotes) printMessage("warning: " + shownText(note));
   // After a search for lost partitions the tree shows the chosen file system only.
   const std::uint16_t partition =
       session.state.LostPartitionSearch ? static_cast<std::uint16_t>(session.state.SelectedFoundFileSystem) : 0;

@@ -88,6 +88,23 @@ std::size_t FoundEntries::AddFileNode(std::string narrowName, std::u16string wid
 
 void FoundEntries::addLostNode() { AddDirectoryNode("Lost", u"", false, 0, kLostId, 0, EntryTimes{}, 0); }
 
+void FoundEntries::removeEmptyLostNode(std::uint16_t partition) {
+  const std::ptrdiff_t found = findDirectory(kLostId, partition);
+  if (found < 0 || !childDirectories(kLostId).empty() || !childFiles(kLostId).empty()) return;
+  DirectoryList.erase(DirectoryList.begin() + found);
+  --DirectoryCount;
+  // The folder indexes after it moved down by one: the maps are made again.
+  byIdAndPartition_.clear();
+  firstById_.clear();
+  dirChildren_.clear();
+  for (std::size_t i = 0; i < DirectoryList.size(); ++i) {
+    const DirectoryNode& node = DirectoryList[i];
+    if (node.ownId != 0) byIdAndPartition_.emplace(key(node.ownId, node.partition), i);
+    firstById_[node.ownId].push_back(i);
+    dirChildren_[node.parentId].push_back(i);
+  }
+}
+
 void FoundEntries::renameDirectory(std::size_t index, const std::string& narrowName,
                                    const std::u16string& wideName, bool deleted) {
   if (index >= DirectoryList.size()) return;

@@ -84,6 +84,11 @@ class FoundEntries {
 
   // Inserts the "Lost" node: narrow name "Lost", parent 0, own id 0x0FFFFFFF.
   void addLostNode();
+  // Removes the "Lost" node of partition when nothing lies in it: no folder
+  // and no file has it as parent. The other nodes keep their names (a
+  // search that numbers its folders counted "Lost" among them) and their
+  // list order.
+  void removeEmptyLostNode(std::uint16_t partition = 0);
 
   // Renames a directory in place (narrow when given, else wide) and sets its deleted flag.
   void renameDirectory(std::size_t index, const std::string& narrowName, const std::u16string& wideName,

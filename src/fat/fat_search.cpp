@@ -365,6 +365,9 @@ class ExhaustivePass {
     }
     root();
     subDirectories();
+    // "Lost" came first so that the folders are numbered after it; it is
+    // shown only when something lies in it.
+    if (!ctx_.lostPartitionSearch) ctx_.entries.removeEmptyLostNode();
     job_.complete(Completion::SearchDone);
   }
 
@@ -788,10 +791,7 @@ void runFatExhaustiveSearch(Job& job, FatSearchContext& context) {
   auto volume = openVolume(context);
   if (!volume) {
     // Not a FAT layout: nothing can be searched.
-    if (!context.lostPartitionSearch) {
-      context.entries.clear();
-      context.entries.addLostNode();
-    }
+    if (!context.lostPartitionSearch) context.entries.clear();
     job.complete(Completion::SearchDone);
     return;
   }

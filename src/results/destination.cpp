@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <string_view>
 #include <system_error>
@@ -12,29 +13,61 @@
 namespace dravolin {
 namespace fs = std::filesystem;
 
-bool CreateFolderPath(const fs::path& path) {
-  if (path.empty()) return false;
+namespace {
+
+// "PATH: reason" of a component that is not a folder and could not be made
+// one. Something other than a folder under that name is "Not a directory",
+// not the "File exists" mkdir gives for it.
+std::string folderFailure(const fs::path& at, std::error_code error) {
+  std::error_code ignored;
+  if (!error || error == std::errc::file_exists || fs::exists(fs::symlink_status(at, ignored)))
+    error = std::make_error_code(std::errc::not_a_directory);
+  return at.string() + ": " + std::strerror(error.value());
+}
+
+}  // namespace
+
+bool CreateFolderPath(const fs::path& path, std::string* why) {
+  if (path.empty()) {
+    if (why) *why = "no folder named";
+    return false;
+  }
   std::error_code error;
   fs::path built;
   for (const auto& part : path) {
     built /= part;
     if (part.empty() || part == "/") continue;
     if (fs::is_directory(built, error)) continue;
-    fs::create_directory(built, error);
-    if (!fs::is_directory(built, error)) return false;
+    std::error_code made;
+    fs::create_directory(built, made);
+    if (!fs::is_directory(built, error)) {
+      if (why) *why = folderFailure(built, made ? made : error);
+      return false;
+    }
   }
-  return fs::is_directory(path, error);
+  if (fs::is_directory(path, error)) return true;
+  if (why) *why = folderFailure(path, error);
+  return false;
 }
 
-Result<fs::path> checkDestination(const std::string& text) {
-  if (text.empty()) return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
+Result<fs::path> checkDestination(const std::string& text, std::string* why) {
+  if (text.empty()) {
+    if (why) *why = "no folder named";
+    return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
+  }
   std::error_code error;
   fs::path folder = fs::absolute(fs::path(text), error);
-  if (error) return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
-  folder = folder.lexically_normal();
-  if (!fs::is_directory(folder, error) && !CreateFolderPath(folder))
+  if (error) {
+    if (why) *why = text + ": " + std::strerror(error.value());
     return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
-  if (!fs::is_directory(folder, error)) return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
+  }
+  folder = folder.lexically_normal();
+  if (!fs::is_directory(folder, error) && !CreateFolderPath(folder, why))
+    return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
+  if (!fs::is_directory(folder, error)) {
+    if (why) *why = folderFailure(folder, error);
+    return makeError(ErrorKind::InvalidArgument, kInvalidDestinationMessage);
+  }
   return folder;
 }
 

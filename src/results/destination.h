@@ -17,13 +17,16 @@ inline constexpr const char* kInvalidDestinationMessage = "Not a valid Destinati
 
 // Creates every missing folder along the path, component by component.
 // True when the path is a folder afterwards; false when a component could
-// not be made (or exists and is not a folder).
-bool CreateFolderPath(const std::filesystem::path& path);
+// not be made (or exists and is not a folder). When why is given, a failure
+// names the component and the system's reason there ("/a/file: Not a
+// directory").
+bool CreateFolderPath(const std::filesystem::path& path, std::string* why = nullptr);
 
 // The destination check: an empty text is refused; a folder that does not
 // exist is created; when it still does not exist the same message is given.
-// Returns the absolute folder on success, the message otherwise.
-[[nodiscard]] Result<std::filesystem::path> checkDestination(const std::string& text);
+// Returns the absolute folder on success, the message otherwise; why, when
+// given, receives the path and the system's reason of a refusal.
+[[nodiscard]] Result<std::filesystem::path> checkDestination(const std::string& text, std::string* why = nullptr);
 
 // Bytes available to an unprivileged user on the drive that holds the folder.
 std::optional<std::uint64_t> freeSpaceOf(const std::filesystem::path& folder);

@@ -277,8 +277,11 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
             progress_.directoryName = folder.string();
           }
           job.setStatus(folder.string());
-          if (!CreateFolderPath(folder)) {
-            addIssue(folder, "the folder could not be created");
+          if (std::string why; !CreateFolderPath(folder, &why)) {
+            // The reason names the component that failed when it is not this folder.
+            const std::string own = folder.string() + ": ";
+            if (why.starts_with(own)) why.erase(0, own.size());
+            addIssue(folder, "the folder could not be created: " + why);
             return;
           }
           prepareFolder(folder);
@@ -501,6 +504,9 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
     }
   }
 
+  if (result_.errors.size() != errorsBefore || result_.clipped.size() != clippedBefore ||
+      result_.incomplete.size() != incompleteBefore)
+    result_.shortFiles.push_back({target.string(), written, node.size});
   pending_.push_back({partial, target, replace});
   pendingTargets_.insert(target.native());
   pendingBytes_ += written;

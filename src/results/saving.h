@@ -108,6 +108,14 @@ struct IncompleteFile {
   std::uint64_t savedSize = 0;  // bytes written
 };
 
+// A written file that is not whole (an error, a clip, data not found): the
+// bytes written and the size its entry lists.
+struct ShortFile {
+  std::string path;
+  std::uint64_t savedSize = 0;
+  std::uint64_t listedSize = 0;
+};
+
 struct SavingResult {
   bool stopped = false;          // the Stop button / Ctrl-C
   bool aborted = false;          // the file-creation error's Abort
@@ -120,6 +128,7 @@ struct SavingResult {
   std::vector<SavingIssue> errors;
   std::vector<ClippedFile> clipped;
   std::vector<IncompleteFile> incomplete;
+  std::vector<ShortFile> shortFiles;  // every written file with an error, a clip or missing data
   std::vector<std::string> encrypted;  // NTFS files saved as their raw, still encrypted bytes
   // Sectors of the source that could not be read while saving (written as zeros).
   std::vector<SectorRange> unreadable;

@@ -325,3 +325,99 @@ TEST(CliNames, ControlCharactersInNamesAreShownEscapedInText) {
 
 }  // namespace
 }  // namespace dravolin
+
+namespace dravolin {
+namespace {
+
+// What a run says of paths it cannot use, of files it could not save whole
+// and of names read from the disk: each message once, every stderr line
+// starting with "dravolin: ", a path named with the system's reason, a
+// clipped file listed in the JSON with its reason and sizes, and control
+// characters of names (a newline, ESC, the C1 introducer U+009B) never
+// reaching the terminal raw.
+TEST(CliReports, EachMessageOnceWithItsReasonAndNamesEscaped) {
+  test::TempDir dir;
+  const fs::path home = dir / "home";
+  test::writeFile(dir / "afile", "x");
+  const std::string afile = (dir / "afile").string();
+  const std::string fat16 = test::fixturePath("fat16.img").string();
+  const std::string cut = test::fixturePath("damaged/ntfs-cut-short.img").string();
+  const std::string clipped = test::fixturePath("damaged/fat16-oversized-file-size.img").string();
+  const std::string names = test::fixturePath("damaged/ntfs-control-names.img").string();
+  test::ReadOnlyFolder readOnly(dir / "ro");
+  const std::string cutWarning =
+      "dravolin: End sector 65535 lies past the end of the source (60000 sectors): the selection was cut at the end "
+      "of the source, sector 60000\n";
+  const std::string csi = "csi\\x9b31m note.txt";  // U+009B shown escaped
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<std::string> once;    // each exactly once on stderr (or stdout when it starts with "out:")
+    bool needsReadOnly = false;
+  };
+  const std::vector<Case> cases = {
+      {"unusable destination", {"recover", fat16, "--all", "--to", afile + "/x"}, 1,
+       {"dravolin: Not a valid Destination. Please specify destination. (" + afile + ": Not a directory)\n"}},
+      {"unwritable image path", {"image", fat16, "--whole-disk", "--to", afile + "/x.img"}, 1,
+       {"dravolin: cannot create the image file " + afile + "/x0.img: Not a directory\n"}},
+      {"source path through a file", {"scan", afile + "/x.img"}, 1, {"dravolin: " + afile + "/x.img: Not a directory\n"}},
+      {"file that cannot be created", {"recover", fat16, "--path", "/hello.txt", "--yes", "--to", (dir / "ro").string()}, 1,
+       {"dravolin: error: " + (dir / "ro" / "hello.txt").string() + ": cannot create the file: Read-only file system\n"},
+       true},
+      {"cut warning of a scan", {"scan", cut}, 0, {cutWarning}},
+      {"cut warning of an image", {"image", cut, "--partition", "1", "--to", (dir / "cut.img").string()}, 0,
+       {cutWarning}},
+      {"clipped file", {"recover", clipped, "--all", "--yes", "--to", (dir / "clipped").string()}, 1,
+       {"dravolin: incomplete: " + (dir / "clipped" / "Several clusters fat16.dat").string() +
+        ": saved 8192 of 4294967295 bytes (its size field claims more than the volume holds)\n"}},
+      {"names of recover's listing", {"recover", names, "--all", "--to", (dir / "names").string()}, 0,
+       {"out:" + (dir / "names" / csi).string() + "\n"}},
+      {"names of recover's errors", {"recover", names, "--all", "--yes", "--to", (dir / "ro").string()}, 1,
+       {"dravolin: error: " + (dir / "ro" / csi).string() + ": cannot create the file: Read-only file system\n"},
+       true},
+      {"a name given back in an error", {"recover", names, "--path", "/fake\nDeleted File 0 fake.txt/x", "--to",
+                                         (dir / "names2").string()}, 1,
+       {"dravolin: --path /fake\\nDeleted File 0 fake.txt/x: no such folder or file"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needsReadOnly && !readOnly.usable()) {
+      std::cerr << "[ SKIPPED  ] " << c.what << ": no way to make a folder read-only here\n";
+      continue;
+    }
+    const auto result = runDravolin(c.args, home);
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    for (const std::string& text : c.once) {
+      if (text.starts_with("out:")) EXPECT_EQ(countOf(result.out, text.substr(4)), 1) << result.out;
+      else EXPECT_EQ(countOf(result.err, text), 1) << result.err;
+    }
+    std::size_t at = 0;
+    for (std::string line; at < result.err.size(); at += line.size() + 1) {
+      line = result.err.substr(at, result.err.find('\n', at) - at);
+      EXPECT_TRUE(line.starts_with("dravolin: ")) << line;
+    }
+    for (const char* raw : {"\x1b", "\xc2\x9b", "\nDeleted File 0 fake.txt"}) {
+      EXPECT_EQ(result.err.find(raw), std::string::npos) << result.err;
+      EXPECT_EQ(result.out.find(raw), std::string::npos) << result.out;
+    }
+  }
+
+  // The JSON of a run with a clipped file lists it with its reason and sizes;
+  // the incomplete count is the number of files listed.
+  const auto saved = runDravolin({"recover", clipped, "--all", "--yes", "--to", (dir / "clipped-json").string(),
+                                  "--json"}, home);
+  EXPECT_EQ(saved.exitCode, 1) << saved.err;
+  const json doc = json::parse(saved.out);
+  ASSERT_EQ(doc["incomplete_files"].size(), 1u) << doc.dump();
+  EXPECT_EQ(doc["incomplete"], 1);
+  const json& file = doc["incomplete_files"][0];
+  EXPECT_EQ(file["path"], (dir / "clipped-json" / "Several clusters fat16.dat").string());
+  EXPECT_EQ(file["reason"], "clipped");
+  EXPECT_EQ(file["saved_bytes"], 8192);
+  EXPECT_EQ(file["expected_bytes"], 4294967295ull);
+  EXPECT_EQ(test::readFile(dir / "clipped-json" / "Several clusters fat16.dat").size(), 8192u);
+}
+
+}  // namespace
+}  // namespace dravolin

@@ -306,6 +306,17 @@ TEST_F(FatCommandTest, WholeDiskIsRefused) {
   EXPECT_EQ(run({"scan", image.string(), "--whole-disk"}).exitCode, 2);
 }
 
+// On an intact volume nothing is lost: the exhaustive listing holds no
+// "Lost" folder and counts the folders the directory walk counts.
+TEST_F(FatCommandTest, AnExhaustiveListingShowsNoEmptyLost) {
+  const json walk = json::parse(run({"scan", image.string(), "--json"}).out);
+  const auto swept = run({"scan", image.string(), "--exhaustive", "--json"});
+  ASSERT_EQ(swept.exitCode, 0) << swept.err;
+  const json sweep = json::parse(swept.out);
+  for (const auto& entry : sweep["entries"]) EXPECT_FALSE(entry["path"].get<std::string>().starts_with("/Lost")) << entry;
+  EXPECT_EQ(sweep["directories"], walk["directories"]);
+}
+
 // A folder whose first cluster is overwritten: the exhaustive search shows
 // its sub-folder under "Lost" with its files, and recovers them.
 TEST_F(FatCommandTest, OrphanedFolderComesBackUnderLost) {

@@ -521,6 +521,36 @@ TEST_F(NtfsDamageTest, AWipedMftRecordHandsOverToTheScan) {
   EXPECT_GT(compared, 1000);
 }
 
+// With record 0 of $MFT and its $MFTMirr copy both wiped the volume check
+// refuses the volume, and the plain scan ends there; the exhaustive scan
+// does not need them: it goes on with one warning, lists every file and
+// folder of the manifest with its size (all but $MFT itself, whose record is
+// gone) and exits 0.
+TEST_F(NtfsDamageTest, AFailedVolumeCheckIsAWarningForTheExhaustiveScan) {
+  const fs::path image = test::fixturePath("damaged/ntfs-mft-and-mirror-wiped.img");
+  ASSERT_TRUE(fs::exists(image)) << "run tests/fixtures/build-damaged-images.sh";
+  const std::string refusal = "Partition - 1 ( NTFS ): the volume check failed (NTFS boot sector or MFT not valid)";
+  const auto plain = run({"scan", image.string()});
+  EXPECT_EQ(plain.exitCode, 1);
+  EXPECT_EQ(plain.err, "dravolin: " + refusal + "\n");
+
+  const auto scan = run({"scan", image.string(), "--exhaustive", "--json"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_EQ(scan.err, "dravolin: warning: " + refusal + "; going on, the exhaustive search does not need it\n");
+  auto byPath = entriesByPath(json::parse(scan.out));
+  int compared = 0;
+  for (const auto& row : readMftManifest("ntfs-full.img", 0).rows) {
+    if (row.path == "/$MFT") continue;
+    SCOPED_TRACE(row.path);
+    ASSERT_TRUE(byPath.contains(row.path)) << "not listed";
+    EXPECT_EQ(byPath[row.path]["kind"], row.folder ? "folder" : "file");
+    if (!row.folder) EXPECT_EQ(byPath[row.path]["size"], row.size);
+    EXPECT_EQ(byPath[row.path]["deleted"], row.deleted);
+    ++compared;
+  }
+  EXPECT_GT(compared, 1000);
+}
+
 // Two deleted files in hundreds of fragments, with attribute lists, deleted
 // as Windows deletes: base and extension records freed with their sequence
 // numbers raised, the extensions still naming the base by the sequence it had

@@ -224,8 +224,7 @@ TEST(FatTreeSearch, EmptyVolumeSwitchesToTheExhaustiveSearch) {
   EXPECT_TRUE(r.exhaustive);
   EXPECT_EQ(r.job.completion, Completion::SearchDone);
   EXPECT_EQ(r.job.completions, 1);
-  ASSERT_EQ(r.entries.DirectoryList.size(), 1u);
-  EXPECT_EQ(r.entries.DirectoryList[0].narrowName, "Lost");
+  EXPECT_TRUE(r.entries.DirectoryList.empty()) << "an empty Lost is not shown";
   EXPECT_GT(r.job.sectorReports, 0u);
 }
 
@@ -248,12 +247,12 @@ TEST(FatExhaustiveSearch, FindsFoldersByTheirDotEntriesAndNamesThemFromTheirPare
     SearchRun r;
     r.sweep(v);
     EXPECT_EQ(treePaths(r.entries), (Paths{"Caf\u00e9 cr\u00e8me.txt", "DOCS/", "DOCS/NOTES.TXT", "DOCS/SUB/",
-                                            "DOCS/SUB/DEEP.DAT", "Lost/", "README.TXT",
+                                            "DOCS/SUB/DEEP.DAT", "README.TXT",
                                             "_EADME.BAK (deleted)", "_LD/ (deleted)", "_LD/KEPT.TXT (deleted)"}))
         << v.typeName;
-    EXPECT_EQ(r.entries.DirectoryList[0].narrowName, "Lost");
-    EXPECT_EQ(r.entries.DirectoryList[0].ownId, kLostId);
-    EXPECT_EQ(r.entries.DirectoryCount, 4u);
+    // Lost holds nothing and is not shown; the folders were numbered after it.
+    EXPECT_LT(r.entries.findDirectory(kLostId), 0);
+    EXPECT_EQ(r.entries.DirectoryCount, 3u);
     EXPECT_EQ(r.job.completion, Completion::SearchDone);
     EXPECT_EQ(r.job.statuses,
               (std::vector<std::string>{"Step 1/5 :- Searching Directories. Please Wait...",
@@ -289,7 +288,7 @@ TEST(FatExhaustiveSearch, EndMarkInTheFirstRootSectorHidesNothingAfterIt) {
   v.writeRoot(root);
   SearchRun r;
   r.sweep(v);
-  EXPECT_EQ(treePaths(r.entries), (Paths{"LATE.TXT", "Lost/"}));
+  EXPECT_EQ(treePaths(r.entries), (Paths{"LATE.TXT"}));
   // The tree search stops at the end mark of the root's first sector too:
   // in its root pass the mark ends only that sector.
   SearchRun t;
@@ -304,7 +303,7 @@ TEST(FatExhaustiveSearch, DeletedFolderMarksItsFilesDeleted) {
   v.writeDirectory({11}, 10, {shortEntry("DEEP    TXT", 0x20, 41, 3)});
   SearchRun r;
   r.sweep(v);
-  EXPECT_EQ(treePaths(r.entries), (Paths{"Lost/", "_ONE/ (deleted)", "_ONE/INNER/ (deleted)",
+  EXPECT_EQ(treePaths(r.entries), (Paths{"_ONE/ (deleted)", "_ONE/INNER/ (deleted)",
                                           "_ONE/INNER/DEEP.TXT (deleted)", "_ONE/LIVE.TXT (deleted)"}));
 }
 
@@ -314,7 +313,7 @@ TEST(FatExhaustiveSearch, RenamedFolderKeepsItsLiveName) {
   v.writeDirectory({10}, 0, {});
   SearchRun r;
   r.sweep(v);
-  EXPECT_EQ(treePaths(r.entries), (Paths{"Lost/", "NEWNAME/"}));
+  EXPECT_EQ(treePaths(r.entries), (Paths{"NEWNAME/"}));
 }
 
 TEST(FatExhaustiveSearch, FolderThatIsItsOwnParentShowsUnderLost) {
@@ -339,7 +338,7 @@ TEST(FatExhaustiveSearch, StopEndsOnlyTheSweep) {
   EXPECT_EQ(r.job.sectorReports, 8u);
   EXPECT_EQ(r.job.completion, Completion::SearchDone);
   EXPECT_EQ(treePaths(r.entries),
-            (Paths{"Caf\u00e9 cr\u00e8me.txt", "Lost/", "README.TXT", "_EADME.BAK (deleted)"}));
+            (Paths{"Caf\u00e9 cr\u00e8me.txt", "README.TXT", "_EADME.BAK (deleted)"}));
 }
 
 TEST(FatExhaustiveSearch, AStopAfterTheSweepsOwnStopEndsTheReadingOfSubDirectories) {
@@ -418,11 +417,11 @@ TEST(FatSearches, ImpossibleLayoutEndsWithNothingFound) {
   tree.tree(v);
   EXPECT_EQ(tree.job.completion, Completion::SearchDone);  // after the switch
   EXPECT_TRUE(tree.exhaustive);
-  EXPECT_EQ(treePaths(tree.entries), (Paths{"Lost/"}));
+  EXPECT_EQ(treePaths(tree.entries), (Paths{}));
   SearchRun sweep;
   sweep.sweep(v);
   EXPECT_EQ(sweep.job.completion, Completion::SearchDone);
-  EXPECT_EQ(sweep.entries.DirectoryCount, 1u);
+  EXPECT_EQ(sweep.entries.DirectoryCount, 0u);
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 // same layout in 512-byte sectors, only scaled.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/byte_reader.h"
+#include "disk/fault_injecting_source.h"
 #include "disk/logical_sector_size.h"
 #include "disk/memory_source.h"
 #include "disk/sector_reader.h"
@@ -25,6 +27,10 @@ constexpr std::uint32_t kFatSize = 3;       // in the volume's sectors
 constexpr std::uint32_t kDiskSectors = kStartLba + kCount + 40;
 
 void put16(std::vector<std::byte>& b, std::size_t at, std::uint16_t v) { writeU16(b, at, v); }
+void writeU64(std::span<std::byte> b, std::size_t at, std::uint64_t v) {
+  writeU32(b, at, static_cast<std::uint32_t>(v));
+  writeU32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
+}
 
 // The disk, laid out in sectors of `size` bytes.
 std::vector<std::byte> makeDisk(std::uint32_t size, bool gpt) {
@@ -130,6 +136,33 @@ TEST(LogicalSectorSize, TablesAndBootSectorsCountInTheDisksSectors) {
   MemorySectorSource wrong(makeDisk(4096, true), true);
   SectorReader reader(wrong);
   EXPECT_TRUE(listPartitions(reader).partitions.empty());
+}
+
+// A failing logical sector fails its 512-byte units together: the retry of
+// a failed read goes one logical sector at a time, reads the failing one
+// once more (not once per unit) and loses exactly its units.
+TEST(LogicalSectorSize, FailingSectorIsRetriedAndLostWhole) {
+  struct Case {
+    std::uint32_t size;
+    SectorRange lost;
+  };
+  const Case cases[] = {{512, {19, 20}}, {4096, {16, 24}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    MemorySectorSource inner(64);
+    inner.setLogicalSectorSize(c.size);
+    FaultInjectingSource failing(inner, {19});
+    SectorReader reader(failing);
+    reader.setPolicy(BadSectorPolicy::RetryAll);
+    std::vector<std::byte> buffer(40 * kSectorSize, std::byte{0x77});
+    EXPECT_EQ(reader.ReadSector(0, 40, buffer), 0);
+    ASSERT_EQ(reader.unreadable().ranges().size(), 1u);
+    EXPECT_EQ(reader.unreadable().ranges()[0].start, c.lost.start);
+    EXPECT_EQ(reader.unreadable().ranges()[0].end, c.lost.end);
+    EXPECT_EQ(failing.readsOf(19), 2u);
+    // Every other unit was read; the lost ones are zeros.
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::byte b) { return b == std::byte{0}; }));
+  }
 }
 
 }  // namespace

@@ -177,8 +177,9 @@ void CliContext::openSource(const std::string& name, bool commit, RecoveryMode r
   auto opened = dravolin::openSource(name, devices(), session().deviceAccess);
   if (!opened) throw CliExit{kExitFailure, opened.error().message};
   Session& s = session();
-  if (common.sectorSize != 0) opened->source->setLogicalSectorSize(common.sectorSize);
   s.setSource(std::move(opened->source), opened->device);
+  // Over the settings' "SectorSize" too.
+  if (common.sectorSize != 0) s.source()->setLogicalSectorSize(common.sectorSize);
   s.reader()->setPrompter(&prompter_);
   if (commit) {
     const std::tm local = localTimeNow();

@@ -16,7 +16,13 @@ void Session::setSource(std::unique_ptr<SectorSource> source, DeviceInfo device)
   reader_.reset();
   source_ = std::move(source);
   device_ = std::move(device);
-  if (source_) reader_ = std::make_unique<SectorReader>(*source_);
+  if (source_) {
+    // "SectorSize" in the settings (512 or 4096) forces the logical sector
+    // size of every source, as --sector-size does for one command.
+    const std::string forced = config_.value(kAppKey, "SectorSize");
+    if (forced == "512" || forced == "4096") source_->setLogicalSectorSize(static_cast<std::uint32_t>(std::stoul(forced)));
+    reader_ = std::make_unique<SectorReader>(*source_);
+  }
   listing_ = {};
 }
 

@@ -146,9 +146,13 @@ void CliContext::addCommonOptions(CLI::App& command, bool readsDisk) {
   command.add_flag("-q,--quiet", common.quiet, "No progress line");
   command.add_option("--config", common.configFile, "Settings file (default in the XDG config folder)");
   command.add_option("--log-dir", common.logDir, "Folder of the activity report and recovery history");
-  if (readsDisk)
+  if (readsDisk) {
     command.add_option("--bad-sectors", common.badSectors, "How unreadable sectors are handled")
         ->check(CLI::IsMember({"ask", "retry", "skip", "retry-all", "skip-all"}));
+    command.add_option("--sector-size", common.sectorSize,
+                       "Logical sector size of the source in bytes (default: what the device or image shows)")
+        ->check(CLI::IsMember({512, 4096}));
+  }
 }
 
 void CliContext::addChoiceOptions(CLI::App& command, bool allowWholeDisk) {
@@ -204,6 +208,8 @@ void CliContext::openSource(const std::string& name, bool commit, RecoveryMode r
   if (!opened) throw CliExit{kExitFailure, opened.error().message};
   Session& s = session();
   s.setSource(std::move(opened->source), opened->device);
+  // Over the settings' "SectorSize" too.
+  if (common.sectorSize != 0) s.source()->setLogicalSectorSize(common.sectorSize);
   s.reader()->setPrompter(&prompter_);
   if (commit) {
     const std::tm local = localTimeNow();

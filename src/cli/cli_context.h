@@ -40,6 +40,7 @@ struct CommonOptions {
   bool json = false;
   bool quiet = false;
   std::string badSectors;  // ask|retry|skip|retry-all|skip-all; empty = by terminal
+  std::uint32_t sectorSize = 0;  // --sector-size 512|4096; 0 = the source's own
 };
 
 struct ChoiceOptions {

@@ -28,6 +28,10 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
     const auto& listing = context.listPartitions();
     const std::uint64_t diskBytes = session.source()->sizeInBytes();
     std::vector<int> slices = partitionPieSlices(listing.partitions, diskBytes);
+    // Sectors are listed in 512-byte units on every disk; a disk with larger
+    // sectors also shows its own LBAs (where its partition table counts).
+    const std::uint32_t sectorSize = listing.logicalSectorSize;
+    const std::uint64_t units = sectorSize > kSectorSize ? sectorSize / kSectorSize : 1;
     if (context.common.json) {
       nlohmann::json list = nlohmann::json::array();
       for (const auto& p : listing.partitions) {
@@ -47,6 +51,10 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
                                 {"volume", volumeJson(volume)},
                                 {"beyond_end", p.beyondEnd}};
         if (p.beyondEnd) entry["beyond_end_text"] = kBeyondEndText;
+        if (units > 1) {
+          entry["lba_start"] = p.start / units;
+          entry["lba_end"] = (p.end + units - 1) / units;
+        }
         if (p.gpt) {
           entry["name"] = p.gptName;
           entry["type_guid"] = p.typeGuid;
@@ -56,7 +64,7 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
         list.push_back(entry);
       }
       nlohmann::json doc = {{"source", session.source()->description()}, {"disk_bytes", diskBytes},
-                            {"partitions", list}, {"pie", slices}};
+                            {"sector_size", sectorSize}, {"partitions", list}, {"pie", slices}};
       if (const DeviceInfo& d = session.device(); !d.image) {
         auto orNull = [](const std::string& v) { return v.empty() ? nlohmann::json() : nlohmann::json(v); };
         doc["disk"] = {{"name", d.name},           {"path", d.devicePath}, {"model", orNull(d.model)},
@@ -79,7 +87,8 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
       if (!identity.empty()) identity += ")";
     }
     std::printf("%s: %s, %llu bytes%s\n", session.device().name.c_str(), session.source()->description().c_str(),
-                static_cast<unsigned long long>(diskBytes), identity.c_str());
+                static_cast<unsigned long long>(diskBytes),
+                (identity + (units > 1 ? ", " + std::to_string(sectorSize) + "-byte sectors" : std::string())).c_str());
     if (listing.partitions.empty()) {
       std::printf("No partitions recognised.\n");
       return kExitOk;
@@ -101,6 +110,14 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
                   static_cast<unsigned long long>(p.end), formatPartitionSize((p.end - p.start) * kSectorSize).c_str(),
                   i < slices.size() ? slices[i] : 0, name.c_str(),
                   p.beyondEnd ? (std::string("  (") + kBeyondEndText + ")").c_str() : "");
+    }
+    if (units > 1) {
+      std::printf("\nSectors above are 512 bytes; in the disk's own %u-byte sectors:\n", sectorSize);
+      for (const auto& p : listing.partitions)
+        std::printf("  %s: LBA %llu to %llu, %llu sectors\n", p.label().c_str(),
+                    static_cast<unsigned long long>(p.start / units),
+                    static_cast<unsigned long long>((p.end + units - 1) / units - 1),
+                    static_cast<unsigned long long>((p.end - p.start + units - 1) / units));
     }
     if (listing.gpt) {
       std::printf("\nGPT partition table%s\n", listing.gptFromBackup ? ", read from the backup header" : "");

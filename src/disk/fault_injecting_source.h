@@ -23,6 +23,8 @@ class FaultInjectingSource final : public SectorSource {
   bool isImage() const override { return inner_.isImage(); }
   bool failsBySector() const override { return inner_.failsBySector(); }
   std::string description() const override { return inner_.description(); }
+  std::uint32_t logicalSectorSize() const override { return inner_.logicalSectorSize(); }
+  void setLogicalSectorSize(std::uint32_t bytes) override { inner_.setLogicalSectorSize(bytes); }
 
   // Number of transfers attempted, for tests that check the fallback pattern.
   std::uint64_t readCalls() const { return readCalls_.load(); }

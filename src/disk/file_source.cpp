@@ -13,6 +13,8 @@
 #include <cstring>
 #include <vector>
 
+#include "disk/logical_sector_size.h"
+
 namespace dravolin {
 
 Result<std::unique_ptr<FileSectorSource>> FileSectorSource::open(const std::string& path,
@@ -45,7 +47,14 @@ Result<std::unique_ptr<FileSectorSource>> FileSectorSource::adopt(int fd, const 
     return makeError(ErrorKind::InvalidArgument, path + ": not a disk or an image file");
   }
   std::unique_ptr<FileSectorSource> source(new FileSectorSource(fd, path, size, block, treatAsImage && !block));
-  if (block) source->tryDirect();
+  if (block) {
+    if (int logical = 0; ::ioctl(fd, BLKSSZGET, &logical) == 0 && isSupportedLogicalSectorSize(static_cast<std::uint64_t>(logical)))
+      source->logicalSectorSize_ = static_cast<std::uint32_t>(logical);
+    source->tryDirect();
+  } else if ((::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY) {
+    // An image file being read: the layout it was made with.
+    source->logicalSectorSize_ = detectLogicalSectorSize(*source);
+  }
   return source;
 }
 

@@ -44,6 +44,12 @@ class FileSectorSource final : public SectorSource {
   bool mapsInPlace() const override { return !blockDevice_; }
   bool isImage() const override { return image_; }
   std::string description() const override { return path_; }
+  // A block device's own (BLKSSZGET); an image file's as its partition
+  // table or boot sector shows it (disk/logical_sector_size.h).
+  std::uint32_t logicalSectorSize() const override { return logicalSectorSize_; }
+  void setLogicalSectorSize(std::uint32_t bytes) override {
+    if (isSupportedLogicalSectorSize(bytes)) logicalSectorSize_ = bytes;
+  }
   bool isBlockDevice() const { return blockDevice_; }
   int descriptor() const { return fd_; }
   // Whether reads bypass the page cache, and the alignment they need then
@@ -67,6 +73,7 @@ class FileSectorSource final : public SectorSource {
   bool blockDevice_;
   bool image_;
   std::atomic<std::size_t> directAlign_{0};
+  std::uint32_t logicalSectorSize_ = kDefaultLogicalSectorSize;
   // The aligned buffer for direct requests that are not aligned; reads may
   // come from two threads (a read-ahead and its worker), so it is shared
   // under a lock.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <map>
 
+#include "disk/logical_sector_size.h"
+
 namespace dravolin {
 namespace fs = std::filesystem;
 
@@ -88,6 +90,8 @@ Result<std::unique_ptr<ImageSetSource>> ImageSetSource::open(const ImageSetLayou
   // full pieces but the last, so this is also where its last sector ends).
   set->totalBytes_ = 0;
   for (const auto& file : set->files_) set->totalBytes_ += file->sizeInBytes();
+  // Across the pieces: a partition of the table may start in a later one.
+  set->logicalSectorSize_ = detectLogicalSectorSize(*set);
   return set;
 }
 

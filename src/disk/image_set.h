@@ -52,6 +52,11 @@ class ImageSetSource final : public SectorSource {
   std::unique_ptr<MappedSectors> map(SectorNumber first, std::uint32_t count) override;
   bool mapsInPlace() const override { return true; }
   std::string description() const override { return firstPath_; }
+  // Found in the first piece (see disk/logical_sector_size.h).
+  std::uint32_t logicalSectorSize() const override { return logicalSectorSize_; }
+  void setLogicalSectorSize(std::uint32_t bytes) override {
+    if (isSupportedLogicalSectorSize(bytes)) logicalSectorSize_ = bytes;
+  }
   const ImageSetLayout& layout() const { return layout_; }
 
  private:
@@ -63,6 +68,7 @@ class ImageSetSource final : public SectorSource {
   std::uint64_t pieceSectors_ = kImagePieceSectors;
   std::uint64_t totalBytes_ = 0;
   std::string firstPath_;
+  std::uint32_t logicalSectorSize_ = kDefaultLogicalSectorSize;
 };
 
 }  // namespace dravolin

@@ -19,6 +19,10 @@ class MemorySectorSource final : public SectorSource {
                        std::span<const std::byte> data) override;
   bool isImage() const override { return image_; }
   std::string description() const override { return "memory"; }
+  std::uint32_t logicalSectorSize() const override { return logicalSectorSize_; }
+  void setLogicalSectorSize(std::uint32_t bytes) override {
+    if (isSupportedLogicalSectorSize(bytes)) logicalSectorSize_ = bytes;
+  }
 
   std::vector<std::byte>& bytes() { return bytes_; }
   // Access to one sector for building test structures.
@@ -29,6 +33,7 @@ class MemorySectorSource final : public SectorSource {
  private:
   std::vector<std::byte> bytes_;
   bool image_ = false;
+  std::uint32_t logicalSectorSize_ = kDefaultLogicalSectorSize;
 };
 
 }  // namespace dravolin

@@ -48,12 +48,19 @@ UnreadableWatch::~UnreadableWatch() {
 bool SectorReader::retrySectorBySector(SectorNumber first, std::uint32_t count,
                                        std::span<std::byte> buffer) {
   bool lost = false;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    auto one = slice(buffer, i, 1);
-    if (source_.read(first + i, 1, one) != TransferStatus::Ok) {
-      lose(first + i, 1, one);
+  // One logical sector at a time: on a disk with 4,096-byte sectors the
+  // eight 512-byte units of a failing sector fail together, and reading
+  // each of them alone would only read the failing sector eight times.
+  const std::uint32_t step = source_.unitsPerLogicalSector();
+  for (std::uint32_t i = 0; i < count;) {
+    const SectorNumber at = first + i;
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(count - i, step - at % step));
+    auto part = slice(buffer, i, n);
+    if (source_.read(at, n, part) != TransferStatus::Ok) {
+      lose(at, n, part);
       lost = true;
     }
+    i += n;
   }
   return lost;
 }

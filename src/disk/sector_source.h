@@ -69,6 +69,29 @@ class SectorSource {
 
   // Human-readable name (path of the device or of the first file).
   virtual std::string description() const = 0;
+
+  // The size of the medium's own sectors, in bytes: 512 or 4,096 (a USB
+  // enclosure or a newer drive). Sector numbers stay 512-byte units
+  // whatever it is; partition tables and boot sectors that count in the
+  // medium's sectors are converted with it, and a failing logical sector
+  // fails all the 512-byte units it holds.
+  virtual std::uint32_t logicalSectorSize() const { return kDefaultLogicalSectorSize; }
+  // Takes the size as the user forces it (512 or 4,096); sources that
+  // cannot hold another size ignore it.
+  virtual void setLogicalSectorSize(std::uint32_t /*bytes*/) {}
+  // 512-byte units in one logical sector (1 or 8).
+  std::uint32_t unitsPerLogicalSector() const {
+    const std::uint32_t size = logicalSectorSize();
+    return size > kSectorSize ? size / static_cast<std::uint32_t>(kSectorSize) : 1;
+  }
+
+  static constexpr std::uint32_t kDefaultLogicalSectorSize = 512;
 };
+
+// Whether bytes is a logical sector size the program reads: 512, 1,024,
+// 2,048 or 4,096.
+constexpr bool isSupportedLogicalSectorSize(std::uint64_t bytes) {
+  return bytes >= 512 && bytes <= 4096 && (bytes & (bytes - 1)) == 0;
+}
 
 }  // namespace dravolin

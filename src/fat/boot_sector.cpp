@@ -41,6 +41,20 @@ Result<FatBootSector> readFatBootSector(ByteSpan sector) {
   boot.fatSectors32 = readU32(sector, kFatSectors32Field);
   boot.rootCluster = readU32(sector, kRootClusterField);
   boot.backupBootSector = readU16(sector, kBackupBootSectorField);
+  // Volumes made for larger sectors: their counts in 512-byte sectors. A
+  // field of 0 or another value (a blank or damaged field) counts as 512,
+  // as the engine always took it.
+  if (boot.bytesPerSector > 512 && boot.bytesPerSector <= 4096 && (boot.bytesPerSector & (boot.bytesPerSector - 1)) == 0) {
+    const std::uint32_t units = boot.bytesPerSector / 512;
+    boot.unitsPerSector = units;
+    boot.sectorsPerCluster *= units;
+    boot.reservedSectors *= units;
+    boot.smallSectorCount *= units;
+    boot.fatSectors16 *= units;
+    boot.largeSectorCount *= units;
+    boot.fatSectors32 *= units;
+    boot.backupBootSector *= units;
+  }
   return boot;
 }
 

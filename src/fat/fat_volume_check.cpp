@@ -33,7 +33,7 @@ Result<VolumeParameters> checkFat16(SectorReader& reader, bool fat12, SectorNumb
   const std::uint64_t cluster = boot->sectorsPerCluster;
   const std::uint8_t media = firstFatByte(reader, start + reserved + fatSize);
   if (fat12 ? !isFat12MediaByte(media) : media != 0xF8) return std::unexpected(mediaByteError(media));
-  const std::uint64_t rootSectors = boot->rootEntries / 16;
+  const std::uint64_t rootSectors = boot->rootDirectorySectors();
   p.FatSectors = fatSize;
   p.SectorsPerCluster = cluster;
   p.RootDirSectors = rootSectors;
@@ -49,7 +49,8 @@ Result<VolumeParameters> checkFat16(SectorReader& reader, bool fat12, SectorNumb
 // point to does not start with 0xF8, the values of the backup are tried
 // (also when the backup has lost its signature).
 Result<VolumeParameters> checkFat32(SectorReader& reader, SectorNumber start, VolumeParameters p) {
-  const SectorNumber backup = start + kFat32BackupBootSector;
+  // Counted in the volume's sectors, which are the disk's.
+  const SectorNumber backup = start + kFat32BackupBootSector * reader.source().unitsPerLogicalSector();
   SectorBuffer sector = readSectorOrZeros(reader, start);
   if (!hasBootSectorSignature(sector)) {
     sector = readSectorOrZeros(reader, backup);

@@ -98,22 +98,62 @@ std::string entryRange(const GptEntry& e) {
 
 // Reads one header and its entry array; the reason in the error when either
 // is not valid.
-Result<GptTable> readCopy(SectorReader& reader, std::uint64_t headerLba, std::uint64_t diskSectors) {
-  SectorBuffer sector = readSectorOrZeros(reader, headerLba);
-  auto header = parseGptHeader(sector, headerLba, diskSectors);
+// headerLba and diskSectors count logical sectors of units 512-byte
+// sectors each.
+Result<GptTable> readCopy(SectorReader& reader, std::uint64_t headerLba, std::uint64_t diskSectors,
+                          std::uint32_t units) {
+  const std::uint32_t sectorBytes = units * static_cast<std::uint32_t>(kSectorSize);
+  // The header fits in the first 512 bytes of its sector (its size is
+  // checked against that).
+  SectorBuffer sector = readSectorOrZeros(reader, headerLba * units);
+  auto header = parseGptHeader(sector, headerLba, diskSectors, sectorBytes);
   if (!header) return std::unexpected(header.error());
-  // At most 256 sectors: the header checks bounded the array's size.
-  std::vector<std::byte> array(header->entryArraySectors() * kSectorSize);
+  // At most 128 KiB: the header checks bounded the array's size.
+  const std::uint64_t arrayUnits = (header->entryArrayBytes() + kSectorSize - 1) / kSectorSize;
+  std::vector<std::byte> array(arrayUnits * kSectorSize);
   // Unreadable sectors come back zero-filled; the CRC check tells whether
   // what was read is still the array.
   if (!array.empty())
-    (void)reader.ReadSector(header->entryArrayLba, static_cast<std::uint32_t>(header->entryArraySectors()), array);
+    (void)reader.ReadSector(header->entryArrayLba * units, static_cast<std::uint32_t>(arrayUnits), array);
   GptTable table;
   table.header = *header;
   auto entries = parseGptEntries(array, *header, diskSectors, table.notes);
   if (!entries) return std::unexpected(entries.error());
   table.entries = std::move(*entries);
   return table;
+}
+
+// The LBAs of a table read in logical sectors of units 512-byte sectors,
+// in 512-byte sectors. An entry whose end would pass kGptSectorLimit so is
+// left out with a note, as one that passes it already is.
+void convertToUnits(GptTable& table, std::uint32_t units) {
+  table.logicalSectorSize = units * static_cast<std::uint32_t>(kSectorSize);
+  if (units == 1) return;
+  GptHeader& h = table.header;
+  // All of them lie inside the disk (checked against its logical size), or
+  // are informational: the products stay within 64 bits for disks below
+  // 2^61 bytes; saturate rather than wrap past that.
+  auto scale = [units](std::uint64_t lba) {
+    return lba > UINT64_MAX / units ? UINT64_MAX : lba * units;
+  };
+  h.myLba = scale(h.myLba);
+  h.alternateLba = scale(h.alternateLba);
+  h.firstUsableLba = scale(h.firstUsableLba);
+  h.lastUsableLba = h.lastUsableLba >= UINT64_MAX / units ? UINT64_MAX : (h.lastUsableLba + 1) * units - 1;
+  h.entryArrayLba = scale(h.entryArrayLba);
+  h.sectorBytes = kSectorSize;
+  std::vector<GptEntry> kept;
+  for (GptEntry& e : table.entries) {
+    if (e.lastLba >= kGptSectorLimit / units - 1) {
+      table.notes.push_back("GPT: entry " + std::to_string(e.slot) +
+                            " left out: its last sector lies past the end of any disk (" + entryRange(e) + ")");
+      continue;
+    }
+    e.firstLba *= units;
+    e.lastLba = (e.lastLba + 1) * units - 1;
+    kept.push_back(std::move(e));
+  }
+  table.entries = std::move(kept);
 }
 
 }  // namespace
@@ -148,9 +188,13 @@ std::uint32_t gptCrc32(ByteSpan data) {
   return static_cast<std::uint32_t>(crc);
 }
 
-Result<GptHeader> parseGptHeader(ByteSpan sector, std::uint64_t headerLba, std::uint64_t diskSectors) {
+Result<GptHeader> parseGptHeader(ByteSpan sector, std::uint64_t headerLba, std::uint64_t diskSectors,
+                                 std::uint32_t sectorBytes) {
   if (!matchesAscii(sector, 0, kSignature)) return makeError(ErrorKind::NotFound, "no \"EFI PART\" signature");
+  if (sectorBytes < kSectorSize || (sectorBytes & (sectorBytes - 1)) != 0)
+    return makeError(ErrorKind::InvalidArgument, "sector size " + std::to_string(sectorBytes));
   GptHeader h;
+  h.sectorBytes = sectorBytes;
   h.revision = readU32(sector, kRevisionField);
   h.headerSize = readU32(sector, kHeaderSizeField);
   if (h.headerSize < kGptHeaderMinSize || h.headerSize > kSectorSize || !fitsIn(sector, 0, h.headerSize))
@@ -227,15 +271,21 @@ Result<std::vector<GptEntry>> parseGptEntries(ByteSpan array, const GptHeader& h
   return entries;
 }
 
-Result<GptTable> readGpt(SectorReader& reader, std::uint64_t diskSectors) {
+Result<GptTable> readGpt(SectorReader& reader, std::uint64_t diskUnits) {
+  const std::uint32_t units = reader.source().unitsPerLogicalSector();
+  const std::uint64_t diskSectors = diskUnits / units;
   // Sector 0 (the protective MBR), the header and at least a backup.
   if (diskSectors < 3) return makeError(ErrorKind::NotFound, "GPT: the disk is too small to hold a GUID partition table");
-  auto primary = readCopy(reader, 1, diskSectors);
-  if (primary) return primary;
-  auto backup = readCopy(reader, diskSectors - 1, diskSectors);
+  auto primary = readCopy(reader, 1, diskSectors, units);
+  if (primary) {
+    convertToUnits(*primary, units);
+    return primary;
+  }
+  auto backup = readCopy(reader, diskSectors - 1, diskSectors, units);
   if (!backup)
     return makeError(ErrorKind::Corrupt, "GPT: no valid header (primary: " + primary.error().message +
                                              "; backup: " + backup.error().message + ")");
+  convertToUnits(*backup, units);
   backup->fromBackup = true;
   backup->notes.insert(backup->notes.begin(),
                        std::string(kGptBackupUsedText) + " (" + primary.error().message + ")");

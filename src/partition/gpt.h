@@ -47,9 +47,12 @@ struct GptHeader {
   std::uint32_t entryCount = 0;
   std::uint32_t entrySize = 0;
   std::uint32_t entryArrayCrc = 0;
+  // The size of the sectors the LBAs above count (the disk's logical sector
+  // size as parsed; 512 once readGpt has converted them).
+  std::uint32_t sectorBytes = kSectorSize;
 
   std::uint64_t entryArrayBytes() const { return std::uint64_t{entryCount} * entrySize; }
-  std::uint64_t entryArraySectors() const { return (entryArrayBytes() + kSectorSize - 1) / kSectorSize; }
+  std::uint64_t entryArraySectors() const { return (entryArrayBytes() + sectorBytes - 1) / sectorBytes; }
 };
 
 struct GptEntry {
@@ -67,6 +70,7 @@ struct GptTable {
   bool fromBackup = false;
   std::vector<GptEntry> entries;   // used entries, in entry order
   std::vector<std::string> notes;  // "GPT: ..." lines: backup used, entries left out
+  std::uint32_t logicalSectorSize = kSectorSize;  // the disk's, which the table counted in
 };
 
 // The GUID in its usual text form, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B":
@@ -82,9 +86,11 @@ std::string gptTypeName(const GptGuid& typeGuid);
 std::uint32_t gptCrc32(ByteSpan data);
 
 // Parses and checks the header read from sector headerLba of a disk of
-// diskSectors sectors: NotFound without the "EFI PART" signature, Corrupt
-// when a check fails (the message says which).
-[[nodiscard]] Result<GptHeader> parseGptHeader(ByteSpan sector, std::uint64_t headerLba, std::uint64_t diskSectors);
+// diskSectors sectors of sectorBytes each (the LBAs count in them):
+// NotFound without the "EFI PART" signature, Corrupt when a check fails
+// (the message says which).
+[[nodiscard]] Result<GptHeader> parseGptHeader(ByteSpan sector, std::uint64_t headerLba, std::uint64_t diskSectors,
+                                               std::uint32_t sectorBytes = kSectorSize);
 
 // Checks the entry array against the header's CRC and decodes its used
 // entries (type GUID not zero) in entry order. An entry whose first sector
@@ -98,6 +104,10 @@ std::uint32_t gptCrc32(ByteSpan data);
 // Reads the primary header at sector 1 and its entries; when either is
 // damaged, the backup header at the last sector and its entries, with
 // kGptBackupUsedText among the notes. An error when neither copy is valid.
+// The table counts in the source's logical sectors (the header of a disk
+// with 4,096-byte sectors lies at byte 4,096); the header's LBAs and the
+// entries come back in 512-byte sectors, as every sector number is, and
+// diskSectors counts 512-byte sectors too.
 [[nodiscard]] Result<GptTable> readGpt(SectorReader& reader, std::uint64_t diskSectors);
 
 }  // namespace dravolin

@@ -109,6 +109,7 @@ PartitionListing listPartitions(SectorReader& reader) {
   const SelectionEndLifted lifted(reader);
   PartitionListing listing;
   listing.diskSectors = reader.source().sectorCount();
+  listing.logicalSectorSize = reader.source().logicalSectorSize();
   SectorBuffer mbr = readSectorOrZeros(reader, 0);
   listing.hasSignature = hasBootRecordSignature(mbr);
   if (!listing.hasSignature) return listing;
@@ -120,11 +121,10 @@ PartitionListing listPartitions(SectorReader& reader) {
     // Small FAT volumes keep their sector count in the 16-bit field and
     // leave the 32-bit one at 0.
     if (total == 0 && *whole != FsType::Ntfs) total = record.smallSectorCount;
-    // NTFS counts its own sectors: a volume made for 4,096-byte sectors
-    // holds eight device sectors in each.
+    // NTFS and FAT count their own sectors: a volume made for 4,096-byte
+    // sectors holds eight 512-byte sectors in each.
     const std::uint32_t bytesPerSector = record.bytesPerSector;
-    if (*whole == FsType::Ntfs && bytesPerSector > 512 && bytesPerSector <= 4096 &&
-        (bytesPerSector & (bytesPerSector - 1)) == 0)
+    if (bytesPerSector > 512 && bytesPerSector <= 4096 && (bytesPerSector & (bytesPerSector - 1)) == 0)
       total *= bytesPerSector / 512;
     addPartition(listing, *whole, 0, total, 0, false);
     return listing;
@@ -142,16 +142,19 @@ PartitionListing listPartitions(SectorReader& reader) {
     listing.notes.push_back(table.error().message);
   }
 
+  // The records count in the disk's logical sectors; the listing in
+  // 512-byte sectors (32-bit fields times at most 8: no overflow).
+  const std::uint64_t units = reader.source().unitsPerLogicalSector();
   std::optional<SectorNumber> extendedBase;
   for (const auto& entry : primaries) {
     if (isExtendedType(entry.type)) {
-      extendedBase = entry.firstSector;
+      extendedBase = entry.firstSector * units;
       continue;
     }
     if (listing.partitions.size() >= kMaxPartitions) break;
-    SectorBuffer boot = readSectorOrZeros(reader, entry.firstSector);
+    SectorBuffer boot = readSectorOrZeros(reader, entry.firstSector * units);
     if (auto name = identifyPartition(boot, entry.type, false))
-      addPartition(listing, *name, entry.firstSector, entry.sectorCount, entry.type, false);
+      addPartition(listing, *name, entry.firstSector * units, entry.sectorCount * units, entry.type, false);
   }
   if (!extendedBase) return listing;
 
@@ -167,14 +170,14 @@ PartitionListing listPartitions(SectorReader& reader) {
     std::optional<std::uint64_t> next;
     for (const auto& entry : parsePartitionRecord(ebr).value_or(std::vector<PartitionRecordEntry>{})) {
       if (isExtendedType(entry.type)) {
-        next = entry.firstSector;
+        next = entry.firstSector * units;
         continue;
       }
       if (listing.partitions.size() >= kMaxPartitions) break;
-      SectorNumber start = ebrSector + entry.firstSector;
+      SectorNumber start = ebrSector + entry.firstSector * units;
       SectorBuffer boot = readSectorOrZeros(reader, start);
       if (auto name = identifyPartition(boot, entry.type, true))
-        addPartition(listing, *name, start, entry.sectorCount, entry.type, true);
+        addPartition(listing, *name, start, entry.sectorCount * units, entry.type, true);
     }
     if (!next) break;
     link = *next;

@@ -49,6 +49,9 @@ struct PartitionListing {
   std::vector<std::string> notes;
   bool wholeVolume = false;      // sector 0 is itself a boot sector
   std::uint64_t diskSectors = 0; // sectors of the disk listed
+  // The disk's logical sector size: its partition table counts in these;
+  // the listing's sectors are 512 bytes whatever it is.
+  std::uint32_t logicalSectorSize = 512;
   std::vector<PartitionEntry> partitions;
 };
 

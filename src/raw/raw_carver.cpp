@@ -122,6 +122,10 @@ void RawCarver::scan(Job& job) {
 }
 
 RawCarver::Step RawCarver::processSegment(Job& job, SectorNumber& s, SectorNumber segmentEnd) {
+  // Files begin at the start of one of the disk's logical sectors: on a
+  // disk with 4,096-byte sectors only every eighth 512-byte sector is looked
+  // at for a header.
+  const std::uint64_t headerStep = reader_.source().unitsPerLogicalSector();
   while (s < segmentEnd) {
     if (!candidate_.active) {
       const std::byte* base = window_->from(s).data();
@@ -130,6 +134,10 @@ RawCarver::Step RawCarver::processSegment(Job& job, SectorNumber& s, SectorNumbe
       for (; t < segmentEnd; ++t) {
         if (t + kPrefetchSectors < segmentEnd)
           dispatch_.prefetch(ByteSpan(base + (t + kPrefetchSectors - s) * kSectorSize, kSectorSize));
+        if (headerStep > 1 && t % headerStep != 0) {
+          statistics(job, t);
+          continue;
+        }
         match = dispatch_.match(ByteSpan(base + (t - s) * kSectorSize, kSectorSize));
         if (match.found()) break;
         statistics(job, t);

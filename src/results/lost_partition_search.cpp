@@ -93,13 +93,16 @@ FoundFileSystem FatBootCandidate::toFoundFileSystem() const {
   return entry;
 }
 
-std::optional<FatBootCandidate> readFatBootCandidate(ByteSpan sector, SectorNumber at) {
+std::optional<FatBootCandidate> readFatBootCandidate(ByteSpan sector, SectorNumber at, std::uint32_t diskSectorBytes) {
   if (!hasBootSectorSignature(sector)) return std::nullopt;
   // An NTFS boot sector carries a BPB too; its OEM name tells it apart.
   if (const auto record = parseVolumeBootRecord(sector); record && record->oemId.starts_with("NTFS")) return std::nullopt;
   auto boot = parseFatBootSector(sector);
   if (!boot) return std::nullopt;
-  if (boot->bytesPerSector != kSectorSize || boot->reservedSectors == 0 || boot->numberOfFats == 0 ||
+  // A volume made for the disk's larger sectors starts on one of them.
+  const bool diskSized = boot->bytesPerSector == diskSectorBytes && diskSectorBytes > kSectorSize &&
+                         at % boot->unitsPerSector == 0;
+  if ((boot->bytesPerSector != kSectorSize && !diskSized) || boot->reservedSectors == 0 || boot->numberOfFats == 0 ||
       boot->numberOfFats > 2 || !isMediaByte(boot->mediaDescriptor))
     return std::nullopt;
   const bool fat32 = boot->fatSectors16 == 0;
@@ -108,7 +111,9 @@ std::optional<FatBootCandidate> readFatBootCandidate(ByteSpan sector, SectorNumb
   if (fat32 && (boot->rootEntries != 0 || boot->rootCluster < 2)) return std::nullopt;
   if (!fat32 && boot->rootEntries == 0) return std::nullopt;
   const std::uint64_t total = boot->smallSectorCount != 0 ? boot->smallSectorCount : boot->largeSectorCount;
-  const std::uint64_t rootSectors = fat32 ? 0 : (std::uint64_t{boot->rootEntries} * 32 + kSectorSize - 1) / kSectorSize;
+  const std::uint64_t rootSectors = fat32                       ? 0
+                                    : boot->unitsPerSector > 1 ? boot->rootDirectorySectors()
+                                                               : (std::uint64_t{boot->rootEntries} * 32 + kSectorSize - 1) / kSectorSize;
   const std::uint64_t overhead = boot->reservedSectors + boot->numberOfFats * fatSectors + rootSectors;
   if (total <= overhead) return std::nullopt;
   const std::uint64_t clusters = (total - overhead) / boot->sectorsPerCluster;
@@ -131,7 +136,7 @@ std::optional<FatBootCandidate> readFatBootCandidate(ByteSpan sector, SectorNumb
   if (fat32) {
     c.name = "FAT32";
     c.rootStart = boot->rootCluster;
-    c.backupBootSector = boot->backupBootSector;
+    c.backupBootSector = static_cast<std::uint16_t>(std::min<std::uint32_t>(boot->backupBootSector, 0xFFFF));
   } else {
     c.name = clusters < kFat12MaxClusters ? "FAT12" : "FAT16";
     c.rootStart = static_cast<std::uint32_t>(boot->reservedSectors + boot->numberOfFats * fatSectors);
@@ -433,15 +438,16 @@ class NtfsVolumeRanges {
 // The FAT side of the scan: looks at every sector of each chunk.
 class FatSectorScan {
  public:
-  FatSectorScan(std::vector<FatBootCandidate>& candidates, std::vector<DirectoryStartRecord>& records)
-      : candidates_(candidates), records_(records) {}
+  FatSectorScan(std::vector<FatBootCandidate>& candidates, std::vector<DirectoryStartRecord>& records,
+                std::uint32_t diskSectorBytes)
+      : candidates_(candidates), records_(records), diskSectorBytes_(diskSectorBytes) {}
 
   void examine(ByteSpan chunk, SectorNumber first) {
     const std::size_t count = chunk.size() / kSectorSize;
     for (std::size_t i = 0; i < count; ++i) {
       const ByteSpan sector = chunk.subspan(i * kSectorSize, kSectorSize);
       if (hasBootSectorSignature(sector)) {
-        if (auto candidate = readFatBootCandidate(sector, first + i)) take(*candidate);
+        if (auto candidate = readFatBootCandidate(sector, first + i, diskSectorBytes_)) take(*candidate);
       } else if (beginsDirectoryStart(sector)) {
         records_.push_back(readDirectoryStart(sector, first + i));
       }
@@ -464,11 +470,12 @@ class FatSectorScan {
 
   std::vector<FatBootCandidate>& candidates_;
   std::vector<DirectoryStartRecord>& records_;
+  std::uint32_t diskSectorBytes_;
 };
 
 class LostSearch {
  public:
-  LostSearch(Job& job, LostSearchContext& ctx) : job_(job), ctx_(ctx), fatScan_(candidates_, ctx.records.directoryStarts) {}
+  LostSearch(Job& job, LostSearchContext& ctx) : job_(job), ctx_(ctx), fatScan_(candidates_, ctx.records.directoryStarts, ctx.reader.source().logicalSectorSize()) {}
 
   void run() {
     job_.clearStopRequest();

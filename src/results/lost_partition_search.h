@@ -60,12 +60,15 @@ struct FatBootCandidate {
 
 // The candidate a FAT boot sector at sector `at` gives. Nothing when the
 // sector lacks the 0x55 0xAA signature, is an NTFS boot sector, or its BPB is
-// not valid: 512 bytes per sector, 1..128 sectors per cluster in powers of
+// not valid: 512 bytes per sector (or the disk's own diskSectorBytes, for a
+// boot sector on a boundary of those sectors; its counts are then taken in
+// 512-byte sectors), 1..128 sectors per cluster in powers of
 // two, at least one reserved sector, one or two FATs, a media byte of F0 or
 // F8..FF, a non-zero FAT size and total, a data area inside the volume.
 // FAT32 is the BPB form without a 16-bit FAT size; FAT12 and FAT16 are told
 // apart by the cluster count (below 4,085 is FAT12).
-std::optional<FatBootCandidate> readFatBootCandidate(ByteSpan sector, SectorNumber at);
+std::optional<FatBootCandidate> readFatBootCandidate(ByteSpan sector, SectorNumber at,
+                                                     std::uint32_t diskSectorBytes = kSectorSize);
 
 // The candidate of the primary boot sector whose backup copy is `backup`
 // (FAT32: the primary lies backupBootSector sectors before it). Nothing when

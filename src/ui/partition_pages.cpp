@@ -259,6 +259,11 @@ void PartitionInfo::showSelection() {
     QString model = QString::fromStdString(d.model);
     model.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
     values = {model, QString::fromStdString(d.mediaType), QString::number(d.sizeBytes)};
+    // A disk with larger logical sectors says so (its table counts in them).
+    if (const std::uint32_t sectorSize = session.listing().logicalSectorSize; sectorSize != kSectorSize) {
+      labels << QStringLiteral("Sector Size :");
+      values << QStringLiteral("%1 bytes").arg(sectorSize);
+    }
   } else {
     const PartitionEntry& p = session.listing().partitions.at(static_cast<std::size_t>(index));
     labels = {QStringLiteral("Partition Type:"), QStringLiteral("Partition Size:"), QStringLiteral("Start Sector:"),

@@ -10,7 +10,11 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+
+#include "common/bounded_queue.h"
 
 #include "imaging/bad_sector_list.h"
 #include "imaging/image_pieces.h"
@@ -68,8 +72,12 @@ class RescueRun {
         fd_(imageFd), image_(std::move(image)), start_(request.start), end_(request.end),
         transfer_(std::max<std::uint32_t>(request.transferSectors, 1)) {
     const std::size_t bytes = (std::size_t{transfer_} * kSectorSize + 4095) / 4096 * 4096;
-    buffer_.reset(static_cast<std::byte*>(std::aligned_alloc(4096, bytes)));
-    if (!buffer_) throw std::bad_alloc();
+    for (Slot& slot : slots_) {
+      slot.memory.reset(static_cast<std::byte*>(std::aligned_alloc(4096, bytes)));
+      if (!slot.memory) throw std::bad_alloc();
+      (void)free_.push(&slot);
+    }
+    writer_ = std::thread([this] { writeSlots(); });
     started_ = localTime();
     lastSave_ = std::chrono::steady_clock::now();
     countAll();
@@ -105,8 +113,24 @@ class RescueRun {
       enter(RescuePhase::Finished, 1);
   }
 
-  // Syncs the image, then replaces the mapfile.
+  ~RescueRun() {
+    pending_.close();
+    if (writer_.joinable()) writer_.join();
+  }
+  RescueRun(const RescueRun&) = delete;
+  RescueRun& operator=(const RescueRun&) = delete;
+
+  // Why the image could not be written, once every read so far is written.
+  std::string writeError() {
+    std::unique_lock lock(writing_);
+    idle_.wait(lock, [&] { return inFlight_ == 0; });
+    return writeError_;
+  }
+
+  // Waits for the image writes, syncs the image, then replaces the mapfile:
+  // a sector is finished in the mapfile only once it is on disk.
   Result<void> save() {
+    if (const std::string failed = writeError(); !failed.empty()) return makeError(ErrorKind::Io, failed);
     if (::fdatasync(fd_) != 0 && errno != EINVAL)
       return makeError(ErrorKind::Io, image_.string() + ": " + std::strerror(errno));
     map_.currentPosition = position_ * kSectorSize;
@@ -145,26 +169,50 @@ class RescueRun {
     return !stopped_;
   }
 
-  // Reads [first, first + count) and on success writes it into the image.
+  // Reads [first, first + count) and on success hands it to the writer
+  // thread, so the next read overlaps the write.
   bool read(SectorNumber first, std::uint32_t count) {
     position_ = first;
     result_.rescue.position.store(first);
-    auto bytes = std::span<std::byte>(buffer_.get(), std::size_t{count} * kSectorSize);
-    const bool ok = source_.read(first, count, bytes) == TransferStatus::Ok;
+    auto slot = free_.pop();
+    if (!slot) throw WriteFailure{"the image writer stopped"};
+    Slot& s = **slot;
+    s.bytes = std::size_t{count} * kSectorSize;
+    s.offset = (first - start_) * kSectorSize;
+    const bool ok = source_.read(first, count, std::span<std::byte>(s.memory.get(), s.bytes)) == TransferStatus::Ok;
     if (!ok) {
+      (void)free_.push(&s);
       ++readErrors_;
       result_.rescue.readErrors.store(readErrors_);
       return false;
     }
-    const std::uint64_t offset = (first - start_) * kSectorSize;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw WriteFailure{image_.string() + ": " + std::strerror(n < 0 ? errno : ENOSPC)};
-      done += static_cast<std::size_t>(n);
+    {
+      std::lock_guard lock(writing_);
+      if (!writeError_.empty()) throw WriteFailure{writeError_};
+      ++inFlight_;
     }
+    (void)pending_.push(&s);
     return true;
+  }
+
+  void writeSlots() {
+    while (auto slot = pending_.pop()) {
+      Slot& s = **slot;
+      std::string failed;
+      for (std::size_t done = 0; done < s.bytes && failed.empty();) {
+        const ssize_t n = ::pwrite(fd_, s.memory.get() + done, s.bytes - done, static_cast<off_t>(s.offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) failed = image_.string() + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+        else done += static_cast<std::size_t>(n);
+      }
+      {
+        std::lock_guard lock(writing_);
+        if (!failed.empty() && writeError_.empty()) writeError_ = failed;
+        --inFlight_;
+      }
+      idle_.notify_all();
+      (void)free_.push(&s);
+    }
   }
 
   void mark(SectorNumber s, SectorNumber e, BlockStatus status) {
@@ -300,7 +348,21 @@ class RescueRun {
   fs::path image_;
   SectorNumber start_, end_;
   std::uint32_t transfer_;
-  std::unique_ptr<std::byte[], FreeMemory> buffer_;
+  // Buffers between the reads and the writer thread.
+  struct Slot {
+    std::unique_ptr<std::byte[], FreeMemory> memory;
+    std::size_t bytes = 0;
+    std::uint64_t offset = 0;
+  };
+  static constexpr std::size_t kSlots = 4;
+  Slot slots_[kSlots];
+  BoundedQueue<Slot*> free_{kSlots};
+  BoundedQueue<Slot*> pending_{kSlots};
+  std::mutex writing_;
+  std::condition_variable idle_;
+  int inFlight_ = 0;
+  std::string writeError_;
+  std::thread writer_;
   std::string started_;
   std::chrono::steady_clock::time_point lastSave_;
   SectorNumber position_ = 0;
@@ -391,6 +453,7 @@ Result<void> runRescueImaging(Job& job, const ImagingRequest& request, ImagingRe
   std::string writeError;
   try {
     run.run();
+    writeError = run.writeError();
   } catch (const WriteFailure& failure) {
     writeError = failure.message;
   } catch (...) {

@@ -127,11 +127,13 @@ class RescueRun {
     return writeError_;
   }
 
-  // Waits for the image writes, syncs the image, then replaces the mapfile:
-  // a sector is finished in the mapfile only once it is on disk.
-  Result<void> save() {
+  // Waits for the image writes, then replaces the mapfile. While the rescue
+  // runs the image is synced first, so that after a crash the mapfile never
+  // claims more than reached the disk by much; the last save leaves the
+  // image to the page cache, as a plain copy (and ddrescue) does.
+  Result<void> save(bool syncImage = false) {
     if (const std::string failed = writeError(); !failed.empty()) return makeError(ErrorKind::Io, failed);
-    if (::fdatasync(fd_) != 0 && errno != EINVAL)
+    if (syncImage && ::fdatasync(fd_) != 0 && errno != EINVAL)
       return makeError(ErrorKind::Io, image_.string() + ": " + std::strerror(errno));
     map_.currentPosition = position_ * kSectorSize;
     const std::string text =
@@ -154,11 +156,12 @@ class RescueRun {
     map_.pass = pass;
     result_.rescue.phase.store(phaseNumber(phase));
     job_.setStatus(std::string(phaseText(phase)) + " Pass " + std::to_string(pass));
-    saveNow();
+    // The end is saved by the caller.
+    if (phase != RescuePhase::Finished) saveNow();
   }
 
   void saveNow() {
-    if (auto saved = save(); !saved) saveError_ = saved.error().message;
+    if (auto saved = save(true); !saved) saveError_ = saved.error().message;
   }
 
   // Between two reads: pause and cancel (checkpoint), stop, the periodic save.

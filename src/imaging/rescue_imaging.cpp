@@ -228,6 +228,15 @@ class RescueRun {
     result_.sectorsCopied.store(tried_);
     if (status != BlockStatus::Finished || ++marks_ % 64 == 0) updateAreas();
     job_.setPercent(static_cast<int>(end_ > start_ ? tried_ * 100 / (end_ - start_) : 100));
+    // What the progress page shows, a few times a second.
+    if (const auto now = std::chrono::steady_clock::now(); now - lastStatus_ >= std::chrono::milliseconds(250)) {
+      lastStatus_ = now;
+      job_.setStatus(std::string(phaseText(map_.phase)) + " Pass " + std::to_string(map_.pass) + " - rescued " +
+                     std::to_string(rescued_ * kSectorSize / 1000000) + " of " +
+                     std::to_string((end_ - start_) * kSectorSize / 1000000) + " MB, bad areas " +
+                     std::to_string(result_.rescue.badAreas.load()) + ", read errors " +
+                     std::to_string(readErrors_));
+    }
     SearchStatistics reached{position_, 0, 0, image_.string(), StatisticsFormat::Sector};
     reached.reports = static_cast<std::uint32_t>(std::min<std::uint64_t>(e - s, UINT32_MAX));
     job_.updateStatistics(reached);
@@ -368,6 +377,7 @@ class RescueRun {
   std::thread writer_;
   std::string started_;
   std::chrono::steady_clock::time_point lastSave_;
+  std::chrono::steady_clock::time_point lastStatus_{};
   SectorNumber position_ = 0;
   std::uint64_t rescued_ = 0;
   std::uint64_t tried_ = 0;

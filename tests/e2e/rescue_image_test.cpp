@@ -272,12 +272,20 @@ TEST(RescueImage, GnuDdrescueContinuesOurMapfileAndWeContinueItsMapfile) {
     const Mapfile half = readMapfile(mapfile);
     ASSERT_TRUE(half.valid && half.sectors.count('+')) << test::readFile(mapfile);
     const auto probe = probeReads(*disk, dir / "home");
+    // Backwards, and one more try of each bad sector: they stay bad.
+    disk->clearReads();
     auto result = test::runDravolin({"image", disk->source(), "--whole-disk", "--to", image.string(), "--mapfile",
-                                     mapfile.string(), "--json"},
+                                     mapfile.string(), "--json", "--reverse", "--retries", "1"},
                                     dir / "home");
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(readAgain(disk->allReads(), half.sectors.at('+'), probe).empty())
         << "ddrescue's finished areas read again";
+    // ddrescue's bad sectors in the first half are read once more, alone.
+    const auto reads = disk->reads();
+    for (SectorNumber s : {SectorNumber{477}, SectorNumber{510}}) {
+      ASSERT_TRUE(reads.contains(s)) << "sector " << s << " was not retried";
+      EXPECT_EQ(reads.at(s), 1) << "sector " << s;
+    }
     expectSourceWithZerosAtBad(image);
     expectFinishedMapfile(mapfile);
   }

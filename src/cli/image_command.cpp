@@ -136,8 +136,7 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
       ->needs(to);
   command->add_option("--hash", options->hash,
                       "Digests of the copy, one NAME.ALGORITHM file each: md5, sha1, sha256 or none "
-                      "(default md5,sha256)")
-      ->needs(to);
+                      "(default md5,sha256)");
   command->add_option("--mapfile", options->mapfile,
                       "Rescue imaging with a GNU ddrescue mapfile; an existing mapfile is continued")
       ->needs(to);

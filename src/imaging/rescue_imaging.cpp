@@ -440,6 +440,12 @@ Result<void> runRescueImaging(Job& job, const ImagingRequest& request, ImagingRe
   } else if (loaded.error().kind != ErrorKind::NotFound) {
     return makeError(loaded.error().kind, "cannot continue the mapfile " + loaded.error().message);
   }
+  // The finished areas of a mapfile are in its image: without the image
+  // they would be zeros that nothing reads again.
+  std::error_code ec;
+  if (resuming && map.countIn(BlockStatus::Finished, start, end) > 0 && !fs::exists(image, ec))
+    return makeError(ErrorKind::NotFound, "cannot continue the mapfile " + settings.mapfile.string() + ": its image " +
+                                              image.string() + " is missing");
   // A new rescue makes its image as a new file (or replaces it when asked);
   // a rescue that continues writes into the image it began, never truncating it.
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC;

@@ -211,17 +211,25 @@ Result<void> ImageCreationPage::nextImage(const fs::path& destination, bool mult
   const std::uint64_t needed = neededBytes();
   const std::uint64_t sectors = needed / kSectorSize;
   const std::uint64_t pieceCount = piecesNeeded(sectors, multiFile, kImagePieceSectors);
+  auto& imaging = session_.state.imaging;
+  const bool keepName = imaging.keepDestinationName && !multiFile;
+  // A rescue that continues its mapfile writes into the image it began.
+  const bool resuming = !imaging.mapfile.empty() && fs::exists(imaging.mapfile, ec);
+  auto fileName = [&](std::uint64_t n) { return imageFileName(destination, n, keepName); };
   // Without overwrite every piece is made as a new file: a name that is
   // taken is refused here rather than after the pieces before it were copied.
-  if (!overwrite)
+  if (!overwrite && !resuming)
     for (std::uint64_t n = 0; n < pieceCount; ++n)
-      if (fs::exists(fs::symlink_status(imagePieceName(destination, n), ec)))
+      if (fs::exists(fs::symlink_status(fileName(n), ec)))
         return makeError(ErrorKind::InvalidArgument, kImageExistsMessage);
   // The copy must never replace the source it reads, nor remove it as the
   // list of an earlier copy.
-  std::vector<fs::path> written = {badSectorListPath(destination), hashListPath(destination)};
+  std::vector<fs::path> written = {badSectorListPath(destination)};
+  for (const char* algorithm : {"md5", "sha1", "sha256"})
+    written.push_back(hashFilePath(hashListPath(destination), algorithm));
+  if (!imaging.mapfile.empty()) written.push_back(imaging.mapfile);
   // The piece after the last is removed at the end when it exists.
-  for (std::uint64_t n = 0; n <= pieceCount; ++n) written.push_back(imagePieceName(destination, n));
+  for (std::uint64_t n = 0; n <= pieceCount; ++n) written.push_back(fileName(n));
   for (const auto& file : written)
     if (isSourceFile(file))
       return makeError(ErrorKind::InvalidArgument, file.string() + " is the source being imaged. Select different file");
@@ -239,7 +247,7 @@ Result<void> ImageCreationPage::nextImage(const fs::path& destination, bool mult
   // Pieces this copy truncates give their room back.
   std::uint64_t reclaimed = 0;
   for (std::uint64_t n = 0; n < pieceCount; ++n) {
-    fs::path piece = imagePieceName(destination, n);
+    fs::path piece = fileName(n);
     if (fs::is_regular_file(fs::symlink_status(piece, ec))) reclaimed += fs::file_size(piece, ec);
   }
   if (!(needed < *free + reclaimed)) return makeError(ErrorKind::InvalidArgument, kInsufficientSpaceMessage);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "cli/cli_context.h"
 #include "cli/interrupts.h"
 #include "cli/progress_line.h"
@@ -374,6 +375,10 @@ SearchOutcome CliContext::runJob(SearchController& controller, SearchController:
   bool stopped = false;
   const ProgressLine progress(progressEnabled());
   int lastInterrupts = 0;
+  // The current rate of an imaging: bytes tried since a sample about a
+  // second old.
+  std::uint64_t sampleBytes = 0;
+  double sampleSeconds = 0.0, currentRate = -1.0;
   while (!controller.workerEnded()) {
     // Redraw every 200 ms, but notice the end of a job within 2 ms.
     for (int i = 0; i < 100 && !controller.workerEnded() && interruptCount == lastInterrupts; ++i)
@@ -399,8 +404,26 @@ SearchOutcome CliContext::runJob(SearchController& controller, SearchController:
       const TransferProgress moved = transfer();
       state.doneBytes = moved.doneBytes;
       state.totalBytes = moved.totalBytes;
+      if (moved.imaging) {
+        const double now = progress.elapsedSeconds();
+        if (now - sampleSeconds >= 1.0) {
+          if (sampleSeconds > 0.0 || sampleBytes > 0)
+            currentRate = static_cast<double>(moved.imaging->triedBytes - std::min(sampleBytes, moved.imaging->triedBytes)) /
+                          (now - sampleSeconds);
+          sampleSeconds = now;
+          sampleBytes = moved.imaging->triedBytes;
+        }
+        progress.drawText(formatImagingLine(*moved.imaging, currentRate, now, terminalColumns(STDERR_FILENO)));
+        continue;
+      }
     }
     progress.draw(state);
+  }
+  if (transfer && progress.enabled()) {
+    if (const TransferProgress moved = transfer(); moved.imaging) {
+      progress.finishText(formatImagingSummary(*moved.imaging, progress.elapsedSeconds(), stopped));
+      return controller.finish(totals);
+    }
   }
   progress.finish(ProgressState{controller.percent(), "done", std::nullopt, std::nullopt});
   return controller.finish(totals);

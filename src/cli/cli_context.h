@@ -13,6 +13,7 @@
 
 #include "app/search_controller.h"
 #include "app/session.h"
+#include "cli/progress_line.h"
 #include "common/prompter.h"
 
 namespace dravolin::cli {
@@ -26,6 +27,9 @@ inline constexpr int kExitInterrupted = 130;
 struct TransferProgress {
   std::uint64_t doneBytes = 0;
   std::uint64_t totalBytes = 0;
+  // An imaging: the line shows what ddrescue shows (position, rescued, bad
+  // areas, read errors, rates, time left) and ends with what was done.
+  std::optional<ImagingCounters> imaging;
 };
 
 // Ends a command with an exit code and one line on stderr.

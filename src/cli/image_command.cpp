@@ -22,6 +22,10 @@ struct ImageOptions {
   bool overwrite = false;
   bool yes = false;
   bool allowSameDisk = false;
+  std::string hash = "md5,sha256";
+  std::string mapfile;
+  int retries = 0;
+  bool reverse = false;
 };
 
 // Passes questions on to the terminal but keeps the closing message of the
@@ -105,8 +109,20 @@ nlohmann::json resultJson(const ImagingResult& result, const ImagingSettings& se
   if (settings.ImageToDisk) doc["target_disk"] = settings.ImageTargetLabel;
   // MD5 and SHA-256 of the sectors copied; absent after a failed write.
   if (!result.hashes.md5.empty()) doc["md5"] = result.hashes.md5;
+  if (!result.hashes.sha1.empty()) doc["sha1"] = result.hashes.sha1;
   if (!result.hashes.sha256.empty()) doc["sha256"] = result.hashes.sha256;
   if (!settings.ImageToDisk) doc["hash_list"] = result.hashList.string();
+  nlohmann::json files = nlohmann::json::array();
+  for (const auto& file : result.hashFiles) files.push_back(file.string());
+  if (!settings.ImageToDisk) doc["hash_files"] = files;
+  // The hashes stand for these sectors only (fewer than asked after a stop).
+  if (!result.hashes.empty()) doc["hashed_sectors"] = result.hashedSectors;
+  if (!settings.mapfile.empty()) {
+    doc["mapfile"] = settings.mapfile.string();
+    doc["rescued_bytes"] = result.rescue.rescuedSectors.load() * kSectorSize;
+    doc["bad_areas"] = result.rescue.badAreas.load();
+    doc["read_errors"] = result.rescue.readErrors.load();
+  }
   if (!result.hashListError.empty()) doc["hash_list_error"] = result.hashListError;
   if (!result.error.empty()) doc["error"] = result.error;
   return doc;
@@ -120,8 +136,13 @@ void printResult(const ImagingResult& result, const ImagingSettings& settings) {
   std::printf("Unreadable sectors: %llu\n", static_cast<unsigned long long>(result.unreadableSectors));
   if (!result.badSectorList.empty()) std::printf("Bad sector list: %s\n", result.badSectorList.string().c_str());
   if (!result.hashes.md5.empty()) std::printf("MD5: %s\n", result.hashes.md5.c_str());
+  if (!result.hashes.sha1.empty()) std::printf("SHA-1: %s\n", result.hashes.sha1.c_str());
   if (!result.hashes.sha256.empty()) std::printf("SHA-256: %s\n", result.hashes.sha256.c_str());
-  if (!result.hashList.empty()) std::printf("Hash list: %s\n", result.hashList.string().c_str());
+  if (!result.hashes.empty() && !result.completed)
+    std::printf("The hashes cover the %llu sectors copied only\n",
+                static_cast<unsigned long long>(result.hashedSectors));
+  for (const auto& file : result.hashFiles) std::printf("Hash file: %s\n", file.string().c_str());
+  if (!settings.mapfile.empty()) std::printf("Mapfile: %s\n", settings.mapfile.string().c_str());
 }
 
 }  // namespace
@@ -134,8 +155,9 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
   auto options = std::make_shared<ImageOptions>();
   command->add_option("SOURCE", options->source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   auto* to = command->add_option("--to", options->to,
-                                 "Image path; pieces are named after it without its last four characters "
-                                 "(Image.img gives Image0.img, Image1.img, ...)");
+                                 "Image path; a single image keeps a name with an extension of its own "
+                                 "(sdb.dd), pieces are named after it without its extension "
+                                 "(disk.img gives disk0.img, disk1.img, ...; backup gives backup0.img)");
   auto* toDisk =
       command->add_option("--to-disk", options->toDisk, "Target disk (device path, /dev/disk/by-id name, or DiskN as 'dravolin disks' lists it); "
                          "all its data is lost");
@@ -145,6 +167,15 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
   command->add_flag("--allow-same-disk", options->allowSameDisk,
                     "Write the image even when its folder lies on the source disk")
       ->needs(to);
+  command->add_option("--hash", options->hash,
+                      "Digests of the copy, one NAME.ALGORITHM file each: md5, sha1, sha256 or none "
+                      "(default md5,sha256)");
+  command->add_option("--mapfile", options->mapfile,
+                      "Rescue imaging with a GNU ddrescue mapfile; an existing mapfile is continued")
+      ->needs(to);
+  command->add_option("--retries", options->retries, "Passes over the bad sectors after scraping (rescue)")
+      ->check(CLI::Range(0, 1000));
+  command->add_flag("--reverse", options->reverse, "Run the first rescue pass from the end backwards");
   command->add_flag("-y,--yes", options->yes, "Answer yes to \"All data will be lost in Target Disk\"");
 
   return [options, &context]() -> int {
@@ -155,6 +186,20 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
     if (!options->to.empty()) context.checkDestinationDisk(options->to, options->allowSameDisk);
     context.commitChoice(ChoiceRule::Explicit);
     Session& session = context.session();
+    if ((options->retries > 0 || options->reverse) && options->mapfile.empty())
+      throw CliExit{kExitUsage, "--retries and --reverse need --mapfile FILE"};
+    if (!options->mapfile.empty() && options->multiFile)
+      throw CliExit{kExitUsage, "--mapfile rescues into one image file: leave out --multifile"};
+    auto hashes = parseHashList(options->hash);
+    if (!hashes) throw CliExit{kExitUsage, hashes.error().message};
+    {
+      auto& imaging = session.state.imaging;
+      imaging.hashAlgorithms = *hashes;
+      imaging.keepDestinationName = !options->to.empty() && hasOwnExtension(fs::path(options->to));
+      imaging.mapfile = options->mapfile;
+      imaging.retries = options->retries;
+      imaging.reverse = options->reverse;
+    }
 
     ImageCreationPage page(session);
     if (!options->toDisk.empty()) {
@@ -170,7 +215,27 @@ CommandRunner registerImageCommand(CLI::App& app, CliContext& context) {
     const std::uint64_t totalBytes = page.neededBytes();
     auto outcome = context.runJob(
         controller, page.worker(controller, result), {},
-        [&result, totalBytes] { return TransferProgress{result.sectorsCopied.load() * kSectorSize, totalBytes}; });
+        [&result, totalBytes, rescue = !options->mapfile.empty()] {
+          TransferProgress moved{result.sectorsCopied.load() * kSectorSize, totalBytes, std::nullopt};
+          ImagingCounters counters;
+          counters.totalBytes = totalBytes;
+          counters.triedBytes = moved.doneBytes;
+          if (rescue) {
+            counters.positionBytes = result.rescue.position.load() * kSectorSize;
+            counters.rescuedBytes = result.rescue.rescuedSectors.load() * kSectorSize;
+            counters.badAreas = result.rescue.badAreas.load();
+            counters.readErrors = result.rescue.readErrors.load();
+          } else {
+            // A plain copy reads in order; what stayed unreadable is zeros.
+            const std::uint64_t lost = result.unreadableSoFar.load();
+            counters.positionBytes = moved.doneBytes;
+            counters.rescuedBytes = moved.doneBytes - std::min(moved.doneBytes, lost * kSectorSize);
+            counters.badAreas = result.badAreasSoFar.load();
+            counters.readErrors = lost;
+          }
+          moved.imaging = counters;
+          return moved;
+        });
     if (outcome == SearchOutcome::Cancelled) throw CliExit{kExitInterrupted, "Image creation cancelled."};
     if (outcome != SearchOutcome::Close)
       throw CliExit{kExitFailure, controller.error().empty() ? std::string(kImageAborted) : controller.error()};

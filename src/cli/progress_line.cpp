@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace dravolin {
 
@@ -107,6 +108,79 @@ void ProgressLine::draw(const ProgressState& state) const {
 void ProgressLine::finish(const ProgressState& state) const {
   if (!enabled_) return;
   std::fprintf(stderr, "\r%s\033[K\n", render(state).c_str());
+  std::fflush(stderr);
+}
+
+std::string formatSize(std::uint64_t bytes) {
+  static const char* const kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
+  std::size_t unit = 0;
+  std::uint64_t value = bytes;
+  while (value >= 100000 && unit + 1 < std::size(kUnits)) {
+    value /= 1000;
+    ++unit;
+  }
+  return std::to_string(value) + " " + kUnits[unit];
+}
+
+namespace {
+
+std::string rateText(double bytesPerSecond) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.1f MB/s", bytesPerSecond / 1e6);
+  return text;
+}
+
+std::string percentText(std::uint64_t part, std::uint64_t whole) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 100.0);
+  return text;
+}
+
+}  // namespace
+
+std::string formatImagingLine(const ImagingCounters& c, double currentRate, double elapsedSeconds,
+                              std::size_t columns) {
+  const double average = elapsedSeconds > 0.0 ? static_cast<double>(c.triedBytes) / elapsedSeconds : 0.0;
+  std::string line = "pos " + formatSize(c.positionBytes) + "  rescued " + formatSize(c.rescuedBytes) + " of " +
+                     formatSize(c.totalBytes) + " (" + percentText(c.rescuedBytes, c.totalBytes) + ")  bad areas " +
+                     std::to_string(c.badAreas) + "  read errors " + std::to_string(c.readErrors);
+  line += "  " + (currentRate >= 0.0 ? rateText(currentRate) : rateText(average)) + " now";
+  line += "  " + rateText(average) + " average";
+  // The time left at the average rate of this run.
+  if (average > 0.0) {
+    const std::uint64_t left = c.totalBytes > c.triedBytes ? c.totalBytes - c.triedBytes : 0;
+    line += "  " + clock(wholeSeconds(static_cast<double>(left) / average)) + " left";
+  }
+  line += "  " + clock(wholeSeconds(elapsedSeconds)) + " elapsed";
+  const std::size_t room = columns > 1 ? columns - 1 : 0;
+  return firstCharacters(line, room);
+}
+
+std::string formatImagingSummary(const ImagingCounters& c, double elapsedSeconds, bool stopped) {
+  std::string line = std::string(stopped ? "Stopped: rescued " : "Rescued ") + formatSize(c.rescuedBytes) + " of " +
+                     formatSize(c.totalBytes) + " (" + percentText(c.rescuedBytes, c.totalBytes) + "), " +
+                     std::to_string(c.badAreas) + (c.badAreas == 1 ? " bad area, " : " bad areas, ") +
+                     std::to_string(c.readErrors) + (c.readErrors == 1 ? " read error" : " read errors") + " in " +
+                     clock(wholeSeconds(elapsedSeconds));
+  // A rate only when one was measured.
+  if (elapsedSeconds > 0.0 && c.triedBytes > 0)
+    line += " (" + rateText(static_cast<double>(c.triedBytes) / elapsedSeconds) + " average)";
+  return line;
+}
+
+double ProgressLine::elapsedSeconds() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+}
+
+void ProgressLine::drawText(const std::string& text) const {
+  if (!enabled_) return;
+  std::fprintf(stderr, "\r%s\033[K", text.c_str());
+  std::fflush(stderr);
+}
+
+void ProgressLine::finishText(const std::string& text) const {
+  if (!enabled_) return;
+  std::fprintf(stderr, "\r%s\033[K\n", text.c_str());
   std::fflush(stderr);
 }
 

@@ -49,10 +49,21 @@ Result<ImageSetLayout> discoverImageFolder(const fs::path& folder) {
   return layout;
 }
 
+bool hasOwnExtension(const fs::path& name) {
+  const std::string file = name.filename().string();
+  const auto dot = file.rfind('.');
+  // A leading dot starts a hidden name, not an extension.
+  if (dot == std::string::npos || dot == 0 || dot + 1 == file.size() || file.size() - dot - 1 > 4) return false;
+  return std::all_of(file.begin() + static_cast<std::ptrdiff_t>(dot) + 1, file.end(),
+                     [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
 fs::path imagePieceName(const fs::path& destination, std::uint64_t n) {
-  std::string s = destination.string();
-  if (s.size() >= 4) s.resize(s.size() - 4);
-  return fs::path(s + std::to_string(n) + ".img");
+  const fs::path file = destination.filename();
+  std::string stem = file.string();
+  if (hasOwnExtension(file)) stem.resize(stem.rfind('.'));
+  // Always inside the destination's own folder.
+  return destination.parent_path() / (stem + std::to_string(n) + ".img");
 }
 
 std::optional<ImageSetLayout> discoverPieceSeries(const fs::path& pieceZero) {

@@ -34,8 +34,15 @@ Result<ImageSetLayout> discoverImageFolder(const std::filesystem::path& folder);
 // <stem>0.img, <stem>1.img, ... when <stem>1.img exists; otherwise nullopt.
 std::optional<ImageSetLayout> discoverPieceSeries(const std::filesystem::path& pieceZero);
 
-// Name of piece n for a destination path: the path without its last four
-// characters, then n, then ".img" ("D:/x/disk.img" -> "D:/x/disk0.img").
+// Whether a file name ends in an extension of its own: a dot, not the
+// first character, followed by one to four letters or digits ("sdb.dd",
+// "disk.img"; not "backup", ".hidden" or "my.backup").
+bool hasOwnExtension(const std::filesystem::path& name);
+
+// Name of piece n for a destination path, in the destination's folder: its
+// name without its extension (when it has one of its own), then n, then
+// ".img" ("D:/x/disk.img" -> "D:/x/disk0.img", "D:/x/backup" ->
+// "D:/x/backup0.img").
 std::filesystem::path imagePieceName(const std::filesystem::path& destination, std::uint64_t n);
 
 class ImageSetSource final : public SectorSource {

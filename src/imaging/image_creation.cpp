@@ -14,6 +14,7 @@
 #include "disk/file_source.h"
 #include "imaging/bad_sector_list.h"
 #include "imaging/image_pieces.h"
+#include "imaging/rescue_imaging.h"
 
 namespace dravolin {
 namespace fs = std::filesystem;
@@ -62,9 +63,9 @@ struct TransferPlan {
 // ends, the destructor stops every thread before the worker's files close.
 class CopyPipeline {
  public:
-  CopyPipeline(Job& job, SectorReader& source, const TransferPlan& plan, std::uint32_t ringBlocks)
-      : job_(job), source_(source), plan_(plan), free_(ringBlocks), read_(ringBlocks), written_(ringBlocks),
-        md5Done_(ringBlocks), md5_(DigestAlgorithm::Md5), sha256_(DigestAlgorithm::Sha256) {
+  CopyPipeline(Job& job, SectorReader& source, const TransferPlan& plan, std::uint32_t ringBlocks,
+               const std::vector<DigestAlgorithm>& digests)
+      : job_(job), source_(source), plan_(plan), free_(ringBlocks), read_(ringBlocks) {
     const std::uint64_t total = plan.end > plan.start ? plan.end - plan.start : 0;
     const std::uint64_t blockSectors = std::clamp<std::uint64_t>(total, 1, plan.transfer);
     const std::uint64_t needed = (total + blockSectors - 1) / blockSectors;
@@ -76,11 +77,19 @@ class CopyPipeline {
       block.bytes = std::span<std::byte>(block.memory.get(), blockSectors * kSectorSize);
       (void)free_.push(&block);
     }
+    // One hasher thread per digest, in a chain: written blocks go through
+    // each in turn and the last gives them back to the reader.
+    for (DigestAlgorithm algorithm : digests) {
+      hashers_.push_back(std::make_unique<Hasher>(algorithm, ringBlocks));
+    }
     source_.setUnreadableSink([this](SectorNumber sector) { reading_->lost.push_back(sector); });
     try {
       reader_ = std::thread([this] { readBlocks(); });
-      md5Thread_ = std::thread([this] { hashBlocks(md5_, written_, md5Done_); });
-      sha256Thread_ = std::thread([this] { hashBlocks(sha256_, md5Done_, free_); });
+      for (std::size_t i = 0; i < hashers_.size(); ++i) {
+        BoundedQueue<Block*>& out = i + 1 < hashers_.size() ? hashers_[i + 1]->in : free_;
+        Hasher& hasher = *hashers_[i];
+        hasher.thread = std::thread([&hasher, &out] { hashBlocks(hasher.digest, hasher.in, out); });
+      }
     } catch (...) {
       stopAll();
       throw;
@@ -99,17 +108,19 @@ class CopyPipeline {
     return nullptr;
   }
 
-  // Gives a written block to the hashers.
-  void hashWritten(Block* block) { (void)written_.push(block); }
+  // Gives a written block to the hashers (back to the reader without any).
+  void hashWritten(Block* block) { (void)(hashers_.empty() ? free_ : hashers_.front()->in).push(block); }
 
   // Stops the reader (blocks read ahead are dropped), lets the hashers take
   // in every block they were given, and returns their digests.
   ImageHashes finish() {
     free_.abort();
     read_.abort();
-    written_.close();
+    if (!hashers_.empty()) hashers_.front()->in.close();
     joinAll();
-    return {md5_.finishHex(), sha256_.finishHex()};
+    ImageHashes hashes;
+    for (auto& hasher : hashers_) hashes.of(hasher->algorithm) = hasher->digest.finishHex();
+    return hashes;
   }
 
  private:
@@ -152,14 +163,14 @@ class CopyPipeline {
   void stopAll() {
     free_.abort();
     read_.abort();
-    written_.abort();
-    md5Done_.abort();
+    for (auto& hasher : hashers_) hasher->in.abort();
     joinAll();
   }
 
   void joinAll() {
-    for (std::thread* t : {&reader_, &md5Thread_, &sha256Thread_})
-      if (t->joinable()) t->join();
+    if (reader_.joinable()) reader_.join();
+    for (auto& hasher : hashers_)
+      if (hasher->thread.joinable()) hasher->thread.join();
     source_.setUnreadableSink({});
   }
 
@@ -167,18 +178,27 @@ class CopyPipeline {
   SectorReader& source_;
   const TransferPlan plan_;
   std::vector<Block> blocks_;
+  struct Hasher {
+    Hasher(DigestAlgorithm a, std::uint32_t ringBlocks) : algorithm(a), in(ringBlocks), digest(a) {}
+    DigestAlgorithm algorithm;
+    BoundedQueue<Block*> in;  // written blocks, for this digest
+    StreamDigest digest;
+    std::thread thread;
+  };
   BoundedQueue<Block*> free_;      // empty blocks, for the reader
   BoundedQueue<Block*> read_;      // read, for the writer
-  BoundedQueue<Block*> written_;   // written, for the MD5 hasher
-  BoundedQueue<Block*> md5Done_;   // for the SHA-256 hasher, which frees them
+  std::vector<std::unique_ptr<Hasher>> hashers_;
   Block* reading_ = nullptr;       // the block the reader fills (reader thread only)
   std::exception_ptr readerFailure_;
-  StreamDigest md5_;
-  StreamDigest sha256_;
   std::thread reader_;
-  std::thread md5Thread_;
-  std::thread sha256Thread_;
 };
+
+std::vector<DigestAlgorithm> digestsOf(const std::vector<std::string>& names) {
+  std::vector<DigestAlgorithm> digests;
+  for (const auto& name : names)
+    if (auto a = digestAlgorithmNamed(name)) digests.push_back(*a);
+  return digests;
+}
 
 int percentOf(std::uint64_t current, std::uint64_t end) {
   if (end == 0) return 100;
@@ -216,6 +236,8 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
     job.complete(Completion::WorkerFinished);
     return {};
   }
+  // With a mapfile the copy is a rescue, in passes that can stop and continue.
+  if (!settings.mapfile.empty() && !toDisk) return runRescueImaging(job, request, result);
   SectorReader& source = *request.source;
   const std::uint64_t pieceSectors = std::max<std::uint64_t>(request.pieceSectors, 1);
   const std::uint32_t transfer = std::max<std::uint32_t>(request.transferSectors, 1);
@@ -224,7 +246,8 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
   std::string lastName = toDisk ? settings.ImageTargetLabel : std::string();
   if (!lastName.empty()) job.setLastName(lastName);
 
-  ImagePieceWriter pieces(settings.ImageDestination, settings.overwrite);
+  ImagePieceWriter pieces(settings.ImageDestination, settings.overwrite,
+                          settings.keepDestinationName && !settings.MultiFileImage);
   // The first piece is made before anything beside it is touched: a copy
   // that may not take the name (another run's image) ends here and leaves
   // that run's files, lists included, as they are.
@@ -237,13 +260,11 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
   BadSectorList badSectors(settings.badSectorList);
   UnreadableSectors unreadable;
   // A list of an earlier copy must not vouch for this one, however it ends.
-  if (!toDisk && !settings.hashList.empty()) {
-    std::error_code ec;
-    fs::remove(settings.hashList, ec);
-  }
+  if (!toDisk && !settings.hashList.empty()) removeHashFiles(settings.hashList);
   const bool cutIntoPieces = !toDisk && settings.MultiFileImage;
   const TransferPlan plan{request.start, end, transfer, cutIntoPieces ? pieceSectors : 0};
-  CopyPipeline pipeline(job, source, plan, std::max<std::uint32_t>(request.ringBlocks, 1));
+  CopyPipeline pipeline(job, source, plan, std::max<std::uint32_t>(request.ringBlocks, 1),
+                        digestsOf(settings.hashAlgorithms));
 
   SectorNumber current = request.start;
   std::uint64_t inPiece = 0;  // sectors already written to the open piece or the target
@@ -260,6 +281,10 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
     for (SectorNumber lost : block->lost) {
       badSectors.add(lost);
       unreadable.add(lost);
+    }
+    if (!block->lost.empty()) {
+      result.unreadableSoFar.store(unreadable.total());
+      result.badAreasSoFar.store(unreadable.ranges().size());
     }
 
     if (toDisk) {
@@ -312,11 +337,16 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
   // After a failed write the image is not what was read: no hashes vouch for it.
   if (writeError.empty()) {
     result.hashes = hashes;
+    result.hashedSectors = current - request.start;
     if (!toDisk && !settings.hashList.empty() && !hashes.empty()) {
       const HashListContent content{hashes, result.pieces, current - request.start,
                                     end > request.start ? end - request.start : 0};
-      if (auto listed = writeHashList(settings.hashList, content); listed) result.hashList = settings.hashList;
-      else result.hashListError = listed.error().message;
+      if (auto listed = writeHashFiles(settings.hashList, content); listed) {
+        result.hashFiles = *listed;
+        if (!listed->empty()) result.hashList = listed->front();
+      } else {
+        result.hashListError = listed.error().message;
+      }
     }
   }
 
@@ -330,9 +360,12 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
                                       "Current Sector : " + std::to_string(current) + " / " + std::to_string(end),
                                       "Last Name : " + lastName,
                                       result.message};
+    if (!result.hashes.empty() && !result.completed)
+      lines.push_back("Hashes cover the " + std::to_string(current - request.start) + " sectors copied only");
     if (!result.hashes.md5.empty()) lines.push_back("MD5 : " + result.hashes.md5);
+    if (!result.hashes.sha1.empty()) lines.push_back("SHA-1 : " + result.hashes.sha1);
     if (!result.hashes.sha256.empty()) lines.push_back("SHA-256 : " + result.hashes.sha256);
-    if (!result.hashList.empty()) lines.push_back("Hash List : " + result.hashList.string());
+    for (const auto& file : result.hashFiles) lines.push_back("Hash File : " + file.string());
     if (!result.hashListError.empty()) lines.push_back("Hash List Error : " + result.hashListError);
     if (!writeError.empty()) lines.push_back("Write Error : " + writeError);
     if (!result.badSectorList.empty()) lines.push_back("Bad Sector List : " + result.badSectorList.string());
@@ -347,7 +380,9 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
 
   // A piece with the next number is left from an earlier, longer image: it
   // goes, so that the pieces on disk are exactly this image.
-  if (!toDisk) removeStalePiece(settings.ImageDestination, pieces.pieceCount());
+  // A single image under its own name has no numbered neighbours of ours.
+  if (!toDisk && !(settings.keepDestinationName && !settings.MultiFileImage))
+    removeStalePiece(settings.ImageDestination, pieces.pieceCount());
 
   job.complete(Completion::WorkerFinished);
   return {};

@@ -10,8 +10,8 @@
 // blocks, so a copy runs at the speed of its slowest side: a reader thread
 // reads the blocks in sector order (the bad-sector questions and the list of
 // unreadable sectors come out as from one thread), the worker's own thread
-// writes them, and one thread each computes the MD5 and the SHA-256 of what
-// was written. The reader calls job.checkpoint() between its reads too, so a
+// writes them, and one thread per digest asked for (MD5, SHA-1, SHA-256)
+// hashes what was written. The reader calls job.checkpoint() between its reads too, so a
 // pause or a cancel reaches it at once: the Job's checkpoint must be safe to
 // call from a second thread (WorkerJob's is).
 #include <atomic>
@@ -60,9 +60,23 @@ struct ImagingRequest {
   std::uint32_t ringBlocks = kImagingRingBlocks;
 };
 
+// How a rescue stands, read by the front end while the worker runs.
+struct RescueProgress {
+  std::atomic<std::uint64_t> position{0};        // the sector being read
+  std::atomic<std::uint64_t> rescuedSectors{0};  // finished ('+') sectors of the range
+  std::atomic<std::uint64_t> badAreas{0};        // failed areas ('*', '/', '-')
+  std::atomic<std::uint64_t> badSectors{0};      // sectors in them
+  std::atomic<std::uint64_t> readErrors{0};      // failed reads of this run
+  std::atomic<int> phase{0};                     // 0 copying, 1 trimming, 2 scraping, 3 retrying, 4 finished
+};
+
 struct ImagingResult {
   // Sectors copied so far; read by the front end while the worker runs.
   std::atomic<std::uint64_t> sectorsCopied{0};
+  RescueProgress rescue;  // counters of a rescue (a mapfile given)
+  // A plain copy's unreadable sectors and their ranges so far.
+  std::atomic<std::uint64_t> unreadableSoFar{0};
+  std::atomic<std::uint64_t> badAreasSoFar{0};
   // Read after the worker has ended:
   SectorNumber currentSector = 0;
   bool completed = false;
@@ -75,8 +89,10 @@ struct ImagingResult {
   // MD5 and SHA-256 of the sectors copied (what was read, unreadable sectors
   // as their zeros); empty after a failed write, whose image is not whole.
   ImageHashes hashes;
-  std::filesystem::path hashList;  // the list written beside the image, else empty
+  std::filesystem::path hashList;  // the first hash file written beside the image, else empty
+  std::vector<std::filesystem::path> hashFiles;  // every hash file written (NAME.md5, NAME.sha256)
   std::string hashListError;       // why the list could not be written
+  std::uint64_t hashedSectors = 0;  // the sectors the hashes stand for
 };
 
 // Runs the imaging under the Job contract. A piece that cannot be created

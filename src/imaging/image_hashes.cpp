@@ -10,8 +10,53 @@
 namespace dravolin {
 namespace fs = std::filesystem;
 
+namespace {
+constexpr DigestAlgorithm kAllDigests[] = {DigestAlgorithm::Md5, DigestAlgorithm::Sha1, DigestAlgorithm::Sha256};
+}
+
+std::optional<DigestAlgorithm> digestAlgorithmNamed(const std::string& name) {
+  for (DigestAlgorithm a : kAllDigests)
+    if (name == digestAlgorithmName(a)) return a;
+  return std::nullopt;
+}
+
+const char* digestAlgorithmName(DigestAlgorithm algorithm) {
+  switch (algorithm) {
+    case DigestAlgorithm::Md5: return "md5";
+    case DigestAlgorithm::Sha1: return "sha1";
+    case DigestAlgorithm::Sha256: return "sha256";
+  }
+  return "sha256";
+}
+
+Result<std::vector<std::string>> parseHashList(const std::string& list) {
+  bool wanted[3] = {false, false, false};
+  bool none = false;
+  std::size_t from = 0;
+  while (from <= list.size()) {
+    std::size_t comma = list.find(',', from);
+    if (comma == std::string::npos) comma = list.size();
+    std::string item = list.substr(from, comma - from);
+    for (char& c : item) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (item == "sha-1") item = "sha1";
+    if (item == "sha-256") item = "sha256";
+    if (item == "none") none = true;
+    else if (auto a = digestAlgorithmNamed(item)) wanted[static_cast<int>(*a)] = true;
+    else return makeError(ErrorKind::InvalidArgument, "--hash: unknown digest '" + item + "' (md5, sha1, sha256 or none)");
+    from = comma + 1;
+  }
+  std::vector<std::string> names;
+  for (DigestAlgorithm a : kAllDigests)
+    if (wanted[static_cast<int>(a)]) names.emplace_back(digestAlgorithmName(a));
+  if (none && !names.empty())
+    return makeError(ErrorKind::InvalidArgument, "--hash: none cannot be combined with a digest");
+  return names;
+}
+
 StreamDigest::StreamDigest(DigestAlgorithm algorithm) : context_(EVP_MD_CTX_new()) {
-  const EVP_MD* md = algorithm == DigestAlgorithm::Md5 ? EVP_md5() : EVP_sha256();
+  const EVP_MD* md = algorithm == DigestAlgorithm::Md5    ? EVP_md5()
+                     : algorithm == DigestAlgorithm::Sha1 ? EVP_sha1()
+                                                          : EVP_sha256();
   failed_ = !context_ || !md || EVP_DigestInit_ex(context_, md, nullptr) != 1;
 }
 
@@ -71,39 +116,53 @@ std::string shellWord(const std::string& name) {
 
 }  // namespace
 
-std::string hashListText(const HashListContent& content, const std::string& listName) {
-  const ImageHashes& h = content.hashes;
+std::string hashFileText(DigestAlgorithm algorithm, const HashListContent& content, const std::string& fileName) {
+  const std::string hex = content.hashes.of(algorithm);
+  if (hex.empty()) return {};
   const bool series = content.pieces.size() > 1;
   const std::string name = content.pieces.size() == 1 ? content.pieces.front().filename().string() : "-";
+  const std::string tool = std::string(digestAlgorithmName(algorithm)) + "sum";
+  std::string upper = digestAlgorithmName(algorithm);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   std::string text;
-  text += "# MD5 and SHA-256 of the " + std::to_string(content.sectorsCopied) +
+  text += "# " + upper + " of the " + std::to_string(content.sectorsCopied) +
           " sectors read from the source (unreadable sectors as the zeros written in their place)\n";
   if (content.sectorsCopied != content.sectorsRequested)
     text += "# The copy was stopped after " + std::to_string(content.sectorsCopied) + " of " +
-            std::to_string(content.sectorsRequested) + " sectors: the hashes cover the copied sectors only\n";
+            std::to_string(content.sectorsRequested) + " sectors: the hash covers the copied sectors only\n";
   if (series) {
     std::string files;
     for (const auto& piece : content.pieces) files += shellWord(piece.filename().string()) + " ";
-    text += "# Check in this folder with: cat " + files + "| sha256sum -c " + shellWord(listName) +
-            " (md5sum -c likewise)\n";
+    text += "# Check in this folder with: cat " + files + "| " + tool + " -c " + shellWord(fileName) + "\n";
   } else if (!content.pieces.empty()) {
-    text += "# Check in this folder with: sha256sum -c " + shellWord(listName) + " (md5sum -c likewise)\n";
+    text += "# Check in this folder with: " + tool + " -c " + shellWord(fileName) + "\n";
   }
-  text += "# Each tool skips the other's line with a warning about one improperly formatted line\n";
-  if (!h.md5.empty()) text += checksumLine(h.md5, name);
-  if (!h.sha256.empty()) text += checksumLine(h.sha256, name);
+  text += checksumLine(hex, name);
   return text;
 }
 
-Result<void> writeHashList(const fs::path& path, const HashListContent& content) {
-  std::error_code ec;
-  fs::remove(path, ec);  // a read-only list of an earlier copy is replaced too
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return makeError(ErrorKind::Io, path.string() + ": " + std::strerror(errno));
-  out << hashListText(content, path.filename().string());
-  out.close();
-  if (!out) return makeError(ErrorKind::Io, path.string() + ": cannot be written");
-  return {};
+Result<std::vector<fs::path>> writeHashFiles(const fs::path& base, const HashListContent& content) {
+  std::vector<fs::path> written;
+  for (DigestAlgorithm a : kAllDigests) {
+    if (content.hashes.of(a).empty()) continue;
+    const fs::path path = fs::path(base.string() + "." + digestAlgorithmName(a));
+    std::error_code ec;
+    fs::remove(path, ec);  // a read-only file of an earlier copy is replaced too
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return makeError(ErrorKind::Io, path.string() + ": " + std::strerror(errno));
+    out << hashFileText(a, content, path.filename().string());
+    out.close();
+    if (!out) return makeError(ErrorKind::Io, path.string() + ": cannot be written");
+    written.push_back(path);
+  }
+  return written;
+}
+
+void removeHashFiles(const fs::path& base) {
+  for (DigestAlgorithm a : kAllDigests) {
+    std::error_code ec;
+    fs::remove(fs::path(base.string() + "." + digestAlgorithmName(a)), ec);
+  }
 }
 
 }  // namespace dravolin

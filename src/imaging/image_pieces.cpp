@@ -35,9 +35,10 @@ ImagePieceWriter::~ImagePieceWriter() {
 
 Result<void> ImagePieceWriter::createNext() {
   if (auto closed = close(); !closed) return closed;
-  fs::path path = imagePieceName(destination_, pieces_.size());
+  fs::path path = imageFileName(destination_, pieces_.size(), keepName_);
   if (overwrite_) makeWritable(path);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite_ ? O_TRUNC : O_EXCL), 0644);
+  const int mode = resume_ ? 0 : overwrite_ ? O_TRUNC : O_EXCL;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644);
   if (fd < 0 && errno == EEXIST)
     return makeError(ErrorKind::Io, path.string() +
                                         ": the file already exists (another copy may be writing it); it is "
@@ -70,6 +71,11 @@ Result<void> ImagePieceWriter::close() {
   fd_ = -1;
   if (::close(fd) != 0) return makeError(ErrorKind::Io, describeErrno(pieces_.back(), errno));
   return {};
+}
+
+fs::path imageFileName(const fs::path& destination, std::uint64_t n, bool keepName) {
+  if (keepName && n == 0) return destination;
+  return imagePieceName(destination, n);
 }
 
 bool removeStalePiece(const fs::path& destination, std::uint64_t n) {

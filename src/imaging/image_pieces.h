@@ -1,8 +1,10 @@
 #pragma once
-// The files of an image: piece n is the destination without its last four
-// characters, then n, then ".img". Without splitting there is one piece,
-// numbered 0; with splitting every piece but the last holds exactly the
-// piece size, so a shorter last piece marks the end of the set.
+// The files of an image, all in the destination's folder: piece n is the
+// destination's name without its extension, then n, then ".img"
+// (imagePieceName). Without splitting there is one piece, numbered 0, or,
+// when asked to keep the name, the destination itself; with splitting every
+// piece but the last holds exactly the piece size, so a shorter last piece
+// marks the end of the set.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -17,8 +19,11 @@ class ImagePieceWriter {
  public:
   // overwrite: an existing piece is replaced; otherwise a piece whose name
   // is taken is refused.
-  ImagePieceWriter(std::filesystem::path destination, bool overwrite)
-      : destination_(std::move(destination)), overwrite_(overwrite) {}
+  // keepName: the single image is the destination itself. resume: pieces
+  // are opened as they are (made when missing), never truncated, so a
+  // rescue that continues writes into the image it began.
+  ImagePieceWriter(std::filesystem::path destination, bool overwrite, bool keepName = false, bool resume = false)
+      : destination_(std::move(destination)), overwrite_(overwrite), keepName_(keepName), resume_(resume) {}
   ~ImagePieceWriter();
   ImagePieceWriter(const ImagePieceWriter&) = delete;
   ImagePieceWriter& operator=(const ImagePieceWriter&) = delete;
@@ -42,9 +47,15 @@ class ImagePieceWriter {
  private:
   std::filesystem::path destination_;
   bool overwrite_ = false;
+  bool keepName_ = false;
+  bool resume_ = false;
   std::vector<std::filesystem::path> pieces_;
   int fd_ = -1;
 };
+
+// The file of piece n: imagePieceName, or with keepName (a single image
+// whose name has an extension of its own) the destination itself.
+std::filesystem::path imageFileName(const std::filesystem::path& destination, std::uint64_t n, bool keepName);
 
 // Removes piece n of a destination when a file of that name exists (left
 // from an earlier, longer image). True when a file was removed.

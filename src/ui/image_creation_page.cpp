@@ -30,6 +30,8 @@ ImageCreation::ImageCreation(MainWindow& window)
       destination_(new QLineEdit(this)),
       browse_(new QPushButton(QStringLiteral("B&rowse..."), this)),
       multiFile_(new QCheckBox(QStringLiteral("&Multifile"), this)),
+      resumeLabel_(new QLabel(QStringLiteral("Resume &file :"), this)),
+      resumeFile_(new QLineEdit(this)),
       target_(new QComboBox(this)) {
   setObjectName(QStringLiteral("ImageCreation"));
   auto* layout = new QVBoxLayout(this);
@@ -74,8 +76,17 @@ ImageCreation::ImageCreation(MainWindow& window)
     diskWidgets_.push_back(value);
     fields_.push_back(value);
   }
+  // A rescue of a failing disk: the mapfile (GNU ddrescue's format) records
+  // what was read, so the copy can stop and continue, also with ddrescue.
+  resumeLabel_->setBuddy(resumeFile_);
+  resumeFile_->setObjectName(QStringLiteral("resumeFile"));
+  resumeFile_->setToolTip(QStringLiteral("Optional: a mapfile (GNU ddrescue format). The copy reads the easy areas "
+                                         "first, keeps what it read in this file, and continues from it when run "
+                                         "again."));
+  grid->addWidget(resumeLabel_, 8, 0);
+  grid->addWidget(resumeFile_, 8, 1, 1, 2);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(8, 1);
+  grid->setRowStretch(9, 1);
   row->addWidget(box, 1);
   layout->addLayout(row, 1);
 
@@ -91,7 +102,8 @@ ImageCreation::ImageCreation(MainWindow& window)
   setTabOrder(type_, destination_);
   setTabOrder(destination_, browse_);
   setTabOrder(browse_, multiFile_);
-  setTabOrder(multiFile_, target_);
+  setTabOrder(multiFile_, resumeFile_);
+  setTabOrder(resumeFile_, target_);
   setTabOrder(target_, help);
   setTabOrder(help, backButton);
   setTabOrder(backButton, nextButton);
@@ -130,7 +142,8 @@ void ImageCreation::typeChanged() {
   const bool disk = type_->currentIndex() == 1;
   destinationLabel_->setText(QString::fromUtf8(disk ? kDestinationDisk : kDestinationImage));
   for (QWidget* w : diskWidgets_) w->setVisible(disk);
-  for (QWidget* w : std::initializer_list<QWidget*>{destination_, browse_, multiFile_}) w->setVisible(!disk);
+  for (QWidget* w : std::initializer_list<QWidget*>{destination_, browse_, multiFile_, resumeLabel_, resumeFile_})
+    w->setVisible(!disk);
 }
 
 void ImageCreation::targetChanged() {
@@ -179,6 +192,12 @@ void ImageCreation::next() {
     std::error_code ec;
     if (!path.empty() && !confirmDestinationOffSource(window_, std::filesystem::absolute(path, ec).parent_path()))
       return;
+    const std::string resume = resumeFile_->text().trimmed().toStdString();
+    if (!resume.empty() && multiFile_->isChecked()) {
+      window_.prompter().inform("A resume file rescues into one image file. Clear Multifile.");
+      return;
+    }
+    window_.session().state.imaging.mapfile = resume;
     auto chosen = core_.nextImage(path, multiFile_->isChecked(),
                                   /*overwrite=*/false, freeSpace);
     if (!chosen) {

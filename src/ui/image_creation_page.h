@@ -30,6 +30,8 @@ class ImageCreation : public WizardPage {
   QLineEdit* destination() const { return destination_; }
   QCheckBox* multiFile() const { return multiFile_; }
   QComboBox* targetDisk() const { return target_; }
+  // The mapfile of a rescue imaging ("Resume file"); empty: a plain copy.
+  QLineEdit* resumeFile() const { return resumeFile_; }
   QString destinationLabel() const;
   // The texts of the four fields of the chosen target disk.
   QStringList diskFields() const;
@@ -49,6 +51,8 @@ class ImageCreation : public WizardPage {
   QLineEdit* destination_;
   QPushButton* browse_;
   QCheckBox* multiFile_;
+  QLabel* resumeLabel_;
+  QLineEdit* resumeFile_;
   QComboBox* target_;
   std::vector<QWidget*> diskWidgets_;
   std::vector<QLabel*> fields_;

@@ -130,7 +130,7 @@ TEST_F(CliMessagesTest, SearchesRefuseAFailedVolumeCheckWhileRawWorkGoesOn) {
     }
   }
   // The image of the damaged partition is its sectors as they are.
-  EXPECT_EQ(fs::file_size(out / "p30.img") , std::uintmax_t{(167936 - 118784) * 512ull});
+  EXPECT_EQ(fs::file_size(out / "p3.img") , std::uintmax_t{(167936 - 118784) * 512ull});
 }
 
 TEST_F(CliMessagesTest, SavingNeverLosesAFileInSilence) {

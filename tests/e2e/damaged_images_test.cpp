@@ -112,7 +112,7 @@ TEST(DamagedImages, EachDamageEndsAsTheSoundBehaviourSays) {
        {"image", "--range", "0", "99999999", "--to", "OUT/copy.img"},
        0,
        {cutAt + "30720"},
-       [](const DamagedRun& r) { EXPECT_EQ(fs::file_size(r.out() / "copy0.img"), 30720u * 512); }},
+       [](const DamagedRun& r) { EXPECT_EQ(fs::file_size(r.out() / "copy.img"), 30720u * 512); }},
       // A live file whose size field says 0xFFFFFFFF.
       {"corrupt file size",
        "fat16-oversized-file-size.img",

@@ -127,7 +127,7 @@ void imageJob(const JobRun& job) {
   EXPECT_EQ(listed, bad);
 
   const std::string original = test::readFile(fixture);
-  const std::string copy = test::readFile(job.work / "copy0.img");
+  const std::string copy = test::readFile(job.work / "copy.img");
   ASSERT_EQ(copy.size(), original.size());
   const std::string zeros(kSectorSize, '\0');
   std::vector<SectorNumber> wrong;

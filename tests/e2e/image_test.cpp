@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -61,13 +62,15 @@ std::string digestOf(const std::string& shellInput, const std::string& tool) {
   return out.substr(0, out.find(' '));
 }
 
-// Runs md5sum -c and sha256sum -c on a hash list in its folder, the input
-// fed by feed ("" or "cat A B | "); each must print only "NAME: OK".
-void expectListChecks(const fs::path& list, const std::string& feed, const std::string& name) {
-  for (const std::string tool : {"md5sum", "sha256sum"}) {
+// Runs md5sum -c on BASE.md5 and sha256sum -c on BASE.sha256 in their
+// folder, the input fed by feed ("" or "cat A B | "); each must print only
+// "NAME: OK", with no warning about a line it cannot read.
+void expectListChecks(const fs::path& base, const std::string& feed, const std::string& name) {
+  for (const std::string algorithm : {"md5", "sha256"}) {
+    const std::string tool = algorithm + "sum";
     int status = -1;
-    std::string out = runShell("cd " + quote(list.parent_path().string()) + " && " + feed + tool + " -c " +
-                                   quote(list.filename().string()) + " 2>/dev/null",
+    std::string out = runShell("cd " + quote(base.parent_path().string()) + " && " + feed + tool + " --strict -c " +
+                                   quote(base.filename().string() + "." + algorithm) + " 2>&1",
                                &status);
     EXPECT_EQ(status, 0) << tool << ": " << out;
     EXPECT_EQ(out, name + ": OK\n") << tool;
@@ -90,20 +93,22 @@ TEST(ImageCommand, WholeDiskGivesAByteIdenticalImageThatListsTheSame) {
                             dir / "home");
   ASSERT_EQ(result.exitCode, 0) << result.err;
   auto doc = nlohmann::json::parse(result.out);
-  EXPECT_EQ(doc["pieces"], nlohmann::json::array({(dir / "copy0.img").string()}));
+  EXPECT_EQ(doc["pieces"], nlohmann::json::array({(dir / "copy.img").string()}));  // a name of its own
   EXPECT_EQ(doc["sectors_copied"], fs::file_size(source) / 512);
   EXPECT_EQ(doc["unreadable_sectors"], 0);
   EXPECT_EQ(doc["bad_sector_list"], "");
   EXPECT_EQ(doc["message"], "Image creation completed successfully.");
-  EXPECT_EQ(test::sha256File(dir / "copy0.img"), before);
+  EXPECT_EQ(test::sha256File(dir / "copy.img"), before);
   EXPECT_EQ(test::sha256File(source), before) << "the source is never written";
   EXPECT_FALSE(fs::exists(dir / "copy.img.bad-sectors.txt"));
   // MD5 and SHA-256 of the source, and the list beside the image that checks it.
   const std::string md5 = digestOf("cat " + quote(source.string()), "md5sum");
   EXPECT_EQ(doc["md5"], md5);
   EXPECT_EQ(doc["sha256"], before);
-  EXPECT_EQ(doc["hash_list"], (dir / "copy.img.hashes.txt").string());
-  expectListChecks(dir / "copy.img.hashes.txt", "", "copy0.img");
+  EXPECT_EQ(doc["hash_list"], (dir / "copy.img.md5").string());
+  EXPECT_EQ(doc["hash_files"],
+            nlohmann::json::array({(dir / "copy.img.md5").string(), (dir / "copy.img.sha256").string()}));
+  expectListChecks(dir / "copy.img", "", "copy.img");
 
   const std::string log = test::readFile(dir / "logs" / "Activity Log.txt");
   EXPECT_NE(log.find("Step 1 : Image Recovery"), std::string::npos);
@@ -113,17 +118,17 @@ TEST(ImageCommand, WholeDiskGivesAByteIdenticalImageThatListsTheSame) {
   EXPECT_NE(log.find("Image creation completed successfully."), std::string::npos);
   EXPECT_EQ(log.find("Unreadable Sectors"), std::string::npos) << "said only when there were unreadable sectors";
   EXPECT_NE(log.find("Image creation completed successfully.\r\nMD5 : " + md5 + "\r\nSHA-256 : " + before +
-                     "\r\nHash List : " + (dir / "copy.img.hashes.txt").string()),
+                     "\r\nHash File : " + (dir / "copy.img.md5").string() + "\r\nHash File : " +
+                     (dir / "copy.img.sha256").string()),
             std::string::npos)
       << log;
 
   // The image, by its piece or by the name it was made with, lists as the source does.
   auto expected = partitionsOf(source.string(), dir / "home");
   ASSERT_FALSE(expected.empty());
-  EXPECT_EQ(partitionsOf((dir / "copy0.img").string(), dir / "home"), expected);
   EXPECT_EQ(partitionsOf((dir / "copy.img").string(), dir / "home"), expected);
   auto text = runDravolin({"partitions", source.string()}, dir / "home");
-  auto textCopy = runDravolin({"partitions", (dir / "copy0.img").string()}, dir / "home");
+  auto textCopy = runDravolin({"partitions", (dir / "copy.img").string()}, dir / "home");
   auto table = [](const std::string& out) { return out.substr(out.find('\n')); };  // past the source line
   EXPECT_EQ(table(textCopy.out), table(text.out));
 }
@@ -150,7 +155,7 @@ TEST(ImageCommand, PiecesAreReadBackAsOneDisk) {
   // the pieces joined by cat.
   EXPECT_EQ(doc["md5"], digestOf("cat " + quote(big.string()), "md5sum"));
   EXPECT_EQ(doc["sha256"], test::sha256File(big));
-  expectListChecks(dir / "set" / "Image.img.hashes.txt", "cat Image0.img Image1.img | ", "-");
+  expectListChecks(dir / "set" / "Image.img", "cat Image0.img Image1.img | ", "-");
   EXPECT_EQ(fs::file_size(dir / "set" / "Image1.img"), 100u * 512);
   EXPECT_EQ(runShell("cat " + quote((dir / "set" / "Image0.img").string()) + " " +
                      quote((dir / "set" / "Image1.img").string()) + " | sha256sum"),
@@ -182,7 +187,7 @@ TEST(ImageCommand, PartitionAndRangeCopyTheirSectors) {
                            dir / "home");
   ASSERT_EQ(range.exitCode, 0) << range.err;
   EXPECT_NE(range.out.find("Image creation completed successfully."), std::string::npos);
-  EXPECT_EQ(test::readFile(dir / "r0.img"), bytesOf(source, 7 * 512, 293 * 512));
+  EXPECT_EQ(test::readFile(dir / "r.img"), bytesOf(source, 7 * 512, 293 * 512));
 }
 
 TEST(ImageCommand, TwoCopiesOntoOnePathAtOnceLeaveOneWholeImageAndOneRefusal) {
@@ -211,21 +216,21 @@ TEST(ImageCommand, TwoCopiesOntoOnePathAtOnceLeaveOneWholeImageAndOneRefusal) {
     const test::CommandResult& refused = results[1 - won];
     EXPECT_NE(refused.err.find("already exists"), std::string::npos) << refused.err;
     EXPECT_EQ(nlohmann::json::parse(refused.out)["exit_code"], 1);
-    EXPECT_EQ(test::sha256File(dir / "same0.img"), digests[won]) << "the image is the winner's source, whole";
+    EXPECT_EQ(test::sha256File(dir / "same.img"), digests[won]) << "the image is the winner's source, whole";
     EXPECT_EQ(nlohmann::json::parse(results[won].out)["sha256"], digests[won]);
-    expectListChecks(dir / "same.img.hashes.txt", "", "same0.img");
+    expectListChecks(dir / "same.img", "", "same.img");
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"home0", "home1", "logs", "same.img.hashes.txt", "same0.img",
-                                               "shared.ini"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"home0", "home1", "logs", "same.img", "same.img.md5",
+                                               "same.img.sha256", "shared.ini"}));
   }
 }
 
 TEST(ImageCommand, RefusalsAndUsageErrors) {
   test::TempDir dir;
   const std::string source = test::fixturePath("fat16.img").string();
-  test::writeFile(dir / "old0.img", "keep me");
+  test::writeFile(dir / "old.img", "keep me");
   struct Case {
     std::vector<std::string> arguments;
     int exitCode;
@@ -247,11 +252,11 @@ TEST(ImageCommand, RefusalsAndUsageErrors) {
     EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments.back() << "\n" << result.err;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
   }
-  EXPECT_EQ(test::readFile(dir / "old0.img"), "keep me");
+  EXPECT_EQ(test::readFile(dir / "old.img"), "keep me");
   auto replaced = runDravolin({"image", source, "--whole-disk", "--to", (dir / "old.img").string(), "--overwrite"},
                               dir / "home");
   EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
-  EXPECT_EQ(test::sha256File(dir / "old0.img"), test::sha256File(source));
+  EXPECT_EQ(test::sha256File(dir / "old.img"), test::sha256File(source));
 }
 
 TEST(ImageCommand, CopyOntoALoopDeviceOfTheTestsOwnFile) {
@@ -339,6 +344,59 @@ TEST(ImageCommand, TargetDiskByNumberIsNamedByItsIdentity) {
       << copied.err;
   target.detach();
   EXPECT_EQ(test::sha256File(dir / "target.img"), test::sha256File(source));
+}
+
+}  // namespace
+}  // namespace dravolin
+
+namespace dravolin {
+namespace {
+
+TEST(ImageCommand, ToPathsWriteInsideTheirFolderUnderTheNamesTheyGive) {
+  // Every file of a copy lies in the folder of --to; a single image keeps a
+  // name with an extension of its own, pieces cut only a real extension.
+  struct Case {
+    std::string to;  // inside the row's folder "sub"
+    bool multiFile;
+    std::vector<std::string> image;  // the image files, in "sub"
+  };
+  const std::vector<Case> cases = {
+      {"backup", false, {"backup0.img"}},     {"backup", true, {"backup0.img"}},
+      {"sdb.dd", false, {"sdb.dd"}},          {"sdb.dd", true, {"sdb0.img"}},
+      {"disk.img", false, {"disk.img"}},      {"disk.img", true, {"disk0.img"}},
+      {"x", false, {"x0.img"}},               {"x", true, {"x0.img"}},
+      {"my.backup", false, {"my.backup0.img"}},  // ".backup" is part of the name
+      {"my.backup", true, {"my.backup0.img"}},
+  };
+  const fs::path source = test::fixturePath("fat16.img");
+  test::TempDir dir;
+  int row = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.to + (c.multiFile ? " --multifile" : ""));
+    const fs::path root = dir / ("row" + std::to_string(row++));
+    fs::create_directories(root / "sub");
+    std::vector<std::string> arguments = {"image", source.string(), "--range", "0", "100", "--to",
+                                          (root / "sub" / c.to).string(), "--log-dir", (dir / "logs").string()};
+    if (c.multiFile) arguments.push_back("--multifile");
+    auto result = runDravolin(arguments, dir / "home");
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    std::set<std::string> expected;
+    for (const auto& name : c.image) expected.insert("sub/" + name);
+    expected.insert("sub/" + c.to + ".md5");
+    expected.insert("sub/" + c.to + ".sha256");
+    std::set<std::string> written;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+      if (entry.is_regular_file()) written.insert(fs::relative(entry.path(), root).string());
+    EXPECT_EQ(written, expected);
+    EXPECT_TRUE(test::readFile(root / "sub" / c.image.front()) == bytesOf(source, 0, 100 * 512)) << "the image's bytes";
+  }
+  // A folder is not an image name: refused, nothing written.
+  fs::create_directories(dir / "folder");
+  auto folder = runDravolin({"image", source.string(), "--range", "0", "100", "--to", (dir / "folder").string() + "/"},
+                            dir / "home");
+  EXPECT_EQ(folder.exitCode, 1);
+  EXPECT_NE(folder.err.find("must name an image file"), std::string::npos) << folder.err;
+  EXPECT_TRUE(fs::is_empty(dir / "folder"));
 }
 
 }  // namespace

@@ -5,12 +5,16 @@
  * read-only loop device on top of it behaves like a failing USB disk.
  *
  *   failing_disk_fs IMAGE MOUNTPOINT [--name NAME] [--bad LIST] [--bad-file FILE]
- *                   [--log FILE] [FUSE options, e.g. -s -f]
+ *                   [--log FILE] [--read-log FILE] [--delay-us N] [FUSE options, e.g. -s -f]
  *
  * LIST is sectors and ranges of 512-byte sectors, "100,200-207" (end
  * inclusive); FILE holds the same, one item a line or separated by commas or
  * spaces. With --log every read that touches bad sectors appends one line per
  * bad sector it touched, so a test can count how often each was read.
+ * With --read-log every read appends "FIRST END" (its 512-byte sectors, end
+ * exclusive), failed or not, so a test can tell which sectors were read at
+ * all. --delay-us makes every read take that long, as a slow disk does, so
+ * a test can stop a copy half-way.
  */
 #define FUSE_USE_VERSION 31
 #include <errno.h>
@@ -31,6 +35,8 @@ static char file_path[512] = "/disk.img";
 static uint64_t *bad;
 static size_t bad_count, bad_capacity;
 static FILE *hit_log;
+static FILE *read_log;
+static unsigned long delay_us;
 
 static int add_bad(uint64_t first, uint64_t last) {
   if (last < first || last - first > (1u << 24)) return -1;
@@ -127,6 +133,11 @@ static int fs_read(const char *path, char *buf, size_t size, off_t offset, struc
   if (offset < 0 || offset >= image_size || size == 0) return 0;
   if ((off_t)size > image_size - offset) size = (size_t)(image_size - offset);
   const uint64_t first = (uint64_t)offset / 512, end = ((uint64_t)offset + size + 511) / 512;
+  if (delay_us) usleep((useconds_t)delay_us);
+  if (read_log) {
+    fprintf(read_log, "%" PRIu64 " %" PRIu64 "\n", first, end);
+    fflush(read_log);
+  }
   size_t i = first_bad_from(first);
   if (i < bad_count && bad[i] < end) {
     if (hit_log) {
@@ -156,7 +167,7 @@ static const struct fuse_operations operations = {
 static int usage(void) {
   fprintf(stderr,
           "usage: failing_disk_fs IMAGE MOUNTPOINT [--name NAME] [--bad LIST] [--bad-file FILE] [--log FILE] "
-          "[FUSE options]\n");
+          "[--read-log FILE] [--delay-us N] [FUSE options]\n");
   return 2;
 }
 
@@ -205,6 +216,16 @@ int main(int argc, char *argv[]) {
         perror(argv[i]);
         return 1;
       }
+    } else if (strcmp(argv[i], "--read-log") == 0 && more) {
+      read_log = fopen(argv[++i], "a");
+      if (!read_log) {
+        perror(argv[i]);
+        return 1;
+      }
+    } else if (strcmp(argv[i], "--delay-us") == 0 && more) {
+      char *end;
+      delay_us = strtoul(argv[++i], &end, 10);
+      if (*end || delay_us > 10000000ul) return usage();
     } else {
       fuse_argv[fuse_argc++] = argv[i];
     }

@@ -264,6 +264,44 @@ TEST(ImageRecoveryPath, ASingleImageAndAPieceSeriesAreByteIdenticalToTheSource) 
   EXPECT_NE(log.find("Analysing Imaging Creation Information : "), std::string::npos);
 }
 
+// With a resume file the copy is a rescue kept in a mapfile: run twice, the
+// second run finds everything finished and the image stays whole.
+TEST(ImageRecoveryPath, AResumeFileKeepsTheRescueInAMapfile) {
+  TempDir work;
+  const fs::path source = work.path() / "disk.img";
+  const std::uint64_t sectors = 4096;
+  {
+    std::ofstream out(source, std::ios::binary);
+    std::string bytes(sectors * 512, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 + 5);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  WizardFixture f({disk(0, source)});
+  DialogScript script;
+  toStep2b(f, 1);
+  auto* page = f.page<ui::ImageCreation>();
+  ASSERT_NE(page, nullptr);
+  const fs::path image = work.path() / "out" / "Image.img", mapfile = work.path() / "out" / "rescue.map";
+  fs::create_directories(image.parent_path());
+  page->destination()->setText(QString::fromStdString(image.string()));
+  page->resumeFile()->setText(QString::fromStdString(mapfile.string()));
+  runImaging(f, script, QStringLiteral("Image creation completed successfully."));
+  const fs::path piece0 = image.parent_path() / "Image0.img";
+  ASSERT_TRUE(fs::exists(piece0));
+  EXPECT_TRUE(sameBytes(piece0, source, 0, sectors * 512));
+  const std::string map = readFile(mapfile);
+  EXPECT_NE(map.find("\n0x00000000  0x00200000  +\n"), std::string::npos) << map;
+  // Continued: the existing image is the one the mapfile speaks of, not refused.
+  runImaging(f, script, QStringLiteral("Image creation completed successfully."));
+  EXPECT_TRUE(sameBytes(piece0, source, 0, sectors * 512));
+  // A rescue goes into one file.
+  page->multiFile()->setChecked(true);
+  script.answer(QStringLiteral("MessagesInfo"), true);
+  page->next();
+  ASSERT_TRUE(waitUntil([&] { return script.done() && !QApplication::activeModalWidget(); }));
+  EXPECT_EQ(script.lastText(), QStringLiteral("A resume file rescues into one image file. Clear Multifile."));
+}
+
 // The imaging page's current sector follows the copy: held at a gate past
 // its start, the page shows the sector the copy has reached.
 TEST(ImageRecoveryPath, TheCurrentSectorFollowsTheCopy) {

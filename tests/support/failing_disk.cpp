@@ -38,8 +38,9 @@ bool ended(pid_t pid) {
 
 }  // namespace
 
-FailingDisk::FailingDisk(const fs::path& image, const std::vector<SectorRange>& bad, Access access) {
-  mount(image, bad);
+FailingDisk::FailingDisk(const fs::path& image, const std::vector<SectorRange>& bad, Access access,
+                         unsigned delayMicroseconds) {
+  mount(image, bad, delayMicroseconds);
   if (unavailable_.empty() && access == Access::LoopDevice) attachLoop();
 }
 
@@ -47,9 +48,9 @@ FailingDisk::~FailingDisk() { teardown(); }
 
 fs::path FailingDisk::servedFile() const { return mountPoint_ / kServedName; }
 
-void FailingDisk::mount(const fs::path& image, const std::vector<SectorRange>& bad) {
+void FailingDisk::mount(const fs::path& image, const std::vector<SectorRange>& bad, unsigned delayMicroseconds) {
 #ifndef DRAVOLIN_FAILING_DISK_FS
-  (void)image, (void)bad;
+  (void)image, (void)bad, (void)delayMicroseconds;
   unavailable_ = "the failing-disk file system was not built (libfuse3 and pkg-config were not found)";
 #else
   const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
@@ -74,6 +75,7 @@ void FailingDisk::mount(const fs::path& image, const std::vector<SectorRange>& b
   const std::vector<std::string> arguments = {
       DRAVOLIN_FAILING_DISK_FS, image.string(), mountPoint_.string(), "--name", kServedName,
       "--bad-file", (dir_ / "bad-sectors.txt").string(), "--log", (dir_ / "reads.log").string(),
+      "--read-log", (dir_ / "all-reads.log").string(), "--delay-us", std::to_string(delayMicroseconds),
       // One thread, in the foreground: the test owns the process.
       "-s", "-f"};
   std::vector<char*> argv;
@@ -160,5 +162,15 @@ std::map<SectorNumber, int> FailingDisk::reads() const {
 }
 
 void FailingDisk::clearReads() { std::ofstream(dir_ / "reads.log", std::ios::trunc); }
+
+std::vector<SectorRange> FailingDisk::allReads() const {
+  std::vector<SectorRange> reads;
+  std::ifstream log(dir_ / "all-reads.log");
+  SectorNumber first = 0, end = 0;
+  while (log >> first >> end) reads.push_back({first, end});
+  return reads;
+}
+
+void FailingDisk::clearAllReads() { std::ofstream(dir_ / "all-reads.log", std::ios::trunc); }
 
 }  // namespace dravolin::test

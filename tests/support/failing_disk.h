@@ -22,7 +22,9 @@ class FailingDisk {
  public:
   enum class Access { File, LoopDevice };
 
-  FailingDisk(const std::filesystem::path& image, const std::vector<SectorRange>& bad, Access access);
+  // delayMicroseconds: every read takes that long (a slow disk).
+  FailingDisk(const std::filesystem::path& image, const std::vector<SectorRange>& bad, Access access,
+              unsigned delayMicroseconds = 0);
   ~FailingDisk();
   FailingDisk(const FailingDisk&) = delete;
   FailingDisk& operator=(const FailingDisk&) = delete;
@@ -42,8 +44,13 @@ class FailingDisk {
   std::map<SectorNumber, int> reads() const;
   void clearReads();
 
+  // Every read since the disk was made or clearAllReads() was called, in
+  // order, as the sectors it asked for (failed or not).
+  std::vector<SectorRange> allReads() const;
+  void clearAllReads();
+
  private:
-  void mount(const std::filesystem::path& image, const std::vector<SectorRange>& bad);
+  void mount(const std::filesystem::path& image, const std::vector<SectorRange>& bad, unsigned delayMicroseconds);
   void attachLoop();
   void teardown();
 

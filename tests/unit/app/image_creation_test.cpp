@@ -97,7 +97,8 @@ TEST_F(ImageCreationPageTest, NoFileTheCopyWritesOrRemovesMayBeTheSource) {
   const std::vector<Case> cases = {
       {"disk1.img", "disk.img", false},  // the stale next piece a single file removes
       {"disk1.img", "disk.img", true},
-      {"x.img.hashes.txt", "x.img", false},
+      {"x.img.sha256", "x.img", false},
+      {"x.img.md5", "x.img", false},
       {"x.img.bad-sectors.txt", "x.img", false},
   };
   for (const auto& c : cases) {
@@ -113,7 +114,7 @@ TEST_F(ImageCreationPageTest, NoFileTheCopyWritesOrRemovesMayBeTheSource) {
   }
   // A name that touches none of them is fine.
   EXPECT_TRUE(ImageCreationPage(session).nextImage(dir / "other.img", false, true, freeSpace(1 << 30)));
-  EXPECT_EQ(session.state.imaging.hashList, fs::path((dir / "other.img").string() + ".hashes.txt"));
+  EXPECT_EQ(session.state.imaging.hashList, dir / "other.img");  // other.img.md5, other.img.sha256
 }
 
 TEST_F(ImageCreationPageTest, TargetDiskOfExactlyTheSizeIsAccepted) {

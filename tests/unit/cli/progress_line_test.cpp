@@ -74,3 +74,39 @@ TEST(ProgressLine, WidthFromColumnsWhenNoTerminal) {
 
 }  // namespace
 }  // namespace dravolin
+
+namespace dravolin {
+namespace {
+
+// An imaging shows what ddrescue shows, and its last line says what was
+// done with a rate only when one was measured, never "--".
+TEST(ProgressLine, ImagingLinesSayWhereTheCopyStands) {
+  const ImagingCounters half{16'777'216, 16'773'120, 16'777'216, 33'554'432, 2, 3};
+  const ImagingCounters none{};
+  struct Case {
+    const char* what;
+    std::string line;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"running, with a current rate",
+       formatImagingLine(half, 2'000'000.0, 8.0, 200),
+       "pos 16777 kB  rescued 16773 kB of 33554 kB (50.0%)  bad areas 2  read errors 3  2.0 MB/s now  "
+       "2.1 MB/s average  0:00:08 left  0:00:08 elapsed"},
+      {"running, cut to the terminal", formatImagingLine(half, 2'000'000.0, 8.0, 30), "pos 16777 kB  rescued 16773 k"},
+      {"finished", formatImagingSummary(half, 8.0, false),
+       "Rescued 16773 kB of 33554 kB (50.0%), 2 bad areas, 3 read errors in 0:00:08 (2.1 MB/s average)"},
+      {"stopped before reading anything", formatImagingSummary(none, 0.0, true),
+       "Stopped: rescued 0 B of 0 B (100.0%), 0 bad areas, 0 read errors in 0:00:00"},
+      {"sizes in SI units", formatSize(99'999) + " " + formatSize(100'000) + " " + formatSize(1'000'000'000'000),
+       "99999 B 100 kB 1000 GB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.line, c.expected);
+    EXPECT_EQ(c.line.find("--"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace dravolin

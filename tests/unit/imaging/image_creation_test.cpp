@@ -94,7 +94,7 @@ TEST_F(ImageCreationTest, PiecesAreNamedAndCutAtThePieceSize) {
       {25, true, "three.img", {{"three0.img", 5120}, {"three1.img", 5120}, {"three2.img", 2560}}},
       {25, false, "single.img", {{"single0.img", 12800}}},                    // no splitting
       {3, true, "disk.raw", {{"disk0.img", 1536}}},                           // last four characters go
-      {12, true, "Image", {{"I0.img", 5120}, {"I1.img", 1024}}},
+      {12, true, "Image", {{"Image0.img", 5120}, {"Image1.img", 1024}}},  // no extension: nothing cut
   };
   MemorySectorSource memory(patternBytes(0, 40));
   for (const auto& c : cases) {
@@ -219,7 +219,7 @@ TEST_F(ImageCreationTest, WithoutOverwriteATakenNameIsRefusedAndTheFilesBesideIt
     SCOPED_TRACE(c.name);
     for (const auto& piece : c.taken) test::writeFile(dir / piece, "another run's image");
     const fs::path destination = dir / (std::string(c.name) + ".img");
-    test::writeFile(hashListPath(destination), "another run's hashes");
+    test::writeFile(hashFilePath(hashListPath(destination), "md5"), "another run's hashes");
     test::writeFile(badSectorListPath(destination), "17\n");
     SectorReader reader(memory);
     RecordingJob job;
@@ -232,7 +232,7 @@ TEST_F(ImageCreationTest, WithoutOverwriteATakenNameIsRefusedAndTheFilesBesideIt
     EXPECT_NE(job.completion, Completion::WorkerFinished);
     for (const auto& piece : c.taken) EXPECT_EQ(readFile(dir / piece), "another run's image");
     if (c.refusedPiece == 0) {
-      EXPECT_EQ(readFile(hashListPath(destination)), "another run's hashes");
+      EXPECT_EQ(readFile(hashFilePath(hashListPath(destination), "md5")), "another run's hashes");
       EXPECT_EQ(readFile(badSectorListPath(destination)), "17\n");
     }
   }
@@ -276,7 +276,8 @@ TEST_F(ImageCreationTest, HashesAreThoseOfTheCopyAndTheListChecksWithCoreutils) 
     SectorReader reader(memory);
     RecordingJob job;
     job.stopAfterTransfers = c.stopAfterTransfers;
-    const fs::path list = hashListPath(dir / (c.name + ".img"));
+    const fs::path md5List = hashFilePath(hashListPath(dir / (c.name + ".img")), "md5");
+    const fs::path list = hashFilePath(hashListPath(dir / (c.name + ".img")), "sha256");
     test::writeFile(list, "d41d8cd98f00b204e9800998ecf8427e  stale0.img\n");
     auto result = imageToFiles(reader, 5, 30, c.name + ".img", c.multiFile, 10, job);
     ASSERT_EQ(result->pieces.size(), c.pieces);
@@ -287,9 +288,9 @@ TEST_F(ImageCreationTest, HashesAreThoseOfTheCopyAndTheListChecksWithCoreutils) 
     const std::string sha256 = coreutilsDigest("sha256sum", result->pieces);
     EXPECT_EQ(result->hashes.md5, md5);
     EXPECT_EQ(result->hashes.sha256, sha256);
-    ASSERT_EQ(result->hashList, list);
-    EXPECT_NE(activityLog().find("\r\nMD5 : " + md5 + "\r\nSHA-256 : " + sha256 + "\r\nHash List : " +
-                                 list.string()),
+    ASSERT_EQ(result->hashFiles, (std::vector<fs::path>{md5List, list}));
+    EXPECT_NE(activityLog().find("\r\nMD5 : " + md5 + "\r\nSHA-256 : " + sha256 + "\r\nHash File : " +
+                                 md5List.string() + "\r\nHash File : " + list.string()),
               std::string::npos)
         << activityLog();
 
@@ -304,8 +305,10 @@ TEST_F(ImageCreationTest, HashesAreThoseOfTheCopyAndTheListChecksWithCoreutils) 
     const std::string expectedName = c.pieces > 1 ? "-" : result->pieces[0].filename().string();
     for (const std::string tool : {"md5sum", "sha256sum"}) {
       int status = -1;
-      std::string out = test::runShell("cd " + quoted(dir.path().string()) + " && " + feed + tool + " -c " +
-                                           quoted(list.filename().string()) + " 2>/dev/null",
+      // One file per tool, so neither meets a line it cannot read (--strict).
+      const fs::path own = tool == "md5sum" ? md5List : list;
+      std::string out = test::runShell("cd " + quoted(dir.path().string()) + " && " + feed + tool + " --strict -c " +
+                                           quoted(own.filename().string()) + " 2>&1",
                                        &status);
       EXPECT_EQ(status, 0) << tool << ": " << out;
       EXPECT_EQ(out, expectedName + ": OK\n") << tool;
@@ -390,7 +393,7 @@ TEST_F(ImageCreationTest, CancelEndsTheCopyPromptlyWithoutClaimingAnything) {
     test::ScriptedPrompter prompter;
     WorkerJob job(prompter);
     const std::string name = pauseFirst ? "paused.img" : "running.img";
-    test::writeFile(hashListPath(dir / name), "stale\n");
+    test::writeFile(hashFilePath(hashListPath(dir / name), "sha256"), "stale\n");
     ImagingRequest request;
     request.source = &reader;
     request.start = 0;
@@ -422,7 +425,7 @@ TEST_F(ImageCreationTest, CancelEndsTheCopyPromptlyWithoutClaimingAnything) {
     EXPECT_EQ(job.completion(), Completion::None);
     EXPECT_FALSE(result.completed);
     EXPECT_TRUE(prompter.messages.empty()) << "no closing message";
-    EXPECT_FALSE(fs::exists(hashListPath(dir / name))) << "no list vouches for a cancelled copy";
+    EXPECT_FALSE(fs::exists(hashFilePath(hashListPath(dir / name), "sha256"))) << "no list vouches for a cancelled copy";
     EXPECT_EQ(activityLog().find("Step 3"), std::string::npos);
     const std::string piece = (dir / (pauseFirst ? "paused0.img" : "running0.img")).string();
     ASSERT_TRUE(fs::exists(piece));

@@ -689,6 +689,67 @@ bool Saver::writePiece(int fd, const std::byte* data, std::uint64_t size, const 
   return true;
 }
 
+const MftRunList& Saver::mftRunsFor(const FileNode& node) {
+  static const MftRunList kNoRuns;
+  const MftRunList* mft = source_.mft;
+  if (node.extra == 0 && (mft == nullptr || mft->empty()) && ntfs_) {
+    if (!mftLoadTried_) {
+      mftLoadTried_ = true;
+      if (auto loaded = LoadMftRunList(source_.reader, *ntfs_)) loadedMft_ = std::move(*loaded);
+    }
+    mft = &loadedMft_;
+  }
+  return mft == nullptr ? kNoRuns : *mft;
+}
+
+std::uint64_t Saver::holeBytes(const FileNode& node) {
+  if (!ntfs_) return 0;
+  const NtfsGeometry& geometry = *ntfs_;
+  const MftRunList& mft = mftRunsFor(node);
+  auto raw = node.extra != 0 ? ReadRecordAtSector(source_.reader, geometry, node.extra)
+                             : ReadMftRecord(source_.reader, mft, geometry, node.firstCluster);
+  if (!raw) return 0;
+  auto record = readMftRecord(*raw);
+  if (!record || record->header.isExtension()) return 0;
+  const std::optional<std::uint64_t> number =
+      node.extra != 0 ? std::nullopt : std::optional<std::uint64_t>(node.firstCluster);
+  auto stream = collectDataStream(*record, number, geometry.cluster_size,
+                                  makeRecordFetcher(source_.reader, mft, geometry),
+                                  makeClusterReader(source_.reader, geometry));
+  if (!stream) return 0;
+  std::uint64_t holes = 0;
+  for (const auto& [from, to] : zeroRanges(*stream, geometry.cluster_size, savableLength(*stream, geometry.cluster_size)))
+    holes += to - from;
+  return holes;
+}
+
+std::uint64_t Saver::allocatedSize(Job& job, const SelectionCount& count) {
+  if (tree_.isFat() || !settings_.SparseHoles) return count.SelectedSize;
+  openVolume();
+  std::uint64_t holes = 0;
+  FileFilter filter(settings_, tree_.isFat());
+  const FoundEntries& entries = tree_.entries();
+  try {
+    walk(
+        fs::path{},
+        [&](const TreeItem& item, const fs::path&, bool saveFiles, FolderNameTable&) {
+          job.checkpoint();
+          if (!saveFiles) return;
+          for (std::size_t file : entries.childFiles(item.id)) {
+            const FileNode& node = entries.FileList[file];
+            if (node.size == 0 || !filter.passesAll(node, tree_.fileName(file))) continue;
+            holes += std::min(node.size, holeBytes(node));
+          }
+        },
+        [&] { return job.stopRequested(); });
+  } catch (...) {
+    closeVolume();
+    throw;
+  }
+  closeVolume();
+  return count.SelectedSize > holes ? count.SelectedSize - holes : 0;
+}
+
 void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, Job& job) {
   // Even an entry of size 0 has its record read: a torn record may have
   // shown no data attribute to the search, and is then no empty file.
@@ -697,16 +758,7 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
     return;
   }
   const NtfsGeometry& geometry = *ntfs_;
-  const MftRunList* mft = source_.mft;
-  if (node.extra == 0 && (mft == nullptr || mft->empty())) {
-    if (!mftLoadTried_) {
-      mftLoadTried_ = true;
-      if (auto loaded = LoadMftRunList(source_.reader, geometry)) loadedMft_ = std::move(*loaded);
-    }
-    mft = &loadedMft_;
-  }
-  static const MftRunList kNoRuns;
-  if (mft == nullptr) mft = &kNoRuns;
+  const MftRunList* mft = &mftRunsFor(node);
 
   // The file's record: at the sector the scan stored, else by its number
   // through the MFT run list.

@@ -118,12 +118,10 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> zeroRanges(const NtfsDataSt
   const std::uint64_t maxVcn = std::numeric_limits<std::uint64_t>::max() / clusterSize;
   const std::uint64_t unit = stream.isCompressed() ? stream.compressionUnitClusters() : 1;
   for (const DataRun& run : stream.runs) {
-    if (!run.sparse) continue;
-    std::uint64_t first = (run.vcn + unit - 1) / unit * unit;
-    std::uint64_t last = run.endVcn() / unit * unit;
-    if (run.endVcn() < run.vcn) continue;  // a length that wraps
-    first = std::min(first, maxVcn);
-    last = std::min(last, maxVcn);
+    // A run past any byte offset (or whose length wraps) holds nothing below end.
+    if (!run.sparse || run.vcn >= maxVcn || run.endVcn() < run.vcn) continue;
+    const std::uint64_t first = (run.vcn + unit - 1) / unit * unit;
+    const std::uint64_t last = std::min(run.endVcn(), maxVcn) / unit * unit;
     if (first >= last) continue;
     const std::uint64_t from = first * clusterSize;
     const std::uint64_t to = std::min(last * clusterSize, end);

@@ -36,6 +36,7 @@ struct RecoverOptions {
   std::string onCreateError = "ask";
   bool yes = false;
   bool allowSameDisk = false;
+  bool noSparse = false;
   SearchOptions search;
 };
 
@@ -48,6 +49,7 @@ ActiveDateRange activeRange(const std::string& option, const std::string& text) 
 void applySettings(const RecoverOptions& o, SavingSettings& settings) {
   settings.SaveSelectionMode = o.all ? 1 : o.unselected ? 2 : 0;
   settings.SaveDeletedFilter = o.deletedOnly ? 2 : o.liveOnly ? 1 : 0;
+  settings.SparseHoles = !o.noSparse;
   settings.FatCopySource = o.fatSource == "fat1" ? 1 : o.fatSource == "fat2" ? 2 : o.fatSource == "contiguous" ? 3 : 0;
   if (!o.extensions.empty()) {
     SettingsDialogModel dialog(settings);
@@ -162,6 +164,9 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
                       "(default: ask on a terminal, skip otherwise)")
       ->transform(CLI::IsMember({"ask", "skip", "abort"}, CLI::ignore_case));
   command->add_flag("--yes", o->yes, "Go on when the destination has too little free space");
+  command->add_flag("--no-sparse", o->noSparse,
+                    "Write the zeros of NTFS sparse runs and of bytes past the valid data length out in full "
+                    "(default: they are left as holes)");
   command->add_flag("--allow-same-disk", o->allowSameDisk, "Save even when the destination lies on the source disk");
   command->footer(kOtherDriveNote);
   context.addCommonOptions(*command, true);
@@ -210,9 +215,19 @@ CommandRunner registerRecoverCommand(CLI::App& app, CliContext& context) {
     }
     if (count.SelectedFileCount < 1) throw CliExit{kExitFailure, kNothingSelectedMessage};
     const auto freeSpace = freeSpaceOf(*destination);
-    if (freeSpace && needsFreeSpaceQuestion(count.SelectedSize, *freeSpace) &&
-        !prompter.askYesNo(insufficientSpaceQuestion(count.SelectedSize)))
-      throw CliExit{kExitFailure, "Saving not started: too little free space on the destination drive"};
+    if (freeSpace && needsFreeSpaceQuestion(count.SelectedSize, *freeSpace)) {
+      // Holes take no space: the bytes to be allocated decide.
+      std::uint64_t required = count.SelectedSize;
+      WorkerJob job(prompter);
+      runBrowserWorker(context, job, [&](Job& j) { required = saver.allocatedSize(j, count); },
+                       [&] {
+                         return ProgressState{job.percent(), "Calculating File Size. Please Wait...", std::nullopt,
+                                              std::nullopt};
+                       });
+      if (job.stopRequested()) throw CliExit{kExitFailure, "Saving aborted."};
+      if (needsFreeSpaceQuestion(required, *freeSpace) && !prompter.askYesNo(insufficientSpaceQuestion(required)))
+        throw CliExit{kExitFailure, "Saving not started: too little free space on the destination drive"};
+    }
 
     // The saving dialog.
     SavingResult result;

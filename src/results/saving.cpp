@@ -23,6 +23,7 @@
 #include "results/destination.h"
 #include "results/safe_name.h"
 #include "results/save_filters.h"
+#include "results/saved_times.h"
 
 namespace dravolin {
 namespace fs = std::filesystem;
@@ -104,6 +105,38 @@ int renameNoReplace(const fs::path& from, const fs::path& to) {
     size -= static_cast<std::size_t>(n);
   }
   return {};
+}
+
+// The byte ranges of a stream, below end, that read as zeros without being
+// read: its sparse runs (of a compressed stream only the compression units
+// that lie wholly in one; a sparse run inside a unit pads its compressed
+// clusters) and the bytes past its initialized size. Sorted and merged.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> zeroRanges(const NtfsDataStream& stream,
+                                                                 std::uint64_t clusterSize, std::uint64_t end) {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+  if (stream.resident || clusterSize == 0) return ranges;
+  const std::uint64_t maxVcn = std::numeric_limits<std::uint64_t>::max() / clusterSize;
+  const std::uint64_t unit = stream.isCompressed() ? stream.compressionUnitClusters() : 1;
+  for (const DataRun& run : stream.runs) {
+    // A run past any byte offset (or whose length wraps) holds nothing below end.
+    if (!run.sparse || run.vcn >= maxVcn || run.endVcn() < run.vcn) continue;
+    const std::uint64_t first = (run.vcn + unit - 1) / unit * unit;
+    const std::uint64_t last = std::min(run.endVcn(), maxVcn) / unit * unit;
+    if (first >= last) continue;
+    const std::uint64_t from = first * clusterSize;
+    const std::uint64_t to = std::min(last * clusterSize, end);
+    if (from < to) ranges.emplace_back(from, to);
+  }
+  if (stream.initialized_size < end) ranges.emplace_back(stream.initialized_size, end);
+  std::sort(ranges.begin(), ranges.end());
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> merged;
+  for (const auto& range : ranges) {
+    if (!merged.empty() && range.first <= merged.back().second)
+      merged.back().second = std::max(merged.back().second, range.second);
+    else
+      merged.push_back(range);
+  }
+  return merged;
 }
 
 }  // namespace
@@ -266,6 +299,8 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
   pendingBytes_ = 0;
   preparedFolders_.clear();
   namesToSync_ = false;
+  // The folders made or written to, parents before their sub-folders.
+  std::vector<std::pair<fs::path, std::size_t>> savedFolders;
 
   try {
     walk(
@@ -285,6 +320,7 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
             return;
           }
           prepareFolder(folder);
+          if (item.directory >= 0) savedFolders.emplace_back(folder, static_cast<std::size_t>(item.directory));
           if (saveFiles) saveDirectoryFiles(item.id, folder, job, names);
         },
         [&] { return abortSaving_ || job.stopRequested(); });
@@ -297,6 +333,17 @@ SavingResult Saver::save(Job& job, const fs::path& destination, const SelectionC
   }
   // The files written whole take their names, and the names reach the disk.
   finishPending();
+  // Folders take their times after their contents took their names, each
+  // sub-folder before its parent (setting a folder's times leaves those of
+  // its parent alone).
+  const FoundEntries& entries = tree_.entries();
+  for (auto it = savedFolders.rbegin(); it != savedFolders.rend(); ++it) {
+    if (it->second >= entries.DirectoryList.size()) continue;
+    if (const int error = applySavedTimes(it->first, entries.DirectoryList[it->second].times, tree_.isFat());
+        error != 0 && error != ENOENT)
+      addIssue(it->first, "the folder's times could not be set: " + systemError(error));
+    namesToSync_ = true;
+  }
   if (namesToSync_) syncFolders();
   closeFolders();
   result_.unreadable = unreadable.sectors().ranges();
@@ -363,6 +410,7 @@ std::optional<fs::path> Saver::saveSingleFile(Job& job, std::size_t fileIndex, c
       closeVolume();
       throw;
     }
+    (void)applySavedTimes(fd, node.times, tree_.isFat());
     // Whole and on the disk before it takes the name (and replaces a file of it).
     const bool synced = ::fsync(fd) == 0;
     if (::close(fd) == 0 && synced && ::rename(partial.c_str(), target.c_str()) == 0) written = target;
@@ -470,6 +518,9 @@ void Saver::saveFile(std::size_t fileIndex, const std::string& name, const fs::p
   // renames finds little left to do; small ones are left to the kernel to
   // write back together.
   if (written >= kEarlyWritebackBytes) (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  // The listing's times, set on the written file: its final name keeps them.
+  if (const int error = applySavedTimes(fd, node.times, tree_.isFat()); error != 0)
+    addIssue(target, "the file's times could not be set: " + systemError(error));
   if (::close(fd) != 0) addIssue(target, "closing the file failed: " + systemError(errno));
 
   // Where the sectors written as zeros lie.
@@ -642,6 +693,67 @@ bool Saver::writePiece(int fd, const std::byte* data, std::uint64_t size, const 
   return true;
 }
 
+const MftRunList& Saver::mftRunsFor(const FileNode& node) {
+  static const MftRunList kNoRuns;
+  const MftRunList* mft = source_.mft;
+  if (node.extra == 0 && (mft == nullptr || mft->empty()) && ntfs_) {
+    if (!mftLoadTried_) {
+      mftLoadTried_ = true;
+      if (auto loaded = LoadMftRunList(source_.reader, *ntfs_)) loadedMft_ = std::move(*loaded);
+    }
+    mft = &loadedMft_;
+  }
+  return mft == nullptr ? kNoRuns : *mft;
+}
+
+std::uint64_t Saver::holeBytes(const FileNode& node) {
+  if (!ntfs_) return 0;
+  const NtfsGeometry& geometry = *ntfs_;
+  const MftRunList& mft = mftRunsFor(node);
+  auto raw = node.extra != 0 ? ReadRecordAtSector(source_.reader, geometry, node.extra)
+                             : ReadMftRecord(source_.reader, mft, geometry, node.firstCluster);
+  if (!raw) return 0;
+  auto record = readMftRecord(*raw);
+  if (!record || record->header.isExtension()) return 0;
+  const std::optional<std::uint64_t> number =
+      node.extra != 0 ? std::nullopt : std::optional<std::uint64_t>(node.firstCluster);
+  auto stream = collectDataStream(*record, number, geometry.cluster_size,
+                                  makeRecordFetcher(source_.reader, mft, geometry),
+                                  makeClusterReader(source_.reader, geometry));
+  if (!stream) return 0;
+  std::uint64_t holes = 0;
+  for (const auto& [from, to] : zeroRanges(*stream, geometry.cluster_size, savableLength(*stream, geometry.cluster_size)))
+    holes += to - from;
+  return holes;
+}
+
+std::uint64_t Saver::allocatedSize(Job& job, const SelectionCount& count) {
+  if (tree_.isFat() || !settings_.SparseHoles) return count.SelectedSize;
+  openVolume();
+  std::uint64_t holes = 0;
+  FileFilter filter(settings_, tree_.isFat());
+  const FoundEntries& entries = tree_.entries();
+  try {
+    walk(
+        fs::path{},
+        [&](const TreeItem& item, const fs::path&, bool saveFiles, FolderNameTable&) {
+          job.checkpoint();
+          if (!saveFiles) return;
+          for (std::size_t file : entries.childFiles(item.id)) {
+            const FileNode& node = entries.FileList[file];
+            if (node.size == 0 || !filter.passesAll(node, tree_.fileName(file))) continue;
+            holes += std::min(node.size, holeBytes(node));
+          }
+        },
+        [&] { return job.stopRequested(); });
+  } catch (...) {
+    closeVolume();
+    throw;
+  }
+  closeVolume();
+  return count.SelectedSize > holes ? count.SelectedSize - holes : 0;
+}
+
 void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, Job& job) {
   // Even an entry of size 0 has its record read: a torn record may have
   // shown no data attribute to the search, and is then no empty file.
@@ -650,16 +762,7 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
     return;
   }
   const NtfsGeometry& geometry = *ntfs_;
-  const MftRunList* mft = source_.mft;
-  if (node.extra == 0 && (mft == nullptr || mft->empty())) {
-    if (!mftLoadTried_) {
-      mftLoadTried_ = true;
-      if (auto loaded = LoadMftRunList(source_.reader, geometry)) loadedMft_ = std::move(*loaded);
-    }
-    mft = &loadedMft_;
-  }
-  static const MftRunList kNoRuns;
-  if (mft == nullptr) mft = &kNoRuns;
+  const MftRunList* mft = &mftRunsFor(node);
 
   // The file's record: at the sector the scan stored, else by its number
   // through the MFT run list.
@@ -736,10 +839,35 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
 
   if (buffer_.size() < kCopyBufferBytes) buffer_.resize(kCopyBufferBytes);
   bool damaged = false;
+  // Sparse runs and the bytes past the initialized size become holes: the
+  // file offset moves past them and the size is set at the end (a file
+  // system without holes writes the zeros itself).
+  const auto holes = settings_.SparseHoles ? zeroRanges(*stream, geometry.cluster_size, found)
+                                           : std::vector<std::pair<std::uint64_t, std::uint64_t>>{};
+  auto hole = holes.begin();
+  bool passedHole = false;
   while (done < found) {
     if (skipCurrentFile_.load() || abortSaving_ || job.stopRequested()) break;
     job.checkpoint();
-    const std::uint64_t piece = std::min<std::uint64_t>(found - done, kCopyBufferBytes);
+    while (hole != holes.end() && hole->second <= done) ++hole;
+    if (hole != holes.end() && hole->first <= done) {
+      const std::uint64_t gap = hole->second - done;
+      if (::lseek(fd, static_cast<off_t>(hole->second), SEEK_SET) < 0) {
+        addIssue(target, "writing failed: " + systemError(errno));
+        return;
+      }
+      done += gap;
+      result_.bytesWritten += gap;
+      {
+        std::lock_guard lock(mutex_);
+        progress_.CopiedSize += gap;
+      }
+      updateProgress(job, done, size);
+      passedHole = true;
+      continue;
+    }
+    const std::uint64_t dataEnd = hole != holes.end() ? std::min(found, hole->first) : found;
+    const std::uint64_t piece = std::min<std::uint64_t>(dataEnd - done, kCopyBufferBytes);
     auto out = std::span<std::byte>(buffer_).first(static_cast<std::size_t>(piece));
     auto outcome = readStreamRange(*stream, geometry.cluster_size, done, out, readClusters);
     if (!outcome) {
@@ -750,6 +878,11 @@ void Saver::copyNtfsFile(const FileNode& node, int fd, const fs::path& target, J
     const std::uint64_t filled = std::min<std::uint64_t>(outcome->bytes, piece);
     if (filled == 0) break;
     if (!writePiece(fd, buffer_.data(), filled, target, job, done, size)) return;
+  }
+  // The file ends where its data went, also in a hole.
+  if (passedHole && ::ftruncate(fd, static_cast<off_t>(done)) != 0) {
+    addIssue(target, "writing failed: " + systemError(errno));
+    return;
   }
   if (found < size) {
     failures_ = true;

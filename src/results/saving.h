@@ -155,6 +155,12 @@ class Saver {
   // that pass every filter.
   SelectionCount countSelection(Job& job) const;
 
+  // The bytes the selection takes at the destination: its size less the
+  // holes its NTFS files are saved with (sparse runs, bytes past the
+  // initialized size). Reads the record of every selected NTFS file, so it is
+  // asked only when the size alone does not fit.
+  std::uint64_t allocatedSize(Job& job, const SelectionCount& count);
+
   // The saving worker: writes the start block to the recovery history, walks
   // the tree, copies the files and writes the report. headerLines are the
   // caption and date lines that follow the start line.
@@ -188,6 +194,11 @@ class Saver {
   void copyFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
   void copyFatFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
   void copyNtfsFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
+  // The MFT run list that finds node's record: the session's, else one
+  // loaded from the volume when the record has no sector of its own.
+  const MftRunList& mftRunsFor(const FileNode& node);
+  // The bytes of node's data that are saved as holes.
+  std::uint64_t holeBytes(const FileNode& node);
   // Opens the volume for the copying: the FAT layout, or the NTFS geometry.
   void openVolume();
   void closeVolume();

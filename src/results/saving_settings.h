@@ -36,6 +36,9 @@ struct SavingSettings {
   int SaveDeletedFilter = 0;   // 0 all, 1 live only, 2 deleted only
   int SaveSelectionMode = 0;   // 0 checked items, 1 everything, 2 unchecked items
   int FatCopySource = 0;       // 0 Auto, 1 FAT1, 2 FAT2, 3 Contiguous
+  // NTFS sparse runs and bytes past the initialized size are written as
+  // holes; false writes their zeros out.
+  bool SparseHoles = true;
   std::vector<std::string> SaveExtensionList;
   std::array<DatePositions, 3> datePositions{};
   std::array<ActiveDateRange, 3> activeDateRanges{};

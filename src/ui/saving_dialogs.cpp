@@ -13,6 +13,7 @@
 
 #include "app/wizard_messages.h"
 #include "common/format.h"
+#include "common/worker_job.h"
 #include "app/source_resolver.h"
 #include "results/destination.h"
 #include "ui/message_dialogs.h"
@@ -89,9 +90,14 @@ void SavingPath::accept() {
     return;
   }
   const auto freeSpace = freeSpaceOf(*destination);
-  if (freeSpace && needsFreeSpaceQuestion(count->SelectedSize, *freeSpace) &&
-      !prompter.askYesNo(insufficientSpaceQuestion(count->SelectedSize)))
-    return;
+  if (freeSpace && needsFreeSpaceQuestion(count->SelectedSize, *freeSpace)) {
+    // Holes take no space: the bytes to be allocated decide.
+    std::uint64_t required = count->SelectedSize;
+    WorkerJob job(prompter);
+    job.runHere([&](Job& j) { required = saver.allocatedSize(j, *count); });
+    if (needsFreeSpaceQuestion(required, *freeSpace) && !prompter.askYesNo(insufficientSpaceQuestion(required)))
+      return;
+  }
   hide();
   SavingDlg saving(window_, saver, *destination, *count);
   saving.exec();

@@ -187,6 +187,26 @@ TEST_F(CarveTest, TextOutputListsTheFilesAndTheTotals) {
   EXPECT_NE(result.out.find("Raw Saving Completed Successfully.\n"), std::string::npos);
 }
 
+// A second run into the same folder overwrites nothing: its files are
+// numbered after the first run's, which stay byte for byte.
+TEST_F(CarveTest, ASecondRunIntoTheSameFolderKeepsTheFirstRunsFiles) {
+  auto first = carve({"--whole-disk", "--types", "png"});
+  ASSERT_EQ(first.size(), 3u);
+  std::map<std::string, std::string> before;
+  for (const auto& entry : fs::recursive_directory_iterator(home_ / "out"))
+    if (entry.is_regular_file()) before[entry.path().string()] = test::readFile(entry.path());
+  auto second = carve({"--whole-disk", "--types", "png"});
+  ASSERT_EQ(second.size(), 3u);
+  std::set<std::string> names;
+  for (const auto& [start, f] : second) {
+    const fs::path path = f["path"].get<std::string>();
+    names.insert(path.filename().string());
+    EXPECT_EQ(test::readFile(path), test::readFile(first[start]["path"].get<std::string>())) << path;
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"3.PNG", "4.PNG", "5.PNG"}));
+  for (const auto& [path, bytes] : before) EXPECT_EQ(test::readFile(path), bytes) << path << " is kept";
+}
+
 TEST_F(CarveTest, RefusalsAndUsageErrors) {
   struct Case {
     std::vector<std::string> args;

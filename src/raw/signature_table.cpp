@@ -32,6 +32,27 @@ struct RowSpec {
 
 constexpr std::int32_t kAny = kAnyOffset;
 
+// SOI followed by a marker a JPEG may begin with: APP0..APP15, DQT, and the
+// start-of-frame markers (C0..CF without DHT C4, JPG C8 and DAC CC).
+std::vector<SignatureSpec> jpegHeaders() {
+  static const std::string markers = [] {
+    std::string m;
+    for (int c = 0xE0; c <= 0xEF; ++c) m += static_cast<char>(c);
+    m += '\xDB';
+    for (int c = 0xC0; c <= 0xCF; ++c)
+      if (c != 0xC4 && c != 0xC8 && c != 0xCC) m += static_cast<char>(c);
+    return m;
+  }();
+  static const std::vector<std::string> headers = [] {
+    std::vector<std::string> out;
+    for (char marker : markers) out.push_back(std::string("\xFF\xD8\xFF") + marker);
+    return out;
+  }();
+  std::vector<SignatureSpec> specs{{"", "JFIF"sv, 6}};
+  for (const auto& h : headers) specs.push_back({"", h, 0});
+  return specs;
+}
+
 const std::vector<RowSpec>& rows() {
   static const std::vector<RowSpec> table = {
       {.name = "AVI", .headers = {{"", "RIFF"sv}}, .sizeOffset = 4, .sizeLength = 4,
@@ -56,7 +77,9 @@ const std::vector<RowSpec>& rows() {
        .headers = {{"", "<html>"sv}, {"", "\r\n<html>"sv}, {"", "<HTML>"sv}, {"", "\r\n<HTML>"sv}},
        .ends = {{"", "</html>"sv, kAny}, {"", "</HTML>"sv, kAny}},
        .sectorsPastEnd = 0},
-      {.name = "JPEG", .headers = {{"", "JFIF"sv, 6}}, .ends = {{"", "\xFF\xD9"sv, kAny}}},
+      // A JPEG starts with SOI and any APPn (JFIF, Exif, SPIFF...), DQT or
+      // SOF marker; the JFIF name at offset 6 alone still counts.
+      {.name = "JPEG", .headers = jpegHeaders(), .ends = {{"", "\xFF\xD9"sv, kAny}}},
       {.name = "MDB", .headers = {{"", "\x00\x01\x00\x00Stan"sv}}, .pageMarkers = true},
       {.name = "PDF", .headers = {{"", "%PDF"sv}}, .ends = {{"", "%%EOF"sv, kAny}}},
       {.name = "PMD"},

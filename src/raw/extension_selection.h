@@ -22,6 +22,9 @@ inline constexpr const char* kSpecifySavingPathMessage = "Please specify destina
 struct RawPageChoice {
   SignatureTable table;
   std::string savingPath;
+  // Files end where their format says (false: whole sectors by the table's
+  // sector rules, as asked with --whole-sectors).
+  bool exactEnds = true;
 };
 
 // OK of the page: writes "Step 2 (b) :" with the ticked names to the

@@ -136,6 +136,23 @@ RawCarver::Step RawCarver::processSegment(Job& job, SectorNumber& s, SectorNumbe
       }
       s = t;
       if (!match.found()) return Step::Continue;
+      const ExtensionEntry& matched = table_[static_cast<std::size_t>(match.entry)];
+      if (settings_.exactEnds && matched.endRule != EndRule::None) {
+        const ExactEnd exact = measure(s, matched);
+        if (exact.outcome == EndOutcome::NotThisFormat) {
+          // A header that does not parse is no file: the scan goes on.
+          statistics(job, s);
+          ++s;
+          continue;
+        }
+        if (exact.outcome == EndOutcome::Found || exact.outcome == EndOutcome::Partial) {
+          const Step step = saveExact(job, s, match.entry, exact);
+          if (step != Step::Continue) return step;
+          continue;
+        }
+        // The end lies further than the format could be followed: the row's
+        // sector rule decides.
+      }
       candidate_.active = true;
       candidate_.entry = match.entry;
       candidate_.maxSearchSectors = std::max<std::uint32_t>(match.maxSearchSectors, 1);
@@ -226,25 +243,69 @@ RawCarver::Step RawCarver::followSectorBySector(Job& job, SectorNumber& s, Secto
   return Step::Continue;
 }
 
-RawCarver::Step RawCarver::saveFound(Job& job, SectorNumber& s, const FileEnd& end) {
-  const SectorNumber b = candidate_.start;
-  const SectorNumber d = s;
-  // A compound document of a sub-type that was not ticked is dropped.
-  if (compound_.subTypeSeen && !compound_.subTypeSelected) return Step::Restart;
-  const int saved = writer_.SaveCarvedFile(b, b + end.sizeSectors, end.name, end.fileNumber, result_.lastName, job);
+bool RawCarver::writeFile(Job& job, SectorNumber first, std::uint64_t sectors, const std::string& name,
+                          std::uint32_t number, std::uint64_t exactBytes, bool complete) {
+  const int saved = writer_.SaveCarvedFile(first, first + sectors, name, number, result_.lastName, job, exactBytes);
   if (saved == kCarveStopChosen) {
     job.requestStop();
-    return Step::Stop;
+    return false;
   }
   result_.filesFound += 1;  // also when the file could not be written
   statistics_.lastName = result_.lastName;
-  CarvedFile file{result_.lastName, end.name, b, end.sizeSectors, saved == kCarveWritten, writer_.lastError(),
-                  writer_.lastUnreadable()};
+  CarvedFile file{result_.lastName, name, first, sectors, exactBytes ? exactBytes : sectors * kSectorSize, complete,
+                  saved == kCarveWritten, writer_.lastError(), writer_.lastUnreadable()};
   if (file.written) ++result_.filesWritten;
   else ++result_.filesNotWritten;
   if (!file.unreadable.empty()) ++result_.filesWithUnreadableSectors;
   if (settings_.onFile) settings_.onFile(file);
   result_.files.push_back(std::move(file));
+  return true;
+}
+
+ExactEnd RawCarver::measure(SectorNumber b, const ExtensionEntry& entry) {
+  const std::uint64_t available = (settings_.end - b) * kSectorSize;
+  CandidateBytes bytes(
+      available,
+      [this, b](std::uint64_t offset, std::span<std::byte> out) -> std::size_t {
+        const SectorNumber first = b + offset / kSectorSize;
+        const auto count = static_cast<std::uint32_t>(out.size() / kSectorSize);
+        // What the scan holds is not read again.
+        const ByteSpan held = window_->clean(first, first + count);
+        if (held.size() == out.size()) {
+          std::memcpy(out.data(), held.data(), out.size());
+          return out.size();
+        }
+        (void)reader_.ReadSector(first, count, out.first(std::size_t{count} * kSectorSize));
+        return std::size_t{count} * kSectorSize;
+      },
+      [this](ByteSpan sector) { return dispatch_.match(sector).found(); });
+  // Text is followed as far as its end signature would be; the others as
+  // far as their formats reach.
+  const bool text = entry.endRule == EndRule::Html || entry.endRule == EndRule::Xml || entry.endRule == EndRule::Rtf;
+  const std::uint64_t limit = text ? std::uint64_t{entry.MaxSearchSectors} * kSectorSize : std::uint64_t{1} << 32;
+  return findExactEnd(entry.endRule, bytes, limit);
+}
+
+RawCarver::Step RawCarver::saveExact(Job& job, SectorNumber& s, int entryIndex, const ExactEnd& exact) {
+  ExtensionEntry& entry = table_[static_cast<std::size_t>(entryIndex)];
+  const SectorNumber b = s;
+  const std::uint64_t length = std::max<std::uint64_t>(exact.length, 1);
+  const std::uint64_t sectors = (length + kSectorSize - 1) / kSectorSize;
+  const std::uint32_t number = entry.FileCounter;
+  entry.FileCounter += 1;
+  if (!writeFile(job, b, sectors, entry.name, number, length, exact.outcome == EndOutcome::Found)) return Step::Stop;
+  // The scan goes on after the file: its own bytes start nothing.
+  statistics(job, b + sectors - 1);
+  s = b + sectors;
+  return Step::Continue;
+}
+
+RawCarver::Step RawCarver::saveFound(Job& job, SectorNumber& s, const FileEnd& end) {
+  const SectorNumber b = candidate_.start;
+  const SectorNumber d = s;
+  // A compound document of a sub-type that was not ticked is dropped.
+  if (compound_.subTypeSeen && !compound_.subTypeSelected) return Step::Restart;
+  if (!writeFile(job, b, end.sizeSectors, end.name, end.fileNumber, 0, true)) return Step::Stop;
   candidate_.active = false;
   // The count of examined sectors goes on after a save: a file whose end
   // lay in the last sector it could be looked for in also restarts.

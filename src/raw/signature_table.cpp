@@ -28,6 +28,7 @@ struct RowSpec {
   bool compound = false;
   bool pageMarkers = false;
   std::uint32_t sectorsPastEnd = 1;
+  EndRule endRule = EndRule::None;
 };
 
 constexpr std::int32_t kAny = kAnyOffset;
@@ -56,11 +57,11 @@ std::vector<SignatureSpec> jpegHeaders() {
 const std::vector<RowSpec>& rows() {
   static const std::vector<RowSpec> table = {
       {.name = "AVI", .headers = {{"", "RIFF"sv}}, .sizeOffset = 4, .sizeLength = 4,
-       .sizeRule = SizeRule::CutToLimit, .maxFileBytes = 0x40000000},
+       .sizeRule = SizeRule::CutToLimit, .maxFileBytes = 0x40000000, .endRule = EndRule::RiffAvi},
       {.name = "BMP", .headers = {{"", "BM"sv}}, .sizeOffset = 2, .sizeLength = 4,
-       .sizeRule = SizeRule::RejectOutOfRange, .maxFileBytes = 0x6400000},
+       .sizeRule = SizeRule::RejectOutOfRange, .maxFileBytes = 0x6400000, .endRule = EndRule::Bmp},
       {.name = "CDR", .headers = {{"", "RIFF"sv}}, .sizeOffset = 4, .sizeLength = 4,
-       .sizeRule = SizeRule::RejectOutOfRange, .maxFileBytes = 0x6400000},
+       .sizeRule = SizeRule::RejectOutOfRange, .maxFileBytes = 0x6400000, .endRule = EndRule::RiffCdr},
       {.name = "CPP", .headers = {{"", "// "sv}}, .ends = {{"", "}\r\n\x00\x00"sv, kAny}}, .maxSearchSectors = 1000},
       // The compound document: one header, one end signature per sub-type.
       {.name = "DOC",
@@ -76,19 +77,19 @@ const std::vector<RowSpec>& rows() {
       {.name = "HTML",
        .headers = {{"", "<html>"sv}, {"", "\r\n<html>"sv}, {"", "<HTML>"sv}, {"", "\r\n<HTML>"sv}},
        .ends = {{"", "</html>"sv, kAny}, {"", "</HTML>"sv, kAny}},
-       .sectorsPastEnd = 0},
+       .sectorsPastEnd = 0, .endRule = EndRule::Html},
       // A JPEG starts with SOI and any APPn (JFIF, Exif, SPIFF...), DQT or
       // SOF marker; the JFIF name at offset 6 alone still counts.
-      {.name = "JPEG", .headers = jpegHeaders(), .ends = {{"", "\xFF\xD9"sv, kAny}}},
+      {.name = "JPEG", .headers = jpegHeaders(), .ends = {{"", "\xFF\xD9"sv, kAny}}, .endRule = EndRule::Jpeg},
       {.name = "MDB", .headers = {{"", "\x00\x01\x00\x00Stan"sv}}, .pageMarkers = true},
-      {.name = "PDF", .headers = {{"", "%PDF"sv}}, .ends = {{"", "%%EOF"sv, kAny}}},
+      {.name = "PDF", .headers = {{"", "%PDF"sv}}, .ends = {{"", "%%EOF"sv, kAny}}, .endRule = EndRule::Pdf},
       {.name = "PMD"},
-      {.name = "PNG", .headers = {{"", "\x89PNG"sv}}, .ends = {{"", "END\xAE\x42\x60\x82"sv, kAny}}},
+      {.name = "PNG", .headers = {{"", "\x89PNG"sv}}, .ends = {{"", "END\xAE\x42\x60\x82"sv, kAny}}, .endRule = EndRule::Png},
       {.name = "PPT"},
       {.name = "PSD", .headers = {{"", "8BPS"sv}},
        .ends = {{"", "\xFF\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"sv, kAny}}},
       {.name = "RAR", .headers = {{"", "Rar!"sv}}, .ends = {{"", "\x00\x40\x07\x00"sv, kAny}}},
-      {.name = "RTF", .headers = {{"", "{\\rtf1"sv}}, .ends = {{"", "\x00\x00"sv, kAny}}},
+      {.name = "RTF", .headers = {{"", "{\\rtf1"sv}}, .ends = {{"", "\x00\x00"sv, kAny}}, .endRule = EndRule::Rtf},
       {.name = "SAM", .headers = {{"", "reg"sv}}, .sizeOffset = 0, .sizeLength = 0, .sizeRule = SizeRule::FixedSize,
        .maxFileBytes = 0x7000},
       {.name = "SWF", .headers = {{"", "FWS"sv}}, .sizeOffset = 4, .sizeLength = 4,
@@ -103,8 +104,8 @@ const std::vector<RowSpec>& rows() {
       {.name = "WPD", .headers = {{"", "\xFFWPC"sv}}, .sizeOffset = 4, .sizeLength = 4, .sizeRule = SizeRule::CutToLimit,
        .maxFileBytes = 0x3E800},
       {.name = "XLS"},
-      {.name = "XML", .headers = {{"", "<?xml"sv}}, .ends = {{"", "\r\n\x00\x00"sv, kAny}}},
-      {.name = "ZIP", .headers = {{"", "PK"sv}}, .ends = {{"", "PK\x05\x06"sv, kAny}}},
+      {.name = "XML", .headers = {{"", "<?xml"sv}}, .ends = {{"", "\r\n\x00\x00"sv, kAny}}, .endRule = EndRule::Xml},
+      {.name = "ZIP", .headers = {{"", "PK"sv}}, .ends = {{"", "PK\x05\x06"sv, kAny}}, .endRule = EndRule::Zip},
   };
   return table;
 }
@@ -153,6 +154,7 @@ SignatureTable buildSignatureTable(const ExtensionTicks& ticks) {
     entry.MaxFileBytes = row.maxFileBytes;
     entry.compound = row.compound;
     entry.sectorsPastEnd = row.sectorsPastEnd;
+    entry.endRule = row.endRule;
     if (row.compound) {
       entry.selected = ticked(ticks, row.name);
       for (const auto& e : row.ends) entry.selected = entry.selected || ticked(ticks, e.name);

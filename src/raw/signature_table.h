@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "raw/exact_end.h"
+
 namespace dravolin {
 
 // Offset of a signature that may stand at any byte position of a sector.
@@ -50,6 +52,8 @@ struct ExtensionEntry {
   // Sectors saved past the one where an end signature was found: one for
   // every type but HTML, whose page ends with its closing tag's sector.
   std::uint32_t sectorsPastEnd = 1;
+  // Where the format itself says the file ends (exact ends), if it does.
+  EndRule endRule = EndRule::None;
 
   bool hasSizeField() const { return sizeOffset != kNoSizeField; }
   // The end is found by the database look-ahead (page markers, no end signature).

@@ -45,8 +45,11 @@ class CarveTest : public ::testing::Test {
   static fs::path imagePath() { return folder_ / "carving.img"; }
 
   // Runs carve with --json into a fresh folder; the files by start sector.
-  std::map<std::uint64_t, json> carve(const std::vector<std::string>& extra, json* document = nullptr) {
+  // The tests of the table's sector rules keep whole sectors.
+  std::map<std::uint64_t, json> carve(const std::vector<std::string>& extra, json* document = nullptr,
+                                      bool wholeSectors = true) {
     std::vector<std::string> args = {"carve", imagePath().string(), "--to", (home_ / "out").string(), "--json"};
+    if (wholeSectors) args.push_back("--whole-sectors");
     args.insert(args.end(), extra.begin(), extra.end());
     auto result = runDravolin(args, home_.path());
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -108,6 +111,42 @@ TEST_F(CarveTest, EveryPlacedFileIsFoundWithItsSizeAndTheSourceIsUnchanged) {
   EXPECT_EQ(test::sha256File(imagePath()), before);
 }
 
+// By default a file whose format gives its end is cut there: every such
+// placed file comes out byte for byte (its manifest size and sha256); the
+// types without an exact end keep their sector rule; the bitmap header with
+// size 0 does not parse and gives nothing.
+TEST_F(CarveTest, FilesWhoseFormatGivesTheirEndAreCarvedByteExact) {
+  const std::set<std::string> exact = {"JPEG", "PNG", "BMP", "PDF", "ZIP", "HTML", "RTF", "XML", "AVI"};
+  json doc;
+  auto files = carve({"--whole-disk", "--types", "all"}, &doc, false);
+  std::size_t expected = 0;
+  for (const auto& p : placed_) {
+    SCOPED_TRACE(p.type + " at " + std::to_string(p.start));
+    if (p.carvedType == "-") {
+      EXPECT_EQ(files.count(p.start), 0u);
+      continue;
+    }
+    ++expected;
+    ASSERT_EQ(files.count(p.start), 1u);
+    const json& f = files[p.start];
+    EXPECT_EQ(f["type"], p.carvedType);
+    EXPECT_FALSE(f.contains("complete"));
+    const fs::path path = f["path"].get<std::string>();
+    if (exact.count(p.type)) {
+      EXPECT_EQ(f["size"].get<std::uint64_t>(), p.size);
+      EXPECT_EQ(f["sectors"].get<std::uint64_t>(), (p.size + kSector - 1) / kSector);
+      EXPECT_EQ(test::sha256File(path), p.sha256) << "byte-exact";
+    } else {
+      expectCarved(p, f, p.carvedType);
+    }
+  }
+  EXPECT_EQ(files.size(), expected) << "nothing else in the filler";
+  std::uint64_t bytes = 0;
+  for (const auto& [start, f] : files) bytes += f["size"].get<std::uint64_t>();
+  EXPECT_EQ(doc["bytes_recovered"].get<std::uint64_t>(), bytes);
+  EXPECT_EQ(doc["message"], "Raw Saving Completed Successfully.");
+}
+
 TEST_F(CarveTest, RiffGoesToAviWhenAviAndCdrAreChosenAndToCdrAlone) {
   const Placed* avi = nullptr;
   for (const auto& p : placed_)
@@ -162,7 +201,7 @@ TEST_F(CarveTest, AnImageMadeByDravolinCarvesTheSame) {
                              "--multifile", "--quiet"},
                             home_.path());
   ASSERT_EQ(imaged.exitCode, 0) << imaged.err;
-  auto direct = carve({"--whole-disk", "--types", "all"});
+  auto direct = carve({"--whole-disk", "--types", "all"}, nullptr, false);
   fs::remove_all(home_ / "out");
   auto args = std::vector<std::string>{"carve", (home_ / "set" / "disk0.img").string(), "--whole-disk", "--types", "all",
                                        "--to", (home_ / "out").string(), "--json"};

@@ -41,7 +41,7 @@ TEST(MatchHeader, EachTypeIsKnownByItsHeaderAtItsOffset) {
       {0, "<HTML>"sv, "HTML"},
       {0, "\r\n<HTML>"sv, "HTML"},
       {6, "JFIF"sv, "JPEG"},
-      {0, "\xFF\xD8\xFF\xE1\x1C\x45Exif"sv, "JPEG"},  // camera photos: Exif in APP1
+      {0, "\xFF\xD8\xFF\xE1\x1C\x45" "Exif"sv, "JPEG"},  // camera photos: Exif in APP1
       {0, "\xFF\xD8\xFF\xE8"sv, "JPEG"},              // SPIFF
       {0, "\xFF\xD8\xFF\xDB"sv, "JPEG"},              // bare: DQT first
       {0, "\xFF\xD8\xFF\xC0"sv, "JPEG"},

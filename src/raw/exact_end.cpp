@@ -30,8 +30,8 @@ bool textAt(CandidateBytes& bytes, std::uint64_t offset, std::string_view text) 
 
 // A file found by a size of its own that reaches past what can be read is
 // kept as far as it can be read.
-ExactEnd bySize(std::uint64_t length, CandidateBytes& bytes) {
-  return length <= bytes.size() ? found(length) : partial(bytes.size());
+ExactEnd bySize(std::uint64_t length, std::uint64_t limit) {
+  return length <= limit ? found(length) : partial(limit);
 }
 
 // ---- JPEG: markers from SOI to EOI; segments skipped by their length (so
@@ -118,7 +118,7 @@ ExactEnd pngEnd(CandidateBytes& bytes, std::uint64_t limit) {
     if (!length || type.empty()) return unknown();
     if (*length > 0x7FFFFFFFu || !chunkTypeLetters(type)) return partial(pos);
     const std::uint64_t next = pos + 12 + *length;
-    if (textAt(bytes, pos + 4, "IEND"sv)) return bySize(next, bytes);
+    if (textAt(bytes, pos + 4, "IEND"sv)) return bySize(next, limit);
     pos = next;
   }
   return unknown();
@@ -128,6 +128,7 @@ ExactEnd pngEnd(CandidateBytes& bytes, std::uint64_t limit) {
 
 ExactEnd bmpEnd(CandidateBytes& bytes, std::uint64_t limit) {
   constexpr std::uint64_t kFileHeader = 14;
+  constexpr std::uint64_t kMostBytes = 0x6400000;
   auto size = bytes.u32le(2);
   auto dataOffset = bytes.u32le(10);
   auto infoSize = bytes.u32le(14);
@@ -139,14 +140,15 @@ ExactEnd bmpEnd(CandidateBytes& bytes, std::uint64_t limit) {
   static constexpr std::uint16_t kBits[] = {1, 2, 4, 8, 16, 24, 32, 64};
   if (planes != 1 || !bits || std::find(std::begin(kBits), std::end(kBits), *bits) == std::end(kBits)) return notThis();
   if (*size < kFileHeader + *infoSize || *dataOffset < kFileHeader + *infoSize || *dataOffset > *size ||
-      *size > limit)
+      *size > kMostBytes)
     return notThis();
-  return bySize(*size, bytes);
+  return bySize(*size, limit);
 }
 
 // ---- RIFF: the size of the RIFF chunk, for the form types of the row.
 
-ExactEnd riffEnd(CandidateBytes& bytes, std::uint64_t limit, std::initializer_list<std::string_view> forms) {
+ExactEnd riffEnd(CandidateBytes& bytes, std::uint64_t limit, std::uint64_t most,
+                 std::initializer_list<std::string_view> forms) {
   auto size = bytes.u32le(4);
   ByteSpan form = bytes.at(8, 4);
   if (!textAt(bytes, 0, "RIFF"sv) || !size || form.empty() || *size < 4) return notThis();
@@ -155,8 +157,8 @@ ExactEnd riffEnd(CandidateBytes& bytes, std::uint64_t limit, std::initializer_li
   });
   if (!known) return notThis();
   const std::uint64_t length = 8 + std::uint64_t{*size} + (*size & 1);
-  if (length > limit) return partial(std::min<std::uint64_t>(limit, bytes.size()));
-  return bySize(length, bytes);
+  if (length > most) return notThis();
+  return bySize(length, limit);
 }
 
 // ---- ZIP: local entries, the central directory, the end record and its
@@ -204,7 +206,7 @@ ExactEnd zipByEndRecord(CandidateBytes& bytes, std::uint64_t from, std::uint64_t
     }
     if (agrees) {
       auto end = endRecordEnd(bytes, *at);
-      return end ? bySize(*end, bytes) : unknown();
+      return end ? bySize(*end, limit) : unknown();
     }
     p = *at + 1;
   }
@@ -240,7 +242,7 @@ ExactEnd zipEnd(CandidateBytes& bytes, std::uint64_t limit) {
       pos += 20;
     } else if (*signature == kEndSignature) {
       auto end = endRecordEnd(bytes, pos);
-      return end ? bySize(*end, bytes) : unknown();
+      return end ? bySize(*end, limit) : unknown();
     } else {
       // Something else between the entries (a data descriptor of another
       // writer, damage): the end record decides.
@@ -412,35 +414,35 @@ ExactEnd xmlEnd(CandidateBytes& bytes, std::uint64_t limit) {
       if (textAt(bytes, pos, "<?"sv)) closer = "?>";
       else if (textAt(bytes, pos, "<!--"sv)) closer = "-->";
       else if (textAt(bytes, pos, "<!"sv)) closer = ">";
+      // What cannot be closed is walked over: the text's own end (a NUL,
+      // the next file) then cuts it.
       if (!closer.empty()) {
         auto end = bytes.find(pos + 2, std::min<std::uint64_t>(limit, pos + 1048576), bytesOf(closer));
-        if (!end) return false;
-        skipUntil = *end + closer.size();
+        if (end) skipUntil = *end + closer.size();
         return true;
       }
       root = nameAt(pos + 1);
       if (root.empty()) return false;
+      depth = 1;
       auto tag = tagEnd(pos);
-      if (!tag) return false;
+      if (!tag) return true;
       if (tag->second) {
         closed = tag->first + 1;
         return false;
       }
-      depth = 1;
       skipUntil = tag->first + 1;
       return true;
     }
     if (textAt(bytes, pos, "<!--"sv)) {
       auto end = bytes.find(pos + 4, limit, bytesOf("-->"sv));
-      if (!end) return false;
-      skipUntil = *end + 3;
+      if (end) skipUntil = *end + 3;
       return true;
     }
     const bool closing = bytes.u8(pos + 1) == '/';
     const std::uint64_t nameStart = pos + (closing ? 2 : 1);
     if (!textAt(bytes, nameStart, root) || !endsTagAt(nameStart + root.size())) return true;
     auto tag = tagEnd(pos);
-    if (!tag) return false;
+    if (!tag) return true;
     skipUntil = tag->first + 1;
     if (closing) {
       if (--depth == 0) {
@@ -504,7 +506,7 @@ ByteSpan CandidateBytes::upTo(std::uint64_t offset, std::size_t n) {
 
 bool CandidateBytes::headerAt(std::uint64_t sector) {
   if (!headerAt_ || sector > size_ / kSectorSize) return false;
-  ByteSpan bytes = at(sector * kSectorSize, kSectorSize);
+  ByteSpan bytes = upTo(sector * kSectorSize, kSectorSize);
   return !bytes.empty() && headerAt_(bytes);
 }
 
@@ -572,9 +574,9 @@ ExactEnd findExactEnd(EndRule rule, CandidateBytes& bytes, std::uint64_t limit) 
     case EndRule::None: return unknown();
     case EndRule::Jpeg: return jpegEnd(bytes, limit);
     case EndRule::Png: return pngEnd(bytes, limit);
-    case EndRule::Bmp: return bmpEnd(bytes, 0x6400000);
-    case EndRule::RiffAvi: return riffEnd(bytes, 0x40000000, {"AVI "sv, "AVIX"sv});
-    case EndRule::RiffCdr: return riffEnd(bytes, 0x6400000, {"CDR"sv, "cdr"sv});
+    case EndRule::Bmp: return bmpEnd(bytes, limit);
+    case EndRule::RiffAvi: return riffEnd(bytes, limit, std::uint64_t{1} << 32, {"AVI "sv, "AVIX"sv});
+    case EndRule::RiffCdr: return riffEnd(bytes, limit, 0x6400000, {"CDR"sv, "cdr"sv});
     case EndRule::Zip: return zipEnd(bytes, limit);
     case EndRule::Pdf: return pdfEnd(bytes, limit);
     case EndRule::Html: return htmlEnd(bytes, limit);

@@ -144,7 +144,15 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
     if (!names.empty()) names += ", ";
     names += name;
   }
-  command->add_option("--types", options->types, "Comma-separated file types (" + names + ") or all")->required();
+  std::string modernNames;
+  for (auto name : kModernNames) {
+    if (!modernNames.empty()) modernNames += ", ";
+    modernNames += name;
+  }
+  command->add_option("--types", options->types,
+                      "Comma-separated file types or extensions: all (" + names + "), modern (" + modernNames +
+                          "), or any of them")
+      ->required();
   command->add_option("--to", options->to, "Destination folder (created when missing)")->required();
   command->add_flag("--whole-sectors", options->wholeSectors,
                     "Save whole sectors up to the end signature or size field, not the format's exact end");
@@ -152,8 +160,8 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
                     "Save even when the destination lies on the source disk");
 
   return [options, &context]() -> int {
-    auto ticks = parseExtensionList(options->types);
-    if (!ticks) throw CliExit{kExitUsage, ticks.error().message};
+    auto types = parseTypeList(options->types);
+    if (!types) throw CliExit{kExitUsage, types.error().message};
 
     context.openSource(options->source, true, kRawRecovery);
     context.checkDestinationDisk(options->to, options->allowSameDisk);
@@ -164,14 +172,14 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
     session.state.RecoveryMode = kRawRecoverySearch;
     session.state.CurrentStep = 10;
     std::string destinationError;
-    auto page = commitRawExtensionPage(*ticks, session.activityLog(), [&]() -> std::string {
+    auto page = commitRawExtensionPage(types->classic, session.activityLog(), [&]() -> std::string {
       auto checked = checkDestination(options->to);
       if (!checked) {
         destinationError = checked.error().message;
         return {};
       }
       return checked->string();
-    });
+    }, types->modern);
     if (!page) {
       if (page.error().message == kSelectExtensionsMessage) throw CliExit{kExitUsage, page.error().message};
       throw CliExit{kExitFailure, destinationError.empty() ? page.error().message : destinationError};

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "raw/file_end.h"
+#include "raw/modern_end.h"
 
 namespace dravolin {
 namespace {
@@ -213,6 +214,8 @@ ExactEnd zipByEndRecord(CandidateBytes& bytes, std::uint64_t from, std::uint64_t
   return unknown();
 }
 
+}  // namespace
+
 ExactEnd zipEnd(CandidateBytes& bytes, std::uint64_t limit) {
   if (bytes.u32le(0) != kLocalSignature || !plausibleLocalHeader(bytes, 0)) return notThis();
   std::uint64_t pos = 0;
@@ -251,6 +254,8 @@ ExactEnd zipEnd(CandidateBytes& bytes, std::uint64_t limit) {
   }
   return unknown();
 }
+
+namespace {
 
 // ---- PDF: the last "%%EOF" of the file: one followed by more objects or a
 // cross-reference section (a linearized file's first part, an incremental
@@ -582,8 +587,8 @@ ExactEnd findExactEnd(EndRule rule, CandidateBytes& bytes, std::uint64_t limit) 
     case EndRule::Html: return htmlEnd(bytes, limit);
     case EndRule::Xml: return xmlEnd(bytes, limit);
     case EndRule::Rtf: return rtfEnd(bytes, limit);
+    default: return findModernEnd(rule, bytes, limit);
   }
-  return unknown();
 }
 
 }  // namespace dravolin

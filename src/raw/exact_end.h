@@ -15,7 +15,12 @@
 namespace dravolin {
 
 // The format rule of a table row ("None": the row's sector rule only).
-enum class EndRule : std::uint8_t { None, Jpeg, Png, Bmp, RiffAvi, RiffCdr, Zip, Pdf, Html, Xml, Rtf };
+enum class EndRule : std::uint8_t {
+  None, Jpeg, Png, Bmp, RiffAvi, RiffCdr, Zip, Pdf, Html, Xml, Rtf,
+  // The modern types.
+  Gif, Wav, Webp, Mp4, Mov, ThreeGp, M4a, Heic, Avif, Matroska, Webm, Mp3, Flac, Ogg, SevenZip, Gzip, Xz, Sqlite,
+  Docx, Xlsx, Pptx, Odt, Ods, Odp, Epub,
+};
 
 enum class EndOutcome {
   NotThisFormat,  // the header does not parse: no file of this type starts here

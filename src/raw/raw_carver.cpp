@@ -56,6 +56,9 @@ void RawCarver::run(Job& job) {
     }
   }
   result_.ran = true;
+  byFormat_ = std::any_of(table_.begin(), table_.end(), [this](const ExtensionEntry& e) {
+    return e.selected && e.endRule != EndRule::None && (settings_.exactEnds || e.modern);
+  });
   // An image file in memory is scanned where it lies.
   (void)window_->holdInPlace(settings_.start);
   writer_.setHeldSectors([this](SectorNumber first, SectorNumber end) { return window_->clean(first, end); });
@@ -136,22 +139,20 @@ RawCarver::Step RawCarver::processSegment(Job& job, SectorNumber& s, SectorNumbe
       }
       s = t;
       if (!match.found()) return Step::Continue;
-      const ExtensionEntry& matched = table_[static_cast<std::size_t>(match.entry)];
-      if (settings_.exactEnds && matched.endRule != EndRule::None) {
-        const ExactEnd exact = measure(s, matched);
-        if (exact.outcome == EndOutcome::NotThisFormat) {
-          // A header that does not parse is no file: the scan goes on.
+      if (byFormat_) {
+        Step step = Step::Continue;
+        const Exactly outcome = followExactly(job, s, match, step);
+        if (outcome == Exactly::Saved) {
+          if (step != Step::Continue) return step;
+          continue;
+        }
+        if (outcome == Exactly::Rejected) {
+          // No header here parses as its format: the scan goes on.
           statistics(job, s);
           ++s;
           continue;
         }
-        if (exact.outcome == EndOutcome::Found || exact.outcome == EndOutcome::Partial) {
-          const Step step = saveExact(job, s, match.entry, exact);
-          if (step != Step::Continue) return step;
-          continue;
-        }
-        // The end lies further than the format could be followed: the row's
-        // sector rule decides.
+        // Exactly::BySectorRule: match names the entry whose sector rule decides.
       }
       candidate_.active = true;
       candidate_.entry = match.entry;
@@ -262,6 +263,41 @@ bool RawCarver::writeFile(Job& job, SectorNumber first, std::uint64_t sectors, c
   return true;
 }
 
+RawCarver::Exactly RawCarver::followExactly(Job& job, SectorNumber& s, HeaderMatch& match, Step& step) {
+  const ByteSpan sector = window_->from(s).first(kSectorSize);
+  auto matches = [&](const ExtensionEntry& entry) {
+    return entry.selected && std::any_of(entry.headers.begin(), entry.headers.end(), [&](const SignatureRecord& h) {
+             return h.offset >= 0 && fitsIn(sector, static_cast<std::size_t>(h.offset), h.bytes.size()) &&
+                    std::memcmp(sector.data() + h.offset, h.bytes.data(), h.bytes.size()) == 0;
+           });
+  };
+  // The modern types first (they tell apart what the table's rows share:
+  // a DOCX before a ZIP), then the table's rows in order.
+  order_.clear();
+  for (std::size_t e = 0; e < table_.size(); ++e)
+    if (table_[e].modern && matches(table_[e])) order_.push_back(static_cast<int>(e));
+  for (std::size_t e = 0; e < table_.size(); ++e)
+    if (!table_[e].modern && matches(table_[e])) order_.push_back(static_cast<int>(e));
+  for (int index : order_) {
+    const ExtensionEntry& entry = table_[static_cast<std::size_t>(index)];
+    const bool formatRule = entry.endRule != EndRule::None && (settings_.exactEnds || entry.modern);
+    if (formatRule) {
+      const ExactEnd exact = measure(s, entry);
+      if (exact.outcome == EndOutcome::Found || exact.outcome == EndOutcome::Partial) {
+        step = saveExact(job, s, index, exact);
+        return Exactly::Saved;
+      }
+      // Another type's header, or a modern file whose end cannot be seen.
+      if (exact.outcome == EndOutcome::NotThisFormat || entry.modern) continue;
+    }
+    // The end lies further than the format could be followed, or the row
+    // has no format rule: its sector rule decides.
+    match = {index, 0, entry.MaxSearchSectors};
+    return Exactly::BySectorRule;
+  }
+  return Exactly::Rejected;
+}
+
 ExactEnd RawCarver::measure(SectorNumber b, const ExtensionEntry& entry) {
   const std::uint64_t available = (settings_.end - b) * kSectorSize;
   CandidateBytes bytes(
@@ -293,7 +329,10 @@ RawCarver::Step RawCarver::saveExact(Job& job, SectorNumber& s, int entryIndex, 
   const std::uint64_t sectors = (length + kSectorSize - 1) / kSectorSize;
   const std::uint32_t number = entry.FileCounter;
   entry.FileCounter += 1;
-  if (!writeFile(job, b, sectors, entry.name, number, length, exact.outcome == EndOutcome::Found)) return Step::Stop;
+  // With whole sectors asked for, the file keeps the rest of its last sector.
+  const std::uint64_t exactBytes = settings_.exactEnds ? length : 0;
+  if (!writeFile(job, b, sectors, entry.name, number, exactBytes, exact.outcome == EndOutcome::Found))
+    return Step::Stop;
   // The scan goes on after the file: its own bytes start nothing.
   statistics(job, b + sectors - 1);
   s = b + sectors;

@@ -127,6 +127,9 @@ class RawCarver {
   Step followWithSignatures(Job& job, SectorNumber& s, SectorNumber segmentEnd);
   Step followSectorBySector(Job& job, SectorNumber& s, SectorNumber segmentEnd);
   Step saveFound(Job& job, SectorNumber& s, const FileEnd& end);
+  enum class Exactly { Saved, Rejected, BySectorRule };
+  // The types whose header stands in sector s, followed by their formats.
+  Exactly followExactly(Job& job, SectorNumber& s, HeaderMatch& match, Step& step);
   ExactEnd measure(SectorNumber b, const ExtensionEntry& entry);
   Step saveExact(Job& job, SectorNumber& s, int entry, const ExactEnd& exact);
   // Writes one file found and records it; false when the user chose to stop.
@@ -156,6 +159,8 @@ class RawCarver {
   SearchStatistics statistics_;
   RawCarvingResult result_;
   std::atomic<SectorNumber> position_{0};
+  bool byFormat_ = false;    // some selected type is followed by its format
+  std::vector<int> order_;   // entries whose header stands in a sector
 };
 
 }  // namespace dravolin

@@ -110,6 +110,46 @@ const std::vector<RowSpec>& rows() {
   return table;
 }
 
+struct ModernSpec {
+  std::string_view name;
+  std::vector<SignatureSpec> headers;
+  EndRule rule;
+};
+
+// The modern types: headers at offset 0 unless given; the end rule also
+// tells apart types that share a header (RIFF forms, ftyp brands, ZIP
+// documents by their first entry).
+const std::vector<ModernSpec>& modernRows() {
+  static const std::vector<ModernSpec> table = {
+      {"GIF", {{"", "GIF87a"sv}, {"", "GIF89a"sv}}, EndRule::Gif},
+      {"WEBP", {{"", "RIFF"sv}}, EndRule::Webp},
+      {"WAV", {{"", "RIFF"sv}}, EndRule::Wav},
+      {"MP4", {{"", "ftyp"sv, 4}}, EndRule::Mp4},
+      {"MOV", {{"", "ftyp"sv, 4}}, EndRule::Mov},
+      {"3GP", {{"", "ftyp"sv, 4}}, EndRule::ThreeGp},
+      {"M4A", {{"", "ftyp"sv, 4}}, EndRule::M4a},
+      {"HEIC", {{"", "ftyp"sv, 4}}, EndRule::Heic},
+      {"AVIF", {{"", "ftyp"sv, 4}}, EndRule::Avif},
+      {"MKV", {{"", "\x1A\x45\xDF\xA3"sv}}, EndRule::Matroska},
+      {"WEBM", {{"", "\x1A\x45\xDF\xA3"sv}}, EndRule::Webm},
+      {"MP3", {{"", "ID3"sv}}, EndRule::Mp3},
+      {"FLAC", {{"", "fLaC"sv}}, EndRule::Flac},
+      {"OGG", {{"", "OggS"sv}}, EndRule::Ogg},
+      {"7Z", {{"", "7z\xBC\xAF\x27\x1C"sv}}, EndRule::SevenZip},
+      {"GZ", {{"", "\x1F\x8B\x08"sv}}, EndRule::Gzip},
+      {"XZ", {{"", "\xFD" "7zXZ"sv}}, EndRule::Xz},
+      {"SQLITE", {{"", "SQLite format 3"sv}}, EndRule::Sqlite},
+      {"DOCX", {{"", "PK\x03\x04"sv}}, EndRule::Docx},
+      {"XLSX", {{"", "PK\x03\x04"sv}}, EndRule::Xlsx},
+      {"PPTX", {{"", "PK\x03\x04"sv}}, EndRule::Pptx},
+      {"ODT", {{"", "PK\x03\x04"sv}}, EndRule::Odt},
+      {"ODS", {{"", "PK\x03\x04"sv}}, EndRule::Ods},
+      {"ODP", {{"", "PK\x03\x04"sv}}, EndRule::Odp},
+      {"EPUB", {{"", "PK\x03\x04"sv}}, EndRule::Epub},
+  };
+  return table;
+}
+
 std::vector<std::byte> toBytes(std::string_view text) {
   std::vector<std::byte> out(text.size());
   std::transform(text.begin(), text.end(), out.begin(), [](char c) { return static_cast<std::byte>(c); });
@@ -163,6 +203,27 @@ SignatureTable buildSignatureTable(const ExtensionTicks& ticks) {
       // never selected: the compound entry finds them.
       entry.selected = !row.headers.empty() && ticked(ticks, row.name);
     }
+    table.push_back(std::move(entry));
+  }
+  return table;
+}
+
+int modernRow(std::string_view name) {
+  for (std::size_t i = 0; i < kModernNames.size(); ++i)
+    if (kModernNames[i] == name) return static_cast<int>(i);
+  return -1;
+}
+
+SignatureTable buildSignatureTable(const ExtensionTicks& ticks, const ModernTicks& modern) {
+  SignatureTable table = buildSignatureTable(ticks);
+  const auto& rows = modernRows();
+  for (std::size_t i = 0; i < rows.size() && i < kModernCount; ++i) {
+    ExtensionEntry entry;
+    entry.name = std::string(rows[i].name);
+    for (const auto& h : rows[i].headers) entry.headers.push_back(makeRecord(rows[i].name, h, false));
+    entry.endRule = rows[i].rule;
+    entry.modern = true;
+    entry.selected = modern[i];
     table.push_back(std::move(entry));
   }
   return table;

@@ -256,7 +256,7 @@ TEST_F(CarveTest, RefusalsAndUsageErrors) {
   test::writeFile(home_ / "afile", "x");
   const std::vector<Case> cases = {
       {{"--types", "jpeg", "--to", out}, 2, "--whole-disk"},  // never chosen implicitly
-      {{"--whole-disk", "--types", "jpeg,gif", "--to", out}, 2, "GIF"},
+      {{"--whole-disk", "--types", "jpeg,gof", "--to", out}, 2, "GOF"},  // GIF is a modern type now
       {{"--whole-disk", "--types", ",", "--to", out}, 2, "Please select extensions to start."},
       {{"--whole-disk", "--types", "jpeg", "--to", (home_ / "afile" / "x").string()}, 1,
        "Not a valid Destination. Please specify destination."},

@@ -81,9 +81,13 @@ ExactEnd gifEnd(CandidateBytes& bytes, std::uint64_t limit) {
 
 // ---- RIFF forms of the modern rows.
 
-ExactEnd riffForm(CandidateBytes& bytes, std::uint64_t limit, std::string_view form) {
+ExactEnd riffForm(CandidateBytes& bytes, std::uint64_t limit, std::string_view form,
+                  std::initializer_list<std::string_view> firstChunks) {
   auto size = bytes.u32le(4);
   if (!textAt(bytes, 0, "RIFF"sv) || !textAt(bytes, 8, form) || !size || *size < 4) return notThis();
+  // The form's first chunk: "fmt " of a WAVE, the image chunk of a WebP.
+  if (std::none_of(firstChunks.begin(), firstChunks.end(), [&](std::string_view c) { return textAt(bytes, 12, c); }))
+    return notThis();
   return bySize(8 + std::uint64_t{*size} + (*size & 1), limit);
 }
 
@@ -363,7 +367,34 @@ ExactEnd flacEnd(CandidateBytes& bytes, std::uint64_t limit) {
   return unknown();
 }
 
-// ---- Ogg: pages until every logical stream begun has ended.
+// ---- Ogg: pages (each with its CRC checked) until every logical stream
+// begun has ended.
+
+// The page CRC: polynomial 0x04C11DB7, not reflected, over the page with
+// its CRC field as zeros.
+bool oggPageCrcHolds(CandidateBytes& bytes, std::uint64_t pos, std::uint64_t length, std::uint32_t stored) {
+  static const std::array<std::uint32_t, 256> table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t r = i << 24;
+      for (int k = 0; k < 8; ++k) r = r & 0x80000000u ? (r << 1) ^ 0x04C11DB7u : r << 1;
+      t[i] = r;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0;
+  for (std::uint64_t done = 0; done < length;) {
+    ByteSpan chunk = bytes.upTo(pos + done, static_cast<std::size_t>(std::min<std::uint64_t>(4096, length - done)));
+    if (chunk.empty()) return false;
+    for (std::size_t i = 0; i < chunk.size(); ++i) {
+      const std::uint64_t at = done + i;
+      const auto b = (at >= 22 && at < 26) ? 0u : std::to_integer<std::uint32_t>(chunk[i]);
+      crc = (crc << 8) ^ table[((crc >> 24) ^ b) & 0xFF];
+    }
+    done += chunk.size();
+  }
+  return crc == stored;
+}
 
 ExactEnd oggEnd(CandidateBytes& bytes, std::uint64_t limit) {
   std::set<std::uint32_t> open;
@@ -371,7 +402,7 @@ ExactEnd oggEnd(CandidateBytes& bytes, std::uint64_t limit) {
   while (pos < limit) {
     ByteSpan header = bytes.at(pos, 27);
     if (header.empty() || !textAt(bytes, pos, "OggS"sv) || header[4] != std::byte{0})
-      return pages ? partial(pos) : notThis();
+      return pages >= 2 ? partial(pos) : notThis();
     const auto flags = std::to_integer<unsigned>(header[5]);
     const std::uint32_t serial = readU32(header, 14);
     const auto segments = std::to_integer<std::size_t>(header[26]);
@@ -379,6 +410,8 @@ ExactEnd oggEnd(CandidateBytes& bytes, std::uint64_t limit) {
     if (table.empty()) return unknown();
     std::uint64_t body = 0;
     for (std::byte b : table) body += std::to_integer<unsigned>(b);
+    const std::uint32_t stored = readU32(header, 22);
+    if (!oggPageCrcHolds(bytes, pos, 27 + segments + body, stored)) return pages >= 2 ? partial(pos) : notThis();
     if (flags & 0x02) open.insert(serial);
     else if (pages == 0) return notThis();  // the first page begins a stream
     ++pages;
@@ -434,7 +467,7 @@ ExactEnd gzipEnd(CandidateBytes& bytes, std::uint64_t limit) {
     inflateEnd(&z);
     if (status != Z_STREAM_END) {
       if (status == Z_OK || status == Z_BUF_ERROR) return unknown();
-      return members ? found(pos) : (at - pos > 64 ? partial(at) : notThis());
+      return members ? found(pos) : notThis();
     }
     ++members;
     pos = at;
@@ -526,8 +559,8 @@ ExactEnd zipDocumentEnd(CandidateBytes& bytes, std::uint64_t limit, EndRule rule
 ExactEnd findModernEnd(EndRule rule, CandidateBytes& bytes, std::uint64_t limit) {
   switch (rule) {
     case EndRule::Gif: return gifEnd(bytes, limit);
-    case EndRule::Wav: return riffForm(bytes, limit, "WAVE"sv);
-    case EndRule::Webp: return riffForm(bytes, limit, "WEBP"sv);
+    case EndRule::Wav: return riffForm(bytes, limit, "WAVE"sv, {"fmt "sv});
+    case EndRule::Webp: return riffForm(bytes, limit, "WEBP"sv, {"VP8 "sv, "VP8L"sv, "VP8X"sv});
     case EndRule::Mp4:
     case EndRule::Mov:
     case EndRule::ThreeGp:

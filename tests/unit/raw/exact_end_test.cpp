@@ -2,6 +2,7 @@
 // copies: each copy breaks one thing and the rule must say so (the end, a
 // partial end, no file of this type, or an end it cannot see).
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <string>
@@ -72,6 +73,42 @@ std::string pdf() {
          "2 0 obj\n<< /Type /Catalog >>\nendobj\nxref\n0 1\ntrailer\n<< >>\nstartxref\n9\n%%EOF\r\n";
 }
 
+std::string box(const std::string& type, const std::string& body) {
+  return be32(static_cast<std::uint32_t>(body.size() + 8)) + type + body;
+}
+std::string mp4(const std::string& brand) {
+  return box("ftyp", brand + "\0\0\0\0" + brand) + box("moov", box("mvhd", std::string(20, '\0'))) +
+         box("mdat", "frames");
+}
+
+// A SQLite header of 3 pages of 1024 bytes (the rest of the pages blank).
+std::string sqlite(bool current) {
+  std::string h = "SQLite format 3"s + '\0' + be16(1024) + "\1\1\0\x40\x20\x20"s + be32(7) + be32(3);
+  h += std::string(92 - h.size(), '\0') + be32(current ? 7 : 6);
+  return h + std::string(3072 - h.size(), '\0');
+}
+
+std::string sevenZip(bool goodCrc) {
+  // The next header: 0x20 bytes after the start header, 0x10 long (its CRC not looked at).
+  const std::string fields = le32(0x20) + le32(0) + le32(0x10) + le32(0) + le32(0);
+  const auto crc = static_cast<std::uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(fields.data()), 20));
+  return "7z\xBC\xAF\x27\x1C\x00\x04"s + le32(goodCrc ? crc : crc ^ 1) + fields + std::string(0x30, '\x42');
+}
+
+std::string gzip(const std::string& text) {
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(text.size() + 256, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
 const std::string kHtml = "<html>\n<body><p>text</p></body>\n</HTML>\r\n";
 const std::string kXml = "<?xml version=\"1.0\"?>\n<!-- <a> -->\n<a x=\"1\"><a/><a><b>t</b></a></a>\n";
 const std::string kRtf = "{\\rtf1\\ansi {\\b bold \\} brace} \\{ plain}\r\n";
@@ -129,6 +166,22 @@ TEST(ExactEnd, EachRuleEndsItsFormatAndTellsDamage) {
       {"XML that never closes", EndRule::Xml, kXml.substr(0, 40) + "\0"s, EndOutcome::Partial, 40},
       {"RTF with escaped braces", EndRule::Rtf, kRtf + filler(20), EndOutcome::Found, kRtf.size()},
       {"not RTF", EndRule::Rtf, "{\\rt" + filler(20), EndOutcome::NotThisFormat, 0},
+      // Modern types.
+      {"MP4 by its top-level boxes", EndRule::Mp4, mp4("isom") + filler(30), EndOutcome::Found, mp4("isom").size()},
+      {"an MP4 is no MOV", EndRule::Mov, mp4("isom"), EndOutcome::NotThisFormat, 0},
+      {"a QuickTime brand is a MOV", EndRule::Mov, mp4("qt  "), EndOutcome::Found, mp4("qt  ").size()},
+      {"a stray ftyp", EndRule::Mp4, box("ftyp", "isom\0\0\0\0") + filler(40), EndOutcome::NotThisFormat, 0},
+      {"WAV", EndRule::Wav, "RIFF"s + le32(16) + "WAVEfmt " + le32(0) + filler(10), EndOutcome::Found, 24},
+      {"a WAVE without its format chunk", EndRule::Wav, riff("WAVE"), EndOutcome::NotThisFormat, 0},
+      {"SQLite by page size and count", EndRule::Sqlite, sqlite(true) + filler(9), EndOutcome::Found, 3072},
+      {"SQLite whose page count is stale", EndRule::Sqlite, sqlite(false), EndOutcome::Unknown, 0},
+      {"7z by its start header", EndRule::SevenZip, sevenZip(true) + filler(9), EndOutcome::Found, 0x50},
+      {"7z whose start header CRC fails", EndRule::SevenZip, sevenZip(false), EndOutcome::NotThisFormat, 0},
+      {"gzip to its member's end", EndRule::Gzip, gzip(kXml + kXml) + filler(20), EndOutcome::Found,
+       gzip(kXml + kXml).size()},
+      {"gzip cut short", EndRule::Gzip, gzip(kXml + kXml).substr(0, 30), EndOutcome::Unknown, 0},
+      {"a stray gzip header", EndRule::Gzip, "\x1F\x8B\x08\x00"s + std::string(6, '\0') + "\xFF\xFF\xFF"s + filler(40),
+       EndOutcome::NotThisFormat, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

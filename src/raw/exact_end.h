@@ -19,7 +19,7 @@ enum class EndRule : std::uint8_t {
   None, Jpeg, Png, Bmp, RiffAvi, RiffCdr, Zip, Pdf, Html, Xml, Rtf,
   // The modern types.
   Gif, Wav, Webp, Mp4, Mov, ThreeGp, M4a, Heic, Avif, Matroska, Webm, Mp3, Flac, Ogg, SevenZip, Gzip, Xz, Sqlite,
-  Docx, Xlsx, Pptx, Odt, Ods, Odp, Epub,
+  Docx, Xlsx, Pptx, Odt, Ods, Odp, Epub, Tiff, Dng, Cr2, Nef, Arw,
 };
 
 enum class EndOutcome {

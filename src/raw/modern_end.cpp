@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dravolin {
 namespace {
@@ -554,6 +555,119 @@ ExactEnd zipDocumentEnd(CandidateBytes& bytes, std::uint64_t limit, EndRule rule
   return zipEnd(bytes, limit);
 }
 
+// ---- TIFF and the camera raws built on it: the file ends where the
+// furthest of its IFDs, their values, strips, tiles and embedded pictures
+// ends. DNG has its version tag, CR2 "CR" after the header, NEF and ARW
+// their maker's name in Make.
+
+class TiffWalk {
+ public:
+  TiffWalk(CandidateBytes& bytes, std::uint64_t limit, bool bigEndian)
+      : bytes_(bytes), limit_(limit), big_(bigEndian) {}
+
+  std::optional<std::uint16_t> u16(std::uint64_t at) { return big_ ? bytes_.u16be(at) : bytes_.u16le(at); }
+  std::optional<std::uint32_t> u32(std::uint64_t at) { return big_ ? bytes_.u32be(at) : bytes_.u32le(at); }
+
+  // Walks the IFD chain from offset; false when an IFD does not parse.
+  bool walk(std::uint64_t offset, int depth) {
+    for (int chain = 0; offset != 0 && chain < 64; ++chain) {
+      if (depth > 4 || ++ifds_ > 512 || offset >= limit_ || !visited_.insert(offset).second) return ifds_ > 1;
+      auto count = u16(offset);
+      if (!count || *count == 0 || *count > 4096) return false;
+      const std::uint64_t entries = offset + 2;
+      extend(entries + 12ull * *count + 4);
+      std::vector<std::uint64_t> stripOffsets, stripCounts, tileOffsets, tileCounts;
+      std::optional<std::uint64_t> jpegOffset, jpegLength;
+      for (unsigned i = 0; i < *count; ++i) {
+        const std::uint64_t at = entries + 12ull * i;
+        auto tag = u16(at), type = u16(at + 2);
+        auto n = u32(at + 4), value = u32(at + 8);
+        if (!tag || !type || !n || !value) return false;
+        static constexpr unsigned kSizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+        if (*type == 0 || *type > 13) return false;
+        const std::uint64_t size = std::uint64_t{kSizes[*type]} * *n;
+        if (size > 4) extend(std::uint64_t{*value} + size);
+        if (*tag == 0xC612) dng_ = true;
+        if (*tag == 271 && *type == 2) make_ = size > 4 ? stringAt(*value, 16) : std::string();
+        auto values = [&]() {
+          std::vector<std::uint64_t> out;
+          const unsigned width = kSizes[*type];
+          if (width != 2 && width != 4) return out;
+          const std::uint64_t base = size > 4 ? *value : at + 8;
+          for (std::uint32_t k = 0; k < std::min<std::uint32_t>(*n, 65536); ++k) {
+            auto v = width == 2 ? std::optional<std::uint64_t>(u16(base + 2ull * k).value_or(0))
+                                : std::optional<std::uint64_t>(u32(base + 4ull * k).value_or(0));
+            out.push_back(*v);
+          }
+          return out;
+        };
+        switch (*tag) {
+          case 273: stripOffsets = values(); break;
+          case 279: stripCounts = values(); break;
+          case 324: tileOffsets = values(); break;
+          case 325: tileCounts = values(); break;
+          case 513: jpegOffset = *value; break;
+          case 514: jpegLength = *value; break;
+          case 330:  // SubIFDs
+            for (std::uint64_t sub : values()) walk(sub, depth + 1);
+            break;
+          case 34665:  // Exif IFD
+          case 34853:  // GPS IFD
+            walk(*value, depth + 1);
+            break;
+          default: break;
+        }
+      }
+      for (std::size_t k = 0; k < std::min(stripOffsets.size(), stripCounts.size()); ++k)
+        extend(stripOffsets[k] + stripCounts[k]);
+      for (std::size_t k = 0; k < std::min(tileOffsets.size(), tileCounts.size()); ++k)
+        extend(tileOffsets[k] + tileCounts[k]);
+      if (jpegOffset && jpegLength) extend(*jpegOffset + *jpegLength);
+      auto next = u32(entries + 12ull * *count);
+      if (!next) return false;
+      offset = *next;
+    }
+    return true;
+  }
+
+  std::uint64_t end() const { return end_; }
+  bool dng() const { return dng_; }
+  const std::string& make() const { return make_; }
+
+ private:
+  void extend(std::uint64_t to) { end_ = std::max(end_, to); }
+  std::string stringAt(std::uint64_t at, std::size_t n) {
+    ByteSpan got = bytes_.upTo(at, n);
+    return std::string(reinterpret_cast<const char*>(got.data()), got.size());
+  }
+
+  CandidateBytes& bytes_;
+  std::uint64_t limit_;
+  bool big_;
+  std::uint64_t end_ = 8;
+  int ifds_ = 0;
+  bool dng_ = false;
+  std::string make_;
+  std::set<std::uint64_t> visited_;
+};
+
+ExactEnd tiffEnd(CandidateBytes& bytes, std::uint64_t limit, EndRule rule) {
+  const bool little = textAt(bytes, 0, "II*\0"sv), big = textAt(bytes, 0, "MM\0*"sv);
+  if (!little && !big) return notThis();
+  TiffWalk walk(bytes, limit, big);
+  auto first = walk.u32(4);
+  if (!first || *first < 8 || !walk.walk(*first, 0)) return notThis();
+  EndRule kind = EndRule::Tiff;
+  if (walk.dng()) kind = EndRule::Dng;
+  else if (textAt(bytes, 8, "CR"sv)) kind = EndRule::Cr2;
+  else if (walk.make().starts_with("NIKON")) kind = EndRule::Nef;
+  else if (walk.make().starts_with("SONY")) kind = EndRule::Arw;
+  // The table's TIF row takes every TIFF; a raw's own row only its kind.
+  if (rule != EndRule::Tiff && kind != rule) return notThis();
+  if (walk.end() > limit) return partial(limit);
+  return found(walk.end());
+}
+
 }  // namespace
 
 ExactEnd findModernEnd(EndRule rule, CandidateBytes& bytes, std::uint64_t limit) {
@@ -583,6 +697,11 @@ ExactEnd findModernEnd(EndRule rule, CandidateBytes& bytes, std::uint64_t limit)
     case EndRule::Ods:
     case EndRule::Odp:
     case EndRule::Epub: return zipDocumentEnd(bytes, limit, rule);
+    case EndRule::Tiff:
+    case EndRule::Dng:
+    case EndRule::Cr2:
+    case EndRule::Nef:
+    case EndRule::Arw: return tiffEnd(bytes, limit, rule);
     default: return unknown();
   }
 }

@@ -95,7 +95,8 @@ const std::vector<RowSpec>& rows() {
       {.name = "SWF", .headers = {{"", "FWS"sv}}, .sizeOffset = 4, .sizeLength = 4,
        .sizeRule = SizeRule::RejectOutOfRange, .maxFileBytes = 0x6400000},
       {.name = "TIF", .headers = {{"", "II*\x00"sv}},
-       .ends = {{"", "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"sv, kAny}}},
+       .ends = {{"", "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"sv, kAny}},
+       .endRule = EndRule::Tiff},
       {.name = "WK1", .headers = {{"", "\x00\x00\x02\x00\x06\x04\x06\x00"sv}}, .ends = {{"", "\x00\x01\x00\x00\x00"sv, kAny}}},
       {.name = "WK3", .headers = {{"", "\x00\x00\x1A\x00\x00\x10\x04\x00"sv}},
        .ends = {{"", "\x00\x01\x00\x00\x00\x00\x00\x00"sv, kAny}}},
@@ -146,6 +147,10 @@ const std::vector<ModernSpec>& modernRows() {
       {"ODS", {{"", "PK\x03\x04"sv}}, EndRule::Ods},
       {"ODP", {{"", "PK\x03\x04"sv}}, EndRule::Odp},
       {"EPUB", {{"", "PK\x03\x04"sv}}, EndRule::Epub},
+      {"DNG", {{"", "II*\x00"sv}, {"", "MM\x00*"sv}}, EndRule::Dng},
+      {"CR2", {{"", "II*\x00"sv}, {"", "MM\x00*"sv}}, EndRule::Cr2},
+      {"NEF", {{"", "II*\x00"sv}, {"", "MM\x00*"sv}}, EndRule::Nef},
+      {"ARW", {{"", "II*\x00"sv}, {"", "MM\x00*"sv}}, EndRule::Arw},
   };
   return table;
 }

@@ -85,10 +85,10 @@ SignatureTable buildSignatureTable(const ExtensionTicks& ticks);
 
 // The modern types, each named as its folder (the usual extension); their
 // entries follow the table's rows, found and ended by their formats.
-inline constexpr std::size_t kModernCount = 25;
+inline constexpr std::size_t kModernCount = 29;
 inline constexpr std::array<std::string_view, kModernCount> kModernNames = {
-    "GIF", "WEBP", "WAV", "MP4", "MOV", "3GP", "M4A", "HEIC", "AVIF", "MKV", "WEBM", "MP3", "FLAC",
-    "OGG", "7Z", "GZ", "XZ", "SQLITE", "DOCX", "XLSX", "PPTX", "ODT", "ODS", "ODP", "EPUB"};
+    "GIF", "WEBP", "WAV", "MP4", "MOV", "3GP", "M4A", "HEIC", "AVIF", "MKV", "WEBM", "MP3", "FLAC", "OGG", "7Z",
+    "GZ",  "XZ",   "SQLITE", "DOCX", "XLSX", "PPTX", "ODT", "ODS", "ODP", "EPUB", "DNG", "CR2", "NEF", "ARW"};
 using ModernTicks = std::array<bool, kModernCount>;
 // Index of a modern type name (exact, upper case), or -1.
 int modernRow(std::string_view name);

@@ -109,6 +109,17 @@ std::string gzip(const std::string& text) {
   return out;
 }
 
+// A little-endian TIFF: one IFD with a strip (50..70) and Make "NIKON" at 80.
+std::string tiff() {
+  std::string t = "II*\0"s + le32(8) + le16(3);
+  t += le16(271) + le16(2) + le32(6) + le32(80);
+  t += le16(273) + le16(4) + le32(1) + le32(50);
+  t += le16(279) + le16(4) + le32(1) + le32(20);
+  t += le32(0);
+  t += std::string(50 - t.size(), '\0') + std::string(20, '\x77');
+  return t + std::string(80 - t.size(), '\0') + "NIKON\0"s;
+}
+
 const std::string kHtml = "<html>\n<body><p>text</p></body>\n</HTML>\r\n";
 const std::string kXml = "<?xml version=\"1.0\"?>\n<!-- <a> -->\n<a x=\"1\"><a/><a><b>t</b></a></a>\n";
 const std::string kRtf = "{\\rtf1\\ansi {\\b bold \\} brace} \\{ plain}\r\n";
@@ -180,6 +191,11 @@ TEST(ExactEnd, EachRuleEndsItsFormatAndTellsDamage) {
       {"gzip to its member's end", EndRule::Gzip, gzip(kXml + kXml) + filler(20), EndOutcome::Found,
        gzip(kXml + kXml).size()},
       {"gzip cut short", EndRule::Gzip, gzip(kXml + kXml).substr(0, 30), EndOutcome::Unknown, 0},
+      {"TIFF to its furthest value", EndRule::Tiff, tiff() + filler(30), EndOutcome::Found, 86},
+      {"a Nikon raw by its Make", EndRule::Nef, tiff(), EndOutcome::Found, 86},
+      {"a Nikon raw is no DNG", EndRule::Dng, tiff(), EndOutcome::NotThisFormat, 0},
+      {"a TIFF whose IFD does not parse", EndRule::Tiff, "II*\0"s + le32(8) + le16(0) + filler(30),
+       EndOutcome::NotThisFormat, 0},
       {"a stray gzip header", EndRule::Gzip, "\x1F\x8B\x08\x00"s + std::string(6, '\0') + "\xFF\xFF\xFF"s + filler(40),
        EndOutcome::NotThisFormat, 0},
   };

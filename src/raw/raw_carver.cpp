@@ -305,13 +305,15 @@ ExactEnd RawCarver::measure(SectorNumber b, const ExtensionEntry& entry) {
       [this, b](std::uint64_t offset, std::span<std::byte> out) -> std::size_t {
         const SectorNumber first = b + offset / kSectorSize;
         const auto count = static_cast<std::uint32_t>(out.size() / kSectorSize);
-        // What the scan holds is not read again.
-        const ByteSpan held = window_->clean(first, first + count);
-        if (held.size() == out.size()) {
-          std::memcpy(out.data(), held.data(), out.size());
-          return out.size();
-        }
-        (void)reader_.ReadSector(first, count, out.first(std::size_t{count} * kSectorSize));
+        // What the scan holds (sectors it could not read as the zeros they
+        // were read as) is not read again; the rest is read once.
+        const ByteSpan held = window_->from(first);
+        const std::size_t copied = std::min(held.size(), std::size_t{count} * kSectorSize);
+        if (copied > 0) std::memcpy(out.data(), held.data(), copied);
+        const auto done = static_cast<std::uint32_t>(copied / kSectorSize);
+        if (done < count)
+          (void)reader_.ReadSector(first + done, count - done,
+                                   out.subspan(std::size_t{done} * kSectorSize, std::size_t{count - done} * kSectorSize));
         return std::size_t{count} * kSectorSize;
       },
       [this](ByteSpan sector) { return dispatch_.match(sector).found(); });

@@ -483,6 +483,54 @@ ExactEnd rtfEnd(CandidateBytes& bytes, std::uint64_t limit) {
   return textOutcome(bytes, closed, cut);
 }
 
+// ---- PSD (and PSB): the header, then four sections each led by its
+// length (colour mode data, image resources, layers and masks), then the
+// merged image: raw (width x height x channels x depth) or RLE (a table of
+// row lengths, then the rows).
+
+ExactEnd psdEnd(CandidateBytes& bytes, std::uint64_t limit) {
+  ByteSpan header = bytes.at(0, 26);
+  auto version = bytes.u16be(4);
+  if (header.empty() || !textAt(bytes, 0, "8BPS"sv) || !version || (*version != 1 && *version != 2)) return notThis();
+  const bool big = *version == 2;
+  const auto channels = bytes.u16be(12), depth = bytes.u16be(22);
+  const auto height = bytes.u32be(14), width = bytes.u32be(18);
+  if (!channels || !depth || !height || !width || *channels == 0 || *channels > 56 || *height == 0 || *width == 0 ||
+      (*depth != 1 && *depth != 8 && *depth != 16 && *depth != 32))
+    return notThis();
+  std::uint64_t pos = 26;
+  for (int section = 0; section < 3; ++section) {
+    std::uint64_t length = 0;
+    if (section == 2 && big) {
+      auto high = bytes.u32be(pos), low = bytes.u32be(pos + 4);
+      if (!high || !low) return unknown();
+      length = std::uint64_t{*high} << 32 | *low;
+      pos += 8;
+    } else {
+      auto value = bytes.u32be(pos);
+      if (!value) return unknown();
+      length = *value;
+      pos += 4;
+    }
+    if (length > limit - std::min(limit, pos)) return section == 0 ? notThis() : unknown();
+    pos += length;
+  }
+  auto compression = bytes.u16be(pos);
+  if (!compression) return unknown();
+  pos += 2;
+  const std::uint64_t rows = std::uint64_t{*height} * *channels;
+  if (*compression == 0) return bySize(pos + (std::uint64_t{*width} * *depth + 7) / 8 * rows, limit);
+  if (*compression != 1) return unknown();
+  const std::uint64_t entry = big ? 4 : 2;
+  std::uint64_t data = 0;
+  for (std::uint64_t r = 0; r < rows; ++r) {
+    auto n = big ? bytes.u32be(pos + r * entry) : std::optional<std::uint32_t>(bytes.u16be(pos + r * entry));
+    if (!n || (!big && !bytes.u16be(pos + r * entry))) return unknown();
+    data += *n;
+  }
+  return bySize(pos + rows * entry + data, limit);
+}
+
 }  // namespace
 
 // ---- CandidateBytes
@@ -587,6 +635,7 @@ ExactEnd findExactEnd(EndRule rule, CandidateBytes& bytes, std::uint64_t limit) 
     case EndRule::Html: return htmlEnd(bytes, limit);
     case EndRule::Xml: return xmlEnd(bytes, limit);
     case EndRule::Rtf: return rtfEnd(bytes, limit);
+    case EndRule::Psd: return psdEnd(bytes, limit);
     default: return findModernEnd(rule, bytes, limit);
   }
 }

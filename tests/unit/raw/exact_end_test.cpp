@@ -120,6 +120,16 @@ std::string tiff() {
   return t + std::string(80 - t.size(), '\0') + "NIKON\0"s;
 }
 
+// A PSD of 2 x 2 pixels, 3 channels, 8 bits, RLE: empty colour mode data,
+// resources and layers, then 6 row lengths of 3 and the rows.
+std::string psd(unsigned compression) {
+  std::string p = "8BPS"s + be16(1) + std::string(6, '\0') + be16(3) + be32(2) + be32(2) + be16(8) + be16(3);
+  p += be32(0) + be32(4) + "8BIM" + be32(0) + be16(compression);
+  if (compression == 0) return p + std::string(12, '\x11');
+  for (int r = 0; r < 6; ++r) p += be16(3);
+  return p + std::string(18, '\x22');
+}
+
 const std::string kHtml = "<html>\n<body><p>text</p></body>\n</HTML>\r\n";
 const std::string kXml = "<?xml version=\"1.0\"?>\n<!-- <a> -->\n<a x=\"1\"><a/><a><b>t</b></a></a>\n";
 const std::string kRtf = "{\\rtf1\\ansi {\\b bold \\} brace} \\{ plain}\r\n";
@@ -191,6 +201,10 @@ TEST(ExactEnd, EachRuleEndsItsFormatAndTellsDamage) {
       {"gzip to its member's end", EndRule::Gzip, gzip(kXml + kXml) + filler(20), EndOutcome::Found,
        gzip(kXml + kXml).size()},
       {"gzip cut short", EndRule::Gzip, gzip(kXml + kXml).substr(0, 30), EndOutcome::Unknown, 0},
+      {"PSD with RLE rows", EndRule::Psd, psd(1) + filler(10), EndOutcome::Found, psd(1).size()},
+      {"PSD with raw rows", EndRule::Psd, psd(0) + filler(10), EndOutcome::Found, psd(0).size()},
+      {"PSD of no known depth", EndRule::Psd, "8BPS"s + be16(1) + std::string(6, '\0') + be16(3) + be32(2) + be32(2) +
+       be16(7) + be16(3) + filler(20), EndOutcome::NotThisFormat, 0},
       {"TIFF to its furthest value", EndRule::Tiff, tiff() + filler(30), EndOutcome::Found, 86},
       {"a Nikon raw by its Make", EndRule::Nef, tiff(), EndOutcome::Found, 86},
       {"a Nikon raw is no DNG", EndRule::Dng, tiff(), EndOutcome::NotThisFormat, 0},

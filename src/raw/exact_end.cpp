@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "raw/file_end.h"
 #include "raw/modern_end.h"
@@ -531,6 +532,75 @@ ExactEnd psdEnd(CandidateBytes& bytes, std::uint64_t limit) {
   return bySize(pos + rows * entry + data, limit);
 }
 
+// ---- Compound documents: the file holds the header sector and every
+// sector its FAT marks as used; the directory names the sub-type.
+
+ExactEnd compoundEnd(CandidateBytes& bytes, std::uint64_t limit) {
+  constexpr std::uint32_t kFree = 0xFFFFFFFF, kEndOfChain = 0xFFFFFFFE;
+  if (!textAt(bytes, 0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv)) return notThis();
+  auto major = bytes.u16le(26), shift = bytes.u16le(30);
+  auto fatCount = bytes.u32le(44), directory = bytes.u32le(48), difat = bytes.u32le(68), difatCount = bytes.u32le(72);
+  if (!major || !shift || !fatCount || !directory || !difat || !difatCount) return unknown();
+  if (!((*major == 3 && *shift == 9) || (*major == 4 && *shift == 12)) || *fatCount == 0) return notThis();
+  const std::uint64_t sector = std::uint64_t{1} << *shift;
+  const std::uint64_t perSector = sector / 4;
+  auto offsetOf = [&](std::uint64_t n) { return (n + 1) * sector; };
+  // The FAT's own sectors: 109 in the header, the rest in the DIFAT chain.
+  std::vector<std::uint32_t> fatSectors;
+  for (std::uint32_t i = 0; i < std::min<std::uint32_t>(*fatCount, 109); ++i) {
+    auto f = bytes.u32le(76 + 4ull * i);
+    if (!f) return unknown();
+    fatSectors.push_back(*f);
+  }
+  std::uint64_t furthest = 0;
+  std::uint32_t next = *difat;
+  for (std::uint32_t chain = 0; fatSectors.size() < *fatCount && next < kEndOfChain && chain < *difatCount; ++chain) {
+    furthest = std::max<std::uint64_t>(furthest, next);
+    for (std::uint64_t i = 0; i + 1 < perSector && fatSectors.size() < *fatCount; ++i) {
+      auto f = bytes.u32le(offsetOf(next) + 4 * i);
+      if (!f) return unknown();
+      fatSectors.push_back(*f);
+    }
+    auto link = bytes.u32le(offsetOf(next) + 4 * (perSector - 1));
+    if (!link) return unknown();
+    next = *link;
+  }
+  if (fatSectors.size() < *fatCount || fatSectors.size() > (std::size_t{1} << 16)) return unknown();
+  std::vector<std::uint32_t> fat;
+  for (std::size_t k = 0; k < fatSectors.size(); ++k) {
+    if (fatSectors[k] >= kEndOfChain || offsetOf(fatSectors[k]) >= limit) return unknown();
+    furthest = std::max<std::uint64_t>(furthest, fatSectors[k]);
+    for (std::uint64_t i = 0; i < perSector; ++i) {
+      auto value = bytes.u32le(offsetOf(fatSectors[k]) + 4 * i);
+      if (!value) return unknown();
+      fat.push_back(*value);
+      if (*value != kFree) furthest = std::max<std::uint64_t>(furthest, k * perSector + i);
+    }
+  }
+  // The sub-type: the first stream name the directory's sectors hold.
+  static constexpr std::pair<std::u16string_view, std::string_view> kStreams[] = {
+      {u"WordDocument", "DOC"}, {u"Workbook", "XLS"}, {u"PowerPoint Document", "PPT"}, {u"PageMaker", "PMD"}};
+  std::string_view subType;
+  std::uint32_t dir = *directory;
+  for (int walked = 0; subType.empty() && dir < fat.size() && walked < 256; ++walked, dir = fat[dir]) {
+    for (std::uint64_t e = 0; e < sector / 128 && subType.empty(); ++e) {
+      ByteSpan entry = bytes.at(offsetOf(dir) + 128 * e, 128);
+      if (entry.empty()) return unknown();
+      const std::size_t nameBytes = std::min<std::size_t>(readU16(entry, 64), 64);
+      for (const auto& [name, type] : kStreams)
+        if (nameBytes == (name.size() + 1) * 2) {
+          bool same = true;
+          for (std::size_t c = 0; c < name.size() && same; ++c) same = readU16(entry, 2 * c) == name[c];
+          if (same) subType = type;
+        }
+    }
+  }
+  if (subType.empty()) return unknown();  // the sector rule decides, as it always did
+  ExactEnd end = bySize(offsetOf(furthest) + sector, limit);
+  end.subType = subType;
+  return end;
+}
+
 }  // namespace
 
 // ---- CandidateBytes
@@ -636,6 +706,7 @@ ExactEnd findExactEnd(EndRule rule, CandidateBytes& bytes, std::uint64_t limit) 
     case EndRule::Xml: return xmlEnd(bytes, limit);
     case EndRule::Rtf: return rtfEnd(bytes, limit);
     case EndRule::Psd: return psdEnd(bytes, limit);
+    case EndRule::Compound: return compoundEnd(bytes, limit);
     default: return findModernEnd(rule, bytes, limit);
   }
 }

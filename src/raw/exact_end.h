@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "common/byte_reader.h"
@@ -16,7 +17,7 @@ namespace dravolin {
 
 // The format rule of a table row ("None": the row's sector rule only).
 enum class EndRule : std::uint8_t {
-  None, Jpeg, Png, Bmp, RiffAvi, RiffCdr, Zip, Pdf, Html, Xml, Rtf, Psd,
+  None, Jpeg, Png, Bmp, RiffAvi, RiffCdr, Zip, Pdf, Html, Xml, Rtf, Psd, Compound,
   // The modern types.
   Gif, Wav, Webp, Mp4, Mov, ThreeGp, M4a, Heic, Avif, Matroska, Webm, Mp3, Flac, Ogg, SevenZip, Gzip, Xz, Sqlite,
   Docx, Xlsx, Pptx, Odt, Ods, Odp, Epub, Tiff, Dng, Cr2, Nef, Arw,
@@ -32,6 +33,9 @@ enum class EndOutcome {
 struct ExactEnd {
   EndOutcome outcome = EndOutcome::Unknown;
   std::uint64_t length = 0;  // bytes from the header on (Found, Partial)
+  // The sub-type a compound document's directory names ("DOC", "XLS",
+  // "PPT", "PMD"), else empty.
+  std::string_view subType{};
   bool operator==(const ExactEnd&) const = default;
 };
 

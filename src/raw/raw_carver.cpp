@@ -283,6 +283,11 @@ RawCarver::Exactly RawCarver::followExactly(Job& job, SectorNumber& s, HeaderMat
     const bool formatRule = entry.endRule != EndRule::None && (settings_.exactEnds || entry.modern);
     if (formatRule) {
       const ExactEnd exact = measure(s, entry);
+      // A compound document of a sub-type that was not ticked is dropped.
+      if (entry.compound && !exact.subType.empty() &&
+          std::none_of(entry.ends.begin(), entry.ends.end(),
+                       [&](const SignatureRecord& e) { return e.selected && e.name == exact.subType; }))
+        continue;
       if (exact.outcome == EndOutcome::Found || exact.outcome == EndOutcome::Partial) {
         step = saveExact(job, s, index, exact);
         return Exactly::Saved;
@@ -333,7 +338,8 @@ RawCarver::Step RawCarver::saveExact(Job& job, SectorNumber& s, int entryIndex, 
   entry.FileCounter += 1;
   // With whole sectors asked for, the file keeps the rest of its last sector.
   const std::uint64_t exactBytes = settings_.exactEnds ? length : 0;
-  if (!writeFile(job, b, sectors, entry.name, number, exactBytes, exact.outcome == EndOutcome::Found))
+  const std::string name = exact.subType.empty() ? entry.name : std::string(exact.subType);
+  if (!writeFile(job, b, sectors, name, number, exactBytes, exact.outcome == EndOutcome::Found))
     return Step::Stop;
   // The scan goes on after the file: its own bytes start nothing.
   statistics(job, b + sectors - 1);

@@ -70,7 +70,7 @@ const std::vector<RowSpec>& rows() {
                 {"PPT", "\x00\x00\x00\x14\x00\x00\x00\x5F\xC0\x91\xE3"sv, kAny},
                 {"XLS", "\x01\x00\x00\x00\x02\x00\x00\x00\x03\x00\x00\x00\x04"sv, kAny},
                 {"PMD", "DISPLAY"sv, kAny}},
-       .compound = true},
+       .compound = true, .endRule = EndRule::Compound},
       {.name = "DWG", .headers = {{"", "AC1015"sv}}, .ends = {{"", "\xAC\xDB\xBF\xF6\xED\xC3\x55\xFE\x00\x00"sv, kAny}},
        .maxSearchSectors = 0x200000},
       {.name = "EML", .headers = {{"", "MIME-"sv}}, .ends = {{"", "\r\n\x00\x00"sv, kAny}}},

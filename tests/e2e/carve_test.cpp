@@ -116,7 +116,7 @@ TEST_F(CarveTest, EveryPlacedFileIsFoundWithItsSizeAndTheSourceIsUnchanged) {
 // types without an exact end keep their sector rule; the bitmap header with
 // size 0 does not parse and gives nothing.
 TEST_F(CarveTest, FilesWhoseFormatGivesTheirEndAreCarvedByteExact) {
-  const std::set<std::string> exact = {"JPEG", "PNG", "BMP", "PDF", "ZIP", "HTML", "RTF", "XML", "AVI"};
+  const std::set<std::string> exact = {"JPEG", "PNG", "BMP", "PDF", "ZIP", "HTML", "RTF", "XML", "AVI", "DOC", "XLS", "PPT"};
   json doc;
   auto files = carve({"--whole-disk", "--types", "all"}, &doc, false);
   std::size_t expected = 0;
@@ -145,6 +145,12 @@ TEST_F(CarveTest, FilesWhoseFormatGivesTheirEndAreCarvedByteExact) {
   for (const auto& [start, f] : files) bytes += f["size"].get<std::uint64_t>();
   EXPECT_EQ(doc["bytes_recovered"].get<std::uint64_t>(), bytes);
   EXPECT_EQ(doc["message"], "Raw Saving Completed Successfully.");
+  // A compound document of a sub-type not chosen gives nothing.
+  fs::remove_all(home_ / "out");
+  auto xls = carve({"--whole-disk", "--types", "xls"}, nullptr, false);
+  ASSERT_EQ(xls.size(), 1u);
+  for (const auto& p : placed_)
+    if (p.type == "XLS") EXPECT_EQ(test::sha256File(xls.begin()->second["path"].get<std::string>()), p.sha256);
 }
 
 TEST_F(CarveTest, RiffGoesToAviWhenAviAndCdrAreChosenAndToCdrAlone) {

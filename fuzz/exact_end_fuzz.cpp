@@ -13,7 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dravolin;
   if (size < 1) return 0;
-  constexpr unsigned kRules = static_cast<unsigned>(EndRule::Epub) + 1;
+  constexpr unsigned kRules = static_cast<unsigned>(EndRule::Compound) + 1;
   const auto rule = static_cast<EndRule>(data[0] % kRules);
   const ByteSpan file(reinterpret_cast<const std::byte*>(data + 1), size - 1);
   CandidateBytes memory(file, [](ByteSpan sector) { return !sector.empty() && sector[0] == std::byte{0xA5}; });

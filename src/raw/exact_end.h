@@ -17,10 +17,12 @@ namespace dravolin {
 
 // The format rule of a table row ("None": the row's sector rule only).
 enum class EndRule : std::uint8_t {
-  None, Jpeg, Png, Bmp, RiffAvi, RiffCdr, Zip, Pdf, Html, Xml, Rtf, Psd, Compound,
+  None, Jpeg, Png, Bmp, RiffAvi, RiffCdr, Zip, Pdf, Html, Xml, Rtf,
   // The modern types.
   Gif, Wav, Webp, Mp4, Mov, ThreeGp, M4a, Heic, Avif, Matroska, Webm, Mp3, Flac, Ogg, SevenZip, Gzip, Xz, Sqlite,
   Docx, Xlsx, Pptx, Odt, Ods, Odp, Epub, Tiff, Dng, Cr2, Nef, Arw,
+  // More of the table's rows.
+  Psd, Compound,
 };
 
 enum class EndOutcome {

@@ -150,7 +150,9 @@ TEST_F(CarveTest, FilesWhoseFormatGivesTheirEndAreCarvedByteExact) {
   auto xls = carve({"--whole-disk", "--types", "xls"}, nullptr, false);
   ASSERT_EQ(xls.size(), 1u);
   for (const auto& p : placed_)
-    if (p.type == "XLS") EXPECT_EQ(test::sha256File(xls.begin()->second["path"].get<std::string>()), p.sha256);
+    if (p.type == "XLS") {
+      EXPECT_EQ(test::sha256File(xls.begin()->second["path"].get<std::string>()), p.sha256);
+    }
 }
 
 TEST_F(CarveTest, RiffGoesToAviWhenAviAndCdrAreChosenAndToCdrAlone) {

@@ -21,11 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((inMemory.outcome == EndOutcome::Found || inMemory.outcome == EndOutcome::Partial) &&
       inMemory.length > file.size())
     std::abort();
-  // The same bytes fetched in whole sectors (the last one padded with zeros).
+  // The same bytes fetched a buffer at a time from sector-aligned offsets.
   std::vector<std::byte> padded(file.begin(), file.end());
   padded.resize((file.size() + 511) / 512 * 512);
   CandidateBytes fetched(
-      padded.size(),
+      file.size(),
       [&](std::uint64_t offset, std::span<std::byte> out) {
         std::memcpy(out.data(), padded.data() + offset, out.size());
         return out.size();

@@ -12,6 +12,7 @@ RawRecoveryRun::RawRecoveryRun(Session& session, SearchController& controller, R
   settings_.start = state.PartitionStart;
   settings_.end = static_cast<SectorNumber>(std::max<std::int64_t>(state.PartitionEnd, 0));
   settings_.target.savingPath = page_.savingPath;
+  settings_.exactEnds = page_.exactEnds;
   settings_.target.askSavingPath = std::move(askAnotherSavingPath);
   settings_.target.freeSpace = std::move(freeSpace);
   settings_.caption = state.caption;

@@ -20,6 +20,7 @@ struct CarveOptions {
   std::string types;
   std::string to;
   bool allowSameDisk = false;
+  bool wholeSectors = false;
 };
 
 // Passes questions to the terminal. Without a terminal the question whether
@@ -63,8 +64,9 @@ nlohmann::json resultJson(const RawCarvingResult& result) {
   nlohmann::json files = nlohmann::json::array();
   nlohmann::json errors = nlohmann::json::array();
   for (const auto& f : result.files) {
-    nlohmann::json file{{"path", f.path}, {"type", f.type}, {"start_sector", f.startSector},
-                        {"sectors", f.sectors}, {"written", f.written}};
+    nlohmann::json file{{"path", f.path},       {"type", f.type},   {"start_sector", f.startSector},
+                        {"sectors", f.sectors}, {"size", f.bytes},  {"written", f.written}};
+    if (!f.complete) file["complete"] = false;
     if (!f.written) {
       file["error"] = f.error.empty() ? "not written" : f.error;
       errors.push_back({{"path", f.path}, {"error", file["error"]}});
@@ -93,6 +95,9 @@ nlohmann::json resultJson(const RawCarvingResult& result) {
 // zero-filled sectors, and the sectors the run could not read.
 void printProblems(const RawCarvingResult& result) {
   for (const auto& f : result.files) {
+    if (!f.complete)
+      std::fprintf(stderr, "dravolin: %s: partial: its format stops parsing after %llu bytes\n", f.path.c_str(),
+                   static_cast<unsigned long long>(f.bytes));
     if (!f.written)
       std::fprintf(stderr, "dravolin: error: %s: %s\n", f.path.c_str(), f.error.empty() ? "not written" : f.error.c_str());
     if (!f.unreadable.empty())
@@ -110,9 +115,10 @@ void printProblems(const RawCarvingResult& result) {
 
 void printResult(const RawCarvingResult& result, SectorNumber end, const std::string& elapsed) {
   for (const auto& f : result.files)
-    std::printf("%s%s  (%s, start sector %llu, %llu sectors)\n", f.written ? "" : "not written: ", f.path.c_str(),
-                f.type.c_str(), static_cast<unsigned long long>(f.startSector),
-                static_cast<unsigned long long>(f.sectors));
+    std::printf("%s%s  (%s, start sector %llu, %llu sectors, %llu bytes%s)\n", f.written ? "" : "not written: ",
+                f.path.c_str(), f.type.c_str(), static_cast<unsigned long long>(f.startSector),
+                static_cast<unsigned long long>(f.sectors), static_cast<unsigned long long>(f.bytes),
+                f.complete ? "" : ", partial");
   std::printf("Raw Recovery for Selected Extensions :\n");
   std::printf("Time Elapsed : %s\n", elapsed.c_str());
   std::printf("Current Sector : %llu / %llu\n", static_cast<unsigned long long>(result.currentSector),
@@ -139,14 +145,24 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
     if (!names.empty()) names += ", ";
     names += name;
   }
-  command->add_option("--types", options->types, "Comma-separated file types (" + names + ") or all")->required();
+  std::string modernNames;
+  for (auto name : kModernNames) {
+    if (!modernNames.empty()) modernNames += ", ";
+    modernNames += name;
+  }
+  command->add_option("--types", options->types,
+                      "Comma-separated file types or extensions: all (" + names + "), modern (" + modernNames +
+                          "), or any of them")
+      ->required();
   command->add_option("--to", options->to, "Destination folder (created when missing)")->required();
+  command->add_flag("--whole-sectors", options->wholeSectors,
+                    "Save whole sectors up to the end signature or size field, not the format's exact end");
   command->add_flag("--allow-same-disk", options->allowSameDisk,
                     "Save even when the destination lies on the source disk");
 
   return [options, &context]() -> int {
-    auto ticks = parseExtensionList(options->types);
-    if (!ticks) throw CliExit{kExitUsage, ticks.error().message};
+    auto types = parseTypeList(options->types);
+    if (!types) throw CliExit{kExitUsage, types.error().message};
 
     context.openSource(options->source, true, kRawRecovery);
     context.checkDestinationDisk(options->to, options->allowSameDisk);
@@ -157,7 +173,7 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
     session.state.RecoveryMode = kRawRecoverySearch;
     session.state.CurrentStep = 10;
     std::string destinationError;
-    auto page = commitRawExtensionPage(*ticks, session.activityLog(), [&]() -> std::string {
+    auto page = commitRawExtensionPage(types->classic, session.activityLog(), [&]() -> std::string {
       std::string why;
       auto checked = checkDestination(options->to, &why);
       if (!checked) {
@@ -165,11 +181,13 @@ CommandRunner registerCarveCommand(CLI::App& app, CliContext& context) {
         return {};
       }
       return checked->string();
-    });
+    }, types->modern);
     if (!page) {
       if (page.error().message == kSelectExtensionsMessage) throw CliExit{kExitUsage, page.error().message};
       throw CliExit{kExitFailure, destinationError.empty() ? page.error().message : destinationError};
     }
+
+    page->exactEnds = !options->wholeSectors;
 
     // Step 3.
     CarvePrompter prompter(context.prompter());

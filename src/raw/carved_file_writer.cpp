@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 namespace dravolin {
@@ -38,7 +39,30 @@ std::size_t writeAll(int fd, const std::byte* data, std::size_t size, int& error
   return done;
 }
 
+// "<digits>.<name>": the number, else nothing.
+std::optional<std::uint64_t> numberOf(const std::string& fileName, const std::string& name) {
+  if (fileName.size() < name.size() + 2) return std::nullopt;
+  const std::size_t digits = fileName.size() - name.size() - 1;
+  if (fileName.compare(digits, std::string::npos, "." + name) != 0 || digits > 19) return std::nullopt;
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < digits; ++i) {
+    const char c = fileName[i];
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
 }  // namespace
+
+std::uint64_t CarvedFileWriter::nextFreeNumber(const fs::path& folder, const std::string& name) {
+  std::uint64_t next = 0;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    if (auto number = numberOf(it->path().filename().string(), name))
+      next = std::max(next, *number == std::numeric_limits<std::uint64_t>::max() ? *number : *number + 1);
+  return next;
+}
 
 CarvedFileWriter::CarvedFileWriter(SectorReader& reader, CarvedFileTarget target)
     : reader_(reader), target_(std::move(target)) {
@@ -61,7 +85,8 @@ bool CarvedFileWriter::ensureFreeSpace(std::uint64_t needed, Job& job) {
 }
 
 int CarvedFileWriter::SaveCarvedFile(SectorNumber first, SectorNumber end, const std::string& name,
-                                     std::uint32_t number, std::string& lastName, Job& job) {
+                                     std::uint32_t number, std::string& lastName, Job& job,
+                                     std::uint64_t exactBytes) {
   const std::uint64_t sectors = end > first ? end - first : 0;
   lastError_.clear();
   lastUnreadable_.clear();
@@ -75,7 +100,10 @@ int CarvedFileWriter::SaveCarvedFile(SectorNumber first, SectorNumber end, const
     if (error) folderError = error.message();
     if (fs::is_directory(folder, error)) createdFolders_.insert(folder.native());
   }
-  const fs::path file = folder / (std::to_string(number) + "." + name);
+  // Numbers go on after those an earlier run left in the folder.
+  auto base = numberBase_.find(folder.native());
+  if (base == numberBase_.end()) base = numberBase_.emplace(folder.native(), nextFreeNumber(folder, name)).first;
+  const fs::path file = folder / (std::to_string(base->second + number) + "." + name);
   lastName = file.string();
   job.setLastName(lastName);
 
@@ -123,6 +151,15 @@ int CarvedFileWriter::SaveCarvedFile(SectorNumber first, SectorNumber end, const
     done += count;
   }
   lastUnreadable_ = watch.sectors().ranges();
+  if (exactBytes > 0 && exactBytes < sectors * kSectorSize) {
+    // The format said where the file ends inside its last sector.
+    if (::ftruncate(fd, static_cast<off_t>(exactBytes)) != 0) {
+      lastError_ = std::string("cutting the file to its length failed: ") + std::strerror(errno);
+      ::close(fd);
+      return kCarveWriteFailed;
+    }
+    bytesRecovered_ -= sectors * kSectorSize - exactBytes;
+  }
   if (::close(fd) != 0) {
     lastError_ = std::string("closing the file failed: ") + std::strerror(errno);
     return kCarveWriteFailed;

@@ -1,12 +1,15 @@
 #pragma once
 // Writing one carved file: the free-space check of the target with its
 // prompts, one folder per type below the saving path, files numbered in the
-// order found (JPEG/0.JPEG, JPEG/1.JPEG, ...), an existing file of that name
-// overwritten, the sectors copied in large pieces.
+// order found (JPEG/0.JPEG, JPEG/1.JPEG, ...) after the highest number an
+// earlier run left in that folder, so that no earlier file is overwritten;
+// the sectors copied in large pieces, the last one cut to the file's exact
+// length when it is known.
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -42,13 +45,20 @@ class CarvedFileWriter {
  public:
   CarvedFileWriter(SectorReader& reader, CarvedFileTarget target);
 
-  // Writes sectors [first, end) to <saving path>/<name>/<number>.<name>.
+  // Writes sectors [first, end) to <saving path>/<name>/<number>.<name>,
+  // where the number is counted on from the highest number that folder held
+  // when this writer first wrote into it. exactBytes, when not 0 and not
+  // above the sectors' bytes, is the file's length: the file is cut there.
   // Returns kCarveWritten, kCarveWriteFailed (the file could not be created
   // or a write came up short) or kCarveStopChosen (the user chose to stop at
   // the free-space prompt). lastName gets the file's full path before it is
   // created.
   int SaveCarvedFile(SectorNumber first, SectorNumber end, const std::string& name, std::uint32_t number,
-                     std::string& lastName, Job& job);
+                     std::string& lastName, Job& job, std::uint64_t exactBytes = 0);
+
+  // The number after the highest "<number>.<name>" in a folder (0 when it
+  // holds none or cannot be read).
+  static std::uint64_t nextFreeNumber(const std::filesystem::path& folder, const std::string& name);
 
   // Sectors the caller already holds, read without failures: the held
   // sectors from first on (none when it holds first not), which are then
@@ -70,6 +80,8 @@ class CarvedFileWriter {
   CarvedFileTarget target_;
   std::vector<std::byte> buffer_;
   std::set<std::string> createdFolders_;
+  // Per folder: what this run's numbers are counted on from.
+  std::map<std::string, std::uint64_t> numberBase_;
   HeldSectors held_;
   std::atomic<std::uint64_t> bytesRecovered_{0};
   std::string lastError_;

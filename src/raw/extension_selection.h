@@ -19,9 +19,25 @@ inline constexpr const char* kSpecifySavingPathMessage = "Please specify destina
 // An unknown name is refused with a message that lists the known ones.
 [[nodiscard]] Result<ExtensionTicks> parseExtensionList(std::string_view list);
 
+// The table's types and the modern ones, as the command line names them.
+struct TypeSelection {
+  ExtensionTicks classic{};
+  ModernTicks modern{};
+  bool operator==(const TypeSelection&) const = default;
+};
+
+// A comma-separated list of type names and common extensions (jpg, tiff,
+// htm, gzip...) in any case, "all" (the table's types) and "modern" (the
+// modern ones). An unknown name is refused with a message that lists the
+// known ones.
+[[nodiscard]] Result<TypeSelection> parseTypeList(std::string_view list);
+
 struct RawPageChoice {
   SignatureTable table;
   std::string savingPath;
+  // Files end where their format says (false: whole sectors by the table's
+  // sector rules, as asked with --whole-sectors).
+  bool exactEnds = true;
 };
 
 // OK of the page: writes "Step 2 (b) :" with the ticked names to the
@@ -30,6 +46,7 @@ struct RawPageChoice {
 // refuses an empty path ("Please specify destination/saving path."), else
 // logs the path.
 [[nodiscard]] Result<RawPageChoice> commitRawExtensionPage(const ExtensionTicks& ticks, LogFile& activityLog,
-                                                                 const std::function<std::string()>& savingPathDialog);
+                                                                 const std::function<std::string()>& savingPathDialog,
+                                                                 const ModernTicks& modern = {});
 
 }  // namespace dravolin

@@ -56,6 +56,9 @@ void RawCarver::run(Job& job) {
     }
   }
   result_.ran = true;
+  byFormat_ = std::any_of(table_.begin(), table_.end(), [this](const ExtensionEntry& e) {
+    return e.selected && e.endRule != EndRule::None && (settings_.exactEnds || e.modern);
+  });
   // An image file in memory is scanned where it lies.
   (void)window_->holdInPlace(settings_.start);
   writer_.setHeldSectors([this](SectorNumber first, SectorNumber end) { return window_->clean(first, end); });
@@ -144,6 +147,21 @@ RawCarver::Step RawCarver::processSegment(Job& job, SectorNumber& s, SectorNumbe
       }
       s = t;
       if (!match.found()) return Step::Continue;
+      if (byFormat_) {
+        Step step = Step::Continue;
+        const Exactly outcome = followExactly(job, s, match, step);
+        if (outcome == Exactly::Saved) {
+          if (step != Step::Continue) return step;
+          continue;
+        }
+        if (outcome == Exactly::Rejected) {
+          // No header here parses as its format: the scan goes on.
+          statistics(job, s);
+          ++s;
+          continue;
+        }
+        // Exactly::BySectorRule: match names the entry whose sector rule decides.
+      }
       candidate_.active = true;
       candidate_.entry = match.entry;
       candidate_.maxSearchSectors = std::max<std::uint32_t>(match.maxSearchSectors, 1);
@@ -234,25 +252,115 @@ RawCarver::Step RawCarver::followSectorBySector(Job& job, SectorNumber& s, Secto
   return Step::Continue;
 }
 
-RawCarver::Step RawCarver::saveFound(Job& job, SectorNumber& s, const FileEnd& end) {
-  const SectorNumber b = candidate_.start;
-  const SectorNumber d = s;
-  // A compound document of a sub-type that was not ticked is dropped.
-  if (compound_.subTypeSeen && !compound_.subTypeSelected) return Step::Restart;
-  const int saved = writer_.SaveCarvedFile(b, b + end.sizeSectors, end.name, end.fileNumber, result_.lastName, job);
+bool RawCarver::writeFile(Job& job, SectorNumber first, std::uint64_t sectors, const std::string& name,
+                          std::uint32_t number, std::uint64_t exactBytes, bool complete) {
+  const int saved = writer_.SaveCarvedFile(first, first + sectors, name, number, result_.lastName, job, exactBytes);
   if (saved == kCarveStopChosen) {
     job.requestStop();
-    return Step::Stop;
+    return false;
   }
   result_.filesFound += 1;  // also when the file could not be written
   statistics_.lastName = result_.lastName;
-  CarvedFile file{result_.lastName, end.name, b, end.sizeSectors, saved == kCarveWritten, writer_.lastError(),
-                  writer_.lastUnreadable()};
+  CarvedFile file{result_.lastName, name, first, sectors, exactBytes ? exactBytes : sectors * kSectorSize, complete,
+                  saved == kCarveWritten, writer_.lastError(), writer_.lastUnreadable()};
   if (file.written) ++result_.filesWritten;
   else ++result_.filesNotWritten;
   if (!file.unreadable.empty()) ++result_.filesWithUnreadableSectors;
   if (settings_.onFile) settings_.onFile(file);
   result_.files.push_back(std::move(file));
+  return true;
+}
+
+RawCarver::Exactly RawCarver::followExactly(Job& job, SectorNumber& s, HeaderMatch& match, Step& step) {
+  const ByteSpan sector = window_->from(s).first(kSectorSize);
+  auto matches = [&](const ExtensionEntry& entry) {
+    return entry.selected && std::any_of(entry.headers.begin(), entry.headers.end(), [&](const SignatureRecord& h) {
+             return h.offset >= 0 && fitsIn(sector, static_cast<std::size_t>(h.offset), h.bytes.size()) &&
+                    std::memcmp(sector.data() + h.offset, h.bytes.data(), h.bytes.size()) == 0;
+           });
+  };
+  // The modern types first (they tell apart what the table's rows share:
+  // a DOCX before a ZIP), then the table's rows in order.
+  order_.clear();
+  for (std::size_t e = 0; e < table_.size(); ++e)
+    if (table_[e].modern && matches(table_[e])) order_.push_back(static_cast<int>(e));
+  for (std::size_t e = 0; e < table_.size(); ++e)
+    if (!table_[e].modern && matches(table_[e])) order_.push_back(static_cast<int>(e));
+  for (int index : order_) {
+    const ExtensionEntry& entry = table_[static_cast<std::size_t>(index)];
+    const bool formatRule = entry.endRule != EndRule::None && (settings_.exactEnds || entry.modern);
+    if (formatRule) {
+      const ExactEnd exact = measure(s, entry);
+      // A compound document of a sub-type that was not ticked is dropped.
+      if (entry.compound && !exact.subType.empty() &&
+          std::none_of(entry.ends.begin(), entry.ends.end(),
+                       [&](const SignatureRecord& e) { return e.selected && e.name == exact.subType; }))
+        continue;
+      if (exact.outcome == EndOutcome::Found || exact.outcome == EndOutcome::Partial) {
+        step = saveExact(job, s, index, exact);
+        return Exactly::Saved;
+      }
+      // Another type's header, or a modern file whose end cannot be seen.
+      if (exact.outcome == EndOutcome::NotThisFormat || entry.modern) continue;
+    }
+    // The end lies further than the format could be followed, or the row
+    // has no format rule: its sector rule decides.
+    match = {index, 0, entry.MaxSearchSectors};
+    return Exactly::BySectorRule;
+  }
+  return Exactly::Rejected;
+}
+
+ExactEnd RawCarver::measure(SectorNumber b, const ExtensionEntry& entry) {
+  const std::uint64_t available = (settings_.end - b) * kSectorSize;
+  CandidateBytes bytes(
+      available,
+      [this, b](std::uint64_t offset, std::span<std::byte> out) -> std::size_t {
+        const SectorNumber first = b + offset / kSectorSize;
+        const auto count = static_cast<std::uint32_t>(out.size() / kSectorSize);
+        // What the scan holds (sectors it could not read as the zeros they
+        // were read as) is not read again; the rest is read once.
+        const ByteSpan held = window_->from(first);
+        const std::size_t copied = std::min(held.size(), std::size_t{count} * kSectorSize);
+        if (copied > 0) std::memcpy(out.data(), held.data(), copied);
+        const auto done = static_cast<std::uint32_t>(copied / kSectorSize);
+        if (done < count)
+          (void)reader_.ReadSector(first + done, count - done,
+                                   out.subspan(std::size_t{done} * kSectorSize, std::size_t{count - done} * kSectorSize));
+        return std::size_t{count} * kSectorSize;
+      },
+      [this](ByteSpan sector) { return dispatch_.match(sector).found(); });
+  // Text is followed as far as its end signature would be; the others as
+  // far as their formats reach.
+  const bool text = entry.endRule == EndRule::Html || entry.endRule == EndRule::Xml || entry.endRule == EndRule::Rtf;
+  const std::uint64_t limit = text ? std::uint64_t{entry.MaxSearchSectors} * kSectorSize : std::uint64_t{1} << 32;
+  return findExactEnd(entry.endRule, bytes, limit);
+}
+
+RawCarver::Step RawCarver::saveExact(Job& job, SectorNumber& s, int entryIndex, const ExactEnd& exact) {
+  ExtensionEntry& entry = table_[static_cast<std::size_t>(entryIndex)];
+  const SectorNumber b = s;
+  const std::uint64_t length = std::max<std::uint64_t>(exact.length, 1);
+  const std::uint64_t sectors = (length + kSectorSize - 1) / kSectorSize;
+  const std::uint32_t number = entry.FileCounter;
+  entry.FileCounter += 1;
+  // With whole sectors asked for, the file keeps the rest of its last sector.
+  const std::uint64_t exactBytes = settings_.exactEnds ? length : 0;
+  const std::string name = exact.subType.empty() ? entry.name : std::string(exact.subType);
+  if (!writeFile(job, b, sectors, name, number, exactBytes, exact.outcome == EndOutcome::Found))
+    return Step::Stop;
+  // The scan goes on after the file: its own bytes start nothing.
+  statistics(job, b + sectors - 1);
+  s = b + sectors;
+  return Step::Continue;
+}
+
+RawCarver::Step RawCarver::saveFound(Job& job, SectorNumber& s, const FileEnd& end) {
+  const SectorNumber b = candidate_.start;
+  const SectorNumber d = s;
+  // A compound document of a sub-type that was not ticked is dropped.
+  if (compound_.subTypeSeen && !compound_.subTypeSelected) return Step::Restart;
+  if (!writeFile(job, b, end.sizeSectors, end.name, end.fileNumber, 0, true)) return Step::Stop;
   candidate_.active = false;
   // The count of examined sectors goes on after a save: a file whose end
   // lay in the last sector it could be looked for in also restarts.

@@ -38,6 +38,8 @@ struct CarvedFile {
   std::string type;
   SectorNumber startSector = 0;
   std::uint64_t sectors = 0;
+  std::uint64_t bytes = 0;  // the file's length: its exact end, or its whole sectors
+  bool complete = true;     // false: its format stopped parsing after `bytes`
   bool written = false;
   std::string error;                    // why it was not written
   std::vector<SectorRange> unreadable;  // its sectors written as zeros
@@ -63,6 +65,10 @@ struct RawCarvingSettings {
   // Sectors the read buffer holds at least (0: enough for a restart after a
   // candidate followed over 40,960 sectors).
   std::uint64_t windowSectors = 0;
+  // Files whose format says where they end are cut at that byte (and a
+  // header that does not parse as its format is passed over); otherwise,
+  // and for the other types, files end by the table's sector rules.
+  bool exactEnds = false;
 };
 
 struct RawCarvingResult {
@@ -121,6 +127,14 @@ class RawCarver {
   Step followWithSignatures(Job& job, SectorNumber& s, SectorNumber segmentEnd);
   Step followSectorBySector(Job& job, SectorNumber& s, SectorNumber segmentEnd);
   Step saveFound(Job& job, SectorNumber& s, const FileEnd& end);
+  enum class Exactly { Saved, Rejected, BySectorRule };
+  // The types whose header stands in sector s, followed by their formats.
+  Exactly followExactly(Job& job, SectorNumber& s, HeaderMatch& match, Step& step);
+  ExactEnd measure(SectorNumber b, const ExtensionEntry& entry);
+  Step saveExact(Job& job, SectorNumber& s, int entry, const ExactEnd& exact);
+  // Writes one file found and records it; false when the user chose to stop.
+  bool writeFile(Job& job, SectorNumber first, std::uint64_t sectors, const std::string& name, std::uint32_t number,
+                 std::uint64_t exactBytes, bool complete);
   Step abandonAt(SectorNumber& s, SectorNumber giveUp);
   std::optional<std::pair<SectorNumber, std::size_t>> findEndSector(int entry, SectorNumber from, SectorNumber limit);
   bool followsBySignatures(const ExtensionEntry& entry) const;
@@ -145,6 +159,8 @@ class RawCarver {
   SearchStatistics statistics_;
   RawCarvingResult result_;
   std::atomic<SectorNumber> position_{0};
+  bool byFormat_ = false;    // some selected type is followed by its format
+  std::vector<int> order_;   // entries whose header stands in a sector
 };
 
 }  // namespace dravolin

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "raw/exact_end.h"
+
 namespace dravolin {
 
 // Offset of a signature that may stand at any byte position of a sector.
@@ -50,6 +52,10 @@ struct ExtensionEntry {
   // Sectors saved past the one where an end signature was found: one for
   // every type but HTML, whose page ends with its closing tag's sector.
   std::uint32_t sectorsPastEnd = 1;
+  // Where the format itself says the file ends (exact ends), if it does.
+  EndRule endRule = EndRule::None;
+  // A modern type: found only by its format (no sector rule).
+  bool modern = false;
 
   bool hasSizeField() const { return sizeOffset != kNoSizeField; }
   // The end is found by the database look-ahead (page markers, no end signature).
@@ -76,6 +82,20 @@ using ExtensionTicks = std::array<bool, kExtensionCount>;
 // row; the PMD, PPT and XLS rows give entries without signatures that are
 // never selected. Every FileCounter starts at 0.
 SignatureTable buildSignatureTable(const ExtensionTicks& ticks);
+
+// The modern types, each named as its folder (the usual extension); their
+// entries follow the table's rows, found and ended by their formats.
+inline constexpr std::size_t kModernCount = 29;
+inline constexpr std::array<std::string_view, kModernCount> kModernNames = {
+    "GIF", "WEBP", "WAV", "MP4", "MOV", "3GP", "M4A", "HEIC", "AVIF", "MKV", "WEBM", "MP3", "FLAC", "OGG", "7Z",
+    "GZ",  "XZ",   "SQLITE", "DOCX", "XLSX", "PPTX", "ODT", "ODS", "ODP", "EPUB", "DNG", "CR2", "NEF", "ARW"};
+using ModernTicks = std::array<bool, kModernCount>;
+// Index of a modern type name (exact, upper case), or -1.
+int modernRow(std::string_view name);
+
+// The table's rows from the ticks, then one entry per modern type (selected
+// when ticked).
+SignatureTable buildSignatureTable(const ExtensionTicks& ticks, const ModernTicks& modern);
 
 // The longest header or end signature of the table, in bytes.
 std::size_t longestSignature(const SignatureTable& table);

@@ -45,8 +45,11 @@ class CarveTest : public ::testing::Test {
   static fs::path imagePath() { return folder_ / "carving.img"; }
 
   // Runs carve with --json into a fresh folder; the files by start sector.
-  std::map<std::uint64_t, json> carve(const std::vector<std::string>& extra, json* document = nullptr) {
+  // The tests of the table's sector rules keep whole sectors.
+  std::map<std::uint64_t, json> carve(const std::vector<std::string>& extra, json* document = nullptr,
+                                      bool wholeSectors = true) {
     std::vector<std::string> args = {"carve", imagePath().string(), "--to", (home_ / "out").string(), "--json"};
+    if (wholeSectors) args.push_back("--whole-sectors");
     args.insert(args.end(), extra.begin(), extra.end());
     auto result = runDravolin(args, home_.path());
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -108,6 +111,50 @@ TEST_F(CarveTest, EveryPlacedFileIsFoundWithItsSizeAndTheSourceIsUnchanged) {
   EXPECT_EQ(test::sha256File(imagePath()), before);
 }
 
+// By default a file whose format gives its end is cut there: every such
+// placed file comes out byte for byte (its manifest size and sha256); the
+// types without an exact end keep their sector rule; the bitmap header with
+// size 0 does not parse and gives nothing.
+TEST_F(CarveTest, FilesWhoseFormatGivesTheirEndAreCarvedByteExact) {
+  const std::set<std::string> exact = {"JPEG", "PNG", "BMP", "PDF", "ZIP", "HTML", "RTF", "XML", "AVI", "DOC", "XLS", "PPT"};
+  json doc;
+  auto files = carve({"--whole-disk", "--types", "all"}, &doc, false);
+  std::size_t expected = 0;
+  for (const auto& p : placed_) {
+    SCOPED_TRACE(p.type + " at " + std::to_string(p.start));
+    if (p.carvedType == "-") {
+      EXPECT_EQ(files.count(p.start), 0u);
+      continue;
+    }
+    ++expected;
+    ASSERT_EQ(files.count(p.start), 1u);
+    const json& f = files[p.start];
+    EXPECT_EQ(f["type"], p.carvedType);
+    EXPECT_FALSE(f.contains("complete"));
+    const fs::path path = f["path"].get<std::string>();
+    if (exact.count(p.type)) {
+      EXPECT_EQ(f["size"].get<std::uint64_t>(), p.size);
+      EXPECT_EQ(f["sectors"].get<std::uint64_t>(), (p.size + kSector - 1) / kSector);
+      EXPECT_EQ(test::sha256File(path), p.sha256) << "byte-exact";
+    } else {
+      expectCarved(p, f, p.carvedType);
+    }
+  }
+  EXPECT_EQ(files.size(), expected) << "nothing else in the filler";
+  std::uint64_t bytes = 0;
+  for (const auto& [start, f] : files) bytes += f["size"].get<std::uint64_t>();
+  EXPECT_EQ(doc["bytes_recovered"].get<std::uint64_t>(), bytes);
+  EXPECT_EQ(doc["message"], "Raw Saving Completed Successfully.");
+  // A compound document of a sub-type not chosen gives nothing.
+  fs::remove_all(home_ / "out");
+  auto xls = carve({"--whole-disk", "--types", "xls"}, nullptr, false);
+  ASSERT_EQ(xls.size(), 1u);
+  for (const auto& p : placed_)
+    if (p.type == "XLS") {
+      EXPECT_EQ(test::sha256File(xls.begin()->second["path"].get<std::string>()), p.sha256);
+    }
+}
+
 TEST_F(CarveTest, RiffGoesToAviWhenAviAndCdrAreChosenAndToCdrAlone) {
   const Placed* avi = nullptr;
   for (const auto& p : placed_)
@@ -162,7 +209,7 @@ TEST_F(CarveTest, AnImageMadeByDravolinCarvesTheSame) {
                              "--multifile", "--quiet"},
                             home_.path());
   ASSERT_EQ(imaged.exitCode, 0) << imaged.err;
-  auto direct = carve({"--whole-disk", "--types", "all"});
+  auto direct = carve({"--whole-disk", "--types", "all"}, nullptr, false);
   fs::remove_all(home_ / "out");
   auto args = std::vector<std::string>{"carve", (home_ / "set" / "disk0.img").string(), "--whole-disk", "--types", "all",
                                        "--to", (home_ / "out").string(), "--json"};
@@ -187,6 +234,26 @@ TEST_F(CarveTest, TextOutputListsTheFilesAndTheTotals) {
   EXPECT_NE(result.out.find("Raw Saving Completed Successfully.\n"), std::string::npos);
 }
 
+// A second run into the same folder overwrites nothing: its files are
+// numbered after the first run's, which stay byte for byte.
+TEST_F(CarveTest, ASecondRunIntoTheSameFolderKeepsTheFirstRunsFiles) {
+  auto first = carve({"--whole-disk", "--types", "png"});
+  ASSERT_EQ(first.size(), 3u);
+  std::map<std::string, std::string> before;
+  for (const auto& entry : fs::recursive_directory_iterator(home_ / "out"))
+    if (entry.is_regular_file()) before[entry.path().string()] = test::readFile(entry.path());
+  auto second = carve({"--whole-disk", "--types", "png"});
+  ASSERT_EQ(second.size(), 3u);
+  std::set<std::string> names;
+  for (const auto& [start, f] : second) {
+    const fs::path path = f["path"].get<std::string>();
+    names.insert(path.filename().string());
+    EXPECT_EQ(test::readFile(path), test::readFile(first[start]["path"].get<std::string>())) << path;
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"3.PNG", "4.PNG", "5.PNG"}));
+  for (const auto& [path, bytes] : before) EXPECT_EQ(test::readFile(path), bytes) << path << " is kept";
+}
+
 TEST_F(CarveTest, RefusalsAndUsageErrors) {
   struct Case {
     std::vector<std::string> args;
@@ -197,7 +264,7 @@ TEST_F(CarveTest, RefusalsAndUsageErrors) {
   test::writeFile(home_ / "afile", "x");
   const std::vector<Case> cases = {
       {{"--types", "jpeg", "--to", out}, 2, "--whole-disk"},  // never chosen implicitly
-      {{"--whole-disk", "--types", "jpeg,gif", "--to", out}, 2, "GIF"},
+      {{"--whole-disk", "--types", "jpeg,gof", "--to", out}, 2, "GOF"},  // GIF is a modern type now
       {{"--whole-disk", "--types", ",", "--to", out}, 2, "Please select extensions to start."},
       {{"--whole-disk", "--types", "jpeg", "--to", (home_ / "afile" / "x").string()}, 1,
        "Not a valid Destination. Please specify destination."},

@@ -159,7 +159,6 @@ TEST(RawRecoveryPath, CarvesTheJpegAndPdfFilesIntoTheChosenFolder) {
   EXPECT_EQ(countLabel, QStringLiteral("Bytes Recovered    :-"));
   EXPECT_EQ(f.session.state.CurrentStep, 10) << "the extension page shows again";
 
-  const std::string source = readFile(image);
   std::map<std::string, int> next;
   std::size_t expected = 0;
   for (const PlacedFile& p : readCarvingManifest(fixturePath("carving/carving.img.manifest.tsv"))) {
@@ -167,7 +166,9 @@ TEST(RawRecoveryPath, CarvesTheJpegAndPdfFilesIntoTheChosenFolder) {
     ++expected;
     const fs::path file = destination / p.carvedType / (std::to_string(next[p.carvedType]++) + "." + p.carvedType);
     ASSERT_TRUE(fs::exists(file)) << file;
-    expectCarvedFile(p, readFile(file), source);
+    // The wizard cuts JPEG and PDF files at their formats' ends.
+    EXPECT_EQ(fs::file_size(file), p.size) << file;
+    EXPECT_EQ(sha256File(file), p.sha256) << file;
   }
   ASSERT_GE(expected, 3u);
   std::size_t written = 0;

@@ -41,6 +41,11 @@ TEST(MatchHeader, EachTypeIsKnownByItsHeaderAtItsOffset) {
       {0, "<HTML>"sv, "HTML"},
       {0, "\r\n<HTML>"sv, "HTML"},
       {6, "JFIF"sv, "JPEG"},
+      {0, "\xFF\xD8\xFF\xE1\x1C\x45" "Exif"sv, "JPEG"},  // camera photos: Exif in APP1
+      {0, "\xFF\xD8\xFF\xE8"sv, "JPEG"},              // SPIFF
+      {0, "\xFF\xD8\xFF\xDB"sv, "JPEG"},              // bare: DQT first
+      {0, "\xFF\xD8\xFF\xC0"sv, "JPEG"},
+      {0, "\xFF\xD8\xFF\xC2"sv, "JPEG"},
       {0, "\x00\x01\x00\x00Standard Jet DB"sv, "MDB"},
       {0, "%PDF-1.4"sv, "PDF"},
       {0, "\x89PNG\r\n"sv, "PNG"},
@@ -62,6 +67,9 @@ TEST(MatchHeader, EachTypeIsKnownByItsHeaderAtItsOffset) {
       {1, "RIFF"sv, "-"},       // headers stand at the sector start
       {0, "<Html>"sv, "-"},     // only the two spellings
       {0, "II+\x00"sv, "-"},
+      {0, "\xFF\xD8\xFF\xC4"sv, "-"},  // DHT never opens a JPEG
+      {0, "\xFF\xD8\xFF\x00"sv, "-"},
+      {0, "\xFF\xD8\xFE\xE0"sv, "-"},
   };
   for (const auto& c : cases) {
     auto sector = sectorWith(c.offset, c.bytes);

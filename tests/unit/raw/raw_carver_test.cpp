@@ -386,17 +386,40 @@ TEST(RawCarver, AFileThatCannotBeCreatedIsCountedButNotWritten) {
   EXPECT_EQ(c.result.bytesRecovered, 0u);
 }
 
-TEST(RawCarver, AnEarlierRunsFilesAreOverwrittenEvenWhenReadOnly) {
+// A second run into the same folder keeps the first run's files: numbers go
+// on after the highest "<n>.<TYPE>" in each type folder (other names do not
+// count), so also a read-only earlier file stays as it was.
+TEST(RawCarver, AnEarlierRunsFilesAreKeptAndNumberingGoesOnAfterThem) {
   auto image = test::blankImage(16);
   place(image, 2, 0, "\xFF\xD8\xFF\xE0\x00\x10JFIF\xFF\xD9"sv);
-  Carving c;
-  const fs::path old = c.out / "JPEG" / "0.JPEG";
-  test::writeFile(old, std::string(5000, 'o'));
-  fs::permissions(old, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  c.run(image, test::ticksOf({"JPEG"}));
-  ASSERT_EQ(c.found(), (std::vector<Found>{{"JPEG", 2, 2, 0}}));
-  EXPECT_TRUE(c.result.files[0].written);
-  EXPECT_EQ(readBytes(old), sectorsOf(image, 2, 2));
+  place(image, 6, 0, "\xFF\xD8\xFF\xE0\x00\x10JFIF\xFF\xD9"sv);
+  struct Case {
+    const char* what;
+    std::vector<std::string> existing;  // files in out/JPEG before the run
+    std::vector<std::string> expected;  // names the two new files get
+  };
+  const std::vector<Case> cases = {
+      {"an empty folder", {}, {"0.JPEG", "1.JPEG"}},
+      {"a read-only 0.JPEG", {"0.JPEG"}, {"1.JPEG", "2.JPEG"}},
+      {"a gap and other names", {"0.JPEG", "7.JPEG", "x.JPEG", "12.PNG", "30.JPEG.bak", "9"}, {"8.JPEG", "9.JPEG"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    Carving c;
+    fs::create_directories(c.out / "JPEG");
+    for (const auto& name : k.existing) {
+      test::writeFile(c.out / "JPEG" / name, "earlier run: " + name);
+      fs::permissions(c.out / "JPEG" / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    c.run(image, test::ticksOf({"JPEG"}));
+    ASSERT_EQ(c.result.files.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_TRUE(c.result.files[i].written);
+      EXPECT_EQ(c.result.files[i].path, (c.out / "JPEG" / k.expected[i]).string());
+    }
+    for (const auto& name : k.existing) EXPECT_EQ(test::readFile(c.out / "JPEG" / name), "earlier run: " + name);
+    EXPECT_EQ(c.result.message, "Raw Saving Completed Successfully.");
+  }
 }
 
 TEST(RawCarver, SectorsPastTheSelectionEndAreSavedAsZeros) {

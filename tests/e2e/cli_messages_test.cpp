@@ -360,7 +360,7 @@ TEST(CliReports, EachMessageOnceWithItsReasonAndNamesEscaped) {
       {"unusable destination", {"recover", fat16, "--all", "--to", afile + "/x"}, 1,
        {"dravolin: Not a valid Destination. Please specify destination. (" + afile + ": Not a directory)\n"}},
       {"unwritable image path", {"image", fat16, "--whole-disk", "--to", afile + "/x.img"}, 1,
-       {"dravolin: cannot create the image file " + afile + "/x0.img: Not a directory\n"}},
+       {"dravolin: cannot create the image file " + afile + "/x.img: Not a directory\n"}},
       {"source path through a file", {"scan", afile + "/x.img"}, 1, {"dravolin: " + afile + "/x.img: Not a directory\n"}},
       {"file that cannot be created", {"recover", fat16, "--path", "/hello.txt", "--yes", "--to", (dir / "ro").string()}, 1,
        {"dravolin: error: " + (dir / "ro" / "hello.txt").string() + ": cannot create the file: Read-only file system\n"},

@@ -130,7 +130,7 @@ void CliContext::addChoiceOptions(CLI::App& command, bool allowWholeDisk) {
   auto* range = command.add_option("--range", choice.range, "A sector range START END (END exclusive)")
                     ->expected(2);
   command.add_option("--fs", choice.fileSystem, "File system of the range (any case)")
-      ->transform(CLI::IsMember({"FAT12", "FAT16", "FAT32", "NTFS", "UNKNOWN"}, CLI::ignore_case));
+      ->transform(CLI::IsMember({"FAT12", "FAT16", "FAT32", "NTFS", "exFAT", "UNKNOWN"}, CLI::ignore_case));
   range->excludes(partition);
   if (!allowWholeDisk) {
     auto* lost = command.add_option("--lost", choice.lost,
@@ -237,6 +237,7 @@ std::string describeChoices(const PartitionListing& listing) {
 // Why the volume check of a file system refuses, in its own terms.
 static std::string volumeCheckFailure(FsType fileSystem) {
   if (fileSystem == FsType::Ntfs) return "the volume check failed (NTFS boot sector or MFT not valid)";
+  if (fileSystem == FsType::ExFat) return "the volume check failed (exFAT boot region not valid, nor its backup)";
   return "the volume check failed (boot sector or FAT not valid)";
 }
 
@@ -277,7 +278,7 @@ void CliContext::commitChoice(ChoiceRule rule) {
     // --fs is checked against the names (any case) and handed on in upper case.
     const FsType type = fileSystemTypeFromText(choice.fileSystem).value_or(FsType::Unknown);
     if (rule == ChoiceRule::NeedsFileSystem && type == FsType::Unknown)
-      throw CliExit{kExitUsage, "--range needs --fs FAT12|FAT16|FAT32|NTFS for this command"};
+      throw CliExit{kExitUsage, "--range needs --fs FAT12|FAT16|FAT32|NTFS|exFAT for this command"};
     // The range page is reached from the disk node of the partition page,
     // whose commit writes its own block first.
     writeDiskSelection(s, false);

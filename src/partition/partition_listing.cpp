@@ -41,6 +41,9 @@ std::optional<FsType> identifyPartition(ByteSpan boot, std::uint8_t type, bool l
   if (record.fat16TypeText.starts_with("FAT16")) return FsType::Fat16;
   if (record.fat16TypeText.starts_with("FAT12")) return FsType::Fat12;
   if (record.oemId.starts_with("NTFS")) return FsType::Ntfs;
+  // Type 0x07 and GPT basic data hold NTFS and exFAT alike: the OEM name
+  // tells them apart.
+  if (record.oemId == "EXFAT   ") return FsType::ExFat;
   switch (type) {
     case 0x04: case 0x06: case 0x0E: return FsType::Fat16;
     case 0x0B: case 0x0C: return FsType::Fat32;
@@ -60,6 +63,7 @@ std::optional<FsType> identifyWholeVolume(ByteSpan sector0) {
   if (digits(record.fat16TypeText) == "16") name = FsType::Fat16;
   if (digits(record.fat32TypeText) == "32") name = FsType::Fat32;
   if (record.oemId.starts_with("NTFS")) name = FsType::Ntfs;
+  if (record.oemId == "EXFAT   ") name = FsType::ExFat;
   return name;
 }
 
@@ -126,6 +130,12 @@ PartitionListing listPartitions(SectorReader& reader) {
     if (*whole == FsType::Ntfs && bytesPerSector > 512 && bytesPerSector <= 4096 &&
         (bytesPerSector & (bytesPerSector - 1)) == 0)
       total *= bytesPerSector / 512;
+    // exFAT keeps its length at 72 in its own sectors (shift at 108).
+    if (*whole == FsType::ExFat) {
+      const std::uint8_t shift = readU8(mbr, 108);
+      total = shift >= 9 && shift <= 12 ? readU64(mbr, 72) << (shift - 9) : 0;
+      if (total > listing.diskSectors) total = listing.diskSectors;
+    }
     addPartition(listing, *whole, 0, total, 0, false);
     return listing;
   }

@@ -42,7 +42,7 @@ inline constexpr const char* kFileCreationTitle = "Error Writing Destination";
 struct SavingSource {
   SectorReader& reader;
   VolumeParameters parameters;
-  FsType fileSystemType = FsType::Unknown;  // FAT12, FAT16, FAT32 or NTFS
+  FsType fileSystemType = FsType::Unknown;  // FAT12, FAT16, FAT32, NTFS or exFAT
   std::uint64_t partitionEnd = 0;  // exclusive end sector of the volume
   // NTFS: where the MFT records lie (the session's, loaded by the MFT walk).
   // When it is missing or empty, a file without a record sector of its own
@@ -130,6 +130,7 @@ struct SavingResult {
 };
 
 class FatVolume;
+class ExfatVolume;
 
 class Saver {
  public:
@@ -179,6 +180,7 @@ class Saver {
   void copyFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
   void copyFatFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
   void copyNtfsFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
+  void copyExfatFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
   // Opens the volume for the copying: the FAT layout, or the NTFS geometry.
   void openVolume();
   void closeVolume();
@@ -219,6 +221,7 @@ class Saver {
   bool abortSaving_ = false;
   bool failures_ = false;  // a read, write or creation error
   std::unique_ptr<FatVolume> volume_;
+  std::unique_ptr<ExfatVolume> exfat_;
   std::optional<NtfsGeometry> ntfs_;
   MftRunList loadedMft_;          // loaded when the source names none
   bool mftLoadTried_ = false;

@@ -94,10 +94,10 @@ WorkerKind chooseWorker(const WizardState& s) {
     if (s.ExhaustiveSearch || s.LostPartitionSearch) return WorkerKind::NtfsExhaustive;
     return WorkerKind::NtfsMftWalk;
   }
-  if (s.FileSystemType == FsType::ExFat) {
-    if (s.LostPartitionSearch) return s.LostSearchPass <= 1 ? WorkerKind::LostPartitionSearch : WorkerKind::None;
+  // A found exFAT volume of the search for lost partitions is searched as
+  // a partition is.
+  if (s.FileSystemType == FsType::ExFat)
     return s.ExhaustiveSearch ? WorkerKind::ExfatExhaustive : WorkerKind::ExfatTree;
-  }
   return WorkerKind::None;
 }
 

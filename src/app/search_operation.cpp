@@ -112,6 +112,8 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, SearchContro
                                 .entries = session.entries,
                                 .exhaustiveSearch = session.state.ExhaustiveSearch,
                                 .partitionEnd = static_cast<std::uint64_t>(session.state.PartitionEnd)};
+      if (session.state.LostPartitionSearch)
+        search.partition = static_cast<std::uint16_t>(session.state.SelectedFoundFileSystem);
       if (exhaustive) runExfatExhaustiveSearch(job, search);
       else runExfatTreeSearch(job, search);
     });

@@ -309,7 +309,8 @@ void CliContext::commitChoice(ChoiceRule rule) {
   if (rule == ChoiceRule::NeedsFileSystem && chosen->fileSystem == FsType::Unknown)
     throw CliExit{kExitFailure, chosen->label() +
                                     ": no FAT or NTFS file system found on it; use --range START END --fs TYPE "
-                                    "to search it as one"};
+                                    "to search it as one, or carve it: dravolin carve SOURCE --partition " +
+                                    std::to_string(chosen->ordinal) + " --types all --to DIR"};
   const auto accepted = commitPartition(s, *chosen, false);
   if (!accepted) throw CliExit{kExitFailure, chosen->label() + ": " + accepted.error().message};
   printSelectionWarning(s);

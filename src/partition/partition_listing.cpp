@@ -41,6 +41,8 @@ std::optional<FsType> identifyPartition(ByteSpan boot, std::uint8_t type, bool l
   if (record.fat16TypeText.starts_with("FAT16")) return FsType::Fat16;
   if (record.fat16TypeText.starts_with("FAT12")) return FsType::Fat12;
   if (record.oemId.starts_with("NTFS")) return FsType::Ntfs;
+  // A BitLocker volume sits in a type 0x07 or basic data partition too.
+  if (record.oemId == kBitLockerOemId) return std::nullopt;
   // Type 0x07 and GPT basic data hold NTFS and exFAT alike: the OEM name
   // tells them apart.
   if (record.oemId == "EXFAT   ") return FsType::ExFat;
@@ -52,6 +54,25 @@ std::optional<FsType> identifyPartition(ByteSpan boot, std::uint8_t type, bool l
     default: break;
   }
   return std::nullopt;
+}
+
+std::string foreignPartitionName(ByteSpan bootSector, std::uint8_t typeByte) {
+  const VolumeBootRecord record = parseVolumeBootRecord(bootSector).value_or(VolumeBootRecord{});
+  if (record.oemId == kBitLockerOemId) return "BitLocker";
+  switch (typeByte) {
+    case 0x82: return "Linux swap";
+    case 0x83: return "Linux";
+    case 0x8E: return "Linux LVM";
+    case 0xFD: return "Linux RAID";
+    case 0xA5: return "FreeBSD";
+    case 0xA6: return "OpenBSD";
+    case 0xA9: return "NetBSD";
+    case 0xAF: return "HFS+";
+    case 0x27: return "Windows RE";
+    case 0x12: return "Recovery";
+    case 0xEF: return "EFI System";
+    default: return {};
+  }
 }
 
 std::optional<FsType> identifyWholeVolume(ByteSpan sector0) {
@@ -104,6 +125,10 @@ void listGptPartitions(PartitionListing& listing, SectorReader& reader, const Gp
     p.gptName = e.name;
     p.typeGuid = formatGuid(e.typeGuid);
     p.typeName = gptTypeName(e.typeGuid);
+    if (name == FsType::Unknown) {
+      const std::string foreign = foreignPartitionName(boot, 0);
+      if (!foreign.empty()) p.typeName = foreign;
+    }
   }
 }
 
@@ -160,8 +185,12 @@ PartitionListing listPartitions(SectorReader& reader) {
     }
     if (listing.partitions.size() >= kMaxPartitions) break;
     SectorBuffer boot = readSectorOrZeros(reader, entry.firstSector);
-    if (auto name = identifyPartition(boot, entry.type, false))
+    if (auto name = identifyPartition(boot, entry.type, false)) {
       addPartition(listing, *name, entry.firstSector, entry.sectorCount, entry.type, false);
+    } else if (std::string foreign = foreignPartitionName(boot, entry.type); !foreign.empty()) {
+      addPartition(listing, FsType::Unknown, entry.firstSector, entry.sectorCount, entry.type, false);
+      listing.partitions.back().typeName = foreign;
+    }
   }
   if (!extendedBase) return listing;
 
@@ -183,8 +212,12 @@ PartitionListing listPartitions(SectorReader& reader) {
       if (listing.partitions.size() >= kMaxPartitions) break;
       SectorNumber start = ebrSector + entry.firstSector;
       SectorBuffer boot = readSectorOrZeros(reader, start);
-      if (auto name = identifyPartition(boot, entry.type, true))
+      if (auto name = identifyPartition(boot, entry.type, true)) {
         addPartition(listing, *name, start, entry.sectorCount, entry.type, true);
+      } else if (std::string foreign = foreignPartitionName(boot, entry.type); !foreign.empty()) {
+        addPartition(listing, FsType::Unknown, start, entry.sectorCount, entry.type, true);
+        listing.partitions.back().typeName = foreign;
+      }
     }
     if (!next) break;
     link = *next;

@@ -266,9 +266,8 @@ void runExfatExhaustiveSearch(Job& job, ExfatSearchContext& context) {
   job.setStatus("Step 2/3 :- Inserting Root Directory & Enumerating Files. Please Wait...  ");
   lister.queue({0, volume->geometry().boot.rootCluster, 0, false, false});
   bool going = lister.listAll(true);
-  // Folders the tree did not reach: each under "Lost", read as far as its
-  // clusters follow each other (their entry in a parent is gone, and with
-  // it the length).
+  // Folders the tree did not reach: each under "Lost" (their entry in a
+  // parent is gone, and with it the length).
   job.setStatus("Step 3/3 :- Inserting Lost Directories & Enumerating Files. Please Wait...  ");
   const auto& g = volume->geometry();
   for (std::uint32_t cluster : found) {
@@ -276,7 +275,11 @@ void runExfatExhaustiveSearch(Job& job, ExfatSearchContext& context) {
     if (lister.wasListed(cluster) || context.entries.findDirectory(cluster, context.partition) >= 0) continue;
     const std::u16string name = utf8ToUtf16("Dir" + std::to_string(cluster));
     context.entries.AddDirectoryNode("", name, true, kLostId, cluster, 0, EntryTimes{}, context.partition);
-    lister.queue({cluster, cluster, g.clusterBytes(), true, false});
+    // Its chain when the FAT still holds one (a live folder whose parent
+    // entry is gone), else the one cluster.
+    const std::optional<std::uint32_t> link = volume->fatEntry(cluster);
+    const bool chained = link && *link != 0 && *link != kExfatBadCluster;
+    lister.queue({cluster, cluster, chained ? 0 : g.clusterBytes(), !chained, false});
     going = lister.listAll(true);
   }
   reattachLostDirectories(context.entries, 0, context.partition, &job);

@@ -7,6 +7,7 @@
 // at its start sector.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -184,6 +185,57 @@ TEST(ExfatLostPartition, FindsTheVolumeOfAnSdCardWithoutItsMbr) {
     if (row.deleted) continue;
     EXPECT_EQ(sha256File(out / fs::path(row.path).relative_path()), row.sha256) << row.path;
   }
+}
+
+// The root folder's cluster wiped: the search finds nothing from the root,
+// switches to the exhaustive sweep, and every top folder comes back under
+// "Lost" with its files (a 1,000-file folder over many clusters included),
+// saved byte-exact.
+TEST(ExfatExhaustive, FoldersOfAWipedRootComeBackUnderLost) {
+  if (fs::exists(exfatFixtures() / "SKIPPED")) GTEST_SKIP() << "exFAT fixtures were not built";
+  TempDir dir;
+  const fs::path disk = dir / "no-root.img";
+  fs::copy_file(exfatFixtures() / "exfat.img", disk);
+  {
+    std::fstream f(disk, std::ios::in | std::ios::out | std::ios::binary);
+    std::string boot(512, '\0');
+    f.read(boot.data(), 512);
+    auto u32 = [&](std::size_t at) {
+      std::uint32_t v = 0;
+      for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(boot[at + static_cast<std::size_t>(i)]);
+      return v;
+    };
+    const std::uint64_t sectorBytes = 1ULL << static_cast<unsigned char>(boot[108]);
+    const std::uint64_t clusterSectors = 1ULL << static_cast<unsigned char>(boot[109]);
+    const std::uint64_t rootAt = (u32(88) + (u32(96) - 2) * clusterSectors) * sectorBytes;
+    f.seekp(static_cast<std::streamoff>(rootAt));
+    const std::string zeros(clusterSectors * sectorBytes, '\0');
+    f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  const CommandResult scan = runDravolin({"scan", disk.string(), "--json", "-q"}, dir / "home");
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  std::vector<std::string> lost;
+  const json doc = json::parse(scan.out);
+  for (const json& entry : doc["entries"])
+    if (entry["kind"] == "file" && entry["path"].get<std::string>().starts_with("/Lost/Dir"))
+      lost.push_back(entry["path"].get<std::string>());
+  const fs::path out = dir / "out";
+  const CommandResult recover = runDravolin({"recover", disk.string(), "--all", "--to", out.string(), "-q"},
+                                            dir / "home");
+  ASSERT_EQ(recover.exitCode, 0) << recover.err;
+  std::size_t checked = 0;
+  for (const ManifestRow& row : readManifest(exfatFixtures() / "exfat.img.manifest")) {
+    const auto second = row.path.find('/', 1);
+    if (row.deleted || second == std::string::npos) continue;  // root files went with the root
+    const std::string inFolder = row.path.substr(second);
+    auto it = std::find_if(lost.begin(), lost.end(), [&](const std::string& p) {
+      return p.ends_with(inFolder) && p.find('/', 6) == p.size() - inFolder.size();
+    });
+    ASSERT_NE(it, lost.end()) << row.path << " not under Lost";
+    EXPECT_EQ(sha256File(out / fs::path(*it).relative_path()), row.sha256) << *it;
+    ++checked;
+  }
+  EXPECT_GT(checked, 1000u);
 }
 
 TEST(ExfatSearchLog, SaveLogSaysItIsNotAvailableAndWritesNothing) {

@@ -57,7 +57,7 @@ struct FileNode {
   char mark = 'n';
   std::uint16_t partition = 0;     // the found file system of a lost-partition search, as for directories
   // exFAT: the stream's clusters follow each other (NoFatChain), with no
-  // chain in the FAT; extra then holds the stream's ValidDataLength.
+  // chain in the FAT.
   bool contiguous = false;
   bool isDeleted() const { return deleted == 'y'; }
 };

@@ -637,7 +637,9 @@ void Saver::copyExfatFile(const FileNode& node, int fd, const fs::path& target, 
     addIssue(target, "the exFAT boot region and its backup are not usable");
     return;
   }
-  if (buffer_.size() < kCopyBufferBytes) buffer_.resize(kCopyBufferBytes);
+  // Clusters reach 32 MiB: the buffer holds at least one.
+  const std::uint64_t bufferBytes = std::max<std::uint64_t>(kCopyBufferBytes, exfat_->geometry().clusterBytes());
+  if (buffer_.size() < bufferBytes) buffer_.resize(bufferBytes);
   const ExfatStream stream{node.firstCluster, node.size, node.extra, node.contiguous, node.isDeleted()};
   FileLossWatch fileLoss(source_.reader, fileLost_);
   std::uint64_t done = 0;

@@ -94,6 +94,10 @@ WorkerKind chooseWorker(const WizardState& s) {
     if (s.ExhaustiveSearch || s.LostPartitionSearch) return WorkerKind::NtfsExhaustive;
     return WorkerKind::NtfsMftWalk;
   }
+  // A found exFAT volume of the search for lost partitions is searched as
+  // a partition is.
+  if (s.FileSystemType == FsType::ExFat)
+    return s.ExhaustiveSearch ? WorkerKind::ExfatExhaustive : WorkerKind::ExfatTree;
   return WorkerKind::None;
 }
 
@@ -115,11 +119,13 @@ SearchLabels searchLabels(const WizardState& s, WorkerKind kind) {
       return labels;
     case WorkerKind::FatDirectoryTree:
     case WorkerKind::NtfsMftWalk:
+    case WorkerKind::ExfatTree:
       labels.value = kTotalSize;
       labels.showStatus = false;
       break;
     case WorkerKind::LostPartitionSearch:
     case WorkerKind::FatExhaustive:
+    case WorkerKind::ExfatExhaustive:
       if (s.LoadFromLog) labels.value = kTotalSize;
       break;
     case WorkerKind::NtfsExhaustive:

@@ -96,6 +96,8 @@ enum class WorkerKind {
   FatDirectoryTree,
   NtfsChosenTree,
   NtfsExhaustive,
+  ExfatTree,
+  ExfatExhaustive,
   NtfsMftWalk,
 };
 

@@ -167,6 +167,11 @@ Result<std::string> saveSearchLog(Session& session, const std::string& path, Sea
   if (path.empty())
     return makeError(ErrorKind::InvalidArgument,
                      kind == SearchLogKind::Results ? kLogStep4PathMissing : kLogStep2CPathMissing);
+  // The ".ST4" records have no room for what an exFAT file needs besides
+  // its first cluster (ValidDataLength, NoFatChain), and their layout is
+  // the one FAT and NTFS logs keep: an exFAT result is not written at all.
+  if (kind == SearchLogKind::Results && session.state.FileSystemType == FsType::ExFat)
+    return makeError(ErrorKind::InvalidArgument, kSearchLogNotForExfatText);
   const std::string target = searchLogSavePath(path, kind);
   SearchLog log;
   log.header = headerFromSession(session);

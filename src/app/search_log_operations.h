@@ -24,6 +24,10 @@ namespace dravolin {
 // path, "Unable to open file. Please close if this file is opened." when the
 // file cannot be created, and a write or close that fails names the path and
 // the system's reason (the file is then removed). Returns the path written.
+// Why a search log of an exFAT search is not written.
+inline constexpr const char* kSearchLogNotForExfatText =
+    "Search logs are not available for exFAT volumes: no log was written.";
+
 [[nodiscard]] Result<std::string> saveSearchLog(Session& session, const std::string& path, SearchLogKind kind);
 
 struct LoadedLogInfo {

@@ -2,6 +2,7 @@
 
 #include "app/lost_partition_operation.h"
 #include "app/search_log_operations.h"
+#include "exfat/exfat_search.h"
 #include "fat/fat_search.h"
 #include "ntfs/ntfs_search.h"
 #include "results/read_loss_report.h"
@@ -99,6 +100,22 @@ Result<SearchController::Worker> makeSearchWorker(Session& session, SearchContro
       }
       session.searchNotes = walkNotes(search);
       if (!session.searchNotes.empty()) session.activityLog().appendLines(session.searchNotes);
+    });
+  }
+  if (kind == WorkerKind::ExfatTree || kind == WorkerKind::ExfatExhaustive) {
+    const bool exhaustive = kind == WorkerKind::ExfatExhaustive;
+    return reportingReads(session, codePage, [&session, &controller, exhaustive](Job& job) {
+      session.searchNotes.clear();
+      session.mftRunList = MftRunList{};
+      ExfatSearchContext search{.reader = *session.reader(),
+                                .parameters = controller.searchVolumeParameters(),
+                                .entries = session.entries,
+                                .exhaustiveSearch = session.state.ExhaustiveSearch,
+                                .partitionEnd = static_cast<std::uint64_t>(session.state.PartitionEnd)};
+      if (session.state.LostPartitionSearch)
+        search.partition = static_cast<std::uint16_t>(session.state.SelectedFoundFileSystem);
+      if (exhaustive) runExfatExhaustiveSearch(job, search);
+      else runExfatTreeSearch(job, search);
     });
   }
   if (kind != WorkerKind::FatDirectoryTree && kind != WorkerKind::FatExhaustive) {

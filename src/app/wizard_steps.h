@@ -43,7 +43,7 @@ std::string partitionEntryRefusal(const PartitionEntry& partition);
 void writeDiskSelection(Session& session, bool searchExhaustive);
 
 // The file-system choices of the range page, by list index.
-inline constexpr FsType kRangeFileSystems[] = {FsType::Fat16, FsType::Fat32, FsType::Ntfs, FsType::Unknown};
+inline constexpr FsType kRangeFileSystems[] = {FsType::Fat16, FsType::Fat32, FsType::Ntfs, FsType::Unknown, FsType::ExFat};
 
 // The Step 2 (a) block of the activity report ("Step 2 (a) :", the range as
 // typed and the file system), as commitManualRange writes it; Step 2 (a)

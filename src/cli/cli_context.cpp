@@ -161,7 +161,7 @@ void CliContext::addChoiceOptions(CLI::App& command, bool allowWholeDisk) {
   auto* range = command.add_option("--range", choice.range, "A sector range START END (END exclusive)")
                     ->expected(2);
   command.add_option("--fs", choice.fileSystem, "File system of the range (any case)")
-      ->transform(CLI::IsMember({"FAT12", "FAT16", "FAT32", "NTFS", "UNKNOWN"}, CLI::ignore_case));
+      ->transform(CLI::IsMember({"FAT12", "FAT16", "FAT32", "NTFS", "exFAT", "UNKNOWN"}, CLI::ignore_case));
   range->excludes(partition);
   if (!allowWholeDisk) {
     auto* lost = command.add_option("--lost", choice.lost,
@@ -274,6 +274,7 @@ std::string describeChoices(const PartitionListing& listing) {
 // Why the volume check of a file system refuses, in its own terms.
 static std::string volumeCheckFailure(FsType fileSystem) {
   if (fileSystem == FsType::Ntfs) return "the volume check failed (NTFS boot sector or MFT not valid)";
+  if (fileSystem == FsType::ExFat) return "the volume check failed (exFAT boot region not valid, nor its backup)";
   return "the volume check failed (boot sector or FAT not valid)";
 }
 
@@ -320,7 +321,7 @@ void CliContext::commitChoice(ChoiceRule rule, bool exhaustive) {
     // --fs is checked against the names (any case) and handed on in upper case.
     const FsType type = fileSystemTypeFromText(choice.fileSystem).value_or(FsType::Unknown);
     if (rule == ChoiceRule::NeedsFileSystem && type == FsType::Unknown)
-      throw CliExit{kExitUsage, "--range needs --fs FAT12|FAT16|FAT32|NTFS for this command"};
+      throw CliExit{kExitUsage, "--range needs --fs FAT12|FAT16|FAT32|NTFS|exFAT for this command"};
     // The range page is reached from the disk node of the partition page,
     // whose commit writes its own block first.
     writeDiskSelection(s, false);
@@ -351,7 +352,8 @@ void CliContext::commitChoice(ChoiceRule rule, bool exhaustive) {
   if (rule == ChoiceRule::NeedsFileSystem && chosen->fileSystem == FsType::Unknown)
     throw CliExit{kExitFailure, chosen->label() +
                                     ": no FAT or NTFS file system found on it; use --range START END --fs TYPE "
-                                    "to search it as one"};
+                                    "to search it as one, or carve it: dravolin carve SOURCE --partition " +
+                                    std::to_string(chosen->ordinal) + " --types all --to DIR"};
   const auto accepted = commitPartition(s, *chosen, false);
   if (!accepted) throw CliExit{kExitFailure, chosen->label() + ": " + accepted.error().message};
   printSelectionWarning(s);

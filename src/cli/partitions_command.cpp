@@ -49,7 +49,8 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
                                 {"type_byte", p.typeByte},
                                 {"volume_check", valid},
                                 {"volume", volumeJson(volume)},
-                                {"beyond_end", p.beyondEnd}};
+                                {"beyond_end", p.beyondEnd},
+                                {"searchable", p.searchable()}};
         if (p.beyondEnd) entry["beyond_end_text"] = kBeyondEndText;
         if (units > 1) {
           entry["lba_start"] = p.start / units;
@@ -111,6 +112,11 @@ CommandRunner registerPartitionsCommand(CLI::App& app, CliContext& context) {
                   i < slices.size() ? slices[i] : 0, name.c_str(),
                   p.beyondEnd ? (std::string("  (") + kBeyondEndText + ")").c_str() : "");
     }
+    for (const auto& p : listing.partitions)
+      if (!p.searchable())
+        std::printf("  %s: not searchable: Dravolin does not read this file system; carve it: dravolin carve "
+                    "SOURCE --partition %d --types all --to DIR\n",
+                    p.label().c_str(), p.ordinal);
     if (units > 1) {
       std::printf("\nSectors above are 512 bytes; in the disk's own %u-byte sectors:\n", sectorSize);
       for (const auto& p : listing.partitions)

@@ -52,10 +52,13 @@ struct FileNode {
   std::uint32_t fileIndex = 0;     // FileCount at insertion
   std::uint64_t size = 0;          // FAT: below 2^32
   std::uint32_t parentId = 0;
-  std::uint32_t firstCluster = 0;  // FAT: first data cluster; NTFS: record number
-  std::uint64_t extra = 0;         // NTFS: device sector of the file's record after a scan
+  std::uint32_t firstCluster = 0;  // FAT, exFAT: first data cluster; NTFS: record number
+  std::uint64_t extra = 0;         // NTFS: device sector of the file's record after a scan; exFAT: ValidDataLength
   char mark = 'n';
   std::uint16_t partition = 0;     // the found file system of a lost-partition search, as for directories
+  // exFAT: the stream's clusters follow each other (NoFatChain), with no
+  // chain in the FAT.
+  bool contiguous = false;
   bool isDeleted() const { return deleted == 'y'; }
 };
 

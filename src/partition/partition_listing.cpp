@@ -41,6 +41,11 @@ std::optional<FsType> identifyPartition(ByteSpan boot, std::uint8_t type, bool l
   if (record.fat16TypeText.starts_with("FAT16")) return FsType::Fat16;
   if (record.fat16TypeText.starts_with("FAT12")) return FsType::Fat12;
   if (record.oemId.starts_with("NTFS")) return FsType::Ntfs;
+  // A BitLocker volume sits in a type 0x07 or basic data partition too.
+  if (record.oemId == kBitLockerOemId) return std::nullopt;
+  // Type 0x07 and GPT basic data hold NTFS and exFAT alike: the OEM name
+  // tells them apart.
+  if (record.oemId == "EXFAT   ") return FsType::ExFat;
   switch (type) {
     case 0x04: case 0x06: case 0x0E: return FsType::Fat16;
     case 0x0B: case 0x0C: return FsType::Fat32;
@@ -49,6 +54,25 @@ std::optional<FsType> identifyPartition(ByteSpan boot, std::uint8_t type, bool l
     default: break;
   }
   return std::nullopt;
+}
+
+std::string foreignPartitionName(ByteSpan bootSector, std::uint8_t typeByte) {
+  const VolumeBootRecord record = parseVolumeBootRecord(bootSector).value_or(VolumeBootRecord{});
+  if (record.oemId == kBitLockerOemId) return "BitLocker";
+  switch (typeByte) {
+    case 0x82: return "Linux swap";
+    case 0x83: return "Linux";
+    case 0x8E: return "Linux LVM";
+    case 0xFD: return "Linux RAID";
+    case 0xA5: return "FreeBSD";
+    case 0xA6: return "OpenBSD";
+    case 0xA9: return "NetBSD";
+    case 0xAF: return "HFS+";
+    case 0x27: return "Windows RE";
+    case 0x12: return "Recovery";
+    case 0xEF: return "EFI System";
+    default: return {};
+  }
 }
 
 std::optional<FsType> identifyWholeVolume(ByteSpan sector0) {
@@ -60,6 +84,7 @@ std::optional<FsType> identifyWholeVolume(ByteSpan sector0) {
   if (digits(record.fat16TypeText) == "16") name = FsType::Fat16;
   if (digits(record.fat32TypeText) == "32") name = FsType::Fat32;
   if (record.oemId.starts_with("NTFS")) name = FsType::Ntfs;
+  if (record.oemId == "EXFAT   ") name = FsType::ExFat;
   return name;
 }
 
@@ -100,6 +125,10 @@ void listGptPartitions(PartitionListing& listing, SectorReader& reader, const Gp
     p.gptName = e.name;
     p.typeGuid = formatGuid(e.typeGuid);
     p.typeName = gptTypeName(e.typeGuid);
+    if (name == FsType::Unknown) {
+      const std::string foreign = foreignPartitionName(boot, 0);
+      if (!foreign.empty()) p.typeName = foreign;
+    }
   }
 }
 
@@ -126,6 +155,12 @@ PartitionListing listPartitions(SectorReader& reader) {
     const std::uint32_t bytesPerSector = record.bytesPerSector;
     if (bytesPerSector > 512 && bytesPerSector <= 4096 && (bytesPerSector & (bytesPerSector - 1)) == 0)
       total *= bytesPerSector / 512;
+    // exFAT keeps its length at 72 in its own sectors (shift at 108).
+    if (*whole == FsType::ExFat) {
+      const std::uint8_t shift = readU8(mbr, 108);
+      total = shift >= 9 && shift <= 12 ? readU64(mbr, 72) << (shift - 9) : 0;
+      if (total > listing.diskSectors) total = listing.diskSectors;
+    }
     addPartition(listing, *whole, 0, total, 0, false);
     return listing;
   }
@@ -153,8 +188,12 @@ PartitionListing listPartitions(SectorReader& reader) {
     }
     if (listing.partitions.size() >= kMaxPartitions) break;
     SectorBuffer boot = readSectorOrZeros(reader, entry.firstSector * units);
-    if (auto name = identifyPartition(boot, entry.type, false))
+    if (auto name = identifyPartition(boot, entry.type, false)) {
       addPartition(listing, *name, entry.firstSector * units, entry.sectorCount * units, entry.type, false);
+    } else if (std::string foreign = foreignPartitionName(boot, entry.type); !foreign.empty()) {
+      addPartition(listing, FsType::Unknown, entry.firstSector * units, entry.sectorCount * units, entry.type, false);
+      listing.partitions.back().typeName = foreign;
+    }
   }
   if (!extendedBase) return listing;
 
@@ -176,8 +215,12 @@ PartitionListing listPartitions(SectorReader& reader) {
       if (listing.partitions.size() >= kMaxPartitions) break;
       SectorNumber start = ebrSector + entry.firstSector * units;
       SectorBuffer boot = readSectorOrZeros(reader, start);
-      if (auto name = identifyPartition(boot, entry.type, true))
+      if (auto name = identifyPartition(boot, entry.type, true)) {
         addPartition(listing, *name, start, entry.sectorCount * units, entry.type, true);
+      } else if (std::string foreign = foreignPartitionName(boot, entry.type); !foreign.empty()) {
+        addPartition(listing, FsType::Unknown, start, entry.sectorCount * units, entry.type, true);
+        listing.partitions.back().typeName = foreign;
+      }
     }
     if (!next) break;
     link = *next;

@@ -1,7 +1,9 @@
 #pragma once
 // The partitions of a disk as the wizard lists them: the whole-volume test on
 // sector 0, the four primary entries, then the chain of extended boot
-// records. Only FAT12, FAT16, FAT32 and NTFS are listed.
+// records. FAT12, FAT16, FAT32, NTFS and exFAT are listed for searching;
+// the partitions of some other file systems (foreignPartitionName) are
+// listed by name, not searchable.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,8 +36,12 @@ struct PartitionEntry {
   std::string typeGuid;
   std::string typeName;
   // The type the label and the properties show: the file system, else the
-  // GPT type name.
+  // GPT type name (or, for an entry of a file system the program does not
+  // read, that file system's name).
   std::string typeText() const;
+  // Whether the searches can read it: FAT, NTFS or exFAT. The others are
+  // listed by their type name, for carving and imaging.
+  bool searchable() const { return fileSystem != FsType::Unknown; }
   // "Partition - n ( TYPE )"
   std::string label() const;
 };
@@ -59,6 +65,14 @@ struct PartitionListing {
 // "NTFS" at 3), else by the type byte; nullopt when neither is known.
 // Logical partitions also take type 0x01 as FAT16.
 std::optional<FsType> identifyPartition(ByteSpan bootSector, std::uint8_t typeByte, bool logical);
+
+// The OEM name of a BitLocker volume's boot sector.
+inline constexpr const char* kBitLockerOemId = "-FVE-FS-";
+
+// The name of a partition the program lists but does not read (Linux,
+// swap, BitLocker, ...) by its boot sector or MBR type byte; empty for
+// types it does not list at all.
+std::string foreignPartitionName(ByteSpan bootSector, std::uint8_t typeByte);
 
 // The whole-volume test on sector 0: FAT16, FAT32, NTFS (later matches win),
 // and FAT12 for a floppy; nullopt when sector 0 is not a boot sector.

@@ -8,6 +8,7 @@
 #include <limits>
 #include <set>
 
+#include "exfat/lost_volume.h"
 #include "common/text_encoding.h"
 #include "disk/read_ahead.h"
 #include "entries/lost_directories.h"
@@ -500,7 +501,11 @@ class LostSearch {
                                .partitionStart = ctx_.rangeStart,
                                .partitionEnd = ctx_.rangeEnd};
       search.lostResult = &ntfsResult;
-      if (fat) search.chunkObserver = [this](ByteSpan chunk, SectorNumber first) { fatScan_.examine(chunk, first); };
+      if (fat)
+        search.chunkObserver = [this](ByteSpan chunk, SectorNumber first) {
+          fatScan_.examine(chunk, first);
+          exfatScan_.examine(chunk, first);
+        };
       if (ctx_.rangeStart < ctx_.rangeEnd) runNtfsExhaustiveSearch(job_, search);
     } else {
       scanFat();
@@ -509,6 +514,7 @@ class LostSearch {
     job_.clearStopRequest();
     if (fat) analyseFat();
     if (ntfs) takeNtfs(ntfsResult);
+    if (fat) takeExfat();
     job_.clearStopRequest();
     job_.complete(Completion::LostPassDone);
   }
@@ -523,7 +529,9 @@ class LostSearch {
     for (SectorNumber s = ctx_.rangeStart; s < ctx_.rangeEnd;) {
       const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanSectors, ctx_.rangeEnd - s));
       // What cannot be read comes back as zeros, which match nothing.
-      fatScan_.examine(stream.read(s, count, chunk), s);
+      const ByteSpan read = stream.read(s, count, chunk);
+      fatScan_.examine(read, s);
+      exfatScan_.examine(read, s);
       s += count;
       job_.updateStatistics({s - 1, ctx_.records.directoryStarts.size(), 0, "", StatisticsFormat::Sector, 0, count});
       job_.setPercent(percentOf(s, ctx_.rangeEnd));
@@ -616,10 +624,33 @@ class LostSearch {
     ctx_.records.ntfs = std::move(lists);
   }
 
+  // The exFAT volumes follow the FAT and NTFS ones in the list.
+  void takeExfat() {
+    const auto volumes = exfatScan_.finish([this](std::uint64_t sector) -> std::optional<std::uint32_t> {
+      auto bytes = readOne(sector);
+      if (!bytes) return std::nullopt;
+      return readU32(*bytes, 0);
+    });
+    for (const ExfatLostVolume& v : volumes) {
+      FoundFileSystem entry;
+      entry.name = toString(FsType::ExFat);
+      entry.sectorsPerCluster = static_cast<std::uint32_t>(v.sectorsPerCluster);
+      entry.startSector = v.start;
+      entry.endSector = v.end;
+      entry.sectorsPerFat = static_cast<std::uint32_t>(v.fatSectors);
+      entry.reservedSectors = static_cast<std::uint32_t>(v.fatOffset);
+      entry.rootStart = v.rootCluster;
+      entry.clusterBase = v.clusterBase;
+      entry.firstFatSector = v.fatStart;
+      ctx_.found.push_back(entry);
+    }
+  }
+
   Job& job_;
   LostSearchContext& ctx_;
   std::vector<FatBootCandidate> candidates_;
   FatSectorScan fatScan_;
+  ExfatLostExaminer exfatScan_;
 };
 
 }  // namespace

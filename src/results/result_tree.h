@@ -67,7 +67,9 @@ class ResultTree {
   void build(Job* job = nullptr);
 
   bool isFat() const { return fat_; }
-  std::uint32_t rootId() const { return fat_ ? 0u : kNtfsRootId; }
+  // FAT and exFAT name folders by their first cluster, the root 0; NTFS by
+  // record number, the root 5.
+  std::uint32_t rootId() const { return fat_ || fileSystemType_ == FsType::ExFat ? 0u : kNtfsRootId; }
   const std::string& codePage() const { return codePage_; }
   std::uint16_t partition() const { return partition_; }
   FoundEntries& entries() { return entries_; }

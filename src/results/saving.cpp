@@ -13,6 +13,8 @@
 
 #include "common/error.h"
 #include "common/format.h"
+#include "exfat/exfat_volume.h"
+#include "exfat/file_copy.h"
 #include "fat/cluster_chain.h"
 #include "fat/fat_layout.h"
 #include "ntfs/attribute.h"
@@ -653,6 +655,13 @@ bool Saver::giveFinalName(PendingFile& file) {
 }
 
 void Saver::openVolume() {
+  if (source_.fileSystemType == FsType::ExFat) {
+    if (auto geometry = exfatGeometryOf(source_.reader, source_.parameters)) {
+      if (source_.partitionEnd > 0 && source_.partitionEnd < geometry->end) geometry->end = source_.partitionEnd;
+      exfat_ = std::make_unique<ExfatVolume>(source_.reader, *geometry);
+    }
+    return;
+  }
   if (tree_.isFat()) {
     auto volume = FatVolume::open(source_.reader, source_.parameters, source_.fileSystemType, source_.partitionEnd);
     if (volume) volume_ = std::make_unique<FatVolume>(std::move(*volume));
@@ -667,14 +676,55 @@ void Saver::openVolume() {
 
 void Saver::closeVolume() {
   volume_.reset();
+  exfat_.reset();
   ntfs_.reset();
   loadedMft_ = MftRunList{};
   mftLoadTried_ = false;
 }
 
 void Saver::copyFile(const FileNode& node, int fd, const fs::path& target, Job& job) {
-  if (tree_.isFat()) copyFatFile(node, fd, target, job);
+  if (source_.fileSystemType == FsType::ExFat) copyExfatFile(node, fd, target, job);
+  else if (tree_.isFat()) copyFatFile(node, fd, target, job);
   else copyNtfsFile(node, fd, target, job);
+}
+
+void Saver::copyExfatFile(const FileNode& node, int fd, const fs::path& target, Job& job) {
+  if (node.size == 0) return;
+  if (!exfat_) {
+    addIssue(target, "the exFAT boot region and its backup are not usable");
+    return;
+  }
+  // Clusters reach 32 MiB: the buffer holds at least one.
+  const std::uint64_t bufferBytes = std::max<std::uint64_t>(kCopyBufferBytes, exfat_->geometry().clusterBytes());
+  if (buffer_.size() < bufferBytes) buffer_.resize(bufferBytes);
+  const ExfatStream stream{node.firstCluster, node.size, node.extra, node.contiguous, node.isDeleted()};
+  FileLossWatch fileLoss(source_.reader, fileLost_);
+  std::uint64_t done = 0;
+  bool writeFailed = false;
+  const ExfatCopyOutcome outcome = copyExfatStream(
+      *exfat_, stream, buffer_,
+      [&](std::span<const std::byte> piece) {
+        if (!writePiece(fd, piece.data(), piece.size(), target, job, done, node.size)) {
+          writeFailed = true;
+          return false;
+        }
+        return true;
+      },
+      [&] {
+        if (skipCurrentFile_.load() || abortSaving_ || job.stopRequested()) return false;
+        job.checkpoint();
+        return true;
+      });
+  if (writeFailed) return;
+  if (!outcome.problem.empty()) {
+    addIssue(target, outcome.problem);
+    return;
+  }
+  if (outcome.clipped) result_.clipped.push_back({target.string(), node.size, outcome.savableSize});
+  if (outcome.chainReplaced && !node.isDeleted())
+    addIssue(target, "the FAT chain does not hold the file's size: saved contiguously, may be wrong");
+  if (outcome.unreadableSectors > 0)
+    addIssue(target, std::to_string(outcome.unreadableSectors) + " unreadable sector(s) were written as zeros");
 }
 
 bool Saver::writePiece(int fd, const std::byte* data, std::uint64_t size, const fs::path& target, Job& job,

@@ -42,7 +42,7 @@ inline constexpr const char* kFileCreationTitle = "Error Writing Destination";
 struct SavingSource {
   SectorReader& reader;
   VolumeParameters parameters;
-  FsType fileSystemType = FsType::Unknown;  // FAT12, FAT16, FAT32 or NTFS
+  FsType fileSystemType = FsType::Unknown;  // FAT12, FAT16, FAT32, NTFS or exFAT
   std::uint64_t partitionEnd = 0;  // exclusive end sector of the volume
   // NTFS: where the MFT records lie (the session's, loaded by the MFT walk).
   // When it is missing or empty, a file without a record sector of its own
@@ -139,6 +139,7 @@ struct SavingResult {
 };
 
 class FatVolume;
+class ExfatVolume;
 
 class Saver {
  public:
@@ -199,6 +200,7 @@ class Saver {
   const MftRunList& mftRunsFor(const FileNode& node);
   // The bytes of node's data that are saved as holes.
   std::uint64_t holeBytes(const FileNode& node);
+  void copyExfatFile(const FileNode& node, int fd, const std::filesystem::path& target, Job& job);
   // Opens the volume for the copying: the FAT layout, or the NTFS geometry.
   void openVolume();
   void closeVolume();
@@ -239,6 +241,7 @@ class Saver {
   bool abortSaving_ = false;
   bool failures_ = false;  // a read, write or creation error
   std::unique_ptr<FatVolume> volume_;
+  std::unique_ptr<ExfatVolume> exfat_;
   std::optional<NtfsGeometry> ntfs_;
   MftRunList loadedMft_;          // loaded when the source names none
   bool mftLoadTried_ = false;

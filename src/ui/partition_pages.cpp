@@ -408,7 +408,7 @@ PartitionRange::PartitionRange(MainWindow& window)
   end_->setText(QString::number(end));
   // The committed type when the list holds it (FAT12 does not), else UNKNOWN.
   int type = 3;
-  for (int i = 0; i < 4; ++i)
+  for (int i = 0; i < static_cast<int>(std::size(kRangeFileSystems)); ++i)
     if (kRangeFileSystems[i] == s.FileSystemType) type = i;
   fileSystem_->setCurrentIndex(type);
 }
@@ -429,7 +429,7 @@ void PartitionRange::next() {
   Session& session = window_.session();
   const std::string startText = start_->text().trimmed().toStdString();
   const std::string endText = end_->text().trimmed().toStdString();
-  const FsType type = kRangeFileSystems[std::clamp(fileSystem_->currentIndex(), 0, 3)];
+  const FsType type = kRangeFileSystems[std::clamp(fileSystem_->currentIndex(), 0, static_cast<int>(std::size(kRangeFileSystems)) - 1)];
   // With "Search Exhaustive" ticked in Step 2 the range is searched for lost partitions.
   const bool lost = session.state.LostPartitionSearch && session.state.RecoveryMode == kDesktopRecovery;
   auto committed = lost ? commitLostSearchRange(session, startText, endText, type)

@@ -60,6 +60,38 @@ TEST(PartitionListing, PrimariesIdentifiedByBootSectorBeforeTypeByte) {
                                                        "Partition - 3 ( NTFS ) 140-150"}));
 }
 
+// Type 0x07 holds NTFS, exFAT or BitLocker: the OEM name decides; the
+// partitions of file systems no search reads are listed by name, not
+// searchable.
+TEST(PartitionListing, OemNameAndTypeByteNameWhatIsNotNtfs) {
+  struct Case {
+    const char* name;
+    std::uint8_t type;
+    const char* oem;  // at offset 3, or nullptr
+    const char* label;
+    bool searchable;
+  };
+  const std::vector<Case> cases = {
+      {"exFAT in 0x07", 0x07, "EXFAT   ", "Partition - 1 ( exFAT )", true},
+      {"BitLocker in 0x07", 0x07, "-FVE-FS-", "Partition - 1 ( BitLocker )", false},
+      {"blank 0x07 stays NTFS", 0x07, nullptr, "Partition - 1 ( NTFS )", true},
+      {"Linux", 0x83, nullptr, "Partition - 1 ( Linux )", false},
+      {"Linux swap", 0x82, nullptr, "Partition - 1 ( Linux swap )", false},
+      {"exFAT in a Linux entry", 0x83, "EXFAT   ", "Partition - 1 ( exFAT )", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DiskBuilder d(100);
+    d.entry(0, 0, c.type, 10, 50);
+    if (c.oem) d.text(10, 3, c.oem);
+    SectorReader reader(d.source());
+    const auto listing = listPartitions(reader);
+    ASSERT_EQ(listing.partitions.size(), 1u);
+    EXPECT_EQ(listing.partitions[0].label(), c.label);
+    EXPECT_EQ(listing.partitions[0].searchable(), c.searchable);
+  }
+}
+
 TEST(PartitionListing, SignatureNeedsOnlyOneOfTheTwoBytes) {
   for (auto [b510, b511, listed] : {std::tuple{0x55, 0x00, true}, std::tuple{0x00, 0xAA, true},
                                     std::tuple{0x00, 0x00, false}}) {

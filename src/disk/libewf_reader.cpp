@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "disk/container_source.h"
+#include "disk/libyal_reader.h"
 
 namespace dravolin {
 
@@ -16,12 +16,7 @@ std::string describe(libewf_error_t*& error) {
   char text[512] = {};
   libewf_error_backtrace_sprint(error, text, sizeof text);
   libewf_error_free(&error);
-  std::string message(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '.')) message.pop_back();
-  // The library stacks its backtrace, the cause first.
-  if (const auto cut = message.find('\n'); cut != std::string::npos) message.resize(cut);
-  while (!message.empty() && (message.back() == '.' || message.back() == '\r')) message.pop_back();
-  return message;
+  return firstCause(text);
 }
 
 // Whether an EWF (E01) segment file ends the set: its chain of sections

@@ -215,6 +215,31 @@ bool flushTarget(SectorReader& target) {
 
 }  // namespace
 
+void writeImageHashFiles(ImagingResult& result, const fs::path& hashList, const HashListContent& content) {
+  if (auto listed = writeHashFiles(hashList, content); listed) {
+    result.hashFiles = *listed;
+    if (!listed->empty()) result.hashList = listed->front();
+  } else {
+    result.hashListError = listed.error().message;
+  }
+}
+
+void appendImageReportLines(std::vector<std::string>& lines, const ImagingResult& result,
+                            const std::string& writeError, const std::string& badSectorListError) {
+  if (!result.hashes.md5.empty()) lines.push_back("MD5 : " + result.hashes.md5);
+  if (!result.hashes.sha1.empty()) lines.push_back("SHA-1 : " + result.hashes.sha1);
+  if (!result.hashes.sha256.empty()) lines.push_back("SHA-256 : " + result.hashes.sha256);
+  for (const auto& file : result.hashFiles) lines.push_back("Hash File : " + file.string());
+  if (!result.hashListError.empty()) lines.push_back("Hash List Error : " + result.hashListError);
+  if (!writeError.empty()) lines.push_back("Write Error : " + writeError);
+  if (!result.badSectorList.empty()) lines.push_back("Bad Sector List : " + result.badSectorList.string());
+  if (!badSectorListError.empty()) lines.push_back("Bad Sector List Error : " + badSectorListError);
+  if (result.unreadableSectors > 0) {
+    lines.push_back("Unreadable Sector Ranges : " + describeSectorRanges(result.unreadable));
+    lines.push_back("Unreadable Sectors : " + std::to_string(result.unreadableSectors));
+  }
+}
+
 std::string imageCompletedMessage(std::uint64_t unreadableSectors, const fs::path& badSectorList) {
   if (unreadableSectors == 0) return kImageCompleted;
   std::string message = "Image creation completed: " + std::to_string(unreadableSectors) +
@@ -339,14 +364,8 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
     result.hashes = hashes;
     result.hashedSectors = current - request.start;
     if (!toDisk && !settings.hashList.empty() && !hashes.empty()) {
-      const HashListContent content{hashes, result.pieces, current - request.start,
-                                    end > request.start ? end - request.start : 0};
-      if (auto listed = writeHashFiles(settings.hashList, content); listed) {
-        result.hashFiles = *listed;
-        if (!listed->empty()) result.hashList = listed->front();
-      } else {
-        result.hashListError = listed.error().message;
-      }
+      writeImageHashFiles(result, settings.hashList,
+                          {hashes, result.pieces, current - request.start, end > request.start ? end - request.start : 0});
     }
   }
 
@@ -362,18 +381,7 @@ Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingRe
                                       result.message};
     if (!result.hashes.empty() && !result.completed)
       lines.push_back("Hashes cover the " + std::to_string(current - request.start) + " sectors copied only");
-    if (!result.hashes.md5.empty()) lines.push_back("MD5 : " + result.hashes.md5);
-    if (!result.hashes.sha1.empty()) lines.push_back("SHA-1 : " + result.hashes.sha1);
-    if (!result.hashes.sha256.empty()) lines.push_back("SHA-256 : " + result.hashes.sha256);
-    for (const auto& file : result.hashFiles) lines.push_back("Hash File : " + file.string());
-    if (!result.hashListError.empty()) lines.push_back("Hash List Error : " + result.hashListError);
-    if (!writeError.empty()) lines.push_back("Write Error : " + writeError);
-    if (!result.badSectorList.empty()) lines.push_back("Bad Sector List : " + result.badSectorList.string());
-    if (!listWritten) lines.push_back("Bad Sector List Error : " + badSectors.error());
-    if (result.unreadableSectors > 0) {
-      lines.push_back("Unreadable Sector Ranges : " + describeSectorRanges(result.unreadable));
-      lines.push_back("Unreadable Sectors : " + std::to_string(result.unreadableSectors));
-    }
+    appendImageReportLines(lines, result, writeError, listWritten ? std::string() : badSectors.error());
     request.activityLog->appendLines(lines);
   }
   job.prompter().inform(result.message);

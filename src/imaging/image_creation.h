@@ -100,6 +100,15 @@ struct ImagingResult {
 // is reported); Stop ends the copy after the current transfer with "Image
 // creation aborted." (the hashes then cover the sectors copied); a cancel
 // unwinds from a checkpoint and leaves no hash list behind.
+// Writes the hash files of result's hashes (one per algorithm, beside the
+// image) and records them, or the reason they could not be written, in result.
+void writeImageHashFiles(ImagingResult& result, const std::filesystem::path& hashList, const HashListContent& content);
+
+// The closing lines of an imaging run's activity report: its hashes and hash
+// files, a write error, the bad-sector list and the unreadable sectors.
+void appendImageReportLines(std::vector<std::string>& lines, const ImagingResult& result,
+                            const std::string& writeError, const std::string& badSectorListError);
+
 [[nodiscard]] Result<void> runImageCreation(Job& job, const ImagingRequest& request, ImagingResult& result);
 
 }  // namespace dravolin

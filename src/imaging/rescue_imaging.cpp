@@ -512,13 +512,8 @@ Result<void> runRescueImaging(Job& job, const ImagingRequest& request, ImagingRe
     if (!settings.hashList.empty() && !result.hashes.empty()) {
       // A stopped rescue's hashes are those of the image as it stands:
       // the sectors rescued so far, zeros elsewhere.
-      const HashListContent content{result.hashes, result.pieces, finished ? end - start : rescued, end - start};
-      if (auto listed = writeHashFiles(settings.hashList, content); listed) {
-        result.hashFiles = *listed;
-        if (!listed->empty()) result.hashList = listed->front();
-      } else {
-        result.hashListError = listed.error().message;
-      }
+      writeImageHashFiles(result, settings.hashList,
+                          {result.hashes, result.pieces, finished ? end - start : rescued, end - start});
     }
   }
 
@@ -541,18 +536,7 @@ Result<void> runRescueImaging(Job& job, const ImagingRequest& request, ImagingRe
     if (!result.hashes.empty() && !finished)
       lines.push_back("Hashes cover the image as it stands: " + std::to_string(rescued) + " of " +
                       std::to_string(end - start) + " sectors rescued");
-    if (!result.hashes.md5.empty()) lines.push_back("MD5 : " + result.hashes.md5);
-    if (!result.hashes.sha1.empty()) lines.push_back("SHA-1 : " + result.hashes.sha1);
-    if (!result.hashes.sha256.empty()) lines.push_back("SHA-256 : " + result.hashes.sha256);
-    for (const auto& file : result.hashFiles) lines.push_back("Hash File : " + file.string());
-    if (!result.hashListError.empty()) lines.push_back("Hash List Error : " + result.hashListError);
-    if (!result.error.empty()) lines.push_back("Write Error : " + result.error);
-    if (!result.badSectorList.empty()) lines.push_back("Bad Sector List : " + result.badSectorList.string());
-    if (!listWritten) lines.push_back("Bad Sector List Error : " + badSectors.error());
-    if (result.unreadableSectors > 0) {
-      lines.push_back("Unreadable Sector Ranges : " + describeSectorRanges(result.unreadable));
-      lines.push_back("Unreadable Sectors : " + std::to_string(result.unreadableSectors));
-    }
+    appendImageReportLines(lines, result, result.error, listWritten ? std::string() : badSectors.error());
     request.activityLog->appendLines(lines);
   }
   job.prompter().inform(result.message);

@@ -106,7 +106,7 @@ void chooseFoundOrdinal(CliContext& context, int ordinal) {
 }
 
 CommandRunner registerLostCommand(CLI::App& app, CliContext& context) {
-  auto* command = app.add_subcommand("lost", "Search a disk for lost FAT and NTFS file systems and list them");
+  auto* command = app.add_subcommand("lost", "Search a disk for lost FAT, NTFS and exFAT file systems and list them");
   auto options = std::make_shared<LostOptions>();
   command->add_option("SOURCE", options->source, "Block device, DiskN, image file or folder, first piece of a split image (.001, .aa), or E01, qcow2, VMDK, VHD, VHDX image")->required();
   command->add_option("--range", options->range, "The sector range START END to search (END exclusive; default: the whole disk)")

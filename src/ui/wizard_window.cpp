@@ -460,7 +460,7 @@ void MainWindow::openSupport(const QString& what) {
 
 void MainWindow::showAbout() {
   QMessageBox box(QMessageBox::Information, caption(),
-                  QStringLiteral("%1\n%2\n\nRecovers deleted files and folders from FAT and NTFS disks and disk images.")
+                  QStringLiteral("%1\n%2\n\nRecovers deleted files and folders from FAT, NTFS and exFAT disks and disk images.")
                       .arg(QString::fromUtf8(kApplicationTitle), QString::fromUtf8(kVersionText)),
                   QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("About"));
